@@ -1,0 +1,55 @@
+// Test doubles over the production platform: every call still reaches Wine
+// unless a test asks for something else.
+#pragma once
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace testing_support {
+
+class TestPlatform : public platform::Platform {
+public:
+    // Debugger output is recorded instead of sent.
+    void OutputDebugStringA(LPCSTR text) override;
+    std::string DebugOutput() const;
+    void ClearDebugOutput();
+
+    // Pauses are recorded, never waited for.
+    void Sleep(DWORD milliseconds) override;
+    std::vector<DWORD> sleeps;
+
+    // Message boxes are answered with `messageBoxAnswer` and recorded.
+    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override;
+    int messageBoxAnswer = IDIGNORE;
+    struct Box { std::string text, caption; UINT type; };
+    std::vector<Box> boxes;
+
+    void DebugBreak() override { ++debugBreaks; }
+    int debugBreaks = 0;
+    void ExitProcess(UINT code) override { exitCodes.push_back(code); }
+    std::vector<UINT> exitCodes;
+
+    // Optional replacements; empty means the real call.
+    std::function<void(LPSYSTEMTIME)> localTime;
+    void GetLocalTime(LPSYSTEMTIME time) override;
+    std::function<DWORD(HMODULE, LPSTR, DWORD)> moduleFileName;
+    DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
+    std::function<std::time_t()> now;
+    std::time_t Time() override;
+
+private:
+    mutable std::mutex mutex_;
+    std::string debugOutput_;
+};
+
+// Text of a whole file, or an empty text when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& text);
+bool PathExists(const std::string& path);
+// The folder of the running test program, with a trailing backslash.
+std::string ProgramFolder();
+
+}  // namespace testing_support
