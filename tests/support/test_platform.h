@@ -49,6 +49,9 @@ private:
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& text);
 bool PathExists(const std::string& path);
+// True under Wine. Assertions on behaviour where Wine differs from Windows
+// expect Wine's result only here, and fail once Wine starts to agree.
+bool RunningOnWine();
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
 

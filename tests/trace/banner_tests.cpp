@@ -13,5 +13,5 @@ TEST(TraceBanner, VersionTextComesFromTheFixedFileInformation) {
     InitTraceLog(nullptr, false, folder.path().c_str());
     TraceShutdown();
     std::string log = testing_support::ReadWholeFile(folder / CLEARWAY_BANNER_NAME ".log");
-    EXPECT_NE(log.find("\t" CLEARWAY_BANNER_NAME " v." CLEARWAY_BANNER_VERSION "\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("\t" CLEARWAY_BANNER_NAME " v." CLEARWAY_BANNER_VERSION "\r\n"), std::string::npos) << log;
 }

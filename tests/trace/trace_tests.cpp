@@ -1,5 +1,6 @@
 // The trace log against real files under Wine; the platform double only
 // records debugger output, answers message boxes and fixes the clock.
+// The log is a text-mode stream, so each "\n" reaches the file as "\r\n".
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -27,7 +28,10 @@ std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
     std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
     return lines;
 }
 
@@ -100,7 +104,9 @@ TEST_F(TraceTest, InitStartsTheLogAfreshUnlessAppending) {
 
     WriteWholeFile(folder_ / "trace_tests.log", "old run\n");
     InitTraceLog(nullptr, true, folder_.path().c_str());
-    EXPECT_EQ(Log().rfind("old run\n", 0), 0u);
+    std::string appended = Log();
+    EXPECT_EQ(appended.rfind("old run\n", 0), 0u);
+    EXPECT_NE(appended.find("trace_tests v.1.2.3.4"), std::string::npos);
 }
 
 TEST_F(TraceTest, MissingFolderPutsTheLogBesideTheProgram) {
@@ -109,7 +115,7 @@ TEST_F(TraceTest, MissingFolderPutsTheLogBesideTheProgram) {
     InitTraceLog(nullptr, false, (folder_ / "missing").c_str());
     EXPECT_EQ(std::string(TraceLogPath()), besideProgram);
     TraceShutdown();
-    EXPECT_NE(ReadWholeFile(besideProgram).find("trace_tests v.1.2.3.4\n"), std::string::npos);
+    EXPECT_NE(ReadWholeFile(besideProgram).find("trace_tests v.1.2.3.4\r\n"), std::string::npos);
     ::DeleteFileA(besideProgram.c_str());
 }
 
@@ -141,7 +147,7 @@ TEST_F(TraceTest, ReopeningTheOpenPathKeepsTheFileEvenWithModeW) {
     TraceWrite("", -1, 0, "kept\n");
     TraceOpenLog(path.c_str(), "w");
     TraceWrite("", -1, 0, "also\n");
-    EXPECT_EQ(Log(), "kept\nalso\n");
+    EXPECT_EQ(Log(), "kept\r\nalso\r\n");
 }
 
 TEST_F(TraceTest, UnopenableLogFileSendsLinesToTheDebugger) {
@@ -158,7 +164,7 @@ TEST_F(TraceTest, RelativeLogNamesUseTheModuleFolder) {
     TraceOpenLog("relative_trace.log", "w");
     TraceWrite("", -1, 0, "here\n");
     TraceShutdown();
-    EXPECT_EQ(ReadWholeFile(besideProgram), "here\n");
+    EXPECT_EQ(ReadWholeFile(besideProgram), "here\r\n");
     ::DeleteFileA(besideProgram.c_str());
 }
 
@@ -197,8 +203,8 @@ TEST_F(TraceTest, LevelAndTypeFilters) {
     EXPECT_EQ(log.find("masked"), std::string::npos);
     EXPECT_NE(log.find("level five"), std::string::npos);
     EXPECT_EQ(log.find("level six"), std::string::npos);
-    EXPECT_NE(log.find("\nzero\nnegative\n"), std::string::npos);
-    EXPECT_EQ(log.find("\none\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\nzero\r\nnegative\r\n"), std::string::npos);
+    EXPECT_EQ(log.find("\none\r\n"), std::string::npos);
 }
 
 TEST_F(TraceTest, ComponentFilters) {
@@ -323,13 +329,13 @@ TEST_F(TraceTest, TfOpensTheLogWithAndWithoutAMode) {
     LoadSettings("tf=" + path + ", a+\n");
     TraceWrite("", -1, 0, "appended\n");
     TraceShutdown();
-    EXPECT_EQ(ReadWholeFile(path), "before\n\r\nappended\n");
+    EXPECT_EQ(ReadWholeFile(path), "before\n\r\r\nappended\r\n");
 
     LoadSettings("dt=1\ntf=" + path + "\n");
     TraceWrite("", 2, 0, "fresh\n");
     TraceShutdown();
     std::string log = ReadWholeFile(path);
-    EXPECT_EQ(log.rfind("dt \r\n", 0), 0u) << log;  // header of the switches that are on
+    EXPECT_EQ(log.rfind("dt \r\r\n", 0), 0u) << log;  // header of the switches that are on
     EXPECT_EQ(log.find("before"), std::string::npos);
 }
 
