@@ -7,8 +7,30 @@
 
 namespace {
 
+// _mbsicmp of the running code page, with a fast path for the ASCII part.
+// A byte below 0x80 is a character of its own in every ANSI code page (lead
+// bytes start at 0x81) and folds only A-Z, so the ASCII run is compared here
+// and _mbsicmp takes over at the first character boundary where either text
+// holds a higher byte. Paths in one list share long ASCII prefixes.
 int Compare(const char* a, const char* b) {
-    return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b));
+    const unsigned char* x = reinterpret_cast<const unsigned char*>(a);
+    const unsigned char* y = reinterpret_cast<const unsigned char*>(b);
+    for (;;) {
+        unsigned cx = *x;
+        unsigned cy = *y;
+        if (cx == cy) {
+            if (cx == 0) return 0;
+            if (cx >= 0x80) break;
+        } else {
+            if ((cx | cy) >= 0x80) break;
+            if (cx - 'A' < 26u) cx += 'a' - 'A';
+            if (cy - 'A' < 26u) cy += 'a' - 'A';
+            if (cx != cy) return cx < cy ? -1 : 1;
+        }
+        ++x;
+        ++y;
+    }
+    return _mbsicmp(x, y);
 }
 
 }  // namespace
@@ -29,13 +51,15 @@ TSet::~TSet() = default;
 
 DWORD TSet::Insert(const char* text) {
     if (!text) return ERROR_INVALID_PARAMETER;
-    if (elements_.find(text) != elements_.end()) return ERROR_SUCCESS;
+    // One search: the position found is the hint for the insertion.
+    Elements::iterator at = elements_.lower_bound(text);
+    if (at != elements_.end() && Compare(text, at->get()) == 0) return ERROR_SUCCESS;
     size_t size = std::strlen(text) + 1;
     std::unique_ptr<char[]> copy(new (std::nothrow) char[size]);
     if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
     std::memcpy(copy.get(), text, size);
     try {
-        elements_.insert(std::move(copy));
+        elements_.emplace_hint(at, std::move(copy));
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
