@@ -2,6 +2,7 @@
 // test program runs with (1252 by default, 932 in the double-byte run).
 #include <gtest/gtest.h>
 #include <mbctype.h>
+#include <mbstring.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -210,6 +211,34 @@ TEST(TSetCodePage, LeadAndTrailBytesCompareAsOneCharacter) {
         EXPECT_EQ(codePage, 1252);
         EXPECT_EQ(set.Count(), 2);
         EXPECT_EQ(Descending(set), (Texts{"\x83\x41\\file", "\x83\x41"}));
+    }
+}
+
+// The set's order is the runtime's _mbsicmp, whatever mix of ASCII and
+// double-byte characters the texts hold (in 932 "\x81\x5C" is one character
+// whose trail byte is a backslash; "\xC4" is a single-byte katakana).
+TEST(TSetCodePage, OrderAgreesWithTheRuntimeComparison) {
+    const char* const alphabet[] = {"a", "A", "z", "\\", "_", "~", "\xC4", "\x81\x5C", "\x83\x41", "\x83\x61", "\xE4\x41"};
+    unsigned seed = 12345;
+    TSet set;
+    std::vector<std::string> inserted;
+    for (int i = 0; i < 3000; ++i) {
+        std::string text;
+        seed = seed * 1103515245u + 12345u;
+        int length = 1 + static_cast<int>((seed >> 16) % 8);
+        for (int k = 0; k < length; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            text += alphabet[(seed >> 16) % (sizeof alphabet / sizeof alphabet[0])];
+        }
+        ASSERT_EQ(set.Insert(text.c_str()), 0u);
+        inserted.push_back(text);
+    }
+    for (const std::string& text : inserted) ASSERT_TRUE(set.Contains(text.c_str()));
+    Texts up = Ascending(set);
+    for (size_t i = 1; i < up.size(); ++i) {
+        const unsigned char* a = reinterpret_cast<const unsigned char*>(up[i - 1].c_str());
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(up[i].c_str());
+        ASSERT_LT(_mbsicmp(a, b), 0) << i;
     }
 }
 
