@@ -63,5 +63,7 @@ using FileHandle = UniqueHandle<HANDLE, InvalidValueTraits<::CloseHandle>>;
 using FindHandle = UniqueHandle<HANDLE, InvalidValueTraits<::FindClose>>;
 using RegKey = UniqueHandle<HKEY, RegKeyTraits>;
 using LocalMemory = UniqueHandle<HLOCAL, LocalMemoryTraits>;
+using ServiceHandle = UniqueHandle<SC_HANDLE, NullTraits<SC_HANDLE, ::CloseServiceHandle>>;
+using SnapshotHandle = UniqueHandle<HANDLE, InvalidValueTraits<::CloseHandle>>;
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 // returns what that call returned; nothing throws across this layer.
 #pragma once
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <ctime>
@@ -63,9 +64,73 @@ public:
     // A C runtime stream opened with others allowed to read and write the
     // file (_fsopen with _SH_DENYNO); null on failure with errno set.
     virtual std::FILE* OpenSharedStream(const char* path, const char* mode);
+    // The C runtime's _access: 0 when path exists with the asked access.
+    virtual int Access(const char* path, int mode);
+    virtual HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
+    virtual BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
+    virtual BOOL FindClose(HANDLE find);
+    virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
+    virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
 };
 
-class Platform : public SystemApi, public FileApi {
+// Registry, including the 64-bit view flag and the shell's value helpers.
+class RegistryApi {
+public:
+    virtual ~RegistryApi() = default;
+
+    virtual LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key);
+    virtual LSTATUS RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                                    REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition);
+    virtual LSTATUS RegCloseKey(HKEY key);
+    virtual LSTATUS RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                     LPDWORD size);
+    virtual LSTATUS RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+    virtual LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                                  LPDWORD type, LPBYTE data, LPDWORD dataSize);
+    virtual LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
+    virtual LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
+    virtual LSTATUS RegDeleteKeyA(HKEY root, LPCSTR subKey);
+    virtual DWORD SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size);
+};
+
+// Shell folders and the account.
+class ShellApi {
+public:
+    virtual ~ShellApi() = default;
+
+    virtual BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create);
+    virtual BOOL GetUserNameA(LPSTR buffer, LPDWORD size);
+    virtual LPSTR PathFindFileNameA(LPCSTR path);
+};
+
+// Service control manager.
+class ServiceApi {
+public:
+    virtual ~ServiceApi() = default;
+
+    virtual SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access);
+    virtual BOOL EnumServicesStatusA(SC_HANDLE manager, DWORD type, DWORD state, LPENUM_SERVICE_STATUSA services,
+                                     DWORD size, LPDWORD needed, LPDWORD count, LPDWORD resume);
+    virtual BOOL CloseServiceHandle(SC_HANDLE handle);
+};
+
+// Processes: tool-help snapshots.
+class ProcessApi {
+public:
+    virtual ~ProcessApi() = default;
+
+    virtual HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+    virtual BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+    virtual BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
+    virtual BOOL CloseHandle(HANDLE handle);
+};
+
+class Platform : public SystemApi,
+                 public FileApi,
+                 public RegistryApi,
+                 public ShellApi,
+                 public ServiceApi,
+                 public ProcessApi {
 public:
     ~Platform() override = default;
 };

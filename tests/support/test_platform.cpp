@@ -1,5 +1,8 @@
 #include "tests/support/test_platform.h"
 
+#include <shlobj.h>
+#include <shlwapi.h>
+
 #include <fstream>
 #include <sstream>
 
@@ -40,6 +43,60 @@ DWORD TestPlatform::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 }
 
 std::time_t TestPlatform::Time() { return now ? now() : Platform::Time(); }
+
+REGSAM TestPlatform::DefaultView(REGSAM sam) {
+#ifdef _WIN64
+    if (!(sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY))) sam |= KEY_WOW64_32KEY;
+#endif
+    return sam;
+}
+
+LSTATUS TestPlatform::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
+    return Platform::RegOpenKeyExA(root, subKey, options, DefaultView(sam), key);
+}
+
+LSTATUS TestPlatform::RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
+                                      REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+    return Platform::RegCreateKeyExA(root, subKey, reserved, keyClass, options, DefaultView(sam), security, key,
+                                     disposition);
+}
+
+LSTATUS TestPlatform::RegDeleteKeyA(HKEY root, LPCSTR subKey) {
+#ifdef _WIN64
+    return ::RegDeleteKeyExA(root, subKey, KEY_WOW64_32KEY, 0);
+#else
+    return Platform::RegDeleteKeyA(root, subKey);
+#endif
+}
+
+DWORD TestPlatform::SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size) {
+#ifdef _WIN64
+    HKEY key = nullptr;
+    LSTATUS rc = ::RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key);
+    if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
+    rc = ::SHQueryValueExA(key, value, nullptr, type, data, size);
+    ::RegCloseKey(key);
+    return static_cast<DWORD>(rc);
+#else
+    return Platform::SHGetValueA(root, subKey, value, type, data, size);
+#endif
+}
+
+BOOL TestPlatform::SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) {
+#ifdef _WIN64
+    if (folder == CSIDL_PROGRAM_FILES) folder = CSIDL_PROGRAM_FILESX86;
+    if (folder == CSIDL_SYSTEM) folder = CSIDL_SYSTEMX86;
+#endif
+    return Platform::SHGetSpecialFolderPathA(owner, path, folder, create);
+}
+
+UINT TestPlatform::GetSystemDirectoryA(LPSTR buffer, UINT size) {
+#ifdef _WIN64
+    return ::GetSystemWow64DirectoryA(buffer, size);
+#else
+    return Platform::GetSystemDirectoryA(buffer, size);
+#endif
+}
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -40,6 +40,19 @@ public:
     std::function<std::time_t()> now;
     std::time_t Time() override;
 
+    // The tests run as a 64-bit program for a 32-bit one (see README): on a
+    // 64-bit build the registry calls that name no view get the 32-bit view,
+    // as a 32-bit process on 64-bit Windows gets it by default, and the
+    // Program Files and system folders are the 32-bit ones.
+    LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) override;
+    LSTATUS RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam,
+                            LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) override;
+    LSTATUS RegDeleteKeyA(HKEY root, LPCSTR subKey) override;
+    DWORD SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size) override;
+    BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) override;
+    UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
+    static REGSAM DefaultView(REGSAM sam);
+
 private:
     mutable std::mutex mutex_;
     std::string debugOutput_;

@@ -1,0 +1,76 @@
+#include "actions/reg_entry.h"
+
+#include <mbstring.h>
+
+#include <cstring>
+#include <vector>
+
+#include "profile/entry_text.h"
+#include "trace/trace.h"
+
+namespace {
+
+struct RootPrefix {
+    const char* prefix;
+    HKEY root;
+};
+
+// No short forms (HKLM) are recognised.
+const RootPrefix kRootPrefixes[] = {
+    {"HKEY_CLASSES_ROOT\\", HKEY_CLASSES_ROOT},         {"HKEY_CURRENT_CONFIG\\", HKEY_CURRENT_CONFIG},
+    {"HKEY_CURRENT_USER\\", HKEY_CURRENT_USER},         {"HKEY_DYN_DATA\\", HKEY_DYN_DATA},
+    {"HKEY_LOCAL_MACHINE\\", HKEY_LOCAL_MACHINE},       {"HKEY_PERFORMANCE_DATA\\", HKEY_PERFORMANCE_DATA},
+    {"HKEY_USERS\\", HKEY_USERS},
+};
+
+}  // namespace
+
+DWORD SplitRegEntry(const char* text, RegEntryParts& parts) {
+    if (!text || !*text) return ERROR_INVALID_DATA;
+    std::vector<char> copy(text, text + std::strlen(text) + 1);
+    NormalizeEntry(copy.data());
+    const char* rest = copy.data();
+
+    RegEntryParts result;
+    for (const RootPrefix& p : kRootPrefixes) {
+        size_t n = std::strlen(p.prefix);
+        if (std::strncmp(rest, p.prefix, n) == 0) {
+            result.root = p.root;
+            result.rootText = std::string(p.prefix, n - 1);
+            rest += n;
+            break;
+        }
+    }
+    if (*rest) {
+        // The last backslash that is a character of its own, not the trail
+        // byte of a double-byte character.
+        const char* lastSlash = reinterpret_cast<const char*>(
+            _mbsrchr(reinterpret_cast<const unsigned char*>(rest), '\\'));
+        if (!lastSlash) {
+            result.path = std::string(rest);
+        } else {
+            result.path = std::string(rest, lastSlash);
+            if (lastSlash[1]) result.last = std::string(lastSlash + 1);
+        }
+    }
+    parts = result;
+    return ERROR_SUCCESS;
+}
+
+void ParseRegKeyPrefix(HKEY root, char* buffer) {
+    const char* name = nullptr;
+    if (root == HKEY_CLASSES_ROOT) {
+        name = "HKEY_CLASSES_ROOT";
+    } else if (root == HKEY_CURRENT_USER) {
+        name = "HKEY_CURRENT_USER";
+    } else if (root == HKEY_LOCAL_MACHINE) {
+        name = "HKEY_LOCAL_MACHINE";
+    } else if (root == HKEY_USERS) {
+        name = "HKEY_USERS";
+    }
+    if (!name) {
+        TraceWrite("", -1, 0, "%s", "Warning: ParseRegKeyPrefix received invalid hrootKey parameter\n");
+        return;
+    }
+    if (buffer) std::strcpy(buffer, name);
+}

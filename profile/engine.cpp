@@ -1,0 +1,336 @@
+#include "profile/engine.h"
+
+#include <mbstring.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/entry_text.h"
+#include "trace/trace.h"
+
+const char kTraceFolderName[] = "Velmoran clearway";
+const char kRetryMarkerKeyEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmoran Clearway";
+const char kRetryMarkerSubkey[] = "SOFTWARE\\Velmoran Clearway";
+const char kProductWordInEntries[] = "VELMORAN";
+const char kProductWordInNames[] = "Velmoran";
+
+namespace {
+
+char* CopyText(const char* text) {
+    size_t size = std::strlen(text) + 1;
+    char* copy = new (std::nothrow) char[size];
+    if (copy) std::memcpy(copy, text, size);
+    return copy;
+}
+
+// Every occurrence of word in text (a case-sensitive search) replaced by
+// replacement; false when there was none.
+bool ReplaceAll(std::string& text, const char* word, const std::string& replacement) {
+    const size_t length = std::strlen(word);
+    bool replaced = false;
+    std::string out;
+    size_t from = 0;
+    for (;;) {
+        const unsigned char* base = reinterpret_cast<const unsigned char*>(text.c_str());
+        const unsigned char* hit =
+            _mbsstr(base + from, reinterpret_cast<const unsigned char*>(word));
+        if (!hit) break;
+        size_t at = static_cast<size_t>(hit - base);
+        out.append(text, from, at - from);
+        out += replacement;
+        from = at + length;
+        replaced = true;
+    }
+    if (replaced) {
+        out.append(text, from, std::string::npos);
+        text = out;
+    }
+    return replaced;
+}
+
+std::string UpperCopy(const char* text) {
+    std::vector<unsigned char> copy(text, text + std::strlen(text) + 1);
+    _mbsupr(copy.data());
+    return reinterpret_cast<const char*>(copy.data());
+}
+
+}  // namespace
+
+CNuke::CNuke(platform::Platform& platform)
+    : errorText(CopyText("<error not initialized>")), configFilePath(nullptr), os(platform) {}
+
+CNuke::~CNuke() {
+    delete[] configFilePath;
+    delete[] errorText;
+}
+
+const char* CNuke::ProductName() const {
+    const char* name = dialog ? dialog->GetProductName() : nullptr;
+    return name ? name : "";
+}
+
+const char* CNuke::InstallPath() const {
+    const char* path = dialog ? dialog->GetInstallPath() : nullptr;
+    return path ? path : "";
+}
+
+bool CNuke::IsCancelled() const { return dialog && dialog->GetRunState() == Cancelled; }
+
+void CNuke::SetErrorText(const char* text) {
+    delete[] errorText;
+    errorText = CopyText(text ? text : "");
+}
+
+bool CNuke::IsStartMenuMaskActive() const { return !startMenuMask.empty() && removeAll == 0; }
+
+std::string CNuke::StartMenuVariant(const char* entry) const {
+    std::string variant = UpperCopy(entry ? entry : "");
+    return ReplaceAll(variant, kProductWordInEntries, startMenuMask) ? variant : std::string();
+}
+
+void CNuke::ApplyStartMenuMask(TSet& list) {
+    if (startMenuMask.empty()) return;
+    TSet variants;
+    const char* element = nullptr;
+    for (DWORD rc = list.GetFirst(element); rc == ERROR_SUCCESS; rc = list.GetNext(element)) {
+        std::string variant = StartMenuVariant(element);
+        if (!variant.empty()) variants.Insert(variant.c_str());
+    }
+    for (DWORD rc = variants.GetFirst(element); rc == ERROR_SUCCESS; rc = variants.GetNext(element)) {
+        list.Insert(element);
+    }
+}
+
+DWORD CNuke::Get64ProgramFilesPath(char* buffer, DWORD size) {
+    static const char kName[] = "CNuke::Get64ProgramFilesPath";
+    if (!buffer || size == 0) {
+        TraceWrite("", -1, 0, "%s(): Invalid parameters, path is '%s' and path length is '%d'\n", kName,
+                   buffer ? buffer : "(null)", static_cast<int>(size));
+        return ERROR_INVALID_PARAMETER;
+    }
+    platform::RegKey key;
+    if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                         KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "%s(): RegOpenKeyEx FAILED  while trying to get program files path\n", kName);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    // One byte kept back so the text ends inside the buffer even when the
+    // stored value lacks its terminator.
+    DWORD bytes = size - 1;
+    if (os.RegQueryValueExA(key.get(), "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer),
+                            &bytes) != ERROR_SUCCESS) {
+        buffer[0] = '\0';
+        TraceWrite("", -1, 0, "%s(): RegQueryValue FAILED while trying to get program files path\n", kName);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    buffer[bytes < size ? bytes : size - 1] = '\0';
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ExcludeIgnoreList(TSet& list, TSet& ignoreList) {
+    const char* element = nullptr;
+    DWORD rc = list.GetFirst(element);
+    while (rc == ERROR_SUCCESS) {
+        bool excluded = false;
+        const char* ignore = nullptr;
+        for (DWORD irc = ignoreList.GetFirst(ignore); irc == ERROR_SUCCESS; irc = ignoreList.GetNext(ignore)) {
+            if (_mbsstr(reinterpret_cast<const unsigned char*>(element),
+                        reinterpret_cast<const unsigned char*>(ignore))) {
+                excluded = true;
+                break;
+            }
+        }
+        if (excluded) {
+            TraceWrite("", -1, 0, "ExcludeIgnoreList: object '%s' excluded\n", element);
+            rc = list.RemoveCurrentAndGetNext(element);
+        } else {
+            rc = list.GetNext(element);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+void CNuke::LogListContents(TSet& list) {
+    TraceWrite("", -1, 0, "--- --- --- Logging list contents... --- --- ---\n");
+    const char* element = nullptr;
+    for (DWORD rc = list.GetFirst(element); rc == ERROR_SUCCESS; rc = list.GetNext(element)) {
+        TraceWrite("", -1, 0, "%s\n", element);
+    }
+    TraceWrite("", -1, 0, "--- --- --- List content logged! --- --- ---\n");
+}
+
+// ---- the list steps ----
+
+DWORD CNuke::InitIgnoreServiceList() { return ReadConfigList(ignoreServiceList, "service", "ignore"); }
+DWORD CNuke::InitRemoveServiceList() { return ReadConfigList(removeServiceList, "service", "remove"); }
+DWORD CNuke::InitStopProcessList() { return ReadConfigList(stopProcessList, "process", "stop"); }
+DWORD CNuke::InitStartProcessList() { return ReadConfigList(startProcessList, "process", "start"); }
+DWORD CNuke::InitIgnoreRegValueList() { return ReadConfigList(ignoreRegValueList, "registry value", "ignore"); }
+
+DWORD CNuke::InitRemoveRegValueList() {
+    DWORD rc = ReadConfigList(removeRegValueList, "registry value", "remove");
+    LogListContents(removeRegValueList);
+    return rc;
+}
+
+DWORD CNuke::InitIgnoreRegKeyList() { return ReadConfigList(ignoreRegKeyList, "registry key", "ignore"); }
+
+DWORD CNuke::InitRemoveRegKeyList() {
+    DWORD rc = ReadConfigList(removeRegKeyList, "registry key", "remove");
+    // A --removeall run deletes the marker key an earlier run left.
+    if (removeAll == 1 && markerFound == 1) {
+        TraceWrite("", -1, 0, "InitRemoveRegKeyList: removeRegKeyList.Insert(%s)\n", kRetryMarkerKeyEntry);
+        AddListEntry(removeRegKeyList, "REG_KEY", "BY_VALUE", kRetryMarkerKeyEntry);
+    }
+    LogListContents(removeRegKeyList);
+    return rc;
+}
+
+DWORD CNuke::InitIgnoreFileList() {
+    DWORD rc = ReadConfigList(ignoreFileList, "file", "ignore");
+    if (rc == ERROR_SUCCESS) {
+        // Handlers may insert text as the system gave it; the containment
+        // test of ExcludeIgnoreList needs the normal form.
+        TSet normalised;
+        const char* element = nullptr;
+        for (DWORD erc = ignoreFileList.GetFirst(element); erc == ERROR_SUCCESS;
+             erc = ignoreFileList.RemoveCurrentAndGetNext(element)) {
+            std::vector<char> copy(element, element + std::strlen(element) + 1);
+            NormalizeEntry(copy.data());
+            normalised.Insert(copy.data());
+        }
+        ignoreFileList.AddAll(normalised);
+    }
+    ApplyStartMenuMask(ignoreFileList);
+    return rc;
+}
+
+DWORD CNuke::InitRemoveFileList() {
+    DWORD rc = ReadConfigList(removeFileList, "file", "remove");
+    ApplyStartMenuMask(removeFileList);
+    if (removeAll != 1) return rc;
+
+    const char* installPath = InstallPath();
+    if (*installPath) {
+        TraceWrite("", -1, 0, "InitRemoveFileList: removeFileList.Insert(%s)\n", installPath);
+        removeFileList.Insert(installPath);
+    } else {
+        TraceWrite("", -1, 0, "InitRemoveFileList: --removeall parameter in use, but root installation path empty!!\n");
+    }
+    const char* productName = ProductName();
+    if (!*productName) {
+        TraceWrite("", -1, 0, "InitRemoveFileList: --removeall parameter in use, but product name empty!!\n");
+        return rc;
+    }
+    char programs[MAX_PATH] = {};
+    os.SHGetSpecialFolderPathA(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
+    std::string menuFolder = std::string(programs) + "\\" + productName;
+    TraceWrite("", -1, 0, "InitRemoveFileList: removeFileList.Insert(%s)\n", menuFolder.c_str());
+    removeFileList.Insert(menuFolder.c_str());
+
+    std::string desktopLinks = std::string("%COMMON_DESKTOPDIRECTORY%\\") + productName + "*";
+    TraceWrite("", -1, 0, "InitRemoveFileList: removeFileList.Insert(%s)\n", desktopLinks.c_str());
+    AddListEntry(removeFileList, "FILE_NAME_EXPAND", "BY_VALUE", desktopLinks.c_str());
+    return rc;
+}
+
+DWORD CNuke::InitIgnoreMsiUpgradeCodeList() {
+    return ReadConfigList(ignoreMsiUpgradeCodeList, "msi upgradecode", "ignore");
+}
+DWORD CNuke::InitRemoveMsiUpgradeCodeList() {
+    return ReadConfigList(removeMsiUpgradeCodeList, "msi upgradecode", "remove");
+}
+
+void CNuke::InitISPCustomizationOverride() {
+    TraceWrite("", -1, 0, "InitISPCustomizationOverride: the \"detector\" says product name is '%s'\n", ProductName());
+    startMenuMask = ProductName();
+    if (startMenuMask.find(kProductWordInNames) != std::string::npos) {
+        TraceWrite("", -1, 0,
+                   "InitISPCustomizationOverride: product name is not ISP customized. Override is not committed.\n");
+        return;
+    }
+    if (removeAll != 0) {
+        TraceWrite("", -1, 0,
+                   "InitISPCustomizationOverride: removeall -parameter in use, specific removal for customized "
+                   "content will be executed.\n");
+    } else if (startMenuMask.find(' ') == std::string::npos) {
+        TraceWrite("", -1, 0,
+                   "InitISPCustomizationOverride: '%s' override not considered safe enough for start menu item "
+                   "deletion. Start menu items will be left intact.\n",
+                   startMenuMask.c_str());
+        startMenuMask.clear();
+        MarkRegistryForPossibleRemovalRetry();
+    }
+    ReadRegistryForRemovalRetry();
+    TraceWrite("", -1, 0, "InitISPCustomizationOverride: customization start menu mask=%s\n", startMenuMask.c_str());
+}
+
+DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {
+    char common[MAX_PATH] = {};
+    os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+    std::string folder = std::string(common) + "\\" + kTraceFolderName;
+    os.CreateDirectoryA(folder.c_str(), nullptr);  // an existing folder is fine
+    InitTraceLog(nullptr, false, folder.c_str());
+
+    DWORD rc = InitConfigFile();
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "InitConfigFile failed and returned error code '%04d'\n", static_cast<int>(rc));
+        return rc;
+    }
+    TraceWrite("", -1, 0, "InitConfigFile was successful.\n");
+    if (configFilePath) TraceWrite("", -1, 0, "InitializeLists: Config file found as '%s'\n", configFilePath);
+
+    removeAll = removeAllSwitch;
+    forceMsi = forceMsiSwitch;
+    // The leftover installer registrations join the lists here once their
+    // gathering is built.
+
+    InitISPCustomizationOverride();
+
+    struct Step {
+        const char* name;
+        DWORD (CNuke::*run)();
+        TSet CNuke::*list;
+        bool skippedByRemoveAll;
+    };
+    static const Step kSteps[] = {
+        {"InitIgnoreServiceList", &CNuke::InitIgnoreServiceList, &CNuke::ignoreServiceList, true},
+        {"InitRemoveServiceList", &CNuke::InitRemoveServiceList, &CNuke::removeServiceList, false},
+        {"InitStopProcessList", &CNuke::InitStopProcessList, &CNuke::stopProcessList, false},
+        {"InitStartProcessList", &CNuke::InitStartProcessList, &CNuke::startProcessList, false},
+        {"InitIgnoreRegValueList", &CNuke::InitIgnoreRegValueList, &CNuke::ignoreRegValueList, true},
+        {"InitRemoveRegValueList", &CNuke::InitRemoveRegValueList, &CNuke::removeRegValueList, false},
+        {"InitIgnoreRegKeyList", &CNuke::InitIgnoreRegKeyList, &CNuke::ignoreRegKeyList, true},
+        {"InitRemoveRegKeyList", &CNuke::InitRemoveRegKeyList, &CNuke::removeRegKeyList, false},
+        {"InitIgnoreFileList", &CNuke::InitIgnoreFileList, &CNuke::ignoreFileList, true},
+        {"InitRemoveFileList", &CNuke::InitRemoveFileList, &CNuke::removeFileList, false},
+        {"InitIgnoreMsiUpgradeCodeList", &CNuke::InitIgnoreMsiUpgradeCodeList, &CNuke::ignoreMsiUpgradeCodeList,
+         true},
+        {"InitRemoveMsiUpgradeCodeList", &CNuke::InitRemoveMsiUpgradeCodeList, &CNuke::removeMsiUpgradeCodeList,
+         false},
+    };
+    for (const Step& step : kSteps) {
+        if (step.skippedByRemoveAll && removeAll != 0) continue;
+        rc = (this->*step.run)();
+        TSet& list = this->*step.list;
+        if (rc == ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "%s was successful with '%d' items in the list\n", step.name, list.Count());
+            continue;
+        }
+        if (errorText) {
+            TraceWrite("", -1, 0, "%s reported error message '%s' and returned error code '%04d'\n", step.name,
+                       errorText, static_cast<int>(rc));
+        } else {
+            TraceWrite("", -1, 0, "%s constructed list with '%d' items and returned code '%04d'\n", step.name,
+                       list.Count(), static_cast<int>(rc));
+        }
+        return rc;
+    }
+    return ERROR_SUCCESS;
+}

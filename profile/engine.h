@@ -1,0 +1,128 @@
+// CNuke: the removal engine. It owns the seventeen removal lists and runs
+// every step of a removal run; each step returns a Win32 error code.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "profile/tset.h"
+
+namespace platform { class Platform; }
+
+// The state of a removal run, held by the main dialog.
+enum RunState : LONG { Ready = 0, Failed = 1, Running = 2, Cancelled = 3, RestartNeeded = 4 };
+
+// What the engine reads from the main dialog during a run: the run state
+// (for the cancel test) and the detector's product name and install folder.
+// The dialog implements it; tests provide their own.
+class CNukeDialogLink {
+public:
+    virtual ~CNukeDialogLink() = default;
+    virtual RunState GetRunState() const = 0;
+    virtual const char* GetProductName() const = 0;
+    // The retry marker may supply the name when detection found none.
+    virtual void SetProductName(const char* name) = 0;
+    virtual const char* GetInstallPath() const = 0;
+};
+
+class CNuke {
+public:
+    explicit CNuke(platform::Platform& os);
+    virtual ~CNuke();
+    CNuke(const CNuke&) = delete;
+    CNuke& operator=(const CNuke&) = delete;
+
+    // ---- list initialisation ----
+    DWORD InitializeLists(int removeAll, int forceMsi);
+    DWORD InitIgnoreServiceList();
+    DWORD InitRemoveServiceList();
+    DWORD InitStopProcessList();
+    DWORD InitStartProcessList();
+    DWORD InitIgnoreRegValueList();
+    DWORD InitRemoveRegValueList();
+    DWORD InitIgnoreRegKeyList();
+    DWORD InitRemoveRegKeyList();
+    DWORD InitIgnoreFileList();
+    DWORD InitRemoveFileList();
+    DWORD InitIgnoreMsiUpgradeCodeList();
+    DWORD InitRemoveMsiUpgradeCodeList();
+    void InitISPCustomizationOverride();
+    void ApplyStartMenuMask(TSet& list);
+    bool IsStartMenuMaskActive() const;
+    bool IsCancelled() const;
+    void SetErrorText(const char* text);
+    DWORD Get64ProgramFilesPath(char* buffer, DWORD size);
+
+    // ---- removal lists ----
+    DWORD ExcludeIgnoreList(TSet& list, TSet& ignoreList);
+    void LogListContents(TSet& list);
+
+    // ---- configuration file ----
+    DWORD InitConfigFile();
+    DWORD ReadConfigList(TSet& list, const char* sectionKind, const char* key);
+    DWORD ParseListEntry(TSet& list, const char* text);
+    DWORD AddListEntry(TSet& list, const char* type, const char* method, const char* argument);
+
+    // ---- entry handlers ----
+    DWORD ListRegValueData(TSet& list, char* argument);
+    DWORD ListRegValuesByName(TSet& list, char* argument);
+    DWORD ListRegValuesByData(TSet& list, char* argument);
+    DWORD ListRegKeysByName(TSet& list, char* argument);
+    DWORD ListRegKeysByData(TSet& list, char* argument);
+    DWORD ListFilesByName(TSet& list, char* argument);
+    DWORD ListFilesByNameExpand(TSet& list, char* argument);
+    DWORD ListFoldersByContent(TSet& list, char* argument);
+    DWORD ListFoldersByContentExpand(TSet& list, char* argument);
+    DWORD ListServicesByName(TSet& list, char* argument);
+    DWORD ListProcessesByName(TSet& list, char* argument);
+    DWORD InsertFileMatches(TSet& list, char* path);
+    DWORD ListFolderMatches(TSet& list, char* argument);
+
+    // ---- removal-retry marker ----
+    void MarkRegistryForPossibleRemovalRetry();
+    void ReadRegistryForRemovalRetry();
+
+    // The seventeen lists, in this order.
+    TSet expandedMsiUpgradeCodeList;
+    TSet removeMsiUpgradeCodeList;
+    TSet ignoreMsiUpgradeCodeList;
+    TSet expandedFileList;
+    TSet expandedRegValueList;
+    TSet expandedRegKeyList;
+    TSet expandedServiceList;
+    TSet removeFileList;
+    TSet ignoreFileList;
+    TSet removeRegKeyList;
+    TSet ignoreRegKeyList;
+    TSet removeRegValueList;
+    TSet ignoreRegValueList;
+    TSet startProcessList;
+    TSet stopProcessList;
+    TSet removeServiceList;
+    TSet ignoreServiceList;
+
+    char* errorText;       // owned; the text of the last failing configuration line
+    char* configFilePath;  // owned; null until InitConfigFile
+    CNukeDialogLink* dialog = nullptr;  // not owned
+    int removeAll = 0;
+    std::string startMenuMask;
+    int marked = 0;
+    int markerFound = 0;
+    int forceMsi = 0;
+
+    platform::Platform& os;
+
+    // The start-menu variant of an entry: an upper-case copy with every
+    // product word replaced by the mask; empty when nothing was replaced.
+    std::string StartMenuVariant(const char* entry) const;
+    // The detector's texts through the dialog link; empty without a link.
+    const char* ProductName() const;
+    const char* InstallPath() const;
+};
+
+// Fixed names of the system.
+extern const char kTraceFolderName[];        // "Velmoran clearway"
+extern const char kRetryMarkerKeyEntry[];    // "HKEY_LOCAL_MACHINE\SOFTWARE\Velmoran Clearway"
+extern const char kRetryMarkerSubkey[];      // "SOFTWARE\Velmoran Clearway"
+extern const char kProductWordInEntries[];   // "VELMORAN"
+extern const char kProductWordInNames[];     // "Velmoran"

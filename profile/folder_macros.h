@@ -1,0 +1,17 @@
+// Folder macros a FILE_NAME_EXPAND entry begins with, and the folders they
+// stand for.
+#pragma once
+
+struct FolderMacro {
+    const char* macro;  // "%PROGRAM_FILES%"
+    int folder;         // a CSIDL code, or one of the special codes below
+};
+
+constexpr int kGoogleGadgetsFolder = 0xFFFC;   // get_google_plugin_dir
+constexpr int kProgramFiles64Folder = 0xFFFD;  // CNuke::Get64ProgramFilesPath
+
+extern const FolderMacro kFolderMacros[21];
+
+// The first macro of the table that occurs anywhere in entry (a case-sensitive
+// search), or null.
+const FolderMacro* FindFolderMacro(const char* entry);

@@ -1,0 +1,394 @@
+// The engine's list initialisation against a real configuration file beside
+// the test program, real registry keys and a real trace log file.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "profile/engine.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::ProgramFolder;
+using testing_support::ReadWholeFile;
+using testing_support::TestDialog;
+using testing_support::TestPlatform;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+Texts Elements(TSet& set) {
+    Texts out;
+    const char* text = nullptr;
+    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
+    return out;
+}
+
+std::string ConfigPath() { return ProgramFolder() + "engine_tests.cfg"; }
+
+std::string Folder(int csidl) {
+    char path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+std::string LogPath() { return Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\engine_tests.log"; }
+
+// The marker key as the 32-bit program sees it.
+const REGSAM kView32 = KEY_WOW64_32KEY;
+
+void DeleteMarker() { ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Clearway", kView32, 0); }
+
+std::string ReadMarker() {
+    char buffer[300] = {};
+    DWORD size = sizeof buffer;
+    if (::RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Clearway", "ApplicationName",
+                       RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, buffer, &size) != ERROR_SUCCESS) {
+        return "<none>";
+    }
+    return buffer;
+}
+
+void WriteMarker(const std::string& name) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Clearway", 0, nullptr, 0,
+                                KEY_ALL_ACCESS | kView32, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExA(key, "ApplicationName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                     static_cast<DWORD>(name.size() + 1));
+    ::RegCloseKey(key);
+}
+
+// Six empty sections, then extra lines per section kind.
+std::string Sections(const std::string& msi = "", const std::string& service = "", const std::string& process = "",
+                     const std::string& value = "", const std::string& key = "", const std::string& file = "") {
+    return "[msi upgradecode 1]\n" + msi + "[service 1]\n" + service + "[process 1]\n" + process +
+           "[registry value 1]\n" + value + "[registry key 1]\n" + key + "[file 1]\n" + file;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    EngineTest() : engine_(os_) { engine_.dialog = &dialog_; }
+
+    void SetUp() override {
+        TraceShutdown();
+        DeleteMarker();
+    }
+    void TearDown() override {
+        TraceShutdown();
+        ::DeleteFileA(ConfigPath().c_str());
+        DeleteMarker();
+    }
+
+    DWORD Run(const std::string& config, int removeAll = 0) {
+        WriteWholeFile(ConfigPath(), config);
+        return engine_.InitializeLists(removeAll, 0);
+    }
+
+    std::string Log() {
+        TraceShutdown();
+        return ReadWholeFile(LogPath());
+    }
+
+    TestPlatform os_;
+    TestDialog dialog_;
+    CNuke engine_;
+};
+
+TEST_F(EngineTest, AFreshEngineHoldsItsDefaults) {
+    EXPECT_STREQ(engine_.errorText, "<error not initialized>");
+    EXPECT_EQ(engine_.configFilePath, nullptr);
+    EXPECT_EQ(engine_.marked, 0);
+    EXPECT_EQ(engine_.markerFound, 0);
+    EXPECT_TRUE(engine_.startMenuMask.empty());
+    EXPECT_TRUE(engine_.removeFileList.IsEmpty());
+}
+
+TEST_F(EngineTest, MissingConfigurationFileStopsTheRunWith2) {
+    ::DeleteFileA(ConfigPath().c_str());
+    EXPECT_EQ(engine_.InitializeLists(0, 0), 2u);
+    EXPECT_EQ(std::string(engine_.configFilePath), ConfigPath());
+    std::string log = Log();
+    EXPECT_NE(log.find("engine_tests v."), std::string::npos);
+    EXPECT_NE(log.find("InitConfigFile failed and returned error code '0002'"), std::string::npos) << log;
+}
+
+TEST_F(EngineTest, GuidEntriesFillTheirListsAndEveryStepIsTraced) {
+    ASSERT_EQ(Run(Sections("remove=GUID,BY_VALUE,\"{abcdef00-0000-0000-0000-000000000001}\"\n"
+                           "REMOVE=guid,by_value,{ABCDEF00-0000-0000-0000-000000000001}\n"
+                           "ignore=GUID,BY_VALUE,{11111111-0000-0000-0000-000000000002}\n")),
+              0u);
+    EXPECT_EQ(Elements(engine_.removeMsiUpgradeCodeList), Texts{"{ABCDEF00-0000-0000-0000-000000000001}"});
+    EXPECT_EQ(Elements(engine_.ignoreMsiUpgradeCodeList), Texts{"{11111111-0000-0000-0000-000000000002}"});
+    std::string log = Log();
+    EXPECT_NE(log.find("InitConfigFile was successful.\r\n"), std::string::npos);
+    EXPECT_NE(log.find("InitializeLists: Config file found as '" + ConfigPath() + "'"), std::string::npos);
+    size_t at = 0;
+    for (const char* step : {"InitIgnoreServiceList", "InitRemoveServiceList", "InitStopProcessList",
+                             "InitStartProcessList", "InitIgnoreRegValueList", "InitRemoveRegValueList",
+                             "InitIgnoreRegKeyList", "InitRemoveRegKeyList", "InitIgnoreFileList",
+                             "InitRemoveFileList"}) {
+        at = log.find(std::string(step) + " was successful with '0' items in the list", at);
+        EXPECT_NE(at, std::string::npos) << step;
+    }
+    EXPECT_NE(log.find("InitIgnoreMsiUpgradeCodeList was successful with '1' items in the list"), std::string::npos);
+    EXPECT_NE(log.find("InitRemoveMsiUpgradeCodeList was successful with '1' items in the list"), std::string::npos);
+    EXPECT_NE(log.find("--- --- --- Logging list contents... --- --- ---"), std::string::npos);
+}
+
+TEST_F(EngineTest, SectionHeaderRules) {
+    // Header case and text after the header are accepted.
+    ASSERT_EQ(Run("[MSI UPGRADECODE 1] notes\nremove=GUID,BY_VALUE,{A}\n[service 1]\n[process 1]\n"
+                  "[registry value 1]\n[registry key 1]\n[file 1]"),
+              0u);
+    EXPECT_EQ(Elements(engine_.removeMsiUpgradeCodeList), Texts{"{A}"});
+
+    // [file 2] and a header after a leading blank are not headers.
+    CNuke second(os_);
+    second.dialog = &dialog_;
+    WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
+                                 "[registry key 1]\n[file 2]\n [file 1]\nremove=GUID,BY_VALUE,{B}\n");
+    EXPECT_EQ(second.InitializeLists(0, 0), 1610u);
+    std::string log = Log();
+    // The missing section keeps the error text of before.
+    EXPECT_NE(log.find("InitIgnoreFileList reported error message '<error not initialized>' and returned error "
+                       "code '1610'"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(EngineTest, SectionsEndAtABracketAndTheLastLineNeedsNoLineEnd) {
+    ASSERT_EQ(Run("note before any section\n[msi upgradecode 1]\nremove=GUID,BY_VALUE,{A}\n"
+                  "[not a known header]\nremove=GUID,BY_VALUE,{OUTSIDE}\n[service 1]\n\nsome note\n"
+                  " remove=GUID,BY_VALUE,{LEADING BLANK}\n[process 1]\nstop=GUID,BY_VALUE,{STOP}\n"
+                  "[registry value 1]\n[registry key 1]\n[file 1]\nremove=GUID,BY_VALUE,{LAST}"),
+              0u);
+    EXPECT_EQ(Elements(engine_.removeMsiUpgradeCodeList), Texts{"{A}"});
+    EXPECT_TRUE(engine_.removeServiceList.IsEmpty());
+    EXPECT_EQ(Elements(engine_.stopProcessList), Texts{"{STOP}"});
+    // The product name holds the product word, so the mask adds nothing here.
+    EXPECT_EQ(Elements(engine_.removeFileList), Texts{"{LAST}"});
+
+    // A header on the last line opens an empty section.
+    CNuke second(os_);
+    second.dialog = &dialog_;
+    WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
+                                 "[registry key 1]\n[file 1]");
+    EXPECT_EQ(second.InitializeLists(0, 0), 0u);
+}
+
+TEST_F(EngineTest, BadEntryLinesFailTheirSectionWithTheLineAsErrorText) {
+    // A blank after the first comma: the method does not follow directly.
+    EXPECT_EQ(Run(Sections("remove=GUID, BY_VALUE,{A}\nremove=GUID,BY_VALUE,{NOT READ}\n")), 1610u);
+    EXPECT_STREQ(engine_.errorText, "remove=GUID, BY_VALUE,{A}");
+    EXPECT_TRUE(engine_.removeMsiUpgradeCodeList.IsEmpty());
+
+    for (const char* line : {"remove=REG_VALUE_EXPAND,BY_VALUE,X", "remove=REG_KEY_EXPAND,BY_DATA_MATCH,X",
+                             "remove=GUID,BY_REFERENCE,X", "remove=UNKNOWN,BY_VALUE,X", "remove=GUID,BY_NOTHING,X",
+                             "remove=FILE_NAME,BY_REFERENCE,X", "remove=SERVICE_NAME,BY_DATA_MATCH,X"}) {
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        WriteWholeFile(ConfigPath(), Sections(std::string(line) + "\n"));
+        EXPECT_EQ(engine.InitializeLists(0, 0), 1610u) << line;
+        EXPECT_STREQ(engine.errorText, line);
+    }
+    std::string log = Log();
+    EXPECT_NE(log.find("InitRemoveMsiUpgradeCodeList reported error message 'remove=SERVICE_NAME,BY_DATA_MATCH,X' and "
+                       "returned error code '1610'"),
+              std::string::npos);
+}
+
+TEST_F(EngineTest, OverlongLinesAreNeverCutIntoEntries) {
+    // An over-long entry line fails its section with its first 359
+    // characters as the error text; any other over-long line is skipped.
+    std::string longPath = "C:\\KEEP\\" + std::string(400, 'A');
+    std::string longNote = "note " + std::string(500, 'n') + "[file 1]";
+    EXPECT_EQ(Run(Sections("remove=GUID,BY_VALUE,{A}\n" + longNote + "\nremove=GUID,BY_VALUE,{B}\n")), 0u);
+    EXPECT_EQ(Elements(engine_.removeMsiUpgradeCodeList), (Texts{"{A}", "{B}"}));
+
+    CNuke second(os_);
+    second.dialog = &dialog_;
+    std::string longLine = "remove=GUID,BY_VALUE," + longPath;
+    WriteWholeFile(ConfigPath(), Sections(longLine + "\n"));
+    EXPECT_EQ(second.InitializeLists(0, 0), 1610u);
+    EXPECT_EQ(std::string(second.errorText), longLine.substr(0, 359));
+    EXPECT_TRUE(second.removeMsiUpgradeCodeList.IsEmpty());
+}
+
+TEST_F(EngineTest, CancelDuringTheReadStopsWith1223) {
+    dialog_.cancelAtRead = 5;
+    EXPECT_EQ(Run(Sections("remove=GUID,BY_VALUE,{A}\n", "remove=GUID,BY_VALUE,{S}\n")), 1223u);
+    EXPECT_LE(dialog_.stateReads, 6);
+    std::string log = Log();
+    EXPECT_NE(log.find("returned error code '1223'"), std::string::npos) << log;
+}
+
+TEST_F(EngineTest, RemoveAllSkipsTheIgnoreListsAndAddsTheProductsFolders) {
+    dialog_.productName = "Acme Shield";
+    dialog_.installPath = "C:\\Program Files\\Acme Shield";
+    // The ignore lines would fail the run if they were read.
+    ASSERT_EQ(Run(Sections("ignore=BROKEN\n", "ignore=BROKEN\n", "", "ignore=BROKEN\n", "ignore=BROKEN\n",
+                           "ignore=BROKEN\n"),
+                  1),
+              0u);
+    EXPECT_TRUE(engine_.ignoreFileList.IsEmpty());
+    EXPECT_TRUE(engine_.ignoreServiceList.IsEmpty());
+    std::string menu = Folder(CSIDL_COMMON_PROGRAMS) + "\\Acme Shield";
+    Texts files = Elements(engine_.removeFileList);
+    EXPECT_NE(std::find(files.begin(), files.end(), "C:\\Program Files\\Acme Shield"), files.end());
+    EXPECT_NE(std::find(files.begin(), files.end(), menu), files.end());
+    std::string log = Log();
+    EXPECT_EQ(log.find("InitIgnoreServiceList"), std::string::npos);
+    EXPECT_NE(log.find("InitRemoveFileList: removeFileList.Insert(C:\\Program Files\\Acme Shield)"),
+              std::string::npos);
+    EXPECT_NE(log.find("InitRemoveFileList: removeFileList.Insert(" + menu + ")"), std::string::npos);
+    EXPECT_NE(log.find("InitRemoveFileList: removeFileList.Insert(%COMMON_DESKTOPDIRECTORY%\\Acme Shield*)"),
+              std::string::npos);
+    EXPECT_NE(log.find("removeall -parameter in use, specific removal for customized content will be executed."),
+              std::string::npos);
+}
+
+TEST_F(EngineTest, RemoveAllWithEmptyDetectorTexts) {
+    dialog_.productName = "";
+    ASSERT_EQ(Run(Sections(), 1), 0u);
+    EXPECT_TRUE(engine_.removeFileList.IsEmpty());
+    std::string log = Log();
+    EXPECT_NE(log.find("--removeall parameter in use, but root installation path empty!!"), std::string::npos);
+    EXPECT_NE(log.find("--removeall parameter in use, but product name empty!!"), std::string::npos);
+}
+
+TEST_F(EngineTest, RemoveAllDeletesTheMarkerKeyAnEarlierRunLeft) {
+    WriteMarker("Acme");
+    dialog_.productName = "Acme";
+    ASSERT_EQ(Run(Sections(), 1), 0u);
+    EXPECT_EQ(engine_.markerFound, 1);
+    EXPECT_EQ(Elements(engine_.removeRegKeyList), Texts{"HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORAN CLEARWAY"});
+    EXPECT_NE(Log().find("InitRemoveRegKeyList: removeRegKeyList.Insert(HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmoran "
+                         "Clearway)"),
+              std::string::npos);
+}
+
+TEST_F(EngineTest, ProductNameWithTheProductWordMasksEveryFileEntry) {
+    dialog_.productName = "Velmoran Client Security";
+    ASSERT_EQ(Run(Sections("", "", "", "", "", "remove=GUID,BY_VALUE,C:\\Velmoran\\Data\n")), 0u);
+    EXPECT_EQ(engine_.startMenuMask, "Velmoran Client Security");
+    // A blank sorts before a backslash.
+    EXPECT_EQ(Elements(engine_.removeFileList),
+              (Texts{"C:\\Velmoran Client Security\\DATA", "C:\\VELMORAN\\DATA"}));
+    std::string log = Log();
+    EXPECT_NE(log.find("product name is not ISP customized. Override is not committed."), std::string::npos);
+    EXPECT_EQ(log.find("customization start menu mask="), std::string::npos);
+    EXPECT_EQ(ReadMarker(), "<none>");
+}
+
+TEST_F(EngineTest, OneWordNameEmptiesTheMaskAndWritesTheMarker) {
+    dialog_.productName = "Acme";
+    ASSERT_EQ(Run(Sections("", "", "", "", "", "remove=GUID,BY_VALUE,C:\\Velmoran\\Data\n")), 0u);
+    EXPECT_TRUE(engine_.startMenuMask.empty());
+    EXPECT_EQ(Elements(engine_.removeFileList), Texts{"C:\\VELMORAN\\DATA"});
+    EXPECT_EQ(engine_.marked, 1);
+    EXPECT_EQ(engine_.markerFound, 0);  // the read returns at once after a mark
+    EXPECT_EQ(ReadMarker(), "Acme");
+    std::string log = Log();
+    EXPECT_NE(log.find("'Acme' override not considered safe enough for start menu item deletion."),
+              std::string::npos);
+    EXPECT_NE(log.find("MarkRegistryForPossibleRemovalRetry: marking the registry successful."), std::string::npos);
+    EXPECT_NE(log.find("customization start menu mask=\r\n"), std::string::npos);
+
+    // The next run, whose detection finds no name, takes the stored one.
+    TestDialog nextDialog;
+    nextDialog.productName = "";
+    CNuke next(os_);
+    next.dialog = &nextDialog;
+    next.removeAll = 1;
+    next.InitISPCustomizationOverride();
+    EXPECT_EQ(next.markerFound, 1);
+    EXPECT_EQ(nextDialog.productName, "Acme");
+}
+
+TEST_F(EngineTest, TwoWordNameStaysTheMask) {
+    WriteMarker("Stored Name");
+    dialog_.productName = "Acme Shield";
+    ASSERT_EQ(Run(Sections("", "", "", "", "", "remove=GUID,BY_VALUE,C:\\Velmoran\\Data\n"
+                                                "ignore=GUID,BY_VALUE,\"d:/velmoran//keep/\"\n")),
+              0u);
+    EXPECT_EQ(engine_.startMenuMask, "Acme Shield");
+    EXPECT_EQ(Elements(engine_.removeFileList), (Texts{"C:\\Acme Shield\\DATA", "C:\\VELMORAN\\DATA"}));
+    EXPECT_EQ(Elements(engine_.ignoreFileList), (Texts{"D:\\Acme Shield\\KEEP", "D:\\VELMORAN\\KEEP"}));
+    EXPECT_EQ(engine_.marked, 0);
+    EXPECT_EQ(engine_.markerFound, 1);
+    EXPECT_EQ(dialog_.productName, "Acme Shield");  // a detected name is never replaced
+    EXPECT_NE(Log().find("customization start menu mask=Acme Shield\r\n"), std::string::npos);
+}
+
+TEST_F(EngineTest, EmptyNameMarksNothingAndTakesAStoredNameWithoutBlanks) {
+    WriteMarker("  \tAcme Shield \t ");
+    dialog_.productName = "";
+    ASSERT_EQ(Run(Sections()), 0u);
+    EXPECT_EQ(dialog_.productName, "Acme Shield");
+    EXPECT_EQ(engine_.marked, 0);
+    EXPECT_EQ(ReadMarker(), "  \tAcme Shield \t ");
+    std::string log = Log();
+    EXPECT_NE(log.find("MarkRegistryForPossibleRemovalRetry: source empty. Registry NOT marked."), std::string::npos);
+    EXPECT_NE(log.find("ReadRegistryForRemovalRetry: ApplicationName='Acme Shield'"), std::string::npos);
+}
+
+TEST_F(EngineTest, RetryMarkerFailures) {
+    dialog_.productName = "";
+    engine_.ReadRegistryForRemovalRetry();
+    EXPECT_EQ(engine_.markerFound, 0);
+
+    WriteMarker(std::string(300, 'x'));  // too long for the 260-byte read
+    engine_.ReadRegistryForRemovalRetry();
+    EXPECT_EQ(engine_.markerFound, 1);
+    EXPECT_EQ(dialog_.productName, "");
+    std::string log = Log();
+    EXPECT_NE(log.find("ReadRegistryForRemovalRetry: ApplicationName not found 234"), std::string::npos) << log;
+}
+
+TEST_F(EngineTest, Get64ProgramFilesPathReadsThe64BitView) {
+    char buffer[MAX_PATH] = {};
+    ASSERT_EQ(engine_.Get64ProgramFilesPath(buffer, sizeof buffer), 0u);
+    EXPECT_STREQ(buffer, "C:\\Program Files");
+    EXPECT_EQ(engine_.Get64ProgramFilesPath(nullptr, 10), 87u);
+    EXPECT_EQ(engine_.Get64ProgramFilesPath(buffer, 0), 87u);
+    char small[4] = {'x', 'x', 'x', 'x'};
+    engine_.Get64ProgramFilesPath(small, sizeof small);
+    EXPECT_LT(std::strlen(small), sizeof small);  // never unterminated
+}
+
+TEST_F(EngineTest, ExcludeIgnoreListRemovesByCaseSensitiveContainment) {
+    TSet list;
+    TSet ignore;
+    for (const char* p : {"C:\\APP\\SHARED\\A.DLL", "C:\\APP\\BIN", "C:\\APP\\SHARED", "C:\\app\\shared\\lower"}) {
+        list.Insert(p);
+    }
+    EXPECT_EQ(engine_.ExcludeIgnoreList(list, ignore), 0u);  // an empty ignore list removes nothing
+    EXPECT_EQ(list.Count(), 4);
+    ignore.Insert("SHARED");
+    ignore.Insert("A.DLL");  // a second match of one element removes it once
+    EXPECT_EQ(engine_.ExcludeIgnoreList(list, ignore), 0u);
+    EXPECT_EQ(Elements(list), (Texts{"C:\\APP\\BIN", "C:\\app\\shared\\lower"}));
+}
+
+TEST_F(EngineTest, LogListContentsWritesEveryElementBetweenItsMarkers) {
+    ::CreateDirectoryA((Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
+    TraceSetOptions(-1, 0, false, false);
+    TraceOpenLog(LogPath().c_str(), "w");
+    TSet list;
+    list.Insert("B");
+    list.Insert("A");
+    engine_.LogListContents(list);
+    EXPECT_EQ(Log(), "--- --- --- Logging list contents... --- --- ---\r\nA\r\nB\r\n"
+                     "--- --- --- List content logged! --- --- ---\r\n");
+}
+
+}  // namespace
