@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,12 +50,15 @@ void DeleteMarker() { ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran 
 
 std::string ReadMarker() {
     char buffer[300] = {};
-    DWORD size = sizeof buffer;
-    if (::RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Clearway", "ApplicationName",
-                       RRF_RT_REG_SZ | RRF_SUBKEY_WOW6432KEY, nullptr, buffer, &size) != ERROR_SUCCESS) {
+    DWORD size = sizeof buffer - 1;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Clearway", 0, KEY_READ | kView32, &key) !=
+        ERROR_SUCCESS) {
         return "<none>";
     }
-    return buffer;
+    LSTATUS rc = ::RegQueryValueExA(key, "ApplicationName", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    ::RegCloseKey(key);
+    return rc == ERROR_SUCCESS ? std::string(buffer) : "<none>";
 }
 
 void WriteMarker(const std::string& name) {
@@ -91,6 +95,13 @@ protected:
     DWORD Run(const std::string& config, int removeAll = 0) {
         WriteWholeFile(ConfigPath(), config);
         return engine_.InitializeLists(removeAll, 0);
+    }
+
+    // For steps called without InitializeLists, which opens the log itself.
+    void OpenLog() {
+        ::CreateDirectoryA((Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
+        TraceSetOptions(-1, 0, false, false);
+        TraceOpenLog(LogPath().c_str(), "w");
     }
 
     std::string Log() {
@@ -342,6 +353,7 @@ TEST_F(EngineTest, EmptyNameMarksNothingAndTakesAStoredNameWithoutBlanks) {
 }
 
 TEST_F(EngineTest, RetryMarkerFailures) {
+    OpenLog();
     dialog_.productName = "";
     engine_.ReadRegistryForRemovalRetry();
     EXPECT_EQ(engine_.markerFound, 0);
@@ -380,15 +392,106 @@ TEST_F(EngineTest, ExcludeIgnoreListRemovesByCaseSensitiveContainment) {
 }
 
 TEST_F(EngineTest, LogListContentsWritesEveryElementBetweenItsMarkers) {
-    ::CreateDirectoryA((Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
-    TraceSetOptions(-1, 0, false, false);
-    TraceOpenLog(LogPath().c_str(), "w");
+    OpenLog();
     TSet list;
     list.Insert("B");
     list.Insert("A");
     engine_.LogListContents(list);
     EXPECT_EQ(Log(), "--- --- --- Logging list contents... --- --- ---\r\nA\r\nB\r\n"
                      "--- --- --- List content logged! --- --- ---\r\n");
+}
+
+// The hand-written example configuration against a machine with a matching
+// service and a running tray program.
+TEST_F(EngineTest, ExampleConfigurationOnAPreparedMachine) {
+    testing_support::TempFolder folder("engine");
+    platform::ServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(scm);
+    {
+        platform::ServiceHandle old(::OpenServiceA(scm.get(), "VELSERVICE_TEST", DELETE));
+        if (old) ::DeleteService(old.get());
+    }
+    platform::ServiceHandle service(::CreateServiceA(
+        scm.get(), "VELSERVICE_TEST", "VELSERVICE_TEST", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, "C:\\windows\\system32\\notepad.exe", nullptr, nullptr, nullptr,
+        nullptr, nullptr));
+    ASSERT_TRUE(service);
+    std::string tray = folder / "veltray.exe";
+    char system[MAX_PATH] = {};
+    ::GetSystemDirectoryA(system, MAX_PATH);
+    ASSERT_TRUE(::CopyFileA((std::string(system) + "\\cmd.exe").c_str(), tray.c_str(), FALSE));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string commandLine = "\"" + tray + "\" /c ping -n 60 127.0.0.1 >nul";
+    ASSERT_TRUE(::CreateProcessA(tray.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                                 nullptr, &startup, &process));
+
+    dialog_.productName = "Velmoran";
+    DWORD rc = Run("[msi upgradecode 1]\n"
+                   "remove=GUID,BY_VALUE,{00000000-0000-0000-0000-000000000000}\n"
+                   "[service 1]\n"
+                   "remove=SERVICE_NAME,BY_VALUE,VELSERVICE*\n"
+                   "[process 1]\n"
+                   "stop=PROCESS_NAME,BY_VALUE,VELTRAY.EXE\n"
+                   "[registry value 1]\n"
+                   "[registry key 1]\n"
+                   "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmoran\\Client\n"
+                   "[file 1]\n"
+                   "remove=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\\Velmoran\\Client\n"
+                   "ignore=FILE_NAME,BY_VALUE,C:\\Program Files\\Velmoran\\Shared\n");
+    ::TerminateProcess(process.hProcess, 0);
+    ::WaitForSingleObject(process.hProcess, 5000);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    ::DeleteService(service.get());
+    ASSERT_EQ(rc, 0u) << engine_.errorText;
+
+    EXPECT_EQ(Elements(engine_.removeMsiUpgradeCodeList), Texts{"{00000000-0000-0000-0000-000000000000}"});
+    EXPECT_EQ(Elements(engine_.removeServiceList), Texts{"VELSERVICE_TEST"});
+    EXPECT_EQ(Elements(engine_.stopProcessList), Texts{"veltray.exe"});
+    EXPECT_EQ(Elements(engine_.removeRegKeyList), Texts{"HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORAN\\CLIENT"});
+    // The 32-bit program's Program Files folder.
+    EXPECT_EQ(Elements(engine_.removeFileList), Texts{"C:\\PROGRAM FILES (X86)\\VELMORAN\\CLIENT"});
+    EXPECT_EQ(Elements(engine_.ignoreFileList), Texts{"C:\\PROGRAM FILES\\VELMORAN\\SHARED"});
+    for (TSet* empty : {&engine_.ignoreMsiUpgradeCodeList, &engine_.ignoreServiceList, &engine_.startProcessList,
+                        &engine_.removeRegValueList, &engine_.ignoreRegValueList, &engine_.ignoreRegKeyList}) {
+        EXPECT_TRUE(empty->IsEmpty());
+    }
+}
+
+// Generated entry lines through the line parser and the handlers: no
+// crash, no overrun, and every result one the reader knows.
+TEST_F(EngineTest, FuzzedEntryLinesGiveOnlyKnownResults) {
+    // Service and process entries enumerate the whole machine on every line;
+    // their handlers have tests of their own.
+    static const char* const types[] = {"REG_VALUE", "REG_KEY", "REG_VALUE_EXPAND", "REG_KEY_EXPAND", "FILE_NAME",
+                                        "FILE_NAME_EXPAND", "GUID", "GUID", "reg_value", "GUI", "", "FILE"};
+    static const char* const methods[] = {"BY_REFERENCE", "BY_VALUE", "BY_DATA_MATCH", "by_value", "BY_", ""};
+    static const char* const starts[] = {"", "\"", "HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayFuzz\\",
+                                         "HKEY_CURRENT_USER\\", "C:\\clearway-work\\fuzz\\", "\"\"\"", "%NOPE%"};
+    static const char alphabet[] = "ab\\/\",*?%. -_\x81\x5C\xE4\xFF";
+    unsigned seed = 2024;
+    auto next = [&seed](unsigned range) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % range;
+    };
+    std::unique_ptr<TSet> scratch(new TSet);
+    int accepted = 0;
+    for (int i = 0; i < 100000; ++i) {
+        std::string line = types[next(12)];
+        if (next(8) != 0) line += ",";
+        line += methods[next(6)];
+        if (next(8) != 0) line += ",";
+        line += starts[next(7)];
+        unsigned length = next(10) == 0 ? next(2000) : next(40);
+        for (unsigned k = 0; k < length; ++k) line += alphabet[next(sizeof alphabet - 1)];
+        DWORD rc = engine_.ParseListEntry(*scratch, line.c_str());
+        ASSERT_TRUE(rc == 0 || rc == 13 || rc == 1610) << rc << " for " << line;
+        if (rc == 0) ++accepted;
+        if (i % 1000 == 999) scratch.reset(new TSet);
+    }
+    EXPECT_GT(accepted, 1000);  // the generator reaches the handlers, not only the keyword check
 }
 
 }  // namespace

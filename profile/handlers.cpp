@@ -1,0 +1,536 @@
+// The entry handlers: each turns the argument of one configuration entry
+// into zero, one or many elements of a removal list, looking at the machine
+// (registry, files and folders, services, running processes) as it is while
+// the profile is built.
+#include <mbstring.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+
+#include "actions/reg_entry.h"
+#include "actions/services.h"
+#include "detect/google_plugin.h"
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "profile/entry_text.h"
+#include "profile/folder_macros.h"
+#include "profile/tset.h"
+#include "trace/trace.h"
+
+namespace {
+
+// Registry enumeration names, the key prefix already in them included.
+constexpr size_t kNameBufferSize = 261;
+// Paths built by the file handlers: 259 characters and the terminator.
+constexpr size_t kPathBufferSize = 260;
+constexpr DWORD kUserNameSize = 128;
+
+using Text = std::unique_ptr<char[]>;
+
+Text CopyText(const char* text) {
+    const size_t size = std::strlen(text) + 1;
+    Text copy(new (std::nothrow) char[size]);
+    if (copy) std::memcpy(copy.get(), text, size);
+    return copy;
+}
+
+// A zero-filled buffer of size + 1 bytes for registry data of size bytes, so
+// the text ends inside it whatever was stored; null when it cannot be made.
+Text DataBuffer(DWORD size) {
+    if (size == MAXDWORD) return nullptr;
+    const size_t bytes = static_cast<size_t>(size) + 1;
+    Text data(new (std::nothrow) char[bytes]);
+    if (data) std::memset(data.get(), 0, bytes);
+    return data;
+}
+
+const char* OrNull(const std::optional<std::string>& text) { return text ? text->c_str() : nullptr; }
+const char* OrEmpty(const std::optional<std::string>& text) { return text ? text->c_str() : ""; }
+
+unsigned char* Bytes(char* text) { return reinterpret_cast<unsigned char*>(text); }
+const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
+
+void UpperInPlace(char* text) { _mbsupr(Bytes(text)); }
+
+bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+// The registry entry text "<root>\<path>\", the form every enumerated name
+// is appended to.
+std::string KeyPrefix(const RegEntryParts& parts) {
+    std::string prefix;
+    JoinPath(prefix, {OrNull(parts.rootText), OrNull(parts.path)});
+    prefix += '\\';
+    return prefix;
+}
+
+// Inserts prefix + upper-cased name for every name that enumerate(index,
+// buffer, size) yields and that matches pattern. Names are read into the
+// rest of one 261-byte buffer behind the prefix; a name that does not fit
+// there is skipped and the enumeration goes on. Returns the last Insert
+// result; a failing Insert ends the enumeration.
+template <typename Enumerate>
+DWORD InsertMatchingNames(TSet& list, const std::string& prefix, const char* pattern, const char* handler,
+                          Enumerate enumerate) {
+    char buffer[kNameBufferSize] = {};
+    if (prefix.size() + 1 >= sizeof buffer) {
+        TraceWrite("", -1, 0, "%s: key '%s' is too long to list its names\n", handler, prefix.c_str());
+        return ERROR_SUCCESS;
+    }
+    std::memcpy(buffer, prefix.data(), prefix.size());
+    char* name = buffer + prefix.size();
+    const DWORD room = static_cast<DWORD>(sizeof buffer - prefix.size());
+
+    DWORD result = ERROR_SUCCESS;
+    for (DWORD index = 0;; ++index) {
+        name[0] = '\0';
+        const LSTATUS rc = enumerate(index, name, room);
+        if (rc == ERROR_MORE_DATA) {
+            TraceWrite("", -1, 0, "%s: skipped a name too long for '%s' (index %lu)\n", handler, prefix.c_str(),
+                       static_cast<unsigned long>(index));
+            continue;
+        }
+        if (rc != ERROR_SUCCESS) break;
+        buffer[sizeof buffer - 1] = '\0';
+        if (!WildcardMatch(name, pattern)) continue;
+        UpperInPlace(name);
+        result = list.Insert(buffer);
+        if (result != ERROR_SUCCESS) break;
+    }
+    return result;
+}
+
+// Splits a registry value entry. An entry that ends in a backslash names the
+// unnamed value of the key its whole path names.
+DWORD SplitValueEntry(const char* entry, RegEntryParts& parts) {
+    const DWORD rc = SplitRegEntry(entry, parts);
+    if (rc != ERROR_SUCCESS) return rc;
+    const size_t length = std::strlen(entry);
+    const unsigned char* lastSlash = _mbsrchr(Bytes(entry), '\\');
+    if (length > 0 && lastSlash == Bytes(entry) + length - 1 && parts.last) {
+        std::string key;
+        JoinPath(key, {OrNull(parts.path), parts.last->c_str()});
+        parts.path = key;
+        parts.last.reset();
+    }
+    return ERROR_SUCCESS;
+}
+
+// Resolves a folder macro's folder into a 260-byte buffer; the buffer is
+// left empty when the folder cannot be found or does not fit. The content
+// handler reads the system folder with GetSystemDirectoryA.
+void ResolveMacroFolder(CNuke& nuke, int code, bool forContent, char (&folder)[kPathBufferSize]) {
+    std::memset(folder, 0, sizeof folder);
+    const UINT size = static_cast<UINT>(sizeof folder);
+    bool found = false;
+    if (code == CSIDL_WINDOWS) {
+        const UINT n = nuke.os.GetWindowsDirectoryA(folder, size);
+        found = n > 0 && n < size;
+    } else if (code == CSIDL_SYSTEM && forContent) {
+        const UINT n = nuke.os.GetSystemDirectoryA(folder, size);
+        found = n > 0 && n < size;
+    } else if (code == kGoogleGadgetsFolder) {
+        std::string plugins;
+        get_google_plugin_dir(nuke.os, plugins);
+        if (plugins.size() < sizeof folder) {
+            std::memcpy(folder, plugins.c_str(), plugins.size() + 1);
+            found = true;
+        } else {
+            // A cut folder would name some other folder.
+            TraceWrite("", -1, 0, "ResolveMacroFolder: plug-in folder '%s' is too long\n", plugins.c_str());
+        }
+    } else if (code == kProgramFiles64Folder) {
+        found = nuke.Get64ProgramFilesPath(folder, size) == ERROR_SUCCESS;
+    } else {
+        found = nuke.os.SHGetSpecialFolderPathA(nullptr, folder, code, FALSE) != FALSE;
+    }
+    if (!found) folder[0] = '\0';
+    folder[sizeof folder - 1] = '\0';
+}
+
+using EntryHandler = DWORD (CNuke::*)(TSet&, char*);
+
+// Hands text to handler unless it is longer than a file handler's path
+// buffer holds; a cut path would name some other file or folder.
+void HandleBuiltPath(CNuke& nuke, EntryHandler handler, TSet& list, std::string& text, const char* caller) {
+    if (text.size() >= kPathBufferSize) {
+        TraceWrite("", -1, 0, "%s: skipped '%s', longer than a path may be\n", caller, text.c_str());
+        return;
+    }
+    (nuke.*handler)(list, &text[0]);
+}
+
+// The steps the two FILE_NAME_EXPAND handlers share: the folder macro at the
+// start of the argument is replaced by its folder, and a per-user folder is
+// taken in every user profile beside the current user's.
+DWORD ExpandFolderMacro(CNuke& nuke, TSet& list, char* argument, bool forContent) {
+    const char* caller = forContent ? "ListFoldersByContentExpand" : "ListFilesByNameExpand";
+    const EntryHandler handler = forContent ? &CNuke::ListFoldersByContent : &CNuke::ListFilesByName;
+    if (!argument) return ERROR_INVALID_DATA;
+
+    NormalizeEntry(argument);
+    const FolderMacro* macro = FindFolderMacro(argument);
+    if (!macro) return ERROR_BAD_CONFIGURATION;
+
+    char folder[kPathBufferSize];
+    ResolveMacroFolder(nuke, macro->folder, forContent, folder);
+    // An unresolved macro leaves the entry as written.
+    if (!folder[0]) return (nuke.*handler)(list, argument);
+    NormalizeEntry(folder);
+
+    char user[kUserNameSize] = {};
+    DWORD userSize = sizeof user;
+    if (!nuke.os.GetUserNameA(user, &userSize)) user[0] = '\0';
+    user[sizeof user - 1] = '\0';
+    UpperInPlace(user);
+
+    // The macro stands at the start; the argument holds it, so it is at
+    // least that long.
+    const char* rest = argument + std::strlen(macro->macro);
+    std::string full;
+    JoinPath(full, {folder, rest});
+
+    const unsigned char* at = user[0] ? _mbsstr(Bytes(folder), Bytes(user)) : nullptr;
+    if (at) {
+        const char* afterUser = reinterpret_cast<const char*>(at) + std::strlen(user);
+        std::string tail;
+        JoinPath(tail, {afterUser, rest});
+        const std::string profiles(folder, static_cast<size_t>(at - Bytes(folder)));
+        const std::string pattern = profiles + "*";
+
+        WIN32_FIND_DATAA found;
+        platform::FindHandle find(nuke.os.FindFirstFileA(pattern.c_str(), &found));
+        if (find) {
+            do {
+                found.cFileName[MAX_PATH - 1] = '\0';
+                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(found.cFileName)) continue;
+                const std::string profile = profiles + found.cFileName;
+                std::string path;
+                JoinPath(path, {profile.c_str(), tail.c_str()});
+                HandleBuiltPath(nuke, handler, list, path, caller);
+            } while (nuke.os.FindNextFileA(find.get(), &found));
+            return ERROR_SUCCESS;
+        }
+    }
+    if (full.size() >= kPathBufferSize) {
+        TraceWrite("", -1, 0, "%s: skipped '%s', longer than a path may be\n", caller, full.c_str());
+        return ERROR_SUCCESS;
+    }
+    return (nuke.*handler)(list, &full[0]);
+}
+
+}  // namespace
+
+DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    Text copy = CopyText(argument);
+    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
+    RegEntryParts parts;
+    const DWORD split = SplitRegEntry(copy.get(), parts);
+    if (split != ERROR_SUCCESS) return split;
+    if (parts.path && HasWildcard(parts.path->c_str())) return ERROR_INVALID_DATA;
+    if (!parts.root) return ERROR_SUCCESS;
+
+    DWORD type = 0;
+    DWORD size = 0;
+    os.SHGetValueA(parts.root, OrEmpty(parts.path), OrNull(parts.last), &type, nullptr, &size);
+    if (size == 0) return ERROR_SUCCESS;
+    if (type != REG_SZ) return ERROR_INVALID_DATA;
+
+    Text data = DataBuffer(size);
+    if (!data) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD read = size;
+    const DWORD rc = os.SHGetValueA(parts.root, OrEmpty(parts.path), OrNull(parts.last), &type, data.get(), &read);
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "ListRegValueData: SHGetValue failed len=%d", static_cast<int>(size));
+        return rc;
+    }
+    // A value that holds only its terminator names nothing.
+    if (!data[0]) return ERROR_SUCCESS;
+    return list.Insert(data.get());
+}
+
+DWORD CNuke::ListRegValuesByName(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    Text copy = CopyText(argument);
+    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
+    RegEntryParts parts;
+    const DWORD split = SplitRegEntry(copy.get(), parts);
+    if (split != ERROR_SUCCESS) return split;
+    if (parts.path && HasWildcard(parts.path->c_str())) return ERROR_INVALID_DATA;
+    if (!parts.last || !HasWildcard(parts.last->c_str())) return list.Insert(argument);
+
+    platform::RegKey key;
+    if (!parts.root ||
+        os.RegOpenKeyExA(parts.root, OrEmpty(parts.path), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+        return list.Insert(argument);
+    }
+    return InsertMatchingNames(list, KeyPrefix(parts), parts.last->c_str(), "ListRegValuesByName",
+                               [&](DWORD index, char* name, DWORD size) {
+                                   DWORD nameSize = size;
+                                   return os.RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr,
+                                                           nullptr, nullptr);
+                               });
+}
+
+DWORD CNuke::ListRegKeysByName(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    Text copy = CopyText(argument);
+    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
+    RegEntryParts parts;
+    const DWORD split = SplitRegEntry(copy.get(), parts);
+    if (split != ERROR_SUCCESS) return split;
+    if (parts.path && HasWildcard(parts.path->c_str())) return ERROR_INVALID_DATA;
+    if (!parts.last || !HasWildcard(parts.last->c_str())) return list.Insert(argument);
+
+    platform::RegKey key;
+    if (!parts.root || os.RegOpenKeyExA(parts.root, OrEmpty(parts.path), 0, KEY_READ | KEY_WOW64_64KEY,
+                                        key.put()) != ERROR_SUCCESS) {
+        return list.Insert(argument);
+    }
+    return InsertMatchingNames(list, KeyPrefix(parts), parts.last->c_str(), "ListRegKeysByName",
+                               [&](DWORD index, char* name, DWORD size) {
+                                   return os.RegEnumKeyA(key.get(), index, name, size);
+                               });
+}
+
+DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    Text copy = CopyText(argument);
+    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
+    NormalizeEntry(copy.get());
+    char* entry = nullptr;
+    char* pattern = nullptr;
+    SplitQuotedFields(copy.get(), {&entry, &pattern});
+    if (!entry || !pattern) return ERROR_INVALID_DATA;
+
+    TSet candidates;
+    if (ListRegValuesByName(candidates, entry) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
+
+    const char* candidate = nullptr;
+    for (DWORD more = candidates.GetFirst(candidate); more == ERROR_SUCCESS; more = candidates.GetNext(candidate)) {
+        if (list.Contains(candidate)) continue;
+        RegEntryParts parts;
+        const DWORD split = SplitValueEntry(candidate, parts);
+        if (split != ERROR_SUCCESS) return split;
+        if (!parts.root) continue;
+
+        DWORD type = 0;
+        DWORD size = 0;
+        os.SHGetValueA(parts.root, OrEmpty(parts.path), OrNull(parts.last), &type, nullptr, &size);
+        if (size == 0) continue;
+        // A value that is not text fails the whole entry.
+        if (type != REG_SZ) return ERROR_INVALID_DATA;
+        Text data = DataBuffer(size);
+        if (!data) return ERROR_INVALID_DATA;
+        DWORD read = size;
+        const DWORD rc =
+            os.SHGetValueA(parts.root, OrEmpty(parts.path), OrNull(parts.last), &type, data.get(), &read);
+        if (rc != ERROR_SUCCESS) return rc;
+        if (WildcardMatch(data.get(), pattern)) list.Insert(candidate);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ListRegKeysByData(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    Text copy = CopyText(argument);
+    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
+    NormalizeEntry(copy.get());
+    char* entry = nullptr;
+    char* valueName = nullptr;
+    char* pattern = nullptr;
+    SplitQuotedFields(copy.get(), {&entry, &valueName, &pattern});
+    if (!entry || !valueName || !pattern || HasWildcard(valueName)) return ERROR_INVALID_DATA;
+
+    TSet candidates;
+    if (ListRegKeysByName(candidates, entry) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
+
+    const char* candidate = nullptr;
+    for (DWORD more = candidates.GetFirst(candidate); more == ERROR_SUCCESS; more = candidates.GetNext(candidate)) {
+        if (list.Contains(candidate)) continue;
+        // The candidate is the key; the value is read from it by its name as
+        // written (an empty name is the key's unnamed value).
+        RegEntryParts parts;
+        const DWORD split = SplitRegEntry(candidate, parts);
+        if (split != ERROR_SUCCESS) return split;
+        if (!parts.root) continue;
+        std::string keyPath;
+        JoinPath(keyPath, {OrNull(parts.path), OrNull(parts.last)});
+
+        platform::RegKey key;
+        if (os.RegOpenKeyExA(parts.root, keyPath.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        DWORD type = 0;
+        DWORD size = 0;
+        os.RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
+        // Values that are not text, and empty ones, are passed over.
+        if (size == 0 || type != REG_SZ) continue;
+        Text data = DataBuffer(size);
+        if (!data) return ERROR_INVALID_DATA;
+        DWORD read = size;
+        if (os.RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<LPBYTE>(data.get()), &read) ==
+                ERROR_SUCCESS &&
+            WildcardMatch(data.get(), pattern)) {
+            list.Insert(candidate);
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ListFilesByName(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    if (IsStartMenuMaskActive()) {
+        std::string variant = StartMenuVariant(argument);
+        if (!variant.empty()) InsertFileMatches(list, &variant[0]);
+    }
+    return InsertFileMatches(list, argument);
+}
+
+DWORD CNuke::InsertFileMatches(TSet& list, char* path) {
+    if (!path) return ERROR_SUCCESS;
+    NormalizeEntry(path);
+    // Nothing left (a bare separator, quotes) names no file; as a folder it
+    // would stand for the root of the current drive.
+    if (!path[0]) return ERROR_SUCCESS;
+
+    WIN32_FIND_DATAA found;
+    platform::FindHandle find(os.FindFirstFileA(path, &found));
+    if (!find) {
+        list.Insert(path);
+        return ERROR_SUCCESS;
+    }
+
+    // Each found name takes the place of the last path component.
+    const unsigned char* lastSlash = _mbsrchr(Bytes(path), '\\');
+    const size_t folderLength = lastSlash ? static_cast<size_t>(lastSlash - Bytes(path)) + 1 : 0;
+    char buffer[kPathBufferSize] = {};
+    if (folderLength < sizeof buffer) std::memcpy(buffer, path, folderLength);
+    do {
+        found.cFileName[MAX_PATH - 1] = '\0';
+        if (IsDotEntry(found.cFileName)) continue;
+        const size_t nameLength = std::strlen(found.cFileName);
+        if (folderLength + nameLength >= sizeof buffer) {
+            TraceWrite("", -1, 0, "InsertFileMatches: skipped '%s' in '%s', longer than a path may be\n",
+                       found.cFileName, path);
+            continue;
+        }
+        std::memcpy(buffer + folderLength, found.cFileName, nameLength + 1);
+        UpperInPlace(buffer + folderLength);
+        list.Insert(buffer);
+    } while (os.FindNextFileA(find.get(), &found));
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ListFilesByNameExpand(TSet& list, char* argument) {
+    return ExpandFolderMacro(*this, list, argument, false);
+}
+
+DWORD CNuke::ListFoldersByContent(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    if (IsStartMenuMaskActive()) {
+        std::string variant = StartMenuVariant(argument);
+        if (!variant.empty()) ListFolderMatches(list, &variant[0]);
+    }
+    return ListFolderMatches(list, argument);
+}
+
+DWORD CNuke::ListFolderMatches(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    Text copy = CopyText(argument);
+    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
+    char* text = copy.get();
+    NormalizeEntry(text);
+    // Where the normalised text ends; every field start is checked against
+    // it, so the scan stays inside the text whatever normalisation removed.
+    const size_t length = std::strlen(text);
+
+    char* folderField = nullptr;
+    SplitQuotedFields(text, {&folderField});
+    if (!folderField) return ERROR_INVALID_DATA;
+
+    // Each further field starts two characters after the end of the one
+    // before: past the terminator that replaced the quote and the comma.
+    TSet patterns;
+    size_t next = static_cast<size_t>(folderField - text) + std::strlen(folderField) + 2;
+    while (next < length) {
+        char* pattern = nullptr;
+        SplitQuotedFields(text + next, {&pattern});
+        if (!pattern) break;
+        patterns.Insert(pattern);
+        next = static_cast<size_t>(pattern - text) + std::strlen(pattern) + 2;
+    }
+    if (patterns.IsEmpty()) return ERROR_INVALID_DATA;
+
+    TSet folders;
+    ListFilesByName(folders, folderField);
+
+    const char* folder = nullptr;
+    for (DWORD more = folders.GetFirst(folder); more == ERROR_SUCCESS; more = folders.GetNext(folder)) {
+        TSet remaining;
+        remaining.AddAll(patterns);
+        // The folder's own entries only: a start-menu variant of the folder
+        // is a folder of its own, matched by ListFoldersByContent.
+        TSet entries;
+        std::string contents = std::string(folder) + "\\*";
+        InsertFileMatches(entries, &contents[0]);
+
+        const char* entry = nullptr;
+        for (DWORD more2 = entries.GetFirst(entry); more2 == ERROR_SUCCESS; more2 = entries.GetNext(entry)) {
+            const char* name = os.PathFindFileNameA(entry);
+            const char* candidate = nullptr;
+            DWORD rc = remaining.GetFirst(candidate);
+            while (rc == ERROR_SUCCESS) {
+                rc = WildcardMatch(name, candidate) ? remaining.RemoveCurrentAndGetNext(candidate)
+                                                    : remaining.GetNext(candidate);
+            }
+            if (remaining.IsEmpty()) {
+                list.Insert(folder);
+                break;
+            }
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ListFoldersByContentExpand(TSet& list, char* argument) {
+    return ExpandFolderMacro(*this, list, argument, true);
+}
+
+DWORD CNuke::ListServicesByName(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    if (!HasWildcard(argument)) return list.Insert(argument);
+
+    platform::ServiceHandle scm(os.OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!scm) return os.GetLastError();
+    TSet names;
+    EnumServiceNames(os, scm.get(), names);
+
+    const char* name = nullptr;
+    for (DWORD more = names.GetFirst(name); more == ERROR_SUCCESS; more = names.GetNext(name)) {
+        if (WildcardMatch(name, argument)) list.Insert(name);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ListProcessesByName(TSet& list, char* argument) {
+    if (!argument) return ERROR_INVALID_DATA;
+    platform::SnapshotHandle snapshot(os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return os.GetLastError();
+
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = os.Process32First(snapshot.get(), &entry); more;
+         more = os.Process32Next(snapshot.get(), &entry)) {
+        entry.szExeFile[MAX_PATH - 1] = '\0';
+        const char* name = os.PathFindFileNameA(entry.szExeFile);
+        if (name && WildcardMatch(name, argument)) list.Insert(name);
+    }
+    return ERROR_SUCCESS;
+}

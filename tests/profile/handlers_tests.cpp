@@ -1,0 +1,803 @@
+// The entry handlers against real Wine state: registry keys in both views,
+// files and folders, user profile folders, services and a running process.
+// The platform seam stands in only for failures Wine cannot be made to show.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "profile/engine.h"
+#include "profile/tset.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_platform.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+using testing_support::TempFolder;
+
+const char kTestKey[] = "SOFTWARE\\ClearwayTests\\Handlers";
+const char kTestEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\HANDLERS";
+
+class TestDialog : public CNukeDialogLink {
+public:
+    RunState GetRunState() const override { return Running; }
+    const char* GetProductName() const override { return productName.c_str(); }
+    void SetProductName(const char* name) override { productName = name ? name : ""; }
+    const char* GetInstallPath() const override { return ""; }
+    std::string productName = "Velmoran Shield";
+};
+
+// Failures Wine does not produce on request.
+class FaultPlatform : public testing_support::TestPlatform {
+public:
+    bool failUserName = false;
+    BOOL GetUserNameA(LPSTR buffer, LPDWORD size) override {
+        if (failUserName) {
+            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        return TestPlatform::GetUserNameA(buffer, size);
+    }
+    bool failServiceManager = false;
+    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
+        if (failServiceManager) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return TestPlatform::OpenSCManagerA(machine, database, access);
+    }
+    bool failSnapshot = false;
+    HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override {
+        if (failSnapshot) {
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return INVALID_HANDLE_VALUE;
+        }
+        return TestPlatform::CreateToolhelp32Snapshot(flags, processId);
+    }
+};
+
+Texts Ascending(TSet& set) {
+    Texts out;
+    const char* text = nullptr;
+    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
+    return out;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A writable copy of an argument, as AddListEntry hands it over.
+struct Arg {
+    explicit Arg(const std::string& text) : buffer(text.begin(), text.end()) { buffer.push_back('\0'); }
+    operator char*() { return buffer.data(); }
+    std::vector<char> buffer;
+};
+
+// ---- registry ---------------------------------------------------------
+
+void DeleteTestKey(REGSAM view) {
+    HKEY parent = nullptr;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests", 0, KEY_ALL_ACCESS | view, &parent) ==
+        ERROR_SUCCESS) {
+        ::RegDeleteTreeA(parent, "Handlers");
+        ::RegCloseKey(parent);
+    }
+}
+
+// Wine's ANSI registry calls take at most 260 characters of key path, so a
+// subkey is created below the opened test key, by its relative path.
+HKEY CreateKey(REGSAM view, const std::string& sub) {
+    HKEY base = nullptr;
+    EXPECT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &base,
+                                nullptr),
+              ERROR_SUCCESS);
+    if (sub.empty()) return base;
+    HKEY key = nullptr;
+    EXPECT_EQ(::RegCreateKeyExA(base, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << sub;
+    ::RegCloseKey(base);
+    return key;
+}
+
+void SetString(REGSAM view, const std::string& sub, const char* name, const std::string& data) {
+    HKEY key = CreateKey(view, sub);
+    ASSERT_EQ(::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                               static_cast<DWORD>(data.size() + 1)),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+void SetDword(REGSAM view, const std::string& sub, const char* name, DWORD data) {
+    HKEY key = CreateKey(view, sub);
+    ASSERT_EQ(::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+void SetEmpty(REGSAM view, const std::string& sub, const char* name) {
+    HKEY key = CreateKey(view, sub);
+    ASSERT_EQ(::RegSetValueExA(key, name, 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
+    ::RegCloseKey(key);
+}
+
+// The engine is a 32-bit program: its plain opens see the 32-bit view.
+constexpr REGSAM k32 = KEY_WOW64_32KEY;
+constexpr REGSAM k64 = KEY_WOW64_64KEY;
+
+class HandlersRegistry : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteTestKey(k32);
+        DeleteTestKey(k64);
+        nuke.dialog = &dialog;
+    }
+    void TearDown() override {
+        DeleteTestKey(k32);
+        DeleteTestKey(k64);
+    }
+    testing_support::TestPlatform os;
+    TestDialog dialog;
+    CNuke nuke{os};
+    TSet list;
+};
+
+std::string Entry(const std::string& rest) { return std::string(kTestEntry) + "\\" + rest; }
+
+TEST_F(HandlersRegistry, ValueDataInsertsTheStoredTextAsReadFromThe32BitView) {
+    SetString(k32, "Ref", "InstallDir", "C:\\Program Files\\Velmoran\\Client");
+    SetString(k64, "Ref", "InstallDir", "D:\\Sixty Four");
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\INSTALLDIR"))), 0u);
+    EXPECT_EQ(Ascending(list), Texts({"C:\\Program Files\\Velmoran\\Client"}));
+}
+
+TEST_F(HandlersRegistry, ValueDataOnMissingEmptyOrRootlessValuesAddsNothing) {
+    SetEmpty(k32, "Ref", "Empty");
+    SetString(k32, "Ref", "OnlyTerminator", "");
+    SetString(k64, "Ref", "Only64", "sixty-four");
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\MISSING"))), 0u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("NOKEY\\MISSING"))), 0u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\EMPTY"))), 0u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\ONLYTERMINATOR"))), 0u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\ONLY64"))), 0u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg("HKLM\\SOFTWARE\\CLEARWAYTESTS\\HANDLERS\\REF\\EMPTY")), 0u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg("JUSTTEXT")), 0u);
+    EXPECT_TRUE(list.IsEmpty()) << Ascending(list).size();
+}
+
+TEST_F(HandlersRegistry, ValueDataRejectsNonTextValuesWildcardPathsAndEmptyArguments) {
+    SetDword(k32, "Ref", "Flags", 7);
+    SetString(k32, "Ref", "Text", "ok");
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\FLAGS"))), 13u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("RE*\\TEXT"))), 13u);
+    EXPECT_EQ(nuke.ListRegValueData(list, Arg("")), 13u);
+    EXPECT_EQ(nuke.ListRegValueData(list, nullptr), 13u);
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+TEST_F(HandlersRegistry, ValuesByNameWithoutWildcardInsertTheArgumentEvenWhenNothingExists) {
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("NOKEY\\NOVALUE"))), 0u);
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg("NOROOT\\X")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({Entry("NOKEY\\NOVALUE"), "NOROOT\\X"}));
+}
+
+TEST_F(HandlersRegistry, ValuesByNameListMatchingValuesOfThe32BitViewInUpperCase) {
+    SetString(k32, "Run", "VelTray", "a");
+    SetString(k32, "Run", "velAgent", "b");
+    SetDword(k32, "Run", "Other", 1);
+    SetString(k64, "Run", "VelSixtyFour", "c");
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("RUN\\VEL*"))), 0u);
+    EXPECT_EQ(Ascending(list), Texts({Entry("RUN\\VELAGENT"), Entry("RUN\\VELTRAY")}));
+
+    TSet none;
+    EXPECT_EQ(nuke.ListRegValuesByName(none, Arg(Entry("RUN\\NOTHING*"))), 0u);
+    EXPECT_TRUE(none.IsEmpty());
+}
+
+TEST_F(HandlersRegistry, ValuesByNameOnAMissingKeyInsertTheArgumentAndRejectWildcardPaths) {
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("NOKEY\\VEL*"))), 0u);
+    EXPECT_EQ(Ascending(list), Texts({Entry("NOKEY\\VEL*")}));
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("R*N\\VEL*"))), 13u);
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg("")), 13u);
+    EXPECT_EQ(nuke.ListRegValuesByName(list, nullptr), 13u);
+    EXPECT_EQ(list.Count(), 1);
+}
+
+TEST_F(HandlersRegistry, ValuesByNameSkipANameTooLongForTheBufferAndListTheRest) {
+    // The prefix is 56 characters; with this name the entry would pass 260.
+    const std::string longName = "VEL" + std::string(220, 'X');
+    SetString(k32, "Long", longName.c_str(), "a");
+    SetString(k32, "Long", "VelShort", "b");
+    SetString(k32, "Long", "VelZed", "c");
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("LONG\\VEL*"))), 0u);
+    EXPECT_EQ(Ascending(list), Texts({Entry("LONG\\VELSHORT"), Entry("LONG\\VELZED")}));
+}
+
+TEST_F(HandlersRegistry, KeysByNameListSubkeysOfThe64BitViewAndMergeLetterCases) {
+    ::RegCloseKey(CreateKey(k64, "Keys\\VelClient"));
+    ::RegCloseKey(CreateKey(k64, "Keys\\velDriver"));
+    ::RegCloseKey(CreateKey(k64, "Keys\\Other"));
+    ::RegCloseKey(CreateKey(k32, "Keys\\VelThirtyTwo"));
+    EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("KEYS\\VEL*"))), 0u);
+    EXPECT_EQ(Ascending(list), Texts({Entry("KEYS\\VELCLIENT"), Entry("KEYS\\VELDRIVER")}));
+
+    // The same key written in another letter case is one element.
+    EXPECT_EQ(nuke.ListRegKeysByName(list, Arg("hkey_local_machine\\software\\clearwaytests\\handlers\\keys\\velclient")),
+              0u);
+    EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("KEYS\\?ELCLIENT"))), 0u);
+    EXPECT_EQ(list.Count(), 2);
+}
+
+TEST_F(HandlersRegistry, KeysByNameInsertUnknownKeysAsWrittenAndSkipOverlongNames) {
+    EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("NOKEY\\VEL*"))), 0u);
+    EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("NOKEY\\PLAIN"))), 0u);
+    EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("K*\\X*"))), 13u);
+    EXPECT_EQ(Ascending(list), Texts({Entry("NOKEY\\PLAIN"), Entry("NOKEY\\VEL*")}));
+
+    const std::string longName = "VEL" + std::string(230, 'Y');
+    ::RegCloseKey(CreateKey(k64, "Long\\" + longName));
+    ::RegCloseKey(CreateKey(k64, "Long\\VelA"));
+    ::RegCloseKey(CreateKey(k64, "Long\\VelZ"));
+    TSet keys;
+    EXPECT_EQ(nuke.ListRegKeysByName(keys, Arg(Entry("LONG\\VEL*"))), 0u);
+    EXPECT_EQ(Ascending(keys), Texts({Entry("LONG\\VELA"), Entry("LONG\\VELZ")}));
+}
+
+TEST_F(HandlersRegistry, ValuesByDataInsertTheValuesWhoseTextMatches) {
+    SetString(k32, "Data", "One", "C:\\Program Files\\Velmoran\\one.dll");
+    SetString(k32, "Data", "Two", "c:\\velmoran\\two.dll");
+    SetString(k32, "Data", "Three", "C:\\Other\\three.dll");
+    SetString(k64, "Data", "Four", "C:\\Velmoran\\four.dll");
+    SetString(k32, "Data", "", "C:\\Velmoran\\default.dll");
+    const std::string arg = "\"" + Entry("DATA\\*") + "\",\"*VELMORAN*\"";
+    EXPECT_EQ(nuke.ListRegValuesByData(list, Arg(arg)), 0u);
+    // The unnamed value appears as the key entry with a trailing backslash.
+    EXPECT_EQ(Ascending(list), Texts({Entry("DATA\\"), Entry("DATA\\ONE"), Entry("DATA\\TWO")}));
+
+    TSet named;
+    EXPECT_EQ(nuke.ListRegValuesByData(named, Arg("\"" + Entry("DATA\\THREE") + "\",\"*OTHER*\"")), 0u);
+    EXPECT_EQ(nuke.ListRegValuesByData(named, Arg("\"" + Entry("DATA\\MISSING") + "\",\"*\"")), 0u);
+    EXPECT_EQ(Ascending(named), Texts({Entry("DATA\\THREE")}));
+}
+
+TEST_F(HandlersRegistry, ValuesByDataFailOnANonTextCandidateUnlessTheListHoldsItAlready) {
+    SetString(k32, "Mixed", "Text", "velmoran");
+    SetDword(k32, "Mixed", "Number", 3);
+    const std::string arg = "\"" + Entry("MIXED\\*") + "\",\"*VELMORAN*\"";
+    EXPECT_EQ(nuke.ListRegValuesByData(list, Arg(arg)), 13u);
+
+    TSet holding;
+    holding.Insert(Entry("MIXED\\NUMBER").c_str());
+    EXPECT_EQ(nuke.ListRegValuesByData(holding, Arg(arg)), 0u);
+    EXPECT_EQ(Ascending(holding), Texts({Entry("MIXED\\NUMBER"), Entry("MIXED\\TEXT")}));
+}
+
+TEST_F(HandlersRegistry, ValuesByDataRejectMissingFieldsAndBadValueEntries) {
+    EXPECT_EQ(nuke.ListRegValuesByData(list, Arg("\"" + Entry("DATA\\*") + "\"")), 13u);
+    EXPECT_EQ(nuke.ListRegValuesByData(list, Arg("\"" + Entry("D*A\\*") + "\",\"*\"")), 13u);
+    EXPECT_EQ(nuke.ListRegValuesByData(list, Arg("\"\",\"*\"")), 13u);
+    EXPECT_EQ(nuke.ListRegValuesByData(list, Arg("")), 13u);
+    EXPECT_EQ(nuke.ListRegValuesByData(list, nullptr), 13u);
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+TEST_F(HandlersRegistry, KeysByDataInsertKeysWhoseNamedTextValueMatchesAndSkipOthers) {
+    SetString(k64, "Uninst\\{A}", "DisplayName", "Velmoran Client Security");
+    SetString(k64, "Uninst\\{B}", "DisplayName", "Someone Else");
+    SetDword(k64, "Uninst\\{C}", "DisplayName", 1);
+    ::RegCloseKey(CreateKey(k64, "Uninst\\{D}"));
+    SetString(k64, "Uninst\\{E}", "", "Velmoran in the unnamed value");
+    SetString(k32, "Uninst\\{F}", "DisplayName", "Velmoran thirty-two");
+    const std::string arg = "\"" + Entry("UNINST\\*") + "\",\"DisplayName\",\"*VELMORAN*\"";
+    EXPECT_EQ(nuke.ListRegKeysByData(list, Arg(arg)), 0u);
+    EXPECT_EQ(Ascending(list), Texts({Entry("UNINST\\{A}")}));
+
+    TSet unnamed;
+    EXPECT_EQ(nuke.ListRegKeysByData(unnamed, Arg("\"" + Entry("UNINST\\*") + "\",\"\",\"VELMORAN*\"")), 0u);
+    EXPECT_EQ(Ascending(unnamed), Texts({Entry("UNINST\\{E}")}));
+}
+
+TEST_F(HandlersRegistry, KeysByDataRejectWildcardValueNamesAndMissingFields) {
+    SetString(k64, "Uninst\\{A}", "DisplayName", "Velmoran");
+    EXPECT_EQ(nuke.ListRegKeysByData(list, Arg("\"" + Entry("UNINST\\*") + "\",\"Display*\",\"*\"")), 13u);
+    EXPECT_EQ(nuke.ListRegKeysByData(list, Arg("\"" + Entry("UNINST\\*") + "\",\"DisplayName\"")), 13u);
+    EXPECT_EQ(nuke.ListRegKeysByData(list, Arg("\"" + Entry("U*\\*") + "\",\"DisplayName\",\"*\"")), 13u);
+    EXPECT_EQ(nuke.ListRegKeysByData(list, nullptr), 13u);
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+// ---- files and folders -------------------------------------------------
+
+void MakeFile(const std::string& path) { testing_support::WriteWholeFile(path, "x"); }
+void MakeFolder(const std::string& path) { ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr)) << path; }
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Creates a folder whose path may pass the 260-character limit of the ANSI
+// file functions.
+void MakeLongFolder(const std::string& path) {
+    ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + Widen(path)).c_str(), nullptr)) << path;
+}
+
+void RemoveLongTree(const std::wstring& path) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveLongTree(path + L"\\" + name);
+            } else {
+                ::DeleteFileW((path + L"\\" + name).c_str());
+            }
+        } while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryW(path.c_str());
+}
+
+class HandlersFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        nuke.dialog = &dialog;
+        root = Upper(folder.path());
+    }
+    testing_support::TestPlatform os;
+    TestDialog dialog;
+    CNuke nuke{os};
+    TSet list;
+    TempFolder folder{"handlers"};
+    std::string root;  // the folder as the handlers spell it
+};
+
+TEST_F(HandlersFiles, ByNameListsEveryMatchInUpperCaseAndAMissingPathAsWritten) {
+    MakeFile(folder / "vel1.dll");
+    MakeFile(folder / "Vel2.exe");
+    MakeFolder(folder / "velSub");
+    MakeFolder(folder / "velSub\\velDeep");
+    MakeFile(folder / "other.txt");
+    EXPECT_EQ(nuke.ListFilesByName(list, Arg(root + "\\VEL*")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({root + "\\VEL1.DLL", root + "\\VEL2.EXE", root + "\\VELSUB"}));
+
+    TSet missing;
+    EXPECT_EQ(nuke.ListFilesByName(missing, Arg("\"" + folder.path() + "//Nothing/Here/\"")), 0u);
+    EXPECT_EQ(nuke.ListFilesByName(missing, Arg(root + "\\NONE*")), 0u);
+    EXPECT_EQ(Ascending(missing), Texts({root + "\\NONE*", root + "\\NOTHING\\HERE"}));
+}
+
+TEST_F(HandlersFiles, ByNameAddsTheStartMenuVariantOnlyWhileTheMaskIsActive) {
+    MakeFolder(folder / "Velmoran");
+    MakeFolder(folder / "Acme Shield");
+    nuke.startMenuMask = "Acme Shield";
+    EXPECT_EQ(nuke.ListFilesByName(list, Arg(root + "\\VELMORAN")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({root + "\\ACME SHIELD", root + "\\VELMORAN"}));
+
+    TSet removeAll;
+    nuke.removeAll = 1;
+    EXPECT_EQ(nuke.ListFilesByName(removeAll, Arg(root + "\\VELMORAN")), 0u);
+    EXPECT_EQ(Ascending(removeAll), Texts({root + "\\VELMORAN"}));
+}
+
+TEST_F(HandlersFiles, ByNameInsertsNothingForAnEmptyPathAndSurvivesNull) {
+    EXPECT_EQ(nuke.ListFilesByName(list, Arg("")), 0u);
+    EXPECT_EQ(nuke.ListFilesByName(list, Arg("\"\\\"")), 0u);
+    EXPECT_EQ(nuke.InsertFileMatches(list, nullptr), 0u);
+    EXPECT_EQ(nuke.ListFilesByName(list, nullptr), 13u);
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+TEST_F(HandlersFiles, ByNameSkipsAMatchWhosePathWouldPassTheLimitAndKeepsTheOthers) {
+    // The folder's path leaves room for short names only.
+    const std::string deep = folder.path() + "\\" + std::string(259 - folder.path().size() - 12, 'd');
+    MakeLongFolder(deep);
+    MakeLongFolder(deep + "\\VELA");
+    MakeLongFolder(deep + "\\VEL" + std::string(30, 'n'));
+    const std::string deepUpper = Upper(deep);
+    EXPECT_EQ(nuke.ListFilesByName(list, Arg(deepUpper + "\\VEL*")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({deepUpper + "\\VELA"}));
+    RemoveLongTree(L"\\\\?\\" + Widen(deep));
+}
+
+TEST_F(HandlersFiles, ContentAddsAFolderThatHoldsEveryPatternAndNotOneThatHoldsSome) {
+    MakeFolder(folder / "VelBoth");
+    MakeFile(folder / "VelBoth\\a.dll");
+    MakeFile(folder / "VelBoth\\b.exe");
+    MakeFolder(folder / "VelOne");
+    MakeFile(folder / "VelOne\\a.dll");
+    MakeFolder(folder / "VelSubfolder");
+    MakeFile(folder / "VelSubfolder\\a.dll");
+    MakeFolder(folder / "VelSubfolder\\b.exe");
+    MakeFolder(folder / "VelNested");
+    MakeFolder(folder / "VelNested\\inner");
+    MakeFile(folder / "VelNested\\inner\\a.dll");
+    MakeFile(folder / "VelNested\\b.exe");
+    const std::string arg = "\"" + folder.path() + "\\Vel*\",\"A.DLL\",\"B.EXE\"";
+    EXPECT_EQ(nuke.ListFoldersByContent(list, Arg(arg)), 0u);
+    EXPECT_EQ(Ascending(list), Texts({root + "\\VELBOTH", root + "\\VELSUBFOLDER"}));
+
+    TSet wild;
+    EXPECT_EQ(nuke.ListFoldersByContent(wild, Arg("\"" + folder.path() + "\\VelOne\",\"*.DLL\"")), 0u);
+    EXPECT_EQ(Ascending(wild), Texts({root + "\\VELONE"}));
+}
+
+TEST_F(HandlersFiles, ContentRejectsAnEntryWithoutPatterns) {
+    MakeFolder(folder / "VelOne");
+    EXPECT_EQ(nuke.ListFoldersByContent(list, Arg("\"" + folder.path() + "\\VelOne\"")), 13u);
+    EXPECT_EQ(nuke.ListFoldersByContent(list, Arg("\"" + folder.path() + "\\VelOne\",")), 13u);
+    EXPECT_EQ(nuke.ListFoldersByContent(list, Arg("")), 13u);
+    EXPECT_EQ(nuke.ListFolderMatches(list, nullptr), 13u);
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+TEST_F(HandlersFiles, ContentPatternListEndsWhereTheNormalisedTextEnds) {
+    MakeFolder(folder / "VelOne");
+    MakeFile(folder / "VelOne\\a.dll");
+    // Normalisation removes far more than the outer quotes here; what is
+    // left behind the shortened text must never be read as patterns.
+    std::string messy = "\"\"\"\"" + folder.path();
+    for (char& c : messy) {
+        if (c == '\\') c = '/';
+    }
+    std::string doubled;
+    for (char c : messy) {
+        doubled += c;
+        if (c == '/') doubled += "//////";
+    }
+    const std::string arg = doubled + "////VelOne\",\"A.DLL\"\"\"\"\"";
+    EXPECT_EQ(nuke.ListFoldersByContent(list, Arg(arg)), 0u);
+    EXPECT_EQ(Ascending(list), Texts({root + "\\VELONE"}));
+
+    // A pattern that is not there still keeps the folder out.
+    TSet two;
+    EXPECT_EQ(nuke.ListFoldersByContent(two, Arg(doubled + "////VelOne\",\"A.DLL\",\"C.DLL\"\"\"\"")), 0u);
+    EXPECT_TRUE(two.IsEmpty());
+}
+
+TEST_F(HandlersFiles, ContentMatchesAFolderAndItsStartMenuVariantEachOnItsOwnEntries) {
+    MakeFolder(folder / "Split");
+    MakeFolder(folder / "Split\\Velmoran");
+    MakeFile(folder / "Split\\Velmoran\\a.dll");
+    MakeFolder(folder / "Split\\Acme Shield");
+    MakeFile(folder / "Split\\Acme Shield\\b.exe");
+    MakeFolder(folder / "Both");
+    MakeFolder(folder / "Both\\Velmoran");
+    MakeFile(folder / "Both\\Velmoran\\a.dll");
+    MakeFile(folder / "Both\\Velmoran\\b.exe");
+    MakeFolder(folder / "Both\\Acme Shield");
+    MakeFile(folder / "Both\\Acme Shield\\a.dll");
+    MakeFile(folder / "Both\\Acme Shield\\b.exe");
+    nuke.startMenuMask = "Acme Shield";
+    EXPECT_EQ(nuke.ListFoldersByContent(list, Arg("\"" + folder.path() + "\\Split\\Velmoran\",\"A.DLL\",\"B.EXE\"")),
+              0u);
+    EXPECT_TRUE(list.IsEmpty()) << Ascending(list).front();
+    EXPECT_EQ(nuke.ListFoldersByContent(list, Arg("\"" + folder.path() + "\\Both\\Velmoran\",\"A.DLL\",\"B.EXE\"")),
+              0u);
+    EXPECT_EQ(Ascending(list), Texts({root + "\\BOTH\\ACME SHIELD", root + "\\BOTH\\VELMORAN"}));
+}
+
+// ---- folder macros and user profiles ----------------------------------
+
+std::string ShellFolder(int code) {
+    char path[MAX_PATH] = {};
+    testing_support::TestPlatform os;
+    EXPECT_TRUE(os.SHGetSpecialFolderPathA(nullptr, path, code, FALSE)) << code;
+    return Upper(path);
+}
+
+std::string UserName() {
+    char name[128] = {};
+    DWORD size = sizeof name;
+    EXPECT_TRUE(::GetUserNameA(name, &size));
+    return Upper(name);
+}
+
+class HandlersExpand : public HandlersFiles {
+protected:
+    void SetUp() override {
+        HandlersFiles::SetUp();
+        appData = ShellFolder(CSIDL_APPDATA);
+        user = UserName();
+        size_t at = appData.find(user);
+        ASSERT_NE(at, std::string::npos) << appData << " " << user;
+        profiles = appData.substr(0, at);                  // C:\USERS\ ...
+        afterUser = appData.substr(at + user.size());      // \APPDATA\ROAMING
+        extraProfile = profiles + "CWTESTPROFILE1";
+        testing_support::RemoveTree(extraProfile);
+        testing_support::RemoveTree(profiles + "cwtest-notaprofile.txt");
+        MakeFolder(extraProfile);
+        MakeFile(profiles + "cwtest-notaprofile.txt");
+    }
+    void TearDown() override {
+        testing_support::RemoveTree(extraProfile);
+        testing_support::RemoveTree(profiles + "cwtest-notaprofile.txt");
+    }
+    // Every profile folder beside the user's, as the handler spells it.
+    Texts ProfileFolders() {
+        Texts out;
+        WIN32_FIND_DATAA data;
+        HANDLE find = ::FindFirstFileA((profiles + "*").c_str(), &data);
+        EXPECT_NE(find, INVALID_HANDLE_VALUE);
+        if (find == INVALID_HANDLE_VALUE) return out;
+        do {
+            std::string name = data.cFileName;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..") {
+                out.push_back(profiles + Upper(name));
+            }
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+        return out;
+    }
+    std::string appData, user, profiles, afterUser, extraProfile;
+};
+
+TEST_F(HandlersExpand, ByNameExpandTakesAPerUserFolderInEveryProfile) {
+    const std::string extraAppData = extraProfile + afterUser;
+    ASSERT_EQ(::SHCreateDirectoryExA(nullptr, (extraAppData + "\\CwTestApp\\Data").c_str(), nullptr), ERROR_SUCCESS);
+    MakeFile(extraAppData + "\\CwTestApp\\Data\\one.dat");
+    MakeFile(extraAppData + "\\CwTestApp\\Data\\two.dat");
+
+    EXPECT_EQ(nuke.ListFilesByNameExpand(list, Arg("%APPDATA%\\CwTestApp\\Data\\*.dat")), 0u);
+    Texts expected;
+    for (const std::string& profile : ProfileFolders()) {
+        if (profile == Upper(extraProfile)) {
+            expected.push_back(profile + afterUser + "\\CWTESTAPP\\DATA\\ONE.DAT");
+            expected.push_back(profile + afterUser + "\\CWTESTAPP\\DATA\\TWO.DAT");
+        } else {
+            expected.push_back(profile + afterUser + "\\CWTESTAPP\\DATA\\*.DAT");
+        }
+    }
+    std::sort(expected.begin(), expected.end());
+    Texts got = Ascending(list);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, expected);
+    EXPECT_GE(expected.size(), 3u);  // the user, Public and the test's profile
+}
+
+TEST_F(HandlersExpand, ByNameExpandSkipsAProfileWhosePathWouldPassTheLimit) {
+    const std::string longProfile = profiles + "CWTEST" + std::string(240, 'L');
+    MakeLongFolder(longProfile);
+    EXPECT_EQ(nuke.ListFilesByNameExpand(list, Arg("%APPDATA%\\CwTestApp")), 0u);
+    RemoveLongTree(L"\\\\?\\" + Widen(longProfile));
+    EXPECT_TRUE(list.Contains((Upper(extraProfile) + afterUser + "\\CWTESTAPP").c_str()));
+    const char* text = nullptr;
+    for (DWORD rc = list.GetFirst(text); rc == 0; rc = list.GetNext(text)) {
+        EXPECT_EQ(std::string(text).find("CWTESTLLL"), std::string::npos) << text;
+        EXPECT_LT(std::string(text).size(), 260u);
+    }
+}
+
+TEST_F(HandlersExpand, ByNameExpandUsesTheFolderAloneWithoutAUserNameOrOutsideProfiles) {
+    FaultPlatform faulty;
+    faulty.failUserName = true;
+    CNuke engine(faulty);
+    engine.dialog = &dialog;
+    EXPECT_EQ(engine.ListFilesByNameExpand(list, Arg("%APPDATA%\\CwTestApp")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({appData + "\\CWTESTAPP"}));
+
+    char windows[MAX_PATH] = {};
+    ASSERT_GT(::GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+    TSet win2;
+    EXPECT_EQ(nuke.ListFilesByNameExpand(win2, Arg("\"%WINDOWS%/CwTestNothing/\"")), 0u);
+    EXPECT_EQ(Ascending(win2), Texts({Upper(windows) + "\\CWTESTNOTHING"}));
+    // The entry is normalised before the macro is looked for.
+    TSet lower;
+    EXPECT_EQ(nuke.ListFilesByNameExpand(lower, Arg("%windows%\\CwTestNothing")), 0u);
+    EXPECT_EQ(Ascending(lower), Texts({Upper(windows) + "\\CWTESTNOTHING"}));
+}
+
+TEST_F(HandlersExpand, ByNameExpandRejectsAnEntryWithoutAFolderMacro) {
+    EXPECT_EQ(nuke.ListFilesByNameExpand(list, Arg("C:\\Program Files\\Velmoran")), 1610u);
+    EXPECT_EQ(nuke.ListFoldersByContentExpand(list, Arg("\"C:\\X\",\"A.DLL\"")), 1610u);
+    EXPECT_EQ(nuke.ListFilesByNameExpand(list, nullptr), 13u);
+    EXPECT_EQ(nuke.ListFoldersByContentExpand(list, nullptr), 13u);
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+class GoogleDesktopKey {
+public:
+    GoogleDesktopKey() {
+        HKEY key = nullptr;
+        existed = ::RegOpenKeyExA(HKEY_CURRENT_USER, kPath, 0, KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS;
+        if (key) ::RegCloseKey(key);
+    }
+    ~GoogleDesktopKey() {
+        if (existed) return;
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kPath);
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, kPath);
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, "SOFTWARE\\Google");  // only when nothing else is in it
+    }
+    void Set(const std::string& folder) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                    nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, "plugin_dir", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                         static_cast<DWORD>(folder.size() + 1));
+        ::RegCloseKey(key);
+    }
+    bool existed = false;
+    static constexpr const char* kPath = "SOFTWARE\\Google\\Google Desktop";
+};
+
+TEST_F(HandlersExpand, GadgetsMacroResolvesThroughThePluginFolderAndStaysAsWrittenWithoutIt) {
+    GoogleDesktopKey google;
+    if (google.existed) GTEST_SKIP() << "the prefix has a Google Desktop key of its own";
+    EXPECT_EQ(nuke.ListFilesByNameExpand(list, Arg("%GOOGLE_GADGETS%\\Velmoran")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({"%GOOGLE_GADGETS%\\VELMORAN"}));
+
+    MakeFolder(folder / "Plugins");
+    MakeFolder(folder / "Plugins\\VelGadget");
+    MakeFile(folder / "Plugins\\VelGadget\\gadget.gg");
+    google.Set(folder / "Plugins");
+    TSet resolved;
+    EXPECT_EQ(nuke.ListFilesByNameExpand(resolved, Arg("%GOOGLE_GADGETS%\\Vel*")), 0u);
+    EXPECT_EQ(Ascending(resolved), Texts({root + "\\PLUGINS\\VELGADGET"}));
+    // The content handler resolves the macro the same way.
+    TSet content;
+    EXPECT_EQ(nuke.ListFoldersByContentExpand(content, Arg("\"%GOOGLE_GADGETS%\\Vel*\",\"*.GG\"")), 0u);
+    EXPECT_EQ(Ascending(content), Texts({root + "\\PLUGINS\\VELGADGET"}));
+
+    // A folder too long for the path buffer is not cut: the macro stays.
+    google.Set("C:\\" + std::string(300, 'g'));
+    TSet tooLong;
+    EXPECT_EQ(nuke.ListFilesByNameExpand(tooLong, Arg("%GOOGLE_GADGETS%\\Vel")), 0u);
+    EXPECT_EQ(Ascending(tooLong), Texts({"%GOOGLE_GADGETS%\\VEL"}));
+}
+
+TEST_F(HandlersExpand, ContentExpandChecksThePerUserFolderOfEveryProfile) {
+    const std::string extraAppData = extraProfile + afterUser;
+    ASSERT_EQ(::SHCreateDirectoryExA(nullptr, (extraAppData + "\\CwTestApp").c_str(), nullptr), ERROR_SUCCESS);
+    MakeFile(extraAppData + "\\CwTestApp\\a.dll");
+    MakeFile(extraAppData + "\\CwTestApp\\b.exe");
+    const std::string own = appData + "\\CwTestApp";
+    ASSERT_EQ(::SHCreateDirectoryExA(nullptr, own.c_str(), nullptr), ERROR_SUCCESS);
+    MakeFile(own + "\\a.dll");
+    EXPECT_EQ(nuke.ListFoldersByContentExpand(list, Arg("\"%APPDATA%\\CwTestApp\",\"A.DLL\",\"B.EXE\"")), 0u);
+    testing_support::RemoveTree(own);
+    EXPECT_EQ(Ascending(list), Texts({Upper(extraAppData) + "\\CWTESTAPP"}));
+}
+
+TEST_F(HandlersExpand, ContentExpandReadsTheSystemFolderWithTheSystemDirectoryCall) {
+    // The program's system folder (the 32-bit one on 64-bit Windows).
+    char system[MAX_PATH] = {};
+    ASSERT_GT(os.GetSystemDirectoryA(system, MAX_PATH), 0u);
+    const std::string marker = std::string(system) + "\\cwtest-handlers.dll";
+    MakeFile(marker);
+    EXPECT_EQ(nuke.ListFoldersByContentExpand(list, Arg("\"%SYSTEM%\",\"CWTEST-HANDLERS.DLL\"")), 0u);
+    ::DeleteFileA(marker.c_str());
+    EXPECT_EQ(Ascending(list), Texts({Upper(system)}));
+    TSet missing;
+    EXPECT_EQ(nuke.ListFoldersByContentExpand(missing, Arg("\"%SYSTEM%\",\"CWTEST-NOT-THERE.DLL\"")), 0u);
+    EXPECT_TRUE(missing.IsEmpty());
+}
+
+// ---- services ----------------------------------------------------------
+
+class TestServices {
+public:
+    explicit TestServices(std::initializer_list<const char*> names) {
+        scm = ::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        EXPECT_NE(scm, nullptr);
+        for (const char* name : names) {
+            Delete(name);
+            SC_HANDLE service = ::CreateServiceA(scm, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                 SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                                 "C:\\windows\\system32\\cmd.exe", nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr);
+            EXPECT_NE(service, nullptr) << name << " " << ::GetLastError();
+            if (service) ::CloseServiceHandle(service);
+            created.push_back(name);
+        }
+    }
+    ~TestServices() {
+        for (const std::string& name : created) Delete(name.c_str());
+        if (scm) ::CloseServiceHandle(scm);
+    }
+
+private:
+    void Delete(const char* name) {
+        SC_HANDLE service = ::OpenServiceA(scm, name, DELETE);
+        if (service) {
+            ::DeleteService(service);
+            ::CloseServiceHandle(service);
+        }
+    }
+    SC_HANDLE scm = nullptr;
+    std::vector<std::string> created;
+};
+
+TEST(HandlersServices, ByNameListsInstalledServicesThatMatchAndInsertsPlainNamesAsWritten) {
+    TestServices services({"CwTestSvc1", "CWTESTSVC2", "CwTestOther"});
+    testing_support::TestPlatform os;
+    CNuke nuke(os);
+    TSet list;
+    EXPECT_EQ(nuke.ListServicesByName(list, Arg("CWTESTSVC*")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({"CwTestSvc1", "CWTESTSVC2"}));
+
+    TSet plain;
+    EXPECT_EQ(nuke.ListServicesByName(plain, Arg("CWTESTNOSUCHSERVICE")), 0u);
+    EXPECT_EQ(nuke.ListServicesByName(plain, Arg("CWTESTNOSUCH*")), 0u);
+    EXPECT_EQ(Ascending(plain), Texts({"CWTESTNOSUCHSERVICE"}));
+    EXPECT_EQ(nuke.ListServicesByName(plain, nullptr), 13u);
+}
+
+TEST(HandlersServices, ByNameReturnsTheErrorOfAServiceManagerThatCannotBeOpened) {
+    FaultPlatform os;
+    os.failServiceManager = true;
+    CNuke nuke(os);
+    TSet list;
+    EXPECT_EQ(nuke.ListServicesByName(list, Arg("CWTEST*")), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(nuke.ListServicesByName(list, Arg("CWTESTPLAIN")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({"CWTESTPLAIN"}));
+}
+
+// ---- processes ---------------------------------------------------------
+
+// A copy of the command interpreter under a name of its own, started
+// suspended so that it stays until the test ends it.
+class RunningCopy {
+public:
+    RunningCopy(const TempFolder& folder, const std::string& name) {
+        char system[MAX_PATH] = {};
+        ::GetSystemDirectoryA(system, MAX_PATH);
+        path = folder / name;
+        EXPECT_TRUE(::CopyFileA((std::string(system) + "\\cmd.exe").c_str(), path.c_str(), FALSE));
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + path + "\" /c exit";
+        std::vector<char> line(command.begin(), command.end());
+        line.push_back('\0');
+        EXPECT_TRUE(::CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                     nullptr, &startup, &info))
+            << ::GetLastError();
+    }
+    ~RunningCopy() {
+        if (info.hProcess) {
+            ::TerminateProcess(info.hProcess, 0);
+            ::WaitForSingleObject(info.hProcess, 5000);
+            ::CloseHandle(info.hThread);
+            ::CloseHandle(info.hProcess);
+        }
+    }
+    std::string path;
+    PROCESS_INFORMATION info = {};
+};
+
+TEST(HandlersProcesses, ByNameAddsRunningExecutablesAsTheSystemSpellsThem) {
+    TempFolder folder("handlers");
+    RunningCopy one(folder, "CwTestProc.exe");
+    RunningCopy two(folder, "cwTestProcTwo.exe");
+    testing_support::TestPlatform os;
+    CNuke nuke(os);
+    TSet list;
+    EXPECT_EQ(nuke.ListProcessesByName(list, Arg("cwtestproc.exe")), 0u);
+    EXPECT_EQ(Ascending(list), Texts({"CwTestProc.exe"}));
+
+    TSet wild;
+    EXPECT_EQ(nuke.ListProcessesByName(wild, Arg("CWTESTPROC*.EXE")), 0u);
+    EXPECT_EQ(Ascending(wild), Texts({"CwTestProc.exe", "cwTestProcTwo.exe"}));
+
+    TSet none;
+    EXPECT_EQ(nuke.ListProcessesByName(none, Arg("CWTESTNOTRUNNING.EXE")), 0u);
+    EXPECT_TRUE(none.IsEmpty());
+    EXPECT_EQ(nuke.ListProcessesByName(none, nullptr), 13u);
+}
+
+TEST(HandlersProcesses, ByNameReturnsTheErrorOfAFailedSnapshot) {
+    FaultPlatform os;
+    os.failSnapshot = true;
+    CNuke nuke(os);
+    TSet list;
+    EXPECT_EQ(nuke.ListProcessesByName(list, Arg("*")), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_TRUE(list.IsEmpty());
+}
+
+}  // namespace
