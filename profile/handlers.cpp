@@ -254,7 +254,11 @@ DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
     return list.Insert(data.get());
 }
 
-DWORD CNuke::ListRegValuesByName(TSet& list, char* argument) {
+// The by-name registry handlers: an argument whose last component holds no
+// wildcard is inserted as written; otherwise the values (or subkeys) of the
+// key that match it. Values are read in the program's own view, keys in the
+// 64-bit view.
+static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool subkeys) {
     if (!argument) return ERROR_INVALID_DATA;
     Text copy = CopyText(argument);
     if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
@@ -265,9 +269,16 @@ DWORD CNuke::ListRegValuesByName(TSet& list, char* argument) {
     if (!parts.last || !HasWildcard(parts.last->c_str())) return list.Insert(argument);
 
     platform::RegKey key;
-    if (!parts.root ||
-        os.RegOpenKeyExA(parts.root, OrEmpty(parts.path), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+    const REGSAM sam = subkeys ? KEY_READ | KEY_WOW64_64KEY : KEY_READ;
+    if (!parts.root || nuke.os.RegOpenKeyExA(parts.root, OrEmpty(parts.path), 0, sam, key.put()) != ERROR_SUCCESS) {
         return list.Insert(argument);
+    }
+    platform::Platform& os = nuke.os;
+    if (subkeys) {
+        return InsertMatchingNames(list, KeyPrefix(parts), parts.last->c_str(), "ListRegKeysByName",
+                                   [&](DWORD index, char* name, DWORD size) {
+                                       return os.RegEnumKeyA(key.get(), index, name, size);
+                                   });
     }
     return InsertMatchingNames(list, KeyPrefix(parts), parts.last->c_str(), "ListRegValuesByName",
                                [&](DWORD index, char* name, DWORD size) {
@@ -277,26 +288,11 @@ DWORD CNuke::ListRegValuesByName(TSet& list, char* argument) {
                                });
 }
 
-DWORD CNuke::ListRegKeysByName(TSet& list, char* argument) {
-    if (!argument) return ERROR_INVALID_DATA;
-    Text copy = CopyText(argument);
-    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
-    RegEntryParts parts;
-    const DWORD split = SplitRegEntry(copy.get(), parts);
-    if (split != ERROR_SUCCESS) return split;
-    if (parts.path && HasWildcard(parts.path->c_str())) return ERROR_INVALID_DATA;
-    if (!parts.last || !HasWildcard(parts.last->c_str())) return list.Insert(argument);
-
-    platform::RegKey key;
-    if (!parts.root || os.RegOpenKeyExA(parts.root, OrEmpty(parts.path), 0, KEY_READ | KEY_WOW64_64KEY,
-                                        key.put()) != ERROR_SUCCESS) {
-        return list.Insert(argument);
-    }
-    return InsertMatchingNames(list, KeyPrefix(parts), parts.last->c_str(), "ListRegKeysByName",
-                               [&](DWORD index, char* name, DWORD size) {
-                                   return os.RegEnumKeyA(key.get(), index, name, size);
-                               });
+DWORD CNuke::ListRegValuesByName(TSet& list, char* argument) {
+    return ListRegNamesByPattern(*this, list, argument, false);
 }
+
+DWORD CNuke::ListRegKeysByName(TSet& list, char* argument) { return ListRegNamesByPattern(*this, list, argument, true); }
 
 DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
     if (!argument) return ERROR_INVALID_DATA;
