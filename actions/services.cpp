@@ -1,10 +1,16 @@
 #include "actions/services.h"
 
+#include <cstdio>
 #include <new>
+#include <utility>
 #include <vector>
 
+#include "actions/report.h"
+#include "platform/handles.h"
 #include "platform/platform.h"
+#include "profile/engine.h"
 #include "profile/tset.h"
+#include "trace/trace.h"
 
 DWORD EnumServiceNames(platform::Platform& os, SC_HANDLE scm, TSet& set) {
     DWORD needed = 0;
@@ -26,6 +32,112 @@ DWORD EnumServiceNames(platform::Platform& os, SC_HANDLE scm, TSet& set) {
                            &resume);
     for (DWORD i = 0; i < count && i < buffer.size(); ++i) {
         if (buffer[i].lpServiceName) set.Insert(buffer[i].lpServiceName);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::StopNTServices() {
+    platform::ServiceHandle scm(os.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm) return os.GetLastError();
+    // Held for the whole walk when granted; the walk goes on without it.
+    platform::ServiceLock lock(os.LockServiceDatabase(scm.get()));
+    bool failed = false;
+
+    const char* name = nullptr;
+    for (DWORD rc = expandedServiceList.GetFirst(name); rc == ERROR_SUCCESS; rc = expandedServiceList.GetNext(name)) {
+        platform::ServiceHandle service(os.OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
+        if (!service) {
+            DWORD code = os.GetLastError();
+            if (code == ERROR_SERVICE_DOES_NOT_EXIST) {
+                TraceWrite("", -1, 0,
+                           "Service '%s' doesn't exist. The current product installation is not using this legacy "
+                           "service anymore\n",
+                           name);
+            } else {
+                failed = true;
+                ReportOperationError(code, "Terminating service", name);
+            }
+            continue;
+        }
+        SERVICE_STATUS status = {};
+        os.ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        // At most 30 polls a second apart; the first pause comes even for a
+        // service that was stopped already.
+        int polls = 0;
+        do {
+            os.Sleep(1000);
+            os.QueryServiceStatus(service.get(), &status);
+            ++polls;
+        } while (status.dwCurrentState != SERVICE_STOPPED && polls < 30);
+
+        // Deleted whether it stopped or not: the removal goes in at the restart.
+        if (os.DeleteService(service.get())) {
+            TraceWrite("", -1, 0, "Terminating service '%s' was successful\n", name);
+        } else {
+            TraceWrite("", -1, 0, "Service '%s' stopped, service delete returned with error '%d'\n", name,
+                       static_cast<int>(os.GetLastError()));
+        }
+    }
+    lock.reset();
+    scm.reset();
+
+    TraceWrite("", -1, 0, "%s", failed ? "StopNTServices encountered errors\n" : "StopNTServices was successful\n");
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::StopNTProcesses() {
+    platform::SnapshotHandle snapshot(os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) return os.GetLastError();
+
+    // One handle per process opened for termination, however many share a name.
+    std::vector<platform::ObjectHandle> kept;
+    std::vector<HANDLE> waitList;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;  // the narrow record: 296 bytes in the 32-bit program
+    for (BOOL more = os.Process32First(snapshot.get(), &entry); more; more = os.Process32Next(snapshot.get(), &entry)) {
+        const char* fileName = os.PathFindFileNameA(entry.szExeFile);
+        if (!fileName || !stopProcessList.Contains(fileName)) continue;
+        TraceWrite("", -1, 0, "Terminating process: '%s'\n", fileName);
+        platform::ObjectHandle process(os.OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!process) continue;
+        os.TerminateProcess(process.get(), 0xFFFFFFFF);
+        waitList.push_back(process.get());
+        kept.push_back(std::move(process));
+    }
+
+    // More than MAXIMUM_WAIT_OBJECTS handles make the wait fail at once; the
+    // pause after it is the same either way.
+    os.WaitForMultipleObjects(static_cast<DWORD>(waitList.size()), waitList.data(), TRUE, 10000);
+    os.Sleep(1000);
+    waitList.clear();
+    kept.clear();
+    snapshot.reset();
+
+    TraceWrite("", -1, 0, "%s", "StopNTProcesses was successful\n");
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::StartProcesses() {
+    const char* entry = nullptr;
+    for (DWORD rc = startProcessList.GetFirst(entry); rc == ERROR_SUCCESS; rc = startProcessList.GetNext(entry)) {
+        TraceWrite("", -1, 0, "Starting process '%s'...\n", entry);
+        char buffer[MAX_PATH] = {};
+        std::snprintf(buffer, sizeof buffer, "%s", entry);
+        LPCSTR otherDirs[] = {"C:\\windows", "C:\\", nullptr};
+        // Fills in the full path when found; an entry not found stays as it is.
+        os.PathFindOnPathA(buffer, otherDirs);
+
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        if (!os.CreateProcessA(buffer, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            ReportOperationError(os.GetLastError(), "Starting of process", buffer);
+            continue;
+        }
+        // Not waited for; closing these handles leaves the program running.
+        platform::ObjectHandle process(info.hProcess);
+        platform::ObjectHandle thread(info.hThread);
+        TraceWrite("", -1, 0, "Process '%s' started successfully\n", buffer);
     }
     return ERROR_SUCCESS;
 }

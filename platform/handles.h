@@ -53,6 +53,10 @@ struct RegKeyTraits {
     static HKEY invalid() noexcept { return nullptr; }
     static void close(HKEY h) noexcept { ::RegCloseKey(h); }
 };
+struct FreeSidTraits {
+    static PSID invalid() noexcept { return nullptr; }
+    static void close(PSID sid) noexcept { ::FreeSid(sid); }
+};
 struct LocalMemoryTraits {
     static HLOCAL invalid() noexcept { return nullptr; }
     static void close(HLOCAL h) noexcept { ::LocalFree(h); }
@@ -63,7 +67,9 @@ using FileHandle = UniqueHandle<HANDLE, InvalidValueTraits<::CloseHandle>>;
 using FindHandle = UniqueHandle<HANDLE, InvalidValueTraits<::FindClose>>;
 using RegKey = UniqueHandle<HKEY, RegKeyTraits>;
 using LocalMemory = UniqueHandle<HLOCAL, LocalMemoryTraits>;
+using AllocatedSid = UniqueHandle<PSID, FreeSidTraits>;  // AllocateAndInitializeSid
 using ServiceHandle = UniqueHandle<SC_HANDLE, NullTraits<SC_HANDLE, ::CloseServiceHandle>>;
 using SnapshotHandle = UniqueHandle<HANDLE, InvalidValueTraits<::CloseHandle>>;
+using ServiceLock = UniqueHandle<SC_LOCK, NullTraits<SC_LOCK, ::UnlockServiceDatabase>>;
 
 }  // namespace platform

@@ -47,6 +47,46 @@ int SystemApi::MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 void SystemApi::DebugBreak() { ::DebugBreak(); }
 void SystemApi::ExitProcess(UINT code) { ::ExitProcess(code); }
 
+namespace {
+
+// The two functions older Windows versions lack, looked up by name.
+struct LateBoundFunctions {
+    BOOL(WINAPI* isWow64Process)(HANDLE, PBOOL);
+    LSTATUS(WINAPI* regDeleteKeyExA)(HKEY, LPCSTR, REGSAM, DWORD);
+};
+
+template <typename Function>
+Function Resolve(const char* module, const char* name) {
+    HMODULE handle = ::GetModuleHandleA(module);
+    FARPROC address = handle ? ::GetProcAddress(handle, name) : nullptr;
+    // Through the generic function pointer type: a cast between unrelated
+    // function pointer types is what the compilers warn about.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+const LateBoundFunctions& LateBound() {
+    static const LateBoundFunctions functions = {
+        Resolve<BOOL(WINAPI*)(HANDLE, PBOOL)>("kernel32", "IsWow64Process"),
+        Resolve<LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD)>("AdvAPI32.dll", "RegDeleteKeyExA"),
+    };
+    return functions;
+}
+
+// Looked up once while the program starts, before any window is created.
+[[maybe_unused]] const LateBoundFunctions& lateBoundAtStart = LateBound();
+
+}  // namespace
+
+BOOL SystemApi::IsWow64Process(HANDLE process, PBOOL wow64) {
+    if (!LateBound().isWow64Process) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return LateBound().isWow64Process(process, wow64);
+}
+HANDLE SystemApi::GetCurrentProcess() { return ::GetCurrentProcess(); }
+bool SystemApi::HasIsWow64Process() { return LateBound().isWow64Process != nullptr; }
+
 DWORD FileApi::GetFileAttributesA(LPCSTR path) { return ::GetFileAttributesA(path); }
 BOOL FileApi::SetFileAttributesA(LPCSTR path, DWORD attributes) { return ::SetFileAttributesA(path, attributes); }
 BOOL FileApi::CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
@@ -64,6 +104,9 @@ BOOL FileApi::FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) { return ::Fin
 BOOL FileApi::FindClose(HANDLE find) { return ::FindClose(find); }
 UINT FileApi::GetWindowsDirectoryA(LPSTR buffer, UINT size) { return ::GetWindowsDirectoryA(buffer, size); }
 UINT FileApi::GetSystemDirectoryA(LPSTR buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
+BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+    return ::MoveFileExA(existing, newName, flags);
+}
 
 LSTATUS RegistryApi::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
     return ::RegOpenKeyExA(root, subKey, options, sam, key);
@@ -93,12 +136,24 @@ LSTATUS RegistryApi::RegDeleteKeyA(HKEY root, LPCSTR subKey) { return ::RegDelet
 DWORD RegistryApi::SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size) {
     return ::SHGetValueA(root, subKey, value, type, data, size);
 }
+DWORD RegistryApi::SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) {
+    return static_cast<DWORD>(::SHDeleteValueA(root, subKey, value));
+}
+DWORD RegistryApi::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
+    return static_cast<DWORD>(::SHDeleteEmptyKeyA(root, subKey));
+}
+LSTATUS RegistryApi::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved) {
+    if (!LateBound().regDeleteKeyExA) return ERROR_CALL_NOT_IMPLEMENTED;
+    return LateBound().regDeleteKeyExA(key, subKey, sam, reserved);
+}
+bool RegistryApi::HasRegDeleteKeyExA() { return LateBound().regDeleteKeyExA != nullptr; }
 
 BOOL ShellApi::SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) {
     return ::SHGetSpecialFolderPathA(owner, path, folder, create);
 }
 BOOL ShellApi::GetUserNameA(LPSTR buffer, LPDWORD size) { return ::GetUserNameA(buffer, size); }
 LPSTR ShellApi::PathFindFileNameA(LPCSTR path) { return ::PathFindFileNameA(path); }
+BOOL ShellApi::PathFindOnPathA(LPSTR path, LPCSTR* otherDirs) { return ::PathFindOnPathA(path, otherDirs); }
 
 SC_HANDLE ServiceApi::OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
     return ::OpenSCManagerA(machine, database, access);
@@ -108,6 +163,17 @@ BOOL ServiceApi::EnumServicesStatusA(SC_HANDLE manager, DWORD type, DWORD state,
     return ::EnumServicesStatusA(manager, type, state, services, size, needed, count, resume);
 }
 BOOL ServiceApi::CloseServiceHandle(SC_HANDLE handle) { return ::CloseServiceHandle(handle); }
+SC_HANDLE ServiceApi::OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) {
+    return ::OpenServiceA(manager, name, access);
+}
+BOOL ServiceApi::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+    return ::ControlService(service, control, status);
+}
+BOOL ServiceApi::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+    return ::QueryServiceStatus(service, status);
+}
+BOOL ServiceApi::DeleteService(SC_HANDLE service) { return ::DeleteService(service); }
+SC_LOCK ServiceApi::LockServiceDatabase(SC_HANDLE manager) { return ::LockServiceDatabase(manager); }
 
 HANDLE ProcessApi::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     return ::CreateToolhelp32Snapshot(flags, processId);
@@ -115,6 +181,54 @@ HANDLE ProcessApi::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
 BOOL ProcessApi::Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry) { return ::Process32First(snapshot, entry); }
 BOOL ProcessApi::Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry) { return ::Process32Next(snapshot, entry); }
 BOOL ProcessApi::CloseHandle(HANDLE handle) { return ::CloseHandle(handle); }
+HANDLE ProcessApi::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    return ::OpenProcess(access, inherit, processId);
+}
+BOOL ProcessApi::TerminateProcess(HANDLE process, UINT exitCode) { return ::TerminateProcess(process, exitCode); }
+DWORD ProcessApi::WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
+    return ::WaitForMultipleObjects(count, handles, waitAll, milliseconds);
+}
+BOOL ProcessApi::CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                                LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
+                                LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
+                                LPPROCESS_INFORMATION info) {
+    return ::CreateProcessA(application, commandLine, processSecurity, threadSecurity, inheritHandles, flags,
+                            environment, currentDirectory, startup, info);
+}
+
+BOOL SecurityApi::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
+                                           DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
+                                           PSID* sid) {
+    return ::AllocateAndInitializeSid(authority, count, sub0, sub1, sub2, sub3, sub4, sub5, sub6, sub7, sid);
+}
+PVOID SecurityApi::FreeSid(PSID sid) { return ::FreeSid(sid); }
+void SecurityApi::BuildTrusteeWithSidW(PTRUSTEE_W trustee, PSID sid) { ::BuildTrusteeWithSidW(trustee, sid); }
+DWORD SecurityApi::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl) {
+    return ::SetEntriesInAclW(count, entries, oldAcl, newAcl);
+}
+DWORD SecurityApi::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                         PSID group, PACL dacl, PACL sacl) {
+    return ::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+}
+DWORD SecurityApi::GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                         PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    return ::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+}
+BOOL SecurityApi::LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sidSize, LPSTR domain,
+                                     LPDWORD domainSize, PSID_NAME_USE use) {
+    return ::LookupAccountNameA(system, account, sid, sidSize, domain, domainSize, use);
+}
+BOOL SecurityApi::GetAclInformation(PACL acl, LPVOID information, DWORD size, ACL_INFORMATION_CLASS informationClass) {
+    return ::GetAclInformation(acl, information, size, informationClass);
+}
+BOOL SecurityApi::GetAce(PACL acl, DWORD index, LPVOID* ace) { return ::GetAce(acl, index, ace); }
+BOOL SecurityApi::DeleteAce(PACL acl, DWORD index) { return ::DeleteAce(acl, index); }
+BOOL SecurityApi::InitializeAcl(PACL acl, DWORD size, DWORD revision) { return ::InitializeAcl(acl, size, revision); }
+BOOL SecurityApi::AddAce(PACL acl, DWORD revision, DWORD startIndex, LPVOID aceList, DWORD listLength) {
+    return ::AddAce(acl, revision, startIndex, aceList, listLength);
+}
+BOOL SecurityApi::EqualSid(PSID a, PSID b) { return ::EqualSid(a, b); }
+DWORD SecurityApi::GetLengthSid(PSID sid) { return ::GetLengthSid(sid); }
 
 Platform& ProductionPlatform() {
     // Constructed on first use, so it exists for objects built during static

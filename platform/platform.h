@@ -6,6 +6,7 @@
 // returns what that call returned; nothing throws across this layer.
 #pragma once
 #include <windows.h>
+#include <aclapi.h>
 #include <tlhelp32.h>
 
 #include <cstdio>
@@ -49,6 +50,13 @@ public:
     virtual int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
     virtual void DebugBreak();
     virtual void ExitProcess(UINT code);
+
+    // IsWow64Process is looked up by name once at program start (Windows
+    // before XP SP2 lacks it); HasIsWow64Process says whether it was found.
+    // Without it IsWow64Process fails with ERROR_CALL_NOT_IMPLEMENTED.
+    virtual BOOL IsWow64Process(HANDLE process, PBOOL wow64);
+    virtual HANDLE GetCurrentProcess();
+    virtual bool HasIsWow64Process();
 };
 
 // Files and folders.
@@ -71,6 +79,7 @@ public:
     virtual BOOL FindClose(HANDLE find);
     virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
     virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
+    virtual BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
 };
 
 // Registry, including the 64-bit view flag and the shell's value helpers.
@@ -91,6 +100,13 @@ public:
     virtual LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
     virtual LSTATUS RegDeleteKeyA(HKEY root, LPCSTR subKey);
     virtual DWORD SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size);
+    virtual DWORD SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value);
+    virtual DWORD SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey);
+    // RegDeleteKeyExA is looked up by name once at program start (it is
+    // missing before 64-bit XP); HasRegDeleteKeyExA says whether it was
+    // found. Without it RegDeleteKeyExA returns ERROR_CALL_NOT_IMPLEMENTED.
+    virtual LSTATUS RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved);
+    virtual bool HasRegDeleteKeyExA();
 };
 
 // Shell folders and the account.
@@ -101,6 +117,7 @@ public:
     virtual BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create);
     virtual BOOL GetUserNameA(LPSTR buffer, LPDWORD size);
     virtual LPSTR PathFindFileNameA(LPCSTR path);
+    virtual BOOL PathFindOnPathA(LPSTR path, LPCSTR* otherDirs);
 };
 
 // Service control manager.
@@ -112,6 +129,11 @@ public:
     virtual BOOL EnumServicesStatusA(SC_HANDLE manager, DWORD type, DWORD state, LPENUM_SERVICE_STATUSA services,
                                      DWORD size, LPDWORD needed, LPDWORD count, LPDWORD resume);
     virtual BOOL CloseServiceHandle(SC_HANDLE handle);
+    virtual SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access);
+    virtual BOOL ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status);
+    virtual BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
+    virtual BOOL DeleteService(SC_HANDLE service);
+    virtual SC_LOCK LockServiceDatabase(SC_HANDLE manager);
 };
 
 // Processes: tool-help snapshots.
@@ -123,6 +145,40 @@ public:
     virtual BOOL Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
     virtual BOOL Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
     virtual BOOL CloseHandle(HANDLE handle);
+    virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
+    virtual BOOL TerminateProcess(HANDLE process, UINT exitCode);
+    virtual DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+    virtual BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                                LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
+                                LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
+                                LPPROCESS_INFORMATION info);
+};
+
+// Access control: SIDs, access control lists and the security information of
+// named objects (files, registry keys).
+class SecurityApi {
+public:
+    virtual ~SecurityApi() = default;
+
+    virtual BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
+                                          DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5, DWORD sub6, DWORD sub7,
+                                          PSID* sid);
+    virtual PVOID FreeSid(PSID sid);
+    virtual void BuildTrusteeWithSidW(PTRUSTEE_W trustee, PSID sid);
+    virtual DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl);
+    virtual DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                        PSID group, PACL dacl, PACL sacl);
+    virtual DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                        PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+    virtual BOOL LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sidSize, LPSTR domain,
+                                    LPDWORD domainSize, PSID_NAME_USE use);
+    virtual BOOL GetAclInformation(PACL acl, LPVOID information, DWORD size, ACL_INFORMATION_CLASS informationClass);
+    virtual BOOL GetAce(PACL acl, DWORD index, LPVOID* ace);
+    virtual BOOL DeleteAce(PACL acl, DWORD index);
+    virtual BOOL InitializeAcl(PACL acl, DWORD size, DWORD revision);
+    virtual BOOL AddAce(PACL acl, DWORD revision, DWORD startIndex, LPVOID aceList, DWORD listLength);
+    virtual BOOL EqualSid(PSID a, PSID b);
+    virtual DWORD GetLengthSid(PSID sid);
 };
 
 class Platform : public SystemApi,
@@ -130,7 +186,8 @@ class Platform : public SystemApi,
                  public RegistryApi,
                  public ShellApi,
                  public ServiceApi,
-                 public ProcessApi {
+                 public ProcessApi,
+                 public SecurityApi {
 public:
     ~Platform() override = default;
 };

@@ -78,9 +78,39 @@ public:
     DWORD InsertFileMatches(TSet& list, char* path);
     DWORD ListFolderMatches(TSet& list, char* argument);
 
+    // ---- populate step ----
+    DWORD PopulateLists();
+    DWORD PopulateRemoveServiceList();
+    DWORD PopulateRemoveRegList();
+    DWORD PopulateRemoveMsiUpgradeCodeList();
+    DWORD PopulateRemoveFileList();
+    DWORD ExpandRegKeyEntry(const char* keyEntry);
+    DWORD CopyList(TSet& target, TSet& source);
+
+    // ---- file removal and access control ----
+    DWORD CleanupFiles();
+    void ScheduleFileRemoval(const char* path);
+    int DropFileAcl(const char* path);
+    // Normalises entry in place; the GetLastError code when it does not exist.
+    DWORD ExpandRemoveFileEntry(char* entry);
+    DWORD GrantRegKeyAccess(HKEY root, const char* subkeyPath);
+
+    // ---- registry removal ----
+    DWORD CleanupRegValues();
+    DWORD CleanupRegKeys();
+    bool DeleteRegValue(HKEY root, const char* subkey, const char* valueName, const char* display);
+    DWORD DeleteRegValue64(HKEY root, const char* subkey, const char* valueName);
+    DWORD DeleteRegKey64(const char* entry);
+    bool Is64BitWindows();
+
     // ---- removal-retry marker ----
     void MarkRegistryForPossibleRemovalRetry();
     void ReadRegistryForRemovalRetry();
+
+    // ---- services and processes ----
+    DWORD StopNTServices();
+    DWORD StopNTProcesses();
+    DWORD StartProcesses();
 
     // The seventeen lists, in this order.
     TSet expandedMsiUpgradeCodeList;

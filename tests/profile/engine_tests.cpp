@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 #include <cstring>
 #include <string>
@@ -458,6 +459,93 @@ TEST_F(EngineTest, ExampleConfigurationOnAPreparedMachine) {
                         &engine_.removeRegValueList, &engine_.ignoreRegValueList, &engine_.ignoreRegKeyList}) {
         EXPECT_TRUE(empty->IsEmpty());
     }
+}
+
+// Every accepted type and method of the handler table in one file, read
+// against keys in both registry views, files, folders and user profiles.
+TEST_F(EngineTest, EveryHandlerCellOnAPreparedMachine) {
+    const char* base = "SOFTWARE\\ClearwayTests\\Cells";
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, base, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                                    nullptr),
+                  ERROR_SUCCESS);
+        ::RegCloseKey(key);
+    }
+    auto setValue = [&](REGSAM view, const std::string& sub, const char* name, const char* data) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(base) + sub).c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                         static_cast<DWORD>(std::strlen(data) + 1));
+        ::RegCloseKey(key);
+    };
+    // The 32-bit view holds the values, the 64-bit view the keys.
+    setValue(KEY_WOW64_32KEY, "", "InstallDir", "C:\\Cells\\Data");
+    setValue(KEY_WOW64_32KEY, "", "VelOne", "plain");
+    setValue(KEY_WOW64_32KEY, "", "Other", "holds velmoran text");
+    setValue(KEY_WOW64_64KEY, "", "VelOnly64", "x");
+    setValue(KEY_WOW64_64KEY, "\\SubA", "Owner", "Velmoran Ltd");
+    setValue(KEY_WOW64_64KEY, "\\SubB", "Owner", "someone else");
+
+    testing_support::TempFolder folder("cells");
+    for (const char* d : {"\\both", "\\half"}) ::CreateDirectoryA((folder.path() + d).c_str(), nullptr);
+    for (const char* f : {"\\x.dll", "\\y.dll", "\\both\\a.dll", "\\both\\b.exe", "\\half\\a.dll"}) {
+        WriteWholeFile(folder.path() + f, "x");
+    }
+    platform::ServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    platform::ServiceHandle service(::CreateServiceA(
+        scm.get(), "VELCELLSVC", "VELCELLSVC", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+        SERVICE_ERROR_IGNORE, "C:\\windows\\system32\\notepad.exe", nullptr, nullptr, nullptr, nullptr, nullptr));
+
+    dialog_.productName = "Velmoran";
+    const std::string k = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\Cells";
+    DWORD rc = Run(Sections("", "remove=SERVICE_NAME,BY_VALUE,VELCELL*\n", "",
+                            "remove=REG_VALUE,BY_REFERENCE," + k + "\\InstallDir\n"
+                            "remove=REG_VALUE,BY_VALUE," + k + "\\Vel*\n"
+                            "remove=REG_VALUE,BY_DATA_MATCH,\"" + k + "\\*\",\"*VELMORAN*\"\n",
+                            "remove=REG_KEY,BY_VALUE," + k + "\\Sub*\n"
+                            "ignore=REG_KEY,BY_DATA_MATCH,\"" + k + "\\Sub*\",\"Owner\",\"*VELMORAN*\"\n",
+                            "remove=FILE_NAME,BY_VALUE," + folder.path() + "\\*.dll\n"
+                            "remove=FILE_NAME,BY_DATA_MATCH,\"" + folder.path() + "\\*\",\"A.DLL\",\"B.EXE\"\n"
+                            "remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%\\VelCells\n"));
+    ::DeleteService(service.get());
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Cells");
+    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Cells", KEY_WOW64_32KEY, 0);
+    ASSERT_EQ(rc, 0u) << engine_.errorText;
+
+    const std::string K = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\CELLS";
+    EXPECT_EQ(Elements(engine_.removeServiceList), Texts{"VELCELLSVC"});
+    // The stored text as read, the matching value name, the value whose text
+    // holds the product word: all from the 32-bit view.
+    EXPECT_EQ(Elements(engine_.removeRegValueList), (Texts{"C:\\Cells\\Data", K + "\\OTHER", K + "\\VELONE"}));
+    EXPECT_EQ(Elements(engine_.removeRegKeyList), (Texts{K + "\\SUBA", K + "\\SUBB"}));
+    EXPECT_EQ(Elements(engine_.ignoreRegKeyList), Texts{K + "\\SUBA"});
+
+    const std::string F = "C:\\CLEARWAY-WORK\\CELLS";
+    Texts files = Elements(engine_.removeFileList);
+    Texts expected{F + "\\BOTH", F + "\\X.DLL", F + "\\Y.DLL"};
+    // %APPDATA% is the user's folder: the entry is made for every profile.
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA("C:\\users\\*", &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    char appData[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE);
+    std::string below = appData;  // C:\users\<user>\AppData\Roaming
+    below = below.substr(below.find('\\', std::strlen("C:\\users\\")));
+    do {
+        std::string name = data.cFileName;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == "." || name == "..") continue;
+        std::string entry = "C:\\USERS\\" + name + below + "\\VELCELLS";
+        for (char& c : entry) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        expected.push_back(entry);
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
+        return _stricmp(a.c_str(), b.c_str()) < 0;
+    });
+    EXPECT_EQ(files, expected);
 }
 
 // Generated entry lines through the line parser and the handlers: no

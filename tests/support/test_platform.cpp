@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/handles.h"
+
 namespace testing_support {
 
 void TestPlatform::OutputDebugStringA(LPCSTR text) {
@@ -97,6 +99,62 @@ UINT TestPlatform::GetSystemDirectoryA(LPSTR buffer, UINT size) {
     return Platform::GetSystemDirectoryA(buffer, size);
 #endif
 }
+
+DWORD TestPlatform::SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) {
+#ifdef _WIN64
+    platform::RegKey key;
+    LSTATUS rc = ::RegOpenKeyExA(root, subKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, key.put());
+    if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
+    return static_cast<DWORD>(::RegDeleteValueA(key.get(), value));
+#else
+    return Platform::SHDeleteValueA(root, subKey, value);
+#endif
+}
+
+DWORD TestPlatform::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
+#ifdef _WIN64
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    {
+        platform::RegKey key;
+        LSTATUS rc = ::RegOpenKeyExA(root, subKey, 0, KEY_READ | KEY_WOW64_32KEY, key.put());
+        if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
+        rc = ::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
+    }
+    if (subkeys != 0 || values != 0) return ERROR_KEY_HAS_CHILDREN;
+    return static_cast<DWORD>(::RegDeleteKeyExA(root, subKey, KEY_WOW64_32KEY, 0));
+#else
+    return Platform::SHDeleteEmptyKeyA(root, subKey);
+#endif
+}
+
+BOOL TestPlatform::IsWow64Process(HANDLE process, PBOOL wow64Flag) {
+    if (!hasIsWow64Process) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+#ifdef _WIN64
+    // The process the tests stand for is a 32-bit one.
+    (void)process;
+    if (wow64Flag) *wow64Flag = wow64 ? TRUE : FALSE;
+    return TRUE;
+#else
+    BOOL ok = Platform::IsWow64Process(process, wow64Flag);
+    if (ok && !wow64 && wow64Flag) *wow64Flag = FALSE;
+    return ok;
+#endif
+}
+
+bool TestPlatform::HasIsWow64Process() { return hasIsWow64Process && Platform::HasIsWow64Process(); }
+
+LSTATUS TestPlatform::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved) {
+    if (!hasRegDeleteKeyExA) return ERROR_CALL_NOT_IMPLEMENTED;
+    return Platform::RegDeleteKeyExA(key, subKey, sam, reserved);
+}
+
+bool TestPlatform::HasRegDeleteKeyExA() { return hasRegDeleteKeyExA && Platform::HasRegDeleteKeyExA(); }
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

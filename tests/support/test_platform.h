@@ -53,6 +53,22 @@ public:
     UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
     static REGSAM DefaultView(REGSAM sam);
 
+    // The shell's delete helpers act on the 32-bit view on a 64-bit build as
+    // well: SHDeleteEmptyKeyA deletes the key only when it has no subkeys and
+    // no values, and fails with ERROR_KEY_HAS_CHILDREN otherwise.
+    DWORD SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) override;
+    DWORD SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) override;
+    // The program runs as a 32-bit process on 64-bit Windows unless `wow64`
+    // is cleared (32-bit Windows). Clearing `hasIsWow64Process` or
+    // `hasRegDeleteKeyExA` stands for a Windows without that function.
+    BOOL IsWow64Process(HANDLE process, PBOOL wow64Flag) override;
+    bool HasIsWow64Process() override;
+    LSTATUS RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved) override;
+    bool HasRegDeleteKeyExA() override;
+    bool wow64 = true;
+    bool hasIsWow64Process = true;
+    bool hasRegDeleteKeyExA = true;
+
 private:
     mutable std::mutex mutex_;
     std::string debugOutput_;

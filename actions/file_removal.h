@@ -1,0 +1,45 @@
+// Helpers of the file removal and of the registry access grant: the account
+// SID lookup, the security object name of a registry key, the DACL that gives
+// one user full control, and the folders no removal may ever touch.
+#pragma once
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CNuke;
+namespace platform { class Platform; }
+
+// The SID of an account name (LookupAccountNameA twice). 0 with the SID in
+// sid; 8 when a buffer cannot be allocated; else the lookup's error code.
+DWORD GetAccountSid(platform::Platform& os, const char* accountName, std::unique_ptr<BYTE[]>& sid);
+
+// "CLASSES_ROOT\path", "CURRENT_USER\path", "MACHINE\path" or "USERS\path"
+// for the four predefined roots; 2 (and name untouched) for any other root.
+DWORD BuildRegObjectName(HKEY root, const char* subkeyPath, std::string& name);
+
+// Removes the user's own allow and deny entries from dacl (in place), then
+// builds in newAcl a copy of the remaining entries with two allow entries for
+// the user (mask; the second one inherit-only for subkeys and values) placed
+// after the explicit deny entries. dacl may be null. 0, or the failing call's
+// last-error code.
+DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DWORD mask,
+                             std::unique_ptr<BYTE[]>& newAcl);
+
+// The folders whose removal would wreck Windows or the users' data: drive
+// roots, the Windows folder and its system folders, the Program Files
+// folders, the folder that holds the user profiles and every profile folder
+// itself. Gathered once; a path below one of them is not refused.
+class ProtectedFolders {
+public:
+    explicit ProtectedFolders(CNuke& nuke);
+    // True when path (any case, with or without a trailing separator) is one
+    // of the protected folders.
+    bool Refuses(const char* path) const;
+
+private:
+    void Add(const char* path);
+    std::vector<std::string> folders_;  // normalised: upper case, no trailing separator
+    std::string profilesFolder_;        // normalised; empty when unknown
+};

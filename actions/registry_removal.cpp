@@ -1,0 +1,240 @@
+// Registry removal: the values and keys of the removal profile, deleted in
+// the program's own (32-bit) view and, for what is missing there on 64-bit
+// Windows, in the 64-bit view.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "actions/reg_entry.h"
+#include "actions/report.h"
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
+namespace {
+
+const REGSAM kAllAccess64 = KEY_ALL_ACCESS | KEY_WOW64_64KEY;  // 0xF013F
+
+// Log lines name an item by "<root name>\<subkey>", cut to the buffer size.
+const size_t kDisplaySize = 8192;
+
+std::string Display(const char* first, const char* second) {
+    char buffer[kDisplaySize] = {};
+    std::snprintf(buffer, sizeof buffer, "%s\\%s", first, second);
+    return buffer;
+}
+
+// A value name may hold backslashes only written as "---".
+std::string ValueNameOf(const RegEntryParts& parts) {
+    std::string name = parts.last ? *parts.last : std::string();
+    for (size_t at = name.find("---"); at != std::string::npos; at = name.find("---", at + 1)) {
+        name.replace(at, 3, "\\");
+    }
+    return name;
+}
+
+bool EndsWithBackslash(const char* text) {
+    size_t n = std::strlen(text);
+    return n > 0 && text[n - 1] == '\\';
+}
+
+}  // namespace
+
+bool CNuke::Is64BitWindows() {
+    if (!os.HasIsWow64Process()) return false;
+    BOOL flag = FALSE;
+    os.IsWow64Process(os.GetCurrentProcess(), &flag);
+    return flag != FALSE;
+}
+
+DWORD CNuke::CleanupRegValues() {
+    int count = 0;
+    bool errors = false;
+    const char* element = nullptr;
+    // Every element is counted, a refused one too (`continue` reaches ++count).
+    for (DWORD rc = expandedRegValueList.GetFirst(element); rc == ERROR_SUCCESS;
+         rc = expandedRegValueList.GetNext(element), ++count) {
+        if (count % 20 == 0 && IsCancelled()) {
+            TraceWrite("", -1, 0, "CleanupRegValues deleted '%d' values until uninstallation was cancelled by user\n",
+                       count);
+            return ERROR_CANCELLED;
+        }
+        RegEntryParts parts;
+        SplitRegEntry(element, parts);
+        if (!parts.root) {
+            // Without a root the registry calls would act on whatever a null
+            // handle means to them; such an entry is refused instead.
+            TraceWrite("", -1, 0, "CleanupRegValues: '%s' names no registry root, not deleted\n", element);
+            errors = true;
+            continue;
+        }
+        std::string valueName = ValueNameOf(parts);
+        char rootName[64] = {};
+        ParseRegKeyPrefix(parts.root, rootName);
+
+        std::string subkey;
+        if (EndsWithBackslash(element)) {
+            // The default value of the key the whole text names; the subkey
+            // keeps its trailing backslash.
+            size_t skip = parts.rootText->size() + 1;
+            subkey = std::strlen(element) > skip ? std::string(element + skip) : std::string();
+            valueName.clear();
+        } else {
+            subkey = parts.path ? *parts.path : std::string();
+        }
+        std::string display = Display(rootName, subkey.c_str());
+        if (!DeleteRegValue(parts.root, subkey.c_str(), valueName.c_str(), display.c_str())) errors = true;
+    }
+    if (errors) {
+        TraceWrite("", -1, 0, "CleanupRegValues encountered errors but deleted '%d' values\n", count);
+    } else {
+        TraceWrite("", -1, 0, "CleanupRegValues was successful with '%d' deleted values\n", count);
+    }
+    return ERROR_SUCCESS;
+}
+
+bool CNuke::DeleteRegValue(HKEY root, const char* subkey, const char* valueName, const char* display) {
+    DWORD rc = os.SHDeleteValueA(root, subkey, valueName);
+    if (rc == ERROR_ACCESS_DENIED) {
+        GrantRegKeyAccess(root, subkey);
+        rc = os.SHDeleteValueA(root, subkey, valueName);
+    }
+    if (rc == ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "Deleting registry value '%s' was successful\n", display);
+        return true;
+    }
+    if (rc == ERROR_FILE_NOT_FOUND) {
+        if (Is64BitWindows()) {
+            TraceWrite("", -1, 0, "Registry value '%s' not found, let's try 64bit side...\n", display);
+            DeleteRegValue64(root, subkey, valueName);
+        } else {
+            TraceWrite("", -1, 0, "Registry value '%s' is missing already, nothing to delete...\n", display);
+        }
+        return false;
+    }
+    ReportOperationError(rc, "Deleting registry value", display);
+    return false;
+}
+
+DWORD CNuke::DeleteRegValue64(HKEY root, const char* subkey, const char* valueName) {
+    // Both 64-bit deletions depend on RegDeleteKeyExA being there.
+    if (!os.HasRegDeleteKeyExA()) {
+        TraceWrite("", -1, 0, "%s", "GetProcAddress for RegDeleteKeyValue failed. 64 bit deletion aborted.\n");
+        return ERROR_BAD_ENVIRONMENT;
+    }
+    std::string display = Display(subkey, valueName);
+    platform::RegKey key;
+    DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(root, subkey, 0, kAllAccess64, key.put()));
+    if (rc != ERROR_SUCCESS) {
+        ReportOperationError(rc, "Opening registry key", subkey);
+        return rc;
+    }
+    rc = static_cast<DWORD>(os.RegDeleteValueA(key.get(), valueName));
+    // No access grant in the 64-bit view: just one more try.
+    if (rc == ERROR_ACCESS_DENIED) rc = static_cast<DWORD>(os.RegDeleteValueA(key.get(), valueName));
+    key.reset();
+    if (rc == ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "Deleting registry value '%s' was successful\n", display.c_str());
+    } else if (rc == ERROR_FILE_NOT_FOUND) {
+        TraceWrite("", -1, 0, "Registry value '%s' is missing already, nothing to delete...\n", display.c_str());
+    } else {
+        ReportOperationError(rc, "Deleting registry value", display.c_str());
+    }
+    return rc;
+}
+
+DWORD CNuke::CleanupRegKeys() {
+    int count = 0;
+    bool errors = false;
+    const char* element = nullptr;
+    // Descending, so that every subkey comes before its parent. Every element
+    // is counted, a refused one too (`continue` reaches ++count).
+    for (DWORD rc = expandedRegKeyList.GetLast(element); rc == ERROR_SUCCESS;
+         rc = expandedRegKeyList.GetPrevious(element), ++count) {
+        if (count % 20 == 0 && IsCancelled()) {
+            TraceWrite("", -1, 0, "CleanupRegKeys deleted '%d' values until uninstallation was cancelled by user\n",
+                       count);
+            return ERROR_CANCELLED;
+        }
+        RegEntryParts parts;
+        SplitRegEntry(element, parts);
+        if (!parts.root) {
+            TraceWrite("", -1, 0, "CleanupRegKeys: '%s' names no registry root, not deleted\n", element);
+            errors = true;
+            continue;
+        }
+        std::string subkey = parts.path ? *parts.path : std::string();
+        if (parts.last) {
+            if (!subkey.empty()) subkey += '\\';
+            subkey += *parts.last;
+        }
+        char rootName[64] = {};
+        ParseRegKeyPrefix(parts.root, rootName);
+        std::string display = Display(rootName, subkey.c_str());
+
+        DWORD result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
+        if (result == ERROR_ACCESS_DENIED) {
+            GrantRegKeyAccess(parts.root, subkey.c_str());
+            result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
+        }
+        if (result == ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "Deleting registry key '%s' was successful\n", display.c_str());
+        } else if (result == ERROR_FILE_NOT_FOUND) {
+            if (Is64BitWindows()) {
+                TraceWrite("", -1, 0, "Registry key '%s' not found, let's try 64bit side...\n", display.c_str());
+                if (DeleteRegKey64(element) != ERROR_SUCCESS) errors = true;
+            } else {
+                // On 32-bit Windows a key that is gone is no failure.
+                TraceWrite("", -1, 0, "Registry key '%s' is missing already, nothing to delete...\n",
+                           display.c_str());
+            }
+        } else {
+            errors = true;
+            ReportOperationError(result, "Deleting registry key", display.c_str());
+        }
+    }
+    if (errors) {
+        TraceWrite("", -1, 0, "CleanupRegKeys encountered errors but deleted '%d' values\n", count);
+    } else {
+        TraceWrite("", -1, 0, "CleanupRegKeys was successful with '%d' deleted values\n", count);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::DeleteRegKey64(const char* entry) {
+    if (!os.HasRegDeleteKeyExA()) {
+        TraceWrite("", -1, 0, "%s", "GetProcAddress for RegDeleteKeyEx failed. 64 bit deletion aborted.\n");
+        return ERROR_BAD_ENVIRONMENT;
+    }
+    RegEntryParts parts;
+    SplitRegEntry(entry, parts);
+    if (!parts.root) {
+        TraceWrite("", -1, 0, "DeleteRegKey64: '%s' names no registry root, not deleted\n", entry ? entry : "");
+        return ERROR_INVALID_PARAMETER;
+    }
+    // The parent key and the key to delete below it; a key directly below
+    // the root has the root itself as its parent.
+    std::string parentPath = parts.last ? (parts.path ? *parts.path : std::string()) : std::string();
+    std::string name = parts.last ? *parts.last : (parts.path ? *parts.path : std::string());
+
+    platform::RegKey parent;
+    DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(parts.root, parentPath.c_str(), 0, kAllAccess64, parent.put()));
+    if (rc != ERROR_SUCCESS) {
+        ReportOperationError(rc, "Opening registry key", parentPath.c_str());
+        return rc;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {  // one more try after access denied
+        rc = static_cast<DWORD>(os.RegDeleteKeyExA(parent.get(), name.c_str(), KEY_WOW64_64KEY, 0));
+        if (rc != ERROR_ACCESS_DENIED) break;
+    }
+    parent.reset();
+    if (rc == ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "Deleting registry key '%s' was successful\n", entry);
+    } else if (rc == ERROR_FILE_NOT_FOUND) {
+        TraceWrite("", -1, 0, "Registry key '%s' is missing already, nothing to delete...\n", entry);
+    } else {
+        ReportOperationError(rc, "Deleting registry key", entry);
+    }
+    return rc;
+}

@@ -1,0 +1,191 @@
+// The populate step beside bare walks of the same trees, and the cost of
+// scheduling growing numbers of paths. Prints figures; asserts nothing.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+double Seconds(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+const char kTree[] = "C:\\clearway-work\\bench-tree";
+const char kKey[] = "SOFTWARE\\ClearwayBench";
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string child = path + "\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                ::DeleteFileA(child.c_str());
+            }
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    ::RemoveDirectoryA(path.c_str());
+}
+
+// 2,000 folders (100 with 19 subfolders each), 10 files in every folder.
+void MakeTree() {
+    RemoveTree(kTree);
+    ::CreateDirectoryA("C:\\clearway-work", nullptr);
+    ::CreateDirectoryA(kTree, nullptr);
+    for (int top = 0; top < 100; ++top) {
+        std::string a = std::string(kTree) + "\\Folder" + std::to_string(top);
+        ::CreateDirectoryA(a.c_str(), nullptr);
+        for (int sub = 0; sub < 20; ++sub) {
+            std::string folder = sub == 0 ? a : a + "\\Sub" + std::to_string(sub);
+            ::CreateDirectoryA(folder.c_str(), nullptr);
+            for (int f = 0; f < 10; ++f) {
+                HANDLE h = ::CreateFileA((folder + "\\file" + std::to_string(f) + ".dat").c_str(), GENERIC_WRITE, 0,
+                                         nullptr, CREATE_ALWAYS, 0, nullptr);
+                ::CloseHandle(h);
+            }
+        }
+    }
+}
+
+// 2,000 keys with 9 values each: 20,000 keys and values.
+void MakeKeys() {
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+    HKEY root = nullptr;
+    ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &root,
+                      nullptr);
+    for (int k = 0; k < 2000; ++k) {
+        HKEY key = nullptr;
+        std::string name = "Group" + std::to_string(k / 20) + "\\Key" + std::to_string(k);
+        ::RegCreateKeyExA(root, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key,
+                          nullptr);
+        for (int v = 0; v < 9; ++v) {
+            std::string value = "Value" + std::to_string(v);
+            ::RegSetValueExA(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("data"), 5);
+        }
+        ::RegCloseKey(key);
+    }
+    ::RegCloseKey(root);
+}
+
+size_t BareFileWalk(const std::string& path) {
+    size_t count = 1;
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return count;
+    do {
+        std::string name = data.cFileName;
+        if (name == "." || name == "..") continue;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            count += BareFileWalk(path + "\\" + name);
+        } else {
+            ++count;
+        }
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    return count;
+}
+
+size_t BareKeyWalk(HKEY parent, const std::string& path) {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) return 0;
+    size_t count = 1;
+    char name[261];
+    for (DWORD i = 0; ::RegEnumKeyA(key, i, name, sizeof name) == ERROR_SUCCESS; ++i) count += BareKeyWalk(key, name);
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (::RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        ++count;
+    }
+    ::RegCloseKey(key);
+    return count;
+}
+
+// The pending renames of the prefix before the benchmark, put back after it.
+std::vector<char> SavePendingRenames() {
+    std::vector<char> data(1 << 20);
+    DWORD size = static_cast<DWORD>(data.size());
+    HKEY key = nullptr;
+    ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, &key);
+    if (::RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, nullptr,
+                           reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+        size = 0;
+    }
+    ::RegCloseKey(key);
+    data.resize(size);
+    return data;
+}
+
+void RestorePendingRenames(const std::vector<char>& data) {
+    HKEY key = nullptr;
+    ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, &key);
+    if (data.empty()) {
+        ::RegDeleteValueA(key, "PendingFileRenameOperations");
+    } else {
+        ::RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                         reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+    }
+    ::RegCloseKey(key);
+}
+
+}  // namespace
+
+int main() {
+    std::printf("building 20,000 files in 2,000 folders and 20,000 keys and values...\n");
+    MakeTree();
+    MakeKeys();
+    std::vector<char> pending = SavePendingRenames();
+
+    Clock::time_point start = Clock::now();
+    size_t files = BareFileWalk(kTree);
+    double bareFiles = Seconds(start);
+    start = Clock::now();
+    size_t keys = BareKeyWalk(HKEY_LOCAL_MACHINE, kKey);
+    double bareKeys = Seconds(start);
+
+    CNuke engine(platform::ProductionPlatform());
+    engine.removeFileList.Insert(kTree);
+    start = Clock::now();
+    engine.PopulateRemoveFileList();
+    double populateFiles = Seconds(start);
+    engine.removeRegKeyList.Insert((std::string("HKEY_LOCAL_MACHINE\\") + kKey).c_str());
+    start = Clock::now();
+    engine.PopulateRemoveRegList();
+    double populateKeys = Seconds(start);
+
+    std::printf("files: bare walk %zu entries in %.3f s; populate %d entries in %.3f s; ratio %.2f (goal: at most 2)\n",
+                files, bareFiles, engine.expandedFileList.Count(), populateFiles, populateFiles / bareFiles);
+    std::printf("registry: bare walk %zu keys and values in %.3f s; populate %d keys + %d values in %.3f s; ratio "
+                "%.2f (goal: at most 2)\n",
+                keys, bareKeys, engine.expandedRegKeyList.Count(), engine.expandedRegValueList.Count(), populateKeys,
+                populateKeys / bareKeys);
+
+    // Scheduling cost for growing lists (paths need not exist to be scheduled).
+    for (int count : {1000, 5000, 20000}) {
+        CNuke cleaner(platform::ProductionPlatform());
+        for (int i = 0; i < count; ++i) {
+            cleaner.expandedFileList.Insert(("C:\\CLEARWAY-WORK\\BENCH-SCHEDULE\\F" + std::to_string(i)).c_str());
+        }
+        start = Clock::now();
+        cleaner.CleanupFiles();
+        double seconds = Seconds(start);
+        RestorePendingRenames(pending);
+        std::printf("CleanupFiles: %d paths scheduled in %.3f s (%.1f us per path)\n", count, seconds,
+                    seconds * 1e6 / count);
+    }
+    TraceShutdown();
+    RemoveTree(kTree);
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kKey);
+    return 0;
+}

@@ -1,0 +1,179 @@
+// The populate step: the configured lists expanded against the machine into
+// the lists the removal actions walk, less what the ignore lists name.
+#include <mbstring.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "actions/reg_entry.h"
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "profile/entry_text.h"
+#include "trace/trace.h"
+
+namespace {
+
+constexpr size_t kKeyEntryBufferSize = 261;  // key entry, a backslash and the name read
+
+}  // namespace
+
+DWORD CNuke::CopyList(TSet& target, TSet& source) {
+    const char* element = nullptr;
+    for (DWORD rc = source.GetFirst(element); rc == ERROR_SUCCESS; rc = source.GetNext(element)) {
+        DWORD inserted = target.Insert(element);
+        if (inserted != ERROR_SUCCESS) return inserted;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
+    if (!keyEntry) return ERROR_INVALID_DATA;
+    std::vector<char> copy(keyEntry, keyEntry + std::strlen(keyEntry) + 1);
+    NormalizeEntry(copy.data());
+    RegEntryParts parts;
+    DWORD rc = SplitRegEntry(copy.data(), parts);
+    if (rc != ERROR_SUCCESS) return rc;
+
+    std::string subkey;
+    JoinPath(subkey, {parts.path ? parts.path->c_str() : nullptr, parts.last ? parts.last->c_str() : nullptr});
+    platform::RegKey key;
+    LSTATUS open = parts.root ? os.RegOpenKeyExA(parts.root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                                 key.put())
+                              : ERROR_FILE_NOT_FOUND;
+    if (open == ERROR_ACCESS_DENIED) {
+        GrantRegKeyAccess(parts.root, subkey.c_str());
+        open = os.RegOpenKeyExA(parts.root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put());
+    }
+    if (open != ERROR_SUCCESS) return static_cast<DWORD>(open);
+
+    std::string entry;
+    JoinPath(entry, {parts.rootText ? parts.rootText->c_str() : nullptr, subkey.c_str()});
+    if (entry.size() >= kKeyEntryBufferSize) return ERROR_FILENAME_EXCED_RANGE;
+    rc = expandedRegKeyList.Insert(entry.c_str());
+    if (rc != ERROR_SUCCESS) return rc;
+    // No room left for a backslash and a name: nothing below can be listed.
+    if (entry.size() + 3 > kKeyEntryBufferSize) return ERROR_FILENAME_EXCED_RANGE;
+
+    char buffer[kKeyEntryBufferSize] = {};
+    std::memcpy(buffer, entry.c_str(), entry.size());
+    buffer[entry.size()] = '\\';
+    char* name = buffer + entry.size() + 1;
+    const DWORD room = static_cast<DWORD>(kKeyEntryBufferSize - entry.size() - 1);
+
+    // Subkeys first; a name that does not fit ends the listing of this key.
+    for (DWORD index = 0;; ++index) {
+        if (os.RegEnumKeyA(key.get(), index, name, room) != ERROR_SUCCESS) break;
+        ExpandRegKeyEntry(buffer);
+    }
+    // Then the key's own values; the unnamed one gives an entry ending in a
+    // backslash.
+    for (DWORD index = 0;; ++index) {
+        DWORD size = room;
+        name[0] = '\0';
+        if (os.RegEnumValueA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        _mbsupr(reinterpret_cast<unsigned char*>(name));
+        rc = expandedRegValueList.Insert(buffer);
+        if (rc != ERROR_SUCCESS) break;
+    }
+    return rc;
+}
+
+DWORD CNuke::PopulateRemoveServiceList() {
+    const char* element = nullptr;
+    for (DWORD rc = removeServiceList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeServiceList.GetNext(element)) {
+        expandedServiceList.Insert(element);
+        if (IsCancelled()) return ERROR_CANCELLED;
+    }
+    ExcludeIgnoreList(expandedServiceList, ignoreServiceList);
+    return IsCancelled() ? ERROR_CANCELLED : ERROR_SUCCESS;
+}
+
+DWORD CNuke::PopulateRemoveMsiUpgradeCodeList() {
+    const char* element = nullptr;
+    for (DWORD rc = removeMsiUpgradeCodeList.GetFirst(element); rc == ERROR_SUCCESS;
+         rc = removeMsiUpgradeCodeList.GetNext(element)) {
+        expandedMsiUpgradeCodeList.Insert(element);
+        if (IsCancelled()) return ERROR_CANCELLED;
+    }
+    ExcludeIgnoreList(expandedMsiUpgradeCodeList, ignoreMsiUpgradeCodeList);
+    return IsCancelled() ? ERROR_CANCELLED : ERROR_SUCCESS;
+}
+
+DWORD CNuke::PopulateRemoveFileList() {
+    const char* element = nullptr;
+    for (DWORD rc = removeFileList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeFileList.GetNext(element)) {
+        // The expansion normalises its own copy; the configured list stays.
+        std::vector<char> entry(element, element + std::strlen(element) + 1);
+        ExpandRemoveFileEntry(entry.data());
+        if (IsCancelled()) return ERROR_CANCELLED;
+    }
+    ExcludeIgnoreList(expandedFileList, ignoreFileList);
+    return IsCancelled() ? ERROR_CANCELLED : ERROR_SUCCESS;
+}
+
+DWORD CNuke::PopulateRemoveRegList() {
+    const char* element = nullptr;
+    for (DWORD rc = removeRegKeyList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeRegKeyList.GetNext(element)) {
+        if (IsCancelled()) return ERROR_CANCELLED;
+        ExpandRegKeyEntry(element);
+    }
+    CopyList(expandedRegValueList, removeRegValueList);
+    if (IsCancelled()) return ERROR_CANCELLED;
+    ExcludeIgnoreList(expandedRegKeyList, ignoreRegKeyList);
+    if (IsCancelled()) return ERROR_CANCELLED;
+    ExcludeIgnoreList(expandedRegValueList, ignoreRegValueList);
+    return IsCancelled() ? ERROR_CANCELLED : ERROR_SUCCESS;
+}
+
+DWORD CNuke::PopulateLists() {
+    struct Step {
+        const char* name;
+        DWORD (CNuke::*run)();
+        TSet CNuke::*list;
+    };
+    static const Step kSteps[] = {
+        {"PopulateRemoveServiceList", &CNuke::PopulateRemoveServiceList, &CNuke::expandedServiceList},
+        {"PopulateRemoveRegList", &CNuke::PopulateRemoveRegList, nullptr},
+        {"PopulateRemoveMsiUpgradeCodeList", &CNuke::PopulateRemoveMsiUpgradeCodeList,
+         &CNuke::expandedMsiUpgradeCodeList},
+        {"PopulateRemoveFileList", &CNuke::PopulateRemoveFileList, &CNuke::expandedFileList},
+    };
+    for (const Step& step : kSteps) {
+        DWORD rc = (this->*step.run)();
+        const int keys = expandedRegKeyList.Count();
+        const int values = expandedRegValueList.Count();
+        if (!step.list) {  // the registry step names both of its lists
+            if (rc == ERROR_SUCCESS) {
+                TraceWrite("", -1, 0, "%s was successful with '%d' keys and '%d' values in the lists\n", step.name,
+                           keys, values);
+                continue;
+            }
+            if (errorText) {
+                TraceWrite("", -1, 0, "%s reported error message '%s' and returned error code '%04d'\n", step.name,
+                           errorText, static_cast<int>(rc));
+            } else {
+                TraceWrite("", -1, 0, "%s constructed lists with '%d' keys, '%d' values and returned code '%04d'\n",
+                           step.name, keys, values, static_cast<int>(rc));
+            }
+            return rc;
+        }
+        const int count = (this->*step.list).Count();
+        if (rc == ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "%s was successful with '%d' items in the list\n", step.name, count);
+            continue;
+        }
+        if (errorText) {
+            TraceWrite("", -1, 0, "%s reported error message '%s' and returned error code '%04d'\n", step.name,
+                       errorText, static_cast<int>(rc));
+        } else {
+            TraceWrite("", -1, 0, "%s constructed list with '%d' items and returned code '%04d'\n", step.name, count,
+                       static_cast<int>(rc));
+        }
+        return rc;
+    }
+    return ERROR_SUCCESS;
+}

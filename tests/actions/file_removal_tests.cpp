@@ -1,0 +1,825 @@
+// File removal and the access-control operations: real folders and files of
+// the prefix, a real restart (wineboot -r) that carries out the pending
+// renames, and a platform double for what Wine cannot do (it enforces no
+// ACLs): the exact DACLs built and the results of the security calls.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "actions/file_removal.h"
+#include "platform/handles.h"
+#include "profile/engine.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::PathExists;
+using testing_support::ReadWholeFile;
+using testing_support::RunningOnWine;
+using testing_support::TempFolder;
+using testing_support::TestDialog;
+using testing_support::TestPlatform;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+using Bytes = std::vector<BYTE>;
+
+std::string Folder(int csidl) {
+    char path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+std::string LogPath() { return Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\file_removal_tests.log"; }
+
+std::string Upper(std::string text) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    ::CharUpperA(copy.data());
+    return copy.data();
+}
+
+Texts Elements(TSet& set) {
+    Texts out;
+    const char* text = nullptr;
+    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
+    return out;
+}
+
+Bytes SidBytes(PSID sid) {
+    const BYTE* p = static_cast<const BYTE*>(sid);
+    return Bytes(p, p + ::GetLengthSid(sid));
+}
+
+Bytes WellKnownSid(WELL_KNOWN_SID_TYPE type) {
+    BYTE buffer[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof buffer;
+    if (!::CreateWellKnownSid(type, nullptr, buffer, &size)) return {};
+    return Bytes(buffer, buffer + size);
+}
+
+// One entry of an ACL as a test looks at it.
+struct Ace {
+    BYTE type;
+    BYTE flags;
+    DWORD mask;
+    Bytes sid;
+    bool operator==(const Ace& o) const {
+        return type == o.type && flags == o.flags && mask == o.mask && sid == o.sid;
+    }
+};
+
+std::ostream& operator<<(std::ostream& out, const Ace& a) {
+    return out << "{type " << int(a.type) << " flags 0x" << std::hex << int(a.flags) << " mask 0x" << a.mask
+               << std::dec << " sid " << a.sid.size() << " bytes}";
+}
+
+// The entries of acl through the real calls; empty for a null ACL.
+std::vector<Ace> Entries(PACL acl) {
+    std::vector<Ace> out;
+    if (!acl) return out;
+    ACL_SIZE_INFORMATION info = {};
+    if (!::GetAclInformation(acl, &info, sizeof info, AclSizeInformation)) return out;
+    for (DWORD i = 0; i < info.AceCount; ++i) {
+        LPVOID raw = nullptr;
+        if (!::GetAce(acl, i, &raw)) break;
+        auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
+        out.push_back({ace->Header.AceType, ace->Header.AceFlags, ace->Mask, SidBytes(&ace->SidStart)});
+    }
+    return out;
+}
+
+// The production platform with a record of the calls the tests look at and
+// scripted results where Wine cannot produce the fault.
+class RecordingPlatform : public TestPlatform {
+public:
+    struct Move {
+        std::string path;
+        bool nullTarget;
+        DWORD flags;
+        DWORD attributesAtCall;
+    };
+    std::vector<Move> moves;
+    std::deque<BOOL> moveResults;  // scripted results, used first; none: the real call
+    bool realMoves = true;         // false: unscripted calls succeed without the real call
+    std::function<void(size_t)> onMove;
+
+    BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override {
+        moves.push_back({existing, newName == nullptr, flags, ::GetFileAttributesA(existing)});
+        if (onMove) onMove(moves.size() - 1);
+        if (!moveResults.empty()) {
+            BOOL result = moveResults.front();
+            moveResults.pop_front();
+            if (!result) ::SetLastError(ERROR_ACCESS_DENIED);
+            return result;
+        }
+        return realMoves ? TestPlatform::MoveFileExA(existing, newName, flags) : TRUE;
+    }
+
+    struct SetCall {
+        std::string name;
+        SE_OBJECT_TYPE type;
+        SECURITY_INFORMATION info;
+        Bytes owner;
+        bool group;
+        bool hasDacl;
+        std::vector<Ace> dacl;
+        bool sacl;
+    };
+    std::vector<SetCall> sets;
+    std::deque<DWORD> setResults;  // scripted results instead of the real call
+
+    DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                                PACL dacl, PACL sacl) override {
+        sets.push_back({name, type, info, owner ? SidBytes(owner) : Bytes(), group != nullptr, dacl != nullptr,
+                        Entries(dacl), sacl != nullptr});
+        if (!setResults.empty()) {
+            DWORD result = setResults.front();
+            setResults.pop_front();
+            return result;
+        }
+        return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+    }
+
+    std::vector<std::string> gets;
+    DWORD getResult = 0;  // nonzero: returned instead of the real call
+    DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
+        gets.push_back(name);
+        if (getResult != 0) return getResult;
+        return TestPlatform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+    }
+
+    int setEntriesCalls = 0;
+    DWORD setEntriesResult = 0;  // nonzero: returned instead of the real call
+    DWORD SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl) override {
+        ++setEntriesCalls;
+        if (setEntriesResult != 0) return setEntriesResult;
+        return TestPlatform::SetEntriesInAclW(count, entries, oldAcl, newAcl);
+    }
+
+    bool failSidAllocation = false;
+    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD s0, DWORD s1, DWORD s2,
+                                  DWORD s3, DWORD s4, DWORD s5, DWORD s6, DWORD s7, PSID* sid) override {
+        if (failSidAllocation) {
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        return TestPlatform::AllocateAndInitializeSid(authority, count, s0, s1, s2, s3, s4, s5, s6, s7, sid);
+    }
+
+    // The paths DropFileAcl was called for (its SetNamedSecurityInfoA calls).
+    Texts AclDrops() const {
+        Texts out;
+        for (const SetCall& c : sets) {
+            if (c.type == SE_FILE_OBJECT) out.push_back(c.name);
+        }
+        return out;
+    }
+};
+
+class FileRemovalTest : public ::testing::Test {
+protected:
+    FileRemovalTest() : engine_(os_) { engine_.dialog = &dialog_; }
+
+    void SetUp() override {
+        TraceShutdown();
+        ::CreateDirectoryA((Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
+        TraceSetOptions(-1, 0, false, false);
+        TraceOpenLog(LogPath().c_str(), "w");
+    }
+    void TearDown() override { TraceShutdown(); }
+
+    std::string Log() {
+        TraceShutdown();
+        std::string log = ReadWholeFile(LogPath());
+        log.erase(std::remove(log.begin(), log.end(), '\r'), log.end());  // the file has CR LF line ends
+        TraceOpenLog(LogPath().c_str(), "a+");
+        return log;
+    }
+    size_t Count(const std::string& log, const std::string& text) {
+        size_t n = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+        return n;
+    }
+
+    RecordingPlatform os_;
+    TestDialog dialog_;
+    CNuke engine_;
+};
+
+// ---- CleanupFiles and ScheduleFileRemoval through the seam ----
+
+TEST_F(FileRemovalTest, EmptyListSucceedsWithCountZeroWithoutACancelTest) {
+    dialog_.state = Cancelled;
+    EXPECT_EQ(engine_.CleanupFiles(), 0u);
+    EXPECT_EQ(dialog_.stateReads, 0);
+    EXPECT_TRUE(os_.moves.empty());
+    EXPECT_NE(Log().find("CleanupFiles was successful with '0' deleted values\n"), std::string::npos);
+}
+
+TEST_F(FileRemovalTest, CancelDuringElement25Of45StopsAfter40) {
+    char path[64];
+    for (int i = 0; i < 45; ++i) {
+        std::snprintf(path, sizeof path, "C:\\CLEARWAY-WORK\\CANCEL\\F%02d", i);
+        engine_.expandedFileList.Insert(path);
+    }
+    os_.realMoves = false;  // nothing of this reaches the pending-rename table
+    os_.onMove = [this](size_t index) {
+        if (index == 25) dialog_.state = Cancelled;
+    };
+    EXPECT_EQ(engine_.CleanupFiles(), static_cast<DWORD>(ERROR_CANCELLED));
+    ASSERT_EQ(os_.moves.size(), 40u);
+    EXPECT_EQ(os_.moves.front().path, "C:\\CLEARWAY-WORK\\CANCEL\\F44");  // descending
+    EXPECT_EQ(os_.moves.back().path, "C:\\CLEARWAY-WORK\\CANCEL\\F05");
+    EXPECT_EQ(dialog_.stateReads, 3);  // before elements 0, 20 and 40
+    std::string log = Log();
+    EXPECT_NE(log.find("CleanupFiles deleted '40' values until uninstallation was cancelled by user\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("CleanupFiles was successful"), std::string::npos);
+    EXPECT_EQ(Count(log, "was successful\n"), 40u);
+}
+
+TEST_F(FileRemovalTest, FailedScheduleRetriesOnceAfterDropFileAcl) {
+    TempFolder folder("file-removal-retry");
+    const std::string file = Upper(folder / "locked.txt");
+    WriteWholeFile(file, "x");
+    ASSERT_TRUE(::SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+
+    os_.moveResults = {FALSE, TRUE};
+    os_.setResults = {ERROR_SUCCESS};
+    engine_.ScheduleFileRemoval(file.c_str());
+    ASSERT_EQ(os_.moves.size(), 2u);
+    for (const auto& m : os_.moves) {
+        EXPECT_EQ(m.path, file);
+        EXPECT_TRUE(m.nullTarget);
+        EXPECT_EQ(m.flags, static_cast<DWORD>(MOVEFILE_DELAY_UNTIL_REBOOT));
+        // The read-only bit went before the first try; hidden stays.
+        EXPECT_EQ(m.attributesAtCall & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), DWORD(FILE_ATTRIBUTE_HIDDEN));
+    }
+    EXPECT_EQ(os_.AclDrops(), Texts{file});
+    std::string log = Log();
+    const std::string lines = "MoveFileEx for '" + file + "' FAILED. Trying again with DropFileAcl...\n" +
+                              "DropFileAcl for '" + file + "' was successful, trying again MoveFileEx...\n" +
+                              "MoveFileEx (2nd try) for '" + file + "' was successful\n";
+    EXPECT_NE(log.find(lines), std::string::npos) << log;
+
+    // The second try failing too.
+    os_.moves.clear();
+    os_.moveResults = {FALSE, FALSE};
+    os_.setResults = {ERROR_SUCCESS};
+    engine_.ScheduleFileRemoval(file.c_str());
+    EXPECT_EQ(os_.moves.size(), 2u);
+    EXPECT_NE(Log().find("MoveFileEx (2nd try) for '" + file + "' FAILED\n"), std::string::npos);
+
+    // DropFileAcl failing: no second try.
+    os_.moves.clear();
+    os_.moveResults = {FALSE};
+    os_.setResults = {ERROR_ACCESS_DENIED};
+    engine_.ScheduleFileRemoval(file.c_str());
+    EXPECT_EQ(os_.moves.size(), 1u);
+    log = Log();
+    EXPECT_NE(log.find("DropFileAcl for '" + file + "' FAILED\n"), std::string::npos) << log;
+    EXPECT_EQ(Count(log, "trying again MoveFileEx"), 2u);
+}
+
+TEST_F(FileRemovalTest, AMissingPathIsStillScheduled) {
+    os_.realMoves = false;
+    engine_.ScheduleFileRemoval("C:\\CLEARWAY-WORK\\NO-SUCH-FILE");
+    ASSERT_EQ(os_.moves.size(), 1u);
+    EXPECT_EQ(os_.moves[0].attributesAtCall, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(Log().find("MoveFileEx for 'C:\\CLEARWAY-WORK\\NO-SUCH-FILE' was successful\n"), std::string::npos);
+}
+
+// ---- DropFileAcl ----
+
+TEST_F(FileRemovalTest, DropFileAclSetsAProtectedDaclOfEveryoneOnly) {
+    TempFolder folder("file-removal-acl");
+    EXPECT_EQ(engine_.DropFileAcl(folder.path().c_str()), 1);
+    ASSERT_EQ(os_.sets.size(), 1u);
+    const auto& call = os_.sets[0];
+    EXPECT_EQ(call.name, folder.path());
+    EXPECT_EQ(call.type, SE_FILE_OBJECT);
+    EXPECT_EQ(call.info, static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION |
+                                                            PROTECTED_DACL_SECURITY_INFORMATION));
+    EXPECT_TRUE(call.owner.empty());
+    EXPECT_FALSE(call.group);
+    EXPECT_FALSE(call.sacl);
+    ASSERT_TRUE(call.hasDacl);
+    const std::vector<Ace> expected = {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
+                                        GENERIC_ALL, WellKnownSid(WinWorldSid)}};
+    EXPECT_EQ(call.dacl, expected);
+    EXPECT_EQ(Log().find("DropFileAcl"), std::string::npos);
+}
+
+TEST_F(FileRemovalTest, DropFileAclOnAMissingPathReturns0AndLogsNothing) {
+    EXPECT_EQ(engine_.DropFileAcl("C:\\clearway-work\\no such folder\\x"), 0);
+    EXPECT_EQ(os_.sets.size(), 1u);
+    EXPECT_EQ(Log().find("DropFileAcl"), std::string::npos);
+}
+
+TEST_F(FileRemovalTest, DropFileAclFailuresBeforeTheDaclIsSet) {
+    TempFolder folder("file-removal-acl-fail");
+    os_.failSidAllocation = true;
+    EXPECT_EQ(engine_.DropFileAcl(folder.path().c_str()), 0);
+    EXPECT_EQ(os_.setEntriesCalls, 0);
+    EXPECT_EQ(Log().find("DropFileAcl"), std::string::npos);
+
+    os_.failSidAllocation = false;
+    os_.setEntriesResult = ERROR_INVALID_PARAMETER;
+    EXPECT_EQ(engine_.DropFileAcl(folder.path().c_str()), 0);
+    EXPECT_TRUE(os_.sets.empty());
+    EXPECT_NE(Log().find("DropFileAcl: SetEntriesInAclW failed as 87\n"), std::string::npos);
+}
+
+// ---- BuildAclWithUserAccess ----
+
+// An ACL built with the real calls from (type, flags, sid) triples.
+std::unique_ptr<BYTE[]> MakeAcl(const std::vector<Ace>& entries) {
+    const DWORD size = 1024;
+    std::unique_ptr<BYTE[]> buffer(new BYTE[size]());
+    PACL acl = reinterpret_cast<PACL>(buffer.get());
+    EXPECT_TRUE(::InitializeAcl(acl, size, ACL_REVISION));
+    for (const Ace& e : entries) {
+        PSID sid = const_cast<BYTE*>(e.sid.data());
+        BOOL ok = e.type == ACCESS_DENIED_ACE_TYPE ? ::AddAccessDeniedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid)
+                                                   : ::AddAccessAllowedAceEx(acl, ACL_REVISION, e.flags, e.mask, sid);
+        EXPECT_TRUE(ok) << ::GetLastError();
+    }
+    return buffer;
+}
+
+TEST(BuildAclWithUserAccessTest, UserEntriesGoAndTheNewOnesFollowTheExplicitDenies) {
+    testing_support::TestPlatform os;
+    const Bytes user = WellKnownSid(WinBuiltinUsersSid);  // stands in for the user's SID
+    const Bytes guests = WellKnownSid(WinBuiltinGuestsSid);
+    const Bytes admins = WellKnownSid(WinBuiltinAdministratorsSid);
+    const Bytes world = WellKnownSid(WinWorldSid);
+    ASSERT_FALSE(user.empty());
+    const BYTE inherited = INHERITED_ACE;
+    auto source = MakeAcl({{ACCESS_DENIED_ACE_TYPE, 0, KEY_WRITE, guests},
+                           {ACCESS_DENIED_ACE_TYPE, 0, KEY_READ, user},
+                           {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, admins},
+                           {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, user},
+                           {ACCESS_ALLOWED_ACE_TYPE, inherited, KEY_READ, world},
+                           {ACCESS_DENIED_ACE_TYPE, inherited, DELETE, guests},
+                           {ACCESS_ALLOWED_ACE_TYPE, inherited | CONTAINER_INHERIT_ACE, KEY_ALL_ACCESS, user}});
+    PACL dacl = reinterpret_cast<PACL>(source.get());
+    std::unique_ptr<BYTE[]> built;
+    ASSERT_EQ(BuildAclWithUserAccess(os, dacl, const_cast<BYTE*>(user.data()), GENERIC_ALL, built), 0u);
+
+    // The user's three entries are gone from the fetched DACL itself.
+    const std::vector<Ace> remaining = {{ACCESS_DENIED_ACE_TYPE, 0, KEY_WRITE, guests},
+                                        {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, admins},
+                                        {ACCESS_ALLOWED_ACE_TYPE, inherited, KEY_READ, world},
+                                        {ACCESS_DENIED_ACE_TYPE, inherited, DELETE, guests}};
+    EXPECT_EQ(Entries(dacl), remaining);
+
+    PACL acl = reinterpret_cast<PACL>(built.get());
+    const BYTE inheritOnly = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE;
+    const std::vector<Ace> expected = {{ACCESS_DENIED_ACE_TYPE, 0, KEY_WRITE, guests},
+                                       {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, user},
+                                       {ACCESS_ALLOWED_ACE_TYPE, inheritOnly, GENERIC_ALL, user},
+                                       {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, admins},
+                                       {ACCESS_ALLOWED_ACE_TYPE, inherited, KEY_READ, world},
+                                       {ACCESS_DENIED_ACE_TYPE, inherited, DELETE, guests}};
+    EXPECT_EQ(Entries(acl), expected);
+    EXPECT_EQ(acl->AclRevision, ACL_REVISION);
+    EXPECT_TRUE(::IsValidAcl(acl));
+    ACL_SIZE_INFORMATION in = {}, out = {};
+    ::GetAclInformation(dacl, &in, sizeof in, AclSizeInformation);
+    ::GetAclInformation(acl, &out, sizeof out, AclSizeInformation);
+    EXPECT_EQ(out.AclBytesInUse + out.AclBytesFree, in.AclBytesInUse + 2 * (8 + DWORD(user.size())));
+    EXPECT_EQ(out.AclBytesFree, 0u);
+}
+
+TEST(BuildAclWithUserAccessTest, WithoutAllowOrInheritedEntriesTheNewOnesAreAppended) {
+    testing_support::TestPlatform os;
+    const Bytes user = WellKnownSid(WinBuiltinUsersSid);
+    const Bytes guests = WellKnownSid(WinBuiltinGuestsSid);
+    auto source = MakeAcl({{ACCESS_DENIED_ACE_TYPE, 0, KEY_WRITE, guests}});
+    std::unique_ptr<BYTE[]> built;
+    ASSERT_EQ(BuildAclWithUserAccess(os, reinterpret_cast<PACL>(source.get()), const_cast<BYTE*>(user.data()),
+                                     GENERIC_ALL, built),
+              0u);
+    const std::vector<Ace> expected = {
+        {ACCESS_DENIED_ACE_TYPE, 0, KEY_WRITE, guests},
+        {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, user},
+        {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, GENERIC_ALL, user}};
+    EXPECT_EQ(Entries(reinterpret_cast<PACL>(built.get())), expected);
+
+    // No DACL at all: the two entries alone.
+    std::unique_ptr<BYTE[]> fresh;
+    ASSERT_EQ(BuildAclWithUserAccess(os, nullptr, const_cast<BYTE*>(user.data()), KEY_READ, fresh), 0u);
+    const std::vector<Ace> two = {
+        {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, user},
+        {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, KEY_READ, user}};
+    EXPECT_EQ(Entries(reinterpret_cast<PACL>(fresh.get())), two);
+}
+
+// ---- GrantRegKeyAccess ----
+
+const char kGrantKey[] = "Software\\clearway-work\\grant";
+
+std::string UserName() {
+    char name[256] = {};
+    DWORD size = sizeof name;
+    ::GetUserNameA(name, &size);
+    return name;
+}
+
+Bytes UserSid() {
+    testing_support::TestPlatform os;
+    std::unique_ptr<BYTE[]> sid;
+    if (GetAccountSid(os, UserName().c_str(), sid) != 0) return {};
+    return SidBytes(sid.get());
+}
+
+TEST(BuildRegObjectNameTest, TheFourRootsAndNoOther) {
+    std::string name = "untouched";
+    EXPECT_EQ(BuildRegObjectName(HKEY_CLASSES_ROOT, "A\\B", name), 0u);
+    EXPECT_EQ(name, "CLASSES_ROOT\\A\\B");
+    EXPECT_EQ(BuildRegObjectName(HKEY_CURRENT_USER, "A", name), 0u);
+    EXPECT_EQ(name, "CURRENT_USER\\A");
+    EXPECT_EQ(BuildRegObjectName(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", name), 0u);
+    EXPECT_EQ(name, "MACHINE\\SOFTWARE\\X");
+    EXPECT_EQ(BuildRegObjectName(HKEY_USERS, ".DEFAULT", name), 0u);
+    EXPECT_EQ(name, "USERS\\.DEFAULT");
+    EXPECT_EQ(BuildRegObjectName(HKEY_CURRENT_CONFIG, "A", name), 2u);
+    EXPECT_EQ(name, "USERS\\.DEFAULT");
+}
+
+TEST(GetAccountSidTest, TheCurrentUserHasASidAndAnUnknownNameHasNone) {
+    testing_support::TestPlatform os;
+    std::unique_ptr<BYTE[]> sid;
+    ASSERT_EQ(GetAccountSid(os, UserName().c_str(), sid), 0u);
+    ASSERT_TRUE(sid);
+    EXPECT_TRUE(::IsValidSid(sid.get()));
+    EXPECT_EQ(GetAccountSid(os, "clearway-no-such-account", sid), static_cast<DWORD>(ERROR_NONE_MAPPED));
+    EXPECT_FALSE(sid);
+}
+
+TEST_F(FileRemovalTest, GrantRegKeyAccessWithAnotherRootReturns2AndChangesNothing) {
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_CONFIG, "Software"), 2u);
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_PERFORMANCE_DATA, "Software"), 2u);
+    EXPECT_TRUE(os_.gets.empty());
+    EXPECT_TRUE(os_.sets.empty());
+}
+
+TEST_F(FileRemovalTest, GrantRegKeyAccessGivesTheUserFullControlOfARealKey) {
+    platform::RegKey key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kGrantKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                                nullptr),
+              ERROR_SUCCESS);
+    const Bytes user = UserSid();
+    ASSERT_FALSE(user.empty());
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 0u);
+    EXPECT_EQ(os_.gets, Texts{std::string("CURRENT_USER\\") + kGrantKey});
+    ASSERT_EQ(os_.sets.size(), 1u);
+    const auto& call = os_.sets[0];
+    EXPECT_EQ(call.name, std::string("CURRENT_USER\\") + kGrantKey);
+    EXPECT_EQ(call.type, SE_REGISTRY_KEY);
+    EXPECT_EQ(call.info, static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION |
+                                                            PROTECTED_DACL_SECURITY_INFORMATION));
+    EXPECT_TRUE(call.owner.empty());
+    // The user's two entries are in, once each, whatever the key held before.
+    const Ace full = {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, user};
+    const Ace below = {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE,
+                       GENERIC_ALL, user};
+    EXPECT_EQ(std::count(call.dacl.begin(), call.dacl.end(), full), 1);
+    EXPECT_EQ(std::count(call.dacl.begin(), call.dacl.end(), below), 1);
+    auto at = std::find(call.dacl.begin(), call.dacl.end(), full);
+    ASSERT_NE(at, call.dacl.end());
+    ASSERT_NE(at + 1, call.dacl.end());
+    EXPECT_EQ(*(at + 1), below);
+
+    // Granting again replaces the user's entries instead of adding more.
+    os_.sets.clear();
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 0u);
+    ASSERT_EQ(os_.sets.size(), 1u);
+    EXPECT_EQ(std::count(os_.sets[0].dacl.begin(), os_.sets[0].dacl.end(), full), 1);
+    key.reset();
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, kGrantKey);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\clearway-work");
+}
+
+TEST_F(FileRemovalTest, GrantRegKeyAccessReturnsTheGetNamedSecurityInfoError) {
+    os_.getResult = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE"), 5u);
+    EXPECT_EQ(os_.gets, Texts{"MACHINE\\SOFTWARE"});
+    EXPECT_TRUE(os_.sets.empty());
+    os_.getResult = ERROR_FILE_NOT_FOUND;
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE\\clearway-no-such-key"), 2u);
+    EXPECT_TRUE(os_.sets.empty());
+}
+
+TEST_F(FileRemovalTest, AccessDeniedTakesOwnershipAndSetsTheDaclAgain) {
+    platform::RegKey key;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kGrantKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                                nullptr),
+              ERROR_SUCCESS);
+    const Bytes user = UserSid();
+    const std::string name = std::string("CURRENT_USER\\") + kGrantKey;
+    const SECURITY_INFORMATION daclInfo = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+
+    os_.setResults = {ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_SUCCESS};
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 0u);
+    ASSERT_EQ(os_.sets.size(), 3u);
+    EXPECT_EQ(os_.sets[0].info, daclInfo);
+    EXPECT_EQ(os_.sets[1].name, name);
+    EXPECT_EQ(os_.sets[1].type, SE_REGISTRY_KEY);
+    EXPECT_EQ(os_.sets[1].info, static_cast<SECURITY_INFORMATION>(OWNER_SECURITY_INFORMATION));
+    EXPECT_EQ(os_.sets[1].owner, user);
+    EXPECT_FALSE(os_.sets[1].hasDacl);
+    EXPECT_FALSE(os_.sets[1].group);
+    EXPECT_EQ(os_.sets[2].info, daclInfo);
+    EXPECT_EQ(os_.sets[2].dacl, os_.sets[0].dacl);
+    EXPECT_FALSE(os_.sets[2].dacl.empty());
+
+    // Ownership refused: its result, and no third call.
+    os_.sets.clear();
+    os_.setResults = {ERROR_ACCESS_DENIED, ERROR_INVALID_OWNER};
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), static_cast<DWORD>(ERROR_INVALID_OWNER));
+    EXPECT_EQ(os_.sets.size(), 2u);
+
+    // The second DACL call's result is the result.
+    os_.sets.clear();
+    os_.setResults = {ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED};
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 5u);
+    EXPECT_EQ(os_.sets.size(), 3u);
+
+    // Another error than access denied: no ownership attempt.
+    os_.sets.clear();
+    os_.setResults = {ERROR_INVALID_PARAMETER};
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 87u);
+    EXPECT_EQ(os_.sets.size(), 1u);
+    key.reset();
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, kGrantKey);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\clearway-work");
+}
+
+// ---- ExpandRemoveFileEntry ----
+
+TEST_F(FileRemovalTest, AMissingEntryIsNormalisedAndReturnsItsError) {
+    char entry[] = "\"c:/clearway-work//no-such-entry/\"";
+    const DWORD rc = engine_.ExpandRemoveFileEntry(entry);
+    EXPECT_TRUE(rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) << rc;
+    EXPECT_STREQ(entry, "C:\\CLEARWAY-WORK\\NO-SUCH-ENTRY");
+    EXPECT_TRUE(engine_.expandedFileList.IsEmpty());
+    EXPECT_TRUE(os_.sets.empty());
+}
+
+// The folders whose removal would wreck Windows or the profiles.
+Texts CatastrophicPaths() {
+    const std::string windows = Folder(CSIDL_WINDOWS);
+    const std::string profile = Folder(CSIDL_PROFILE);
+    const std::string users = profile.substr(0, profile.find_last_of('\\'));
+    char programW6432[MAX_PATH] = {};
+    ::GetEnvironmentVariableA("ProgramW6432", programW6432, MAX_PATH);
+    Texts paths = {"C:", "c:\\", "D:/", windows, windows + "\\", windows + "\\system32", windows + "\\SysWOW64",
+                   Folder(CSIDL_SYSTEM), Folder(CSIDL_PROGRAM_FILES), Folder(CSIDL_PROGRAM_FILESX86), users,
+                   users + "\\", profile, users + "\\Public", Upper(users) + "\\SOMEBODY-ELSE"};
+    if (programW6432[0]) paths.push_back(programW6432);
+    return paths;
+}
+
+TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
+    const Texts paths = CatastrophicPaths();
+    // The 64-bit Program Files folder, whichever view the process has.
+    EXPECT_NE(std::find(paths.begin(), paths.end(), std::string("C:\\Program Files")), paths.end());
+    for (const std::string& path : paths) {
+        std::vector<char> entry(path.begin(), path.end());
+        entry.push_back('\0');
+        EXPECT_EQ(engine_.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
+    }
+    EXPECT_TRUE(engine_.expandedFileList.IsEmpty());
+    EXPECT_TRUE(os_.sets.empty());  // not one ACL touched
+    std::string log = Log();
+    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove 'C:'\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove '" + Upper(Folder(CSIDL_WINDOWS)) + "'\n"),
+              std::string::npos);
+    EXPECT_EQ(Count(log, "ExpandRemoveFileEntry: refusing to remove '"), paths.size());
+
+    // Below them nothing is refused: the entry is merely missing.
+    const std::string below = Folder(CSIDL_PROFILE) + "\\clearway-no-such-folder";
+    std::vector<char> entry(below.begin(), below.end());
+    entry.push_back('\0');
+    EXPECT_NE(engine_.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    // CleanupFiles refuses the same texts, however they reached the list.
+    for (const std::string& path : paths) engine_.expandedFileList.Insert(path.c_str());
+    engine_.expandedFileList.Insert("C:\\CLEARWAY-WORK\\NO-SUCH-FILE");
+    const int count = engine_.expandedFileList.Count();
+    os_.realMoves = false;
+    EXPECT_EQ(engine_.CleanupFiles(), 0u);
+    ASSERT_EQ(os_.moves.size(), 1u);
+    EXPECT_EQ(os_.moves[0].path, "C:\\CLEARWAY-WORK\\NO-SUCH-FILE");
+    log = Log();
+    EXPECT_EQ(Count(log, "CleanupFiles: refusing to remove '"), static_cast<size_t>(count - 1)) << log;
+    EXPECT_NE(log.find("CleanupFiles: refusing to remove '" + Folder(CSIDL_WINDOWS) + "'\n"), std::string::npos);
+    EXPECT_NE(log.find("CleanupFiles was successful with '" + std::to_string(count) + "' deleted values\n"),
+              std::string::npos);
+}
+
+// ---- a whole tree, scheduled, then a real restart ----
+
+// Runs a program of the prefix and waits for it; its exit code, or ~0u.
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                          &info)) {
+        return ~0u;
+    }
+    platform::ObjectHandle process(info.hProcess), thread(info.hThread);
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) return ~0u;
+    DWORD code = ~0u;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+// The Unix form of a path of drive C: inside the prefix.
+std::string UnixPath(const std::string& windowsPath) {
+    char prefix[1024] = {};
+    if (!::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return "";
+    std::string unix = std::string(prefix) + "/drive_c" + windowsPath.substr(2);
+    std::replace(unix.begin(), unix.end(), '\\', '/');
+    return unix;
+}
+
+// The pending deletions of the prefix, in order, as "\??\C:\..." texts.
+Texts PendingDeletions() {
+    Texts out;
+    platform::RegKey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_READ,
+                        key.put()) != ERROR_SUCCESS) {
+        return out;
+    }
+    DWORD size = 0;
+    if (::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return out;
+    }
+    std::vector<char> data(size + 2, '\0');
+    ::RegQueryValueExA(key.get(), "PendingFileRenameOperations", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(data.data()), &size);
+    // Pairs of source and target; an empty target is a deletion.
+    for (size_t at = 0; at < size && data[at];) {
+        std::string source = &data[at];
+        at += source.size() + 1;
+        std::string target = at < data.size() ? &data[at] : "";
+        at += target.size() + 1;
+        if (target.empty()) out.push_back(source);
+    }
+    return out;
+}
+
+// Runs a Unix program through Wine's start; its exit code.
+DWORD RunUnix(const std::string& arguments) {
+    return RunAndWait("C:\\windows\\system32\\cmd.exe /c start /wait /unix " + arguments, 60000);
+}
+
+// A Unix symbolic link from link to target for the life of the object.
+struct UnixLink {
+    UnixLink(const std::string& target, const std::string& link) : path(link) {
+        RunUnix("/bin/rm -f \"" + path + "\"");
+        made = RunUnix("/bin/ln -s \"" + target + "\" \"" + path + "\"");
+    }
+    ~UnixLink() { RunUnix("/bin/rm -f \"" + path + "\""); }
+    std::string path;
+    DWORD made = ~0u;
+};
+
+TEST_F(FileRemovalTest, ATreeIsExpandedScheduledAndRemovedAtTheRestart) {
+    ASSERT_TRUE(PendingDeletions().empty()) << "the prefix holds pending deletions of others";
+    TempFolder outside("file-removal-outside");
+    TempFolder tree("file-removal-tree");
+    const std::string root = Upper(tree.path());
+    WriteWholeFile(outside / "kept.txt", "target of the link");
+    ::CreateDirectoryA((tree / "sub").c_str(), nullptr);
+    ::CreateDirectoryA((tree / "sub\\deep").c_str(), nullptr);
+    ::CreateDirectoryA((tree / "keep").c_str(), nullptr);
+    WriteWholeFile(tree / "readonly.txt", "r");
+    WriteWholeFile(tree / "hidden.txt", "h");
+    WriteWholeFile(tree / "system.dll", "s");
+    WriteWholeFile(tree / "sub\\s.txt", "s");
+    WriteWholeFile(tree / "sub\\deep\\d.txt", "d");
+    WriteWholeFile(tree / "keep\\k.txt", "k");
+    ASSERT_TRUE(::SetFileAttributesA((tree / "readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(::SetFileAttributesA((tree / "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(::SetFileAttributesA((tree / "system.dll").c_str(), FILE_ATTRIBUTE_SYSTEM));
+    // Wine makes no links through Win32: a Unix symbolic link, made by a Unix
+    // program that Wine starts, shows as a folder that is a reparse point.
+    // Wine cannot remove it through Win32 either, so it goes the same way.
+    UnixLink link(UnixPath(outside.path()), UnixPath(tree / "link"));
+    ASSERT_EQ(link.made, 0u);
+    DWORD linkAttributes = INVALID_FILE_ATTRIBUTES;
+    for (int i = 0; i < 50 && linkAttributes == INVALID_FILE_ATTRIBUTES; ++i) {
+        linkAttributes = ::GetFileAttributesA((tree / "link").c_str());
+        if (linkAttributes == INVALID_FILE_ATTRIBUTES) ::Sleep(100);
+    }
+    ASSERT_NE(linkAttributes, INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(linkAttributes & FILE_ATTRIBUTE_DIRECTORY);
+
+    engine_.ignoreFileList.Insert((root + "\\KEEP").c_str());
+    std::vector<char> entry(tree.path().begin(), tree.path().end());
+    entry.push_back('\0');
+    ASSERT_EQ(engine_.ExpandRemoveFileEntry(entry.data()), 0u);
+    EXPECT_EQ(std::string(entry.data()), root);
+
+    Texts expanded = {root,
+                      root + "\\HIDDEN.TXT",
+                      root + "\\KEEP",
+                      root + "\\KEEP\\K.TXT",
+                      root + "\\LINK",
+                      root + "\\READONLY.TXT",
+                      root + "\\SUB",
+                      root + "\\SUB\\DEEP",
+                      root + "\\SUB\\DEEP\\D.TXT",
+                      root + "\\SUB\\S.TXT",
+                      root + "\\SYSTEM.DLL"};
+    EXPECT_EQ(Elements(engine_.expandedFileList), expanded);  // nothing behind the link
+    // ACLs reset for the folders only; not for the ignored one, not through the link.
+    EXPECT_EQ(os_.AclDrops(), (Texts{root, root + "\\SUB", root + "\\SUB\\DEEP"}));
+
+    // A link given as the entry itself: inserted, not followed, its ACL (that
+    // is, its target's) left alone.
+    os_.sets.clear();
+    std::string linkText = root + "\\LINK";
+    std::vector<char> linkEntry(linkText.begin(), linkText.end());
+    linkEntry.push_back('\0');
+    EXPECT_TRUE(::GetFileAttributesA(linkEntry.data()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_EQ(engine_.ExpandRemoveFileEntry(linkEntry.data()), 0u);
+    EXPECT_TRUE(os_.AclDrops().empty());
+    EXPECT_EQ(Elements(engine_.expandedFileList), expanded);
+
+    engine_.ExcludeIgnoreList(engine_.expandedFileList, engine_.ignoreFileList);
+    expanded.erase(expanded.begin() + 2, expanded.begin() + 4);
+    ASSERT_EQ(Elements(engine_.expandedFileList), expanded);
+
+    ASSERT_EQ(engine_.CleanupFiles(), 0u);
+    std::string log = Log();
+    EXPECT_NE(log.find("CleanupFiles was successful with '9' deleted values\n"), std::string::npos) << log;
+    EXPECT_EQ(Count(log, "FAILED"), 0u) << log;
+
+    // Every path before the folder that holds it, the configured one last.
+    Texts order;
+    for (const auto& m : os_.moves) {
+        EXPECT_TRUE(m.nullTarget);
+        EXPECT_EQ(m.flags, static_cast<DWORD>(MOVEFILE_DELAY_UNTIL_REBOOT));
+        order.push_back(m.path);
+    }
+    ASSERT_EQ(order.size(), expanded.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        for (size_t j = i + 1; j < order.size(); ++j) {
+            EXPECT_NE(order[j].rfind(order[i] + "\\", 0), 0u) << order[i] << " came before " << order[j];
+        }
+    }
+    EXPECT_EQ(order.back(), root);
+    // The table holds them in the same order.
+    Texts pending = PendingDeletions();
+    Texts expectedPending;
+    for (const auto& p : order) expectedPending.push_back("\\??\\" + p);
+    Texts pendingUpper;
+    for (const auto& p : pending) pendingUpper.push_back(Upper(p));
+    EXPECT_EQ(pendingUpper, expectedPending);
+
+    // Until the restart everything stays; read-only went, hidden and system stay.
+    EXPECT_EQ(::GetFileAttributesA((tree / "readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_TRUE(::GetFileAttributesA((tree / "hidden.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(::GetFileAttributesA((tree / "system.dll").c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_TRUE(PathExists(tree / "sub\\deep\\d.txt"));
+
+    // The restart.
+    ASSERT_EQ(RunAndWait("C:\\windows\\system32\\wineboot.exe -r", 120000), 0u);
+    EXPECT_TRUE(PendingDeletions().empty());
+    for (const char* gone : {"readonly.txt", "hidden.txt", "system.dll", "sub\\s.txt", "sub\\deep\\d.txt",
+                             "sub\\deep", "sub"}) {
+        EXPECT_FALSE(PathExists(tree / gone)) << gone;
+    }
+    // Windows removes a folder link like an empty folder; Wine's restart
+    // leaves a Unix symbolic link to a folder in place.
+    EXPECT_EQ(PathExists(tree / "link"), RunningOnWine());
+    // The ignored folder stays, and with it the folder that holds it.
+    EXPECT_EQ(ReadWholeFile(tree / "keep\\k.txt"), "k");
+    EXPECT_TRUE(PathExists(tree.path()));
+    // The link's target is untouched.
+    EXPECT_EQ(ReadWholeFile(outside / "kept.txt"), "target of the link");
+}
+
+}  // namespace

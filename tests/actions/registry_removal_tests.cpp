@@ -1,0 +1,705 @@
+// Registry removal against real keys and values of the prefix, in both
+// registry views. The test program is 64-bit and stands for the 32-bit
+// Clearway: the test platform gives calls that name no view the 32-bit view
+// and says that the process runs under WOW64. The platform seam stands in only
+// for access denied, a Windows without RegDeleteKeyExA or IsWow64Process,
+// 32-bit Windows and a cancel request in the middle of a walk.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "profile/engine.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::TestDialog;
+using testing_support::TestPlatform;
+
+namespace {
+
+const REGSAM kView32 = KEY_WOW64_32KEY;
+const REGSAM kView64 = KEY_WOW64_64KEY;
+
+// The test's own key below each root it uses, and its entry text.
+const char kBase[] = "SOFTWARE\\ClearwayTests\\RegRemoval";
+const std::string kLm = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL";
+const std::string kCu = "HKEY_CURRENT_USER\\SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL";
+const std::string kLmSubkey = "SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL";
+
+std::string Below(const std::string& relative) { return std::string(kBase) + "\\" + relative; }
+
+void DeleteTree(HKEY root, const char* path, REGSAM view) {
+    {
+        platform::RegKey key;
+        if (::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS | view, key.put()) != ERROR_SUCCESS) return;
+        ::RegDeleteTreeA(key.get(), nullptr);
+    }
+    ::RegDeleteKeyExA(root, path, view, 0);
+}
+
+void CreateKey(HKEY root, const std::string& path, REGSAM view) {
+    platform::RegKey key;
+    ASSERT_EQ(::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(),
+                                nullptr),
+              ERROR_SUCCESS)
+        << path;
+}
+
+// Creates the key when needed; an empty name sets the default value.
+void SetValue(HKEY root, const std::string& path, const std::string& name, REGSAM view) {
+    platform::RegKey key;
+    ASSERT_EQ(::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(),
+                                nullptr),
+              ERROR_SUCCESS)
+        << path;
+    const char data[] = "data";
+    ASSERT_EQ(::RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
+              ERROR_SUCCESS)
+        << path << " " << name;
+}
+
+bool KeyExists(HKEY root, const std::string& path, REGSAM view) {
+    platform::RegKey key;
+    return ::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
+}
+
+bool ValueExists(HKEY root, const std::string& path, const std::string& name, REGSAM view) {
+    platform::RegKey key;
+    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return false;
+    return ::RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+// Records the shell's delete calls and can refuse them with access denied or
+// run something (a cancel request) when a given call is made.
+class RemovalPlatform : public TestPlatform {
+public:
+    struct Call {
+        HKEY root;
+        std::string subkey;
+        std::string value;
+    };
+
+    DWORD SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) override {
+        valueCalls.push_back({root, subKey ? subKey : "<null>", value ? value : "<null>"});
+        if (onValueCall) onValueCall(valueCalls.size());
+        if (valueDenials > 0) {
+            --valueDenials;
+            return ERROR_ACCESS_DENIED;
+        }
+        return TestPlatform::SHDeleteValueA(root, subKey, value);
+    }
+    DWORD SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) override {
+        keyCalls.push_back({root, subKey ? subKey : "<null>", ""});
+        if (onKeyCall) onKeyCall(keyCalls.size());
+        if (keyDenials > 0) {
+            --keyDenials;
+            return ERROR_ACCESS_DENIED;
+        }
+        return TestPlatform::SHDeleteEmptyKeyA(root, subKey);
+    }
+
+    // The 64-bit deletions.
+    LSTATUS RegDeleteValueA(HKEY key, LPCSTR name) override {
+        ++deleteValueCalls;
+        if (deleteValueDenials > 0) {
+            --deleteValueDenials;
+            return ERROR_ACCESS_DENIED;
+        }
+        return TestPlatform::RegDeleteValueA(key, name);
+    }
+    LSTATUS RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved) override {
+        ++deleteKeyExCalls;
+        if (deleteKeyExDenials > 0) {
+            --deleteKeyExDenials;
+            return ERROR_ACCESS_DENIED;
+        }
+        return TestPlatform::RegDeleteKeyExA(key, subKey, sam, reserved);
+    }
+
+    std::vector<Call> valueCalls;
+    std::vector<Call> keyCalls;
+    int valueDenials = 0;  // calls still to be refused
+    int keyDenials = 0;
+    int deleteValueDenials = 0;
+    int deleteKeyExDenials = 0;
+    int deleteValueCalls = 0;
+    int deleteKeyExCalls = 0;
+    std::function<void(size_t)> onValueCall;  // with the number of the call, from 1
+    std::function<void(size_t)> onKeyCall;
+};
+
+void CleanAll() {
+    for (REGSAM view : {kView32, kView64}) {
+        DeleteTree(HKEY_LOCAL_MACHINE, kBase, view);
+        DeleteTree(HKEY_CURRENT_USER, kBase, view);
+        DeleteTree(HKEY_CURRENT_CONFIG, kBase, view);
+    }
+}
+
+class RegistryRemovalTest : public ::testing::Test {
+protected:
+    RegistryRemovalTest() : engine_(os_) { engine_.dialog = &dialog_; }
+
+    void SetUp() override {
+        TraceShutdown();  // no log file: trace lines go to the platform's debugger output
+        TraceSetPlatform(&os_);
+        CleanAll();
+        CreateKey(HKEY_LOCAL_MACHINE, kBase, kView32);
+        CreateKey(HKEY_LOCAL_MACHINE, kBase, kView64);
+        CreateKey(HKEY_CURRENT_USER, kBase, kView32);
+    }
+    void TearDown() override {
+        CleanAll();
+        TraceSetPlatform(nullptr);
+    }
+
+    std::string Trace() const { return os_.DebugOutput(); }
+    bool Traced(const std::string& line) const { return Trace().find(line) != std::string::npos; }
+
+    RemovalPlatform os_;
+    TestDialog dialog_;
+    CNuke engine_;
+};
+
+// ------------------------------------------------------------ test platform
+
+TEST_F(RegistryRemovalTest, TestPlatformDeletesInThe32BitViewAsTheShellDoes) {
+    for (REGSAM view : {kView32, kView64}) {
+        SetValue(HKEY_LOCAL_MACHINE, Below("Full"), "V", view);
+        CreateKey(HKEY_LOCAL_MACHINE, Below("Full\\Sub"), view);
+        SetValue(HKEY_LOCAL_MACHINE, Below("DefaultOnly"), "", view);
+        SetValue(HKEY_LOCAL_MACHINE, Below("NamedOnly"), "N", view);
+        CreateKey(HKEY_LOCAL_MACHINE, Below("Empty"), view);
+    }
+    // The production platform's shell functions in a 64-bit process act on
+    // the 64-bit view; the test platform must answer as they do on Windows,
+    // in the 32-bit view: a key with subkeys or values stays.
+    platform::Platform& native = platform::ProductionPlatform();
+    DWORD nativeFull = native.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, Below("Full").c_str());
+    EXPECT_EQ(nativeFull, static_cast<DWORD>(ERROR_KEY_HAS_CHILDREN));
+    EXPECT_EQ(os_.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, Below("Full").c_str()), nativeFull);
+    for (const char* valuesOnly : {"DefaultOnly", "NamedOnly"}) {
+        EXPECT_EQ(os_.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, Below(valuesOnly).c_str()), nativeFull) << valuesOnly;
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below(valuesOnly), kView32)) << valuesOnly;
+        // Wine's shell deletes a key that holds values but no subkeys.
+        DWORD expected = testing_support::RunningOnWine() ? 0u : nativeFull;
+        EXPECT_EQ(native.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, Below(valuesOnly).c_str()), expected) << valuesOnly;
+    }
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("Full"), kView32));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("Full"), kView64));
+
+    EXPECT_EQ(os_.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, Below("Empty").c_str()), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("Empty"), kView32));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("Empty"), kView64));
+    EXPECT_EQ(os_.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, Below("Empty").c_str()), 2u);
+
+    EXPECT_EQ(os_.SHDeleteValueA(HKEY_LOCAL_MACHINE, Below("Full").c_str(), "V"), 0u);
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("Full"), "V", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("Full"), "V", kView64));
+    EXPECT_EQ(os_.SHDeleteValueA(HKEY_LOCAL_MACHINE, Below("Full").c_str(), "V"), 2u);
+    EXPECT_EQ(os_.SHDeleteValueA(HKEY_LOCAL_MACHINE, Below("Nowhere").c_str(), "V"), 2u);
+}
+
+TEST_F(RegistryRemovalTest, Is64BitWindowsAsksIsWow64ProcessEachTime) {
+    EXPECT_TRUE(engine_.Is64BitWindows());
+    os_.wow64 = false;
+    EXPECT_FALSE(engine_.Is64BitWindows());
+    os_.wow64 = true;
+    EXPECT_TRUE(engine_.Is64BitWindows());
+    os_.hasIsWow64Process = false;
+    EXPECT_FALSE(engine_.Is64BitWindows());
+
+    // The production platform found both functions on this Windows.
+    platform::Platform& production = platform::ProductionPlatform();
+    EXPECT_TRUE(production.HasIsWow64Process());
+    EXPECT_TRUE(production.HasRegDeleteKeyExA());
+    BOOL flag = TRUE;
+    EXPECT_TRUE(production.IsWow64Process(production.GetCurrentProcess(), &flag));
+    EXPECT_FALSE(flag);  // the test program itself is a 64-bit process
+}
+
+// ------------------------------------------------------------ one subtree
+
+TEST_F(RegistryRemovalTest, ListedValuesAndKeysGoChildrenFirstAndTheRestStays) {
+    const REGSAM v = kView32;
+    HKEY lm = HKEY_LOCAL_MACHINE;
+    SetValue(lm, Below("App"), "", v);
+    SetValue(lm, Below("App"), "Name", v);
+    SetValue(lm, Below("App"), "Dir\\Sub", v);
+    SetValue(lm, Below("App\\Child"), "", v);
+    SetValue(lm, Below("App\\Child"), "X", v);
+    CreateKey(lm, Below("App\\Child\\Leaf"), v);
+    SetValue(lm, Below("Sibling"), "Keep", v);
+    SetValue(lm, Below("Other"), "Stay", v);
+    SetValue(lm, Below("Other"), "Go", v);
+    SetValue(HKEY_CURRENT_USER, Below("UserApp"), "", v);
+
+    for (const std::string& e : {kLm + "\\APP\\", kLm + "\\APP\\NAME", kLm + "\\APP\\DIR---SUB", kLm + "\\APP\\CHILD\\",
+                                 kLm + "\\APP\\CHILD\\X", kLm + "\\OTHER\\GO", kCu + "\\USERAPP\\"}) {
+        ASSERT_EQ(engine_.expandedRegValueList.Insert(e.c_str()), 0u);
+    }
+    for (const std::string& e : {kLm + "\\APP", kLm + "\\APP\\CHILD", kLm + "\\APP\\CHILD\\LEAF", kCu + "\\USERAPP"}) {
+        ASSERT_EQ(engine_.expandedRegKeyList.Insert(e.c_str()), 0u);
+    }
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry value 'HKEY_CURRENT_USER\\SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\USERAPP\\' "
+                       "was successful\n"
+                       "Deleting registry value '" + kLm + "\\APP\\' was successful\n"
+                       "Deleting registry value '" + kLm + "\\APP\\CHILD\\' was successful\n"
+                       "Deleting registry value '" + kLm + "\\APP\\CHILD' was successful\n"
+                       "Deleting registry value '" + kLm + "\\APP' was successful\n"
+                       "Deleting registry value '" + kLm + "\\APP' was successful\n"
+                       "Deleting registry value '" + kLm + "\\OTHER' was successful\n"
+                       "CleanupRegValues was successful with '7' deleted values\n");
+    // The default value goes with the key path and its trailing backslash.
+    ASSERT_GE(os_.valueCalls.size(), 2u);
+    EXPECT_EQ(os_.valueCalls[0].root, HKEY_CURRENT_USER);
+    EXPECT_EQ(os_.valueCalls[0].subkey, "SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\USERAPP\\");
+    EXPECT_EQ(os_.valueCalls[0].value, "");
+    EXPECT_EQ(os_.valueCalls[1].root, HKEY_LOCAL_MACHINE);
+    EXPECT_FALSE(ValueExists(lm, Below("App"), "", v));
+    EXPECT_FALSE(ValueExists(lm, Below("App"), "Name", v));
+    EXPECT_FALSE(ValueExists(lm, Below("App"), "Dir\\Sub", v));
+    EXPECT_FALSE(ValueExists(lm, Below("App\\Child"), "", v));
+    EXPECT_FALSE(ValueExists(lm, Below("App\\Child"), "X", v));
+    EXPECT_FALSE(ValueExists(lm, Below("Other"), "Go", v));
+    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, Below("UserApp"), "", v));
+    EXPECT_TRUE(ValueExists(lm, Below("Other"), "Stay", v));
+    EXPECT_TRUE(ValueExists(lm, Below("Sibling"), "Keep", v));
+    EXPECT_TRUE(KeyExists(lm, Below("App\\Child\\Leaf"), v));
+
+    os_.ClearDebugOutput();
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry key '" + kLm + "\\APP\\CHILD\\LEAF' was successful\n"
+                       "Deleting registry key '" + kLm + "\\APP\\CHILD' was successful\n"
+                       "Deleting registry key '" + kLm + "\\APP' was successful\n"
+                       "Deleting registry key '" + kCu + "\\USERAPP' was successful\n"
+                       "CleanupRegKeys was successful with '4' deleted values\n");
+    EXPECT_FALSE(KeyExists(lm, Below("App"), v));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Below("UserApp"), v));
+    EXPECT_TRUE(KeyExists(lm, Below("Sibling"), v));
+    EXPECT_TRUE(KeyExists(lm, Below("Other"), v));
+    EXPECT_TRUE(KeyExists(lm, kBase, v));
+    // Neither step changes its list.
+    EXPECT_EQ(engine_.expandedRegValueList.Count(), 7);
+    EXPECT_EQ(engine_.expandedRegKeyList.Count(), 4);
+}
+
+TEST_F(RegistryRemovalTest, TheSameTextAsKeyAndAsValueEntry) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("A"), "B", kView32);
+    SetValue(HKEY_LOCAL_MACHINE, Below("A"), "C", kView32);
+    CreateKey(HKEY_LOCAL_MACHINE, Below("A\\B"), kView32);
+    const std::string entry = kLm + "\\A\\B";
+    engine_.expandedRegValueList.Insert(entry.c_str());
+    engine_.expandedRegKeyList.Insert(entry.c_str());
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry value '" + kLm + "\\A' was successful\n"
+                       "CleanupRegValues was successful with '1' deleted values\n");
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "B", kView32));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("A\\B"), kView32));
+
+    os_.ClearDebugOutput();
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry key '" + kLm + "\\A\\B' was successful\n"
+                       "CleanupRegKeys was successful with '1' deleted values\n");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("A\\B"), kView32));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "C", kView32));
+}
+
+TEST_F(RegistryRemovalTest, ADefaultValueEntryDeletesOnlyTheDefaultValue) {
+    SetValue(HKEY_CURRENT_USER, Below("A"), "", kView32);
+    SetValue(HKEY_CURRENT_USER, Below("A"), "Named", kView32);
+    SetValue(HKEY_CURRENT_USER, Below("A\\B"), "", kView32);
+    engine_.expandedRegValueList.Insert((kCu + "\\A\\").c_str());
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry value '" + kCu + "\\A\\' was successful\n"
+                       "CleanupRegValues was successful with '1' deleted values\n");
+    EXPECT_FALSE(ValueExists(HKEY_CURRENT_USER, Below("A"), "", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, Below("A"), "Named", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, Below("A\\B"), "", kView32));
+}
+
+TEST_F(RegistryRemovalTest, ThreeDashesInAValueNameStandForABackslash) {
+    for (const char* name : {"X\\Y", "X", "Y", "X---Y", "P\\Q\\R"}) {
+        SetValue(HKEY_LOCAL_MACHINE, Below("A"), name, kView32);
+    }
+    engine_.expandedRegValueList.Insert((kLm + "\\A\\X---Y").c_str());
+    engine_.expandedRegValueList.Insert((kLm + "\\A\\P---Q---R").c_str());
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry value '" + kLm + "\\A' was successful\n"
+                       "Deleting registry value '" + kLm + "\\A' was successful\n"
+                       "CleanupRegValues was successful with '2' deleted values\n");
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "X\\Y", kView32));
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "P\\Q\\R", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "X", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "Y", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "X---Y", kView32));
+}
+
+TEST_F(RegistryRemovalTest, AKeyThatIsNotEmptyStaysAndIsReported) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("Busy"), "Unlisted", kView32);
+    CreateKey(HKEY_LOCAL_MACHINE, Below("Parent\\Unlisted"), kView32);
+    CreateKey(HKEY_LOCAL_MACHINE, Below("Empty"), kView32);
+    for (const char* key : {"\\BUSY", "\\PARENT", "\\EMPTY"}) engine_.expandedRegKeyList.Insert((kLm + key).c_str());
+
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    char code[16];
+    std::snprintf(code, sizeof code, "%d", static_cast<int>(ERROR_KEY_HAS_CHILDREN));
+    EXPECT_EQ(Trace(), "Deleting registry key '" + kLm + "\\PARENT' reported error code '" + code + "'\n"
+                       "Deleting registry key '" + kLm + "\\EMPTY' was successful\n"
+                       "Deleting registry key '" + kLm + "\\BUSY' reported error code '" + code + "'\n"
+                       "CleanupRegKeys encountered errors but deleted '3' values\n");
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("Busy"), "Unlisted", kView32));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("Parent\\Unlisted"), kView32));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("Empty"), kView32));
+}
+
+TEST_F(RegistryRemovalTest, ACurrentConfigKeyIsDeletedWithoutItsRootInTheDisplay) {
+    CreateKey(HKEY_CURRENT_CONFIG, Below("Cfg"), kView32);
+    engine_.expandedRegKeyList.Insert("HKEY_CURRENT_CONFIG\\SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\CFG");
+
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Warning: ParseRegKeyPrefix received invalid hrootKey parameter\n"
+                       "Deleting registry key '\\SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\CFG' was successful\n"
+                       "CleanupRegKeys was successful with '1' deleted values\n");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_CONFIG, Below("Cfg"), kView32));
+    ASSERT_EQ(os_.keyCalls.size(), 1u);
+    EXPECT_EQ(os_.keyCalls[0].root, HKEY_CURRENT_CONFIG);
+}
+
+// ------------------------------------------------------------ both views
+
+TEST_F(RegistryRemovalTest, WhatIsMissingInThe32BitViewIsDeletedInThe64BitView) {
+    HKEY lm = HKEY_LOCAL_MACHINE;
+    // Wide exists only in the 64-bit view; Both in both views.
+    SetValue(lm, Below("Wide"), "Only64", kView64);
+    SetValue(lm, Below("Wide"), "", kView64);
+    SetValue(lm, Below("Both"), "V", kView32);
+    SetValue(lm, Below("Both"), "V", kView64);
+    for (const char* e : {"\\WIDE\\ONLY64", "\\WIDE\\", "\\BOTH\\V"}) {
+        engine_.expandedRegValueList.Insert((kLm + e).c_str());
+    }
+    for (const char* e : {"\\WIDE", "\\BOTH", "\\NOWHERE", "\\GONE\\CHILD"}) {
+        engine_.expandedRegKeyList.Insert((kLm + e).c_str());
+    }
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry value '" + kLm + "\\BOTH' was successful\n"
+                       "Registry value '" + kLm + "\\WIDE\\' not found, let's try 64bit side...\n"
+                       "Deleting registry value '" + kLmSubkey + "\\WIDE\\\\' was successful\n"
+                       "Registry value '" + kLm + "\\WIDE' not found, let's try 64bit side...\n"
+                       "Deleting registry value '" + kLmSubkey + "\\WIDE\\ONLY64' was successful\n"
+                       "CleanupRegValues encountered errors but deleted '3' values\n");
+    EXPECT_FALSE(ValueExists(lm, Below("Wide"), "Only64", kView64));
+    EXPECT_FALSE(ValueExists(lm, Below("Wide"), "", kView64));
+    EXPECT_FALSE(ValueExists(lm, Below("Both"), "V", kView32));
+    EXPECT_TRUE(ValueExists(lm, Below("Both"), "V", kView64));  // found in the 32-bit view: not tried here
+
+    os_.ClearDebugOutput();
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Registry key '" + kLm + "\\WIDE' not found, let's try 64bit side...\n"
+                       "Deleting registry key '" + kLm + "\\WIDE' was successful\n"
+                       "Registry key '" + kLm + "\\NOWHERE' not found, let's try 64bit side...\n"
+                       "Registry key '" + kLm + "\\NOWHERE' is missing already, nothing to delete...\n"
+                       "Registry key '" + kLm + "\\GONE\\CHILD' not found, let's try 64bit side...\n"
+                       "Opening registry key '" + kLmSubkey + "\\GONE' reported \"file\" not found\n"
+                       "Deleting registry key '" + kLm + "\\BOTH' was successful\n"
+                       "CleanupRegKeys encountered errors but deleted '4' values\n");
+    EXPECT_FALSE(KeyExists(lm, Below("Wide"), kView64));
+    EXPECT_FALSE(KeyExists(lm, Below("Both"), kView32));
+    EXPECT_TRUE(KeyExists(lm, Below("Both"), kView64));
+    EXPECT_TRUE(KeyExists(lm, kBase, kView32));
+    EXPECT_TRUE(KeyExists(lm, kBase, kView64));
+}
+
+TEST_F(RegistryRemovalTest, AKeyFoundOnlyInThe64BitViewLeavesTheStepSuccessful) {
+    CreateKey(HKEY_LOCAL_MACHINE, Below("Wide\\Inner"), kView64);
+    engine_.expandedRegKeyList.Insert((kLm + "\\WIDE").c_str());
+    engine_.expandedRegKeyList.Insert((kLm + "\\WIDE\\INNER").c_str());
+
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Registry key '" + kLm + "\\WIDE\\INNER' not found, let's try 64bit side...\n"
+                       "Deleting registry key '" + kLm + "\\WIDE\\INNER' was successful\n"
+                       "Registry key '" + kLm + "\\WIDE' not found, let's try 64bit side...\n"
+                       "Deleting registry key '" + kLm + "\\WIDE' was successful\n"
+                       "CleanupRegKeys was successful with '2' deleted values\n");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("Wide"), kView64));
+}
+
+TEST_F(RegistryRemovalTest, The64BitDeletionsReportWhatTheyMeet) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Other", kView64);
+    EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Wide").c_str(), "Absent"), 2u);
+    EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Nowhere").c_str(), "V"), 2u);
+    EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Wide").c_str(), "Other"), 0u);
+    EXPECT_EQ(engine_.DeleteRegKey64((kLm + "\\WIDE").c_str()), 0u);
+    EXPECT_EQ(engine_.DeleteRegKey64((kLm + "\\WIDE").c_str()), 2u);
+    EXPECT_EQ(Trace(), "Registry value '" + Below("Wide") + "\\Absent' is missing already, nothing to delete...\n"
+                       "Opening registry key '" + Below("Nowhere") + "' reported \"file\" not found\n"
+                       "Deleting registry value '" + Below("Wide") + "\\Other' was successful\n"
+                       "Deleting registry key '" + kLm + "\\WIDE' was successful\n"
+                       "Registry key '" + kLm + "\\WIDE' is missing already, nothing to delete...\n");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("Wide"), kView64));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kBase, kView64));
+}
+
+TEST_F(RegistryRemovalTest, WithoutRegDeleteKeyExABoth64BitDeletionsAreAborted) {
+    os_.hasRegDeleteKeyExA = false;
+    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    engine_.expandedRegValueList.Insert((kLm + "\\WIDE\\ONLY64").c_str());
+    engine_.expandedRegKeyList.Insert((kLm + "\\WIDE").c_str());
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Registry value '" + kLm + "\\WIDE' not found, let's try 64bit side...\n"
+                       "GetProcAddress for RegDeleteKeyValue failed. 64 bit deletion aborted.\n"
+                       "CleanupRegValues encountered errors but deleted '1' values\n"
+                       "Registry key '" + kLm + "\\WIDE' not found, let's try 64bit side...\n"
+                       "GetProcAddress for RegDeleteKeyEx failed. 64 bit deletion aborted.\n"
+                       "CleanupRegKeys encountered errors but deleted '1' values\n");
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("Wide"), kView64));
+    EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Wide").c_str(), "Only64"),
+              static_cast<DWORD>(ERROR_BAD_ENVIRONMENT));
+    EXPECT_EQ(engine_.DeleteRegKey64((kLm + "\\WIDE").c_str()), static_cast<DWORD>(ERROR_BAD_ENVIRONMENT));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("Wide"), kView64));
+}
+
+TEST_F(RegistryRemovalTest, On32BitWindowsNothingIsLookedForInA64BitView) {
+    os_.wow64 = false;
+    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    engine_.expandedRegValueList.Insert((kLm + "\\WIDE\\ONLY64").c_str());
+    engine_.expandedRegKeyList.Insert((kLm + "\\WIDE").c_str());
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    // A missing key is no error there; a missing value still is.
+    EXPECT_EQ(Trace(), "Registry value '" + kLm + "\\WIDE' is missing already, nothing to delete...\n"
+                       "CleanupRegValues encountered errors but deleted '1' values\n"
+                       "Registry key '" + kLm + "\\WIDE' is missing already, nothing to delete...\n"
+                       "CleanupRegKeys was successful with '1' deleted values\n");
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64));
+
+    // The same without IsWow64Process (Windows before XP SP2).
+    os_.wow64 = true;
+    os_.hasIsWow64Process = false;
+    os_.ClearDebugOutput();
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Registry key '" + kLm + "\\WIDE' is missing already, nothing to delete...\n"
+                       "CleanupRegKeys was successful with '1' deleted values\n");
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("Wide"), kView64));
+}
+
+// ------------------------------------------------------------ access denied
+
+TEST_F(RegistryRemovalTest, AccessDeniedIsMetByOneGrantAndOneRetry) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32);
+    CreateKey(HKEY_LOCAL_MACHINE, Below("LockedKey"), kView32);
+    engine_.expandedRegValueList.Insert((kLm + "\\LOCKED\\V").c_str());
+    engine_.expandedRegKeyList.Insert((kLm + "\\LOCKEDKEY").c_str());
+    os_.valueDenials = 1;
+    os_.keyDenials = 1;
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    ASSERT_EQ(os_.valueCalls.size(), 2u);
+    EXPECT_EQ(os_.valueCalls[1].subkey, os_.valueCalls[0].subkey);
+    EXPECT_EQ(os_.valueCalls[1].value, "V");
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32));
+    EXPECT_TRUE(Traced("Deleting registry value '" + kLm + "\\LOCKED' was successful\n")) << Trace();
+    EXPECT_TRUE(Traced("CleanupRegValues was successful with '1' deleted values\n")) << Trace();
+
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    ASSERT_EQ(os_.keyCalls.size(), 2u);
+    EXPECT_EQ(os_.keyCalls[1].subkey, os_.keyCalls[0].subkey);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("LockedKey"), kView32));
+    EXPECT_TRUE(Traced("Deleting registry key '" + kLm + "\\LOCKEDKEY' was successful\n")) << Trace();
+    EXPECT_TRUE(Traced("CleanupRegKeys was successful with '1' deleted values\n")) << Trace();
+}
+
+TEST_F(RegistryRemovalTest, AccessDeniedTwiceIsReportedWithoutAThirdTry) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32);
+    engine_.expandedRegValueList.Insert((kLm + "\\LOCKED\\V").c_str());
+    engine_.expandedRegKeyList.Insert((kLm + "\\LOCKED").c_str());
+    os_.valueDenials = 2;
+    os_.keyDenials = 2;
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(os_.valueCalls.size(), 2u);
+    EXPECT_EQ(os_.keyCalls.size(), 2u);
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32));
+    EXPECT_TRUE(Traced("Deleting registry value '" + kLm + "\\LOCKED' reported error code '5'\n"
+                       "CleanupRegValues encountered errors but deleted '1' values\n"))
+        << Trace();
+    EXPECT_TRUE(Traced("Deleting registry key '" + kLm + "\\LOCKED' reported error code '5'\n"
+                       "CleanupRegKeys encountered errors but deleted '1' values\n"))
+        << Trace();
+}
+
+TEST_F(RegistryRemovalTest, The64BitDeletionsTryOnceMoreAfterAccessDenied) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    engine_.expandedRegValueList.Insert((kLm + "\\WIDE\\ONLY64").c_str());
+    engine_.expandedRegKeyList.Insert((kLm + "\\WIDE").c_str());
+    os_.deleteValueDenials = 1;
+    os_.deleteKeyExDenials = 1;
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(os_.deleteValueCalls, 2);
+    EXPECT_EQ(os_.deleteKeyExCalls, 2);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("Wide"), kView64));
+    EXPECT_TRUE(Traced("Deleting registry value '" + kLmSubkey + "\\WIDE\\ONLY64' was successful\n")) << Trace();
+    EXPECT_TRUE(Traced("Deleting registry key '" + kLm + "\\WIDE' was successful\n"
+                       "CleanupRegKeys was successful with '1' deleted values\n"))
+        << Trace();
+
+    // Refused twice: reported, and no third try.
+    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    os_.ClearDebugOutput();
+    os_.deleteValueCalls = os_.deleteKeyExCalls = 0;
+    os_.deleteValueDenials = os_.deleteKeyExDenials = 2;
+    EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Wide").c_str(), "Only64"), 5u);
+    EXPECT_EQ(engine_.DeleteRegKey64((kLm + "\\WIDE").c_str()), 5u);
+    EXPECT_EQ(os_.deleteValueCalls, 2);
+    EXPECT_EQ(os_.deleteKeyExCalls, 2);
+    EXPECT_EQ(Trace(), "Deleting registry value '" + Below("Wide") + "\\Only64' reported error code '5'\n"
+                       "Deleting registry key '" + kLm + "\\WIDE' reported error code '5'\n");
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64));
+}
+
+// ------------------------------------------------------------ cancel
+
+TEST_F(RegistryRemovalTest, CancelIsSeenOnlyBeforeElements0And20And40) {
+    char name[8];
+    for (int i = 0; i < 45; ++i) {
+        std::snprintf(name, sizeof name, "V%02d", i);
+        SetValue(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32);
+        engine_.expandedRegValueList.Insert((kLm + "\\MANY\\" + name).c_str());
+    }
+    // The cancel request arrives while element 25 is being deleted.
+    os_.onValueCall = [this](size_t call) {
+        if (call == 26) dialog_.state = Cancelled;
+    };
+    EXPECT_EQ(engine_.CleanupRegValues(), 1223u);
+    EXPECT_EQ(os_.valueCalls.size(), 40u);
+    EXPECT_EQ(dialog_.stateReads, 3);
+    std::string trace = Trace();
+    const std::string last = "CleanupRegValues deleted '40' values until uninstallation was cancelled by user\n";
+    ASSERT_GE(trace.size(), last.size());
+    EXPECT_EQ(trace.substr(trace.size() - last.size()), last);
+    EXPECT_EQ(trace.find("CleanupRegValues was successful"), std::string::npos);
+    for (int i = 0; i < 45; ++i) {
+        std::snprintf(name, sizeof name, "V%02d", i);
+        EXPECT_EQ(ValueExists(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32), i >= 40) << name;
+    }
+}
+
+TEST_F(RegistryRemovalTest, KeysCancelledDuringElement5StopBeforeElement20) {
+    char name[8];
+    for (int i = 0; i < 45; ++i) {
+        std::snprintf(name, sizeof name, "K%02d", i);
+        CreateKey(HKEY_LOCAL_MACHINE, Below(name), kView32);
+        engine_.expandedRegKeyList.Insert((kLm + "\\" + name).c_str());
+    }
+    os_.onKeyCall = [this](size_t call) {
+        if (call == 6) dialog_.state = Cancelled;
+    };
+    EXPECT_EQ(engine_.CleanupRegKeys(), 1223u);
+    EXPECT_EQ(os_.keyCalls.size(), 20u);
+    std::string trace = Trace();
+    const std::string last = "CleanupRegKeys deleted '20' values until uninstallation was cancelled by user\n";
+    ASSERT_GE(trace.size(), last.size());
+    EXPECT_EQ(trace.substr(trace.size() - last.size()), last);
+    // Descending: K44 down to K25 are gone.
+    for (int i = 0; i < 45; ++i) {
+        std::snprintf(name, sizeof name, "K%02d", i);
+        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Below(name), kView32), i < 25) << name;
+    }
+}
+
+TEST_F(RegistryRemovalTest, CancelBeforeTheFirstElementDeletesNothing) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("A"), "V", kView32);
+    engine_.expandedRegValueList.Insert((kLm + "\\A\\V").c_str());
+    engine_.expandedRegKeyList.Insert((kLm + "\\A").c_str());
+    dialog_.state = Cancelled;
+
+    EXPECT_EQ(engine_.CleanupRegValues(), 1223u);
+    EXPECT_EQ(engine_.CleanupRegKeys(), 1223u);
+    EXPECT_EQ(Trace(), "CleanupRegValues deleted '0' values until uninstallation was cancelled by user\n"
+                       "CleanupRegKeys deleted '0' values until uninstallation was cancelled by user\n");
+    EXPECT_TRUE(os_.valueCalls.empty());
+    EXPECT_TRUE(os_.keyCalls.empty());
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "V", kView32));
+}
+
+TEST_F(RegistryRemovalTest, ACancelDuringTheLastOfTwentyElementsComesTooLate) {
+    char name[8];
+    for (int i = 0; i < 20; ++i) {
+        std::snprintf(name, sizeof name, "V%02d", i);
+        SetValue(HKEY_LOCAL_MACHINE, Below("Twenty"), name, kView32);
+        engine_.expandedRegValueList.Insert((kLm + "\\TWENTY\\" + name).c_str());
+    }
+    os_.onValueCall = [this](size_t call) {
+        if (call == 20) dialog_.state = Cancelled;
+    };
+    EXPECT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_EQ(os_.valueCalls.size(), 20u);
+    EXPECT_TRUE(Traced("CleanupRegValues was successful with '20' deleted values\n")) << Trace();
+}
+
+TEST_F(RegistryRemovalTest, EmptyListsAreASuccessWithTheCount0) {
+    dialog_.state = Cancelled;  // never looked at without an element
+    EXPECT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "CleanupRegValues was successful with '0' deleted values\n"
+                       "CleanupRegKeys was successful with '0' deleted values\n");
+    EXPECT_EQ(dialog_.stateReads, 0);
+}
+
+// ------------------------------------------------------------ entries without a root
+
+TEST_F(RegistryRemovalTest, EntriesWithoutARootAreRefusedAndCountAsErrors) {
+    SetValue(HKEY_LOCAL_MACHINE, Below("NoRoot"), "V", kView32);
+    SetValue(HKEY_LOCAL_MACHINE, Below("NoRoot"), "", kView32);
+    SetValue(HKEY_CURRENT_USER, Below("NoRoot"), "V", kView32);
+    SetValue(HKEY_LOCAL_MACHINE, Below("Fine"), "V", kView32);
+    const char* noRootValue = "SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\NOROOT\\V";
+    const char* shortFormDefault = "HKLM\\SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\NOROOT\\";
+    const char* noRootKey = "SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\NOROOT";
+    engine_.expandedRegValueList.Insert(noRootValue);
+    engine_.expandedRegValueList.Insert(shortFormDefault);
+    engine_.expandedRegValueList.Insert((kLm + "\\FINE\\V").c_str());
+    engine_.expandedRegKeyList.Insert(noRootKey);
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
+    EXPECT_EQ(Trace(), "Deleting registry value '" + kLm + "\\FINE' was successful\n"
+                       "CleanupRegValues: '" + shortFormDefault + "' names no registry root, not deleted\n"
+                       "CleanupRegValues: '" + noRootValue + "' names no registry root, not deleted\n"
+                       "CleanupRegValues encountered errors but deleted '3' values\n"
+                       "CleanupRegKeys: '" + noRootKey + "' names no registry root, not deleted\n"
+                       "CleanupRegKeys encountered errors but deleted '1' values\n");
+    // Only the entry with a root reached the registry.
+    ASSERT_EQ(os_.valueCalls.size(), 1u);
+    EXPECT_EQ(os_.valueCalls[0].root, HKEY_LOCAL_MACHINE);
+    EXPECT_TRUE(os_.keyCalls.empty());
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("NoRoot"), "V", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("NoRoot"), "", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, Below("NoRoot"), "V", kView32));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Below("NoRoot"), kView32));
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("Fine"), "V", kView32));
+
+    os_.ClearDebugOutput();
+    EXPECT_EQ(engine_.DeleteRegKey64(noRootKey), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(Trace(), std::string("DeleteRegKey64: '") + noRootKey + "' names no registry root, not deleted\n");
+}
+
+}  // namespace

@@ -1,0 +1,535 @@
+// The service and process steps against real services and processes of the
+// prefix; the platform seam stands in only for a service that never stops,
+// more than 64 matching processes and failing calls.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "profile/engine.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+namespace {
+
+using testing_support::TestPlatform;
+
+// Trace lines go to the platform's debugger output for one test.
+class TraceCapture {
+public:
+    explicit TraceCapture(TestPlatform& os) { TraceSetPlatform(&os); }
+    ~TraceCapture() { TraceSetPlatform(nullptr); }
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+};
+
+std::string HelperProgram() { return testing_support::ProgramFolder() + "test_service.exe"; }
+
+const char kNotThereLine[] =
+    "doesn't exist. The current product installation is not using this legacy service anymore\n";
+
+platform::ServiceHandle OpenManager() {
+    return platform::ServiceHandle(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+}
+
+// A fresh demand-start service running the helper program.
+void CreateTestService(const char* name) {
+    platform::ServiceHandle scm = OpenManager();
+    ASSERT_TRUE(scm);
+    {
+        platform::ServiceHandle old(::OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
+        if (old) {
+            SERVICE_STATUS status = {};
+            ::ControlService(old.get(), SERVICE_CONTROL_STOP, &status);
+            ::DeleteService(old.get());
+        }
+    }
+    std::string binPath = "\"" + HelperProgram() + "\"";
+    platform::ServiceHandle created(::CreateServiceA(scm.get(), name, name, SERVICE_ALL_ACCESS,
+                                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                     SERVICE_ERROR_IGNORE, binPath.c_str(), nullptr, nullptr, nullptr,
+                                                     nullptr, nullptr));
+    ASSERT_TRUE(created) << ::GetLastError();
+}
+
+// The error of opening a service, waiting up to five seconds for a deleted
+// service to go once its last handle is closed.
+DWORD OpenServiceError(const char* name) {
+    platform::ServiceHandle scm = OpenManager();
+    DWORD code = 0;
+    for (int i = 0; i < 50; ++i) {
+        platform::ServiceHandle service(::OpenServiceA(scm.get(), name, SERVICE_QUERY_STATUS));
+        if (service) {
+            code = 0;
+        } else {
+            code = ::GetLastError();
+            if (code == ERROR_SERVICE_DOES_NOT_EXIST) break;
+        }
+        ::Sleep(100);
+    }
+    return code;
+}
+
+void RemoveTestService(const char* name) {
+    platform::ServiceHandle scm = OpenManager();
+    platform::ServiceHandle service(::OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
+    if (!service) return;
+    SERVICE_STATUS status = {};
+    ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+    ::DeleteService(service.get());
+}
+
+// Number of running processes with this image name.
+int CountProcesses(const char* imageName) {
+    platform::SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    int count = 0;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32First(snapshot.get(), &entry); more; more = ::Process32Next(snapshot.get(), &entry)) {
+        if (lstrcmpiA(entry.szExeFile, imageName) == 0) ++count;
+    }
+    return count;
+}
+
+// Waits up to ten seconds until no process of this image name runs.
+bool WaitUntilGone(const char* imageName) {
+    for (int i = 0; i < 100; ++i) {
+        if (CountProcesses(imageName) == 0) return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 100; ++i) {
+        if (testing_support::PathExists(path)) return true;
+        ::Sleep(100);
+    }
+    return false;
+}
+
+struct Engine {
+    explicit Engine(TestPlatform& os) : nuke(os) { nuke.dialog = &dialog; }
+    testing_support::TestDialog dialog;
+    CNuke nuke;
+};
+
+// ---------------------------------------------------------------- services
+
+// Records the manager access and the database lock, forwarding both.
+class ManagerRecordingPlatform : public TestPlatform {
+public:
+    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
+        managerAccess.push_back(access);
+        return TestPlatform::OpenSCManagerA(machine, database, access);
+    }
+    SC_LOCK LockServiceDatabase(SC_HANDLE manager) override {
+        ++lockCalls;
+        return TestPlatform::LockServiceDatabase(manager);
+    }
+    std::vector<DWORD> managerAccess;
+    int lockCalls = 0;
+};
+
+TEST(StopNTServicesTest, StopsAndDeletesARunningService) {
+    const char* name = "CWSTOPSVC1";
+    CreateTestService(name);
+    {
+        platform::ServiceHandle scm = OpenManager();
+        platform::ServiceHandle service(::OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
+        ASSERT_TRUE(::StartServiceA(service.get(), 0, nullptr)) << ::GetLastError();
+        SERVICE_STATUS status = {};
+        for (int i = 0; i < 100 && status.dwCurrentState != SERVICE_RUNNING; ++i) {
+            ::QueryServiceStatus(service.get(), &status);
+            if (status.dwCurrentState != SERVICE_RUNNING) ::Sleep(100);
+        }
+        ASSERT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+    }
+    ASSERT_EQ(CountProcesses("test_service.exe"), 1);
+
+    TestPlatform os;
+    Engine engine(os);
+    engine.nuke.expandedServiceList.Insert(name);
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(),
+              "Terminating service 'CWSTOPSVC1' was successful\n"
+              "StopNTServices was successful\n");
+    // The helper reports stopped while handling the control: one poll.
+    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_TRUE(WaitUntilGone("test_service.exe"));
+    EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    RemoveTestService(name);
+}
+
+TEST(StopNTServicesTest, StoppedServiceCostsOnePauseAndMissingServiceIsNoError) {
+    const char* name = "CWSTOPSVC2";
+    CreateTestService(name);
+    TestPlatform os;
+    Engine engine(os);
+    engine.nuke.expandedServiceList.Insert("cwstopsvc2");
+    engine.nuke.expandedServiceList.Insert("CWNOSUCHSVC");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(), std::string("Service 'CWNOSUCHSVC' ") + kNotThereLine +
+                                    "Terminating service 'cwstopsvc2' was successful\n"
+                                    "StopNTServices was successful\n");
+    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    RemoveTestService(name);
+}
+
+TEST(StopNTServicesTest, EmptyListStillOpensAndLocksTheDatabase) {
+    ManagerRecordingPlatform os;
+    Engine engine(os);
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(), "StopNTServices was successful\n");
+    EXPECT_EQ(os.managerAccess, std::vector<DWORD>({0xF003F}));
+    EXPECT_EQ(os.lockCalls, 1);
+    EXPECT_TRUE(os.sleeps.empty());
+}
+
+// A service that takes the stop control and never stops.
+class NeverStopsPlatform : public TestPlatform {
+public:
+    BOOL ControlService(SC_HANDLE, DWORD control, LPSERVICE_STATUS status) override {
+        controls.push_back(control);
+        status->dwCurrentState = SERVICE_STOP_PENDING;
+        return TRUE;
+    }
+    BOOL QueryServiceStatus(SC_HANDLE, LPSERVICE_STATUS status) override {
+        ++queries;
+        status->dwCurrentState = SERVICE_STOP_PENDING;
+        return TRUE;
+    }
+    std::vector<DWORD> controls;
+    int queries = 0;
+};
+
+TEST(StopNTServicesTest, ServiceThatNeverStopsIsDeletedAfterThirtyPolls) {
+    const char* name = "CWSTOPSVC3";
+    CreateTestService(name);
+    NeverStopsPlatform os;
+    Engine engine(os);
+    engine.nuke.expandedServiceList.Insert(name);
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
+    }
+    EXPECT_EQ(os.controls, std::vector<DWORD>({SERVICE_CONTROL_STOP}));
+    EXPECT_EQ(os.queries, 30);
+    EXPECT_EQ(os.sleeps, std::vector<DWORD>(30, 1000));
+    EXPECT_EQ(os.DebugOutput(),
+              "Terminating service 'CWSTOPSVC3' was successful\n"
+              "StopNTServices was successful\n");
+    EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    RemoveTestService(name);
+}
+
+// Access denied, which Wine never gives an administrator, for the manager or
+// for one named service.
+class DeniedPlatform : public TestPlatform {
+public:
+    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
+        if (denyManager) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return TestPlatform::OpenSCManagerA(machine, database, access);
+    }
+    SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) override {
+        if (lstrcmpiA(name, "CWDENIEDSVC") == 0) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return TestPlatform::OpenServiceA(manager, name, access);
+    }
+    bool denyManager = false;
+};
+
+TEST(StopNTServicesTest, ServiceThatCannotBeOpenedMakesTheSummaryAnError) {
+    DeniedPlatform os;
+    Engine engine(os);
+    engine.nuke.expandedServiceList.Insert("CWNOSUCHSVC");
+    engine.nuke.expandedServiceList.Insert("CWDENIEDSVC");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(), std::string("Terminating service 'CWDENIEDSVC' reported error code '5'\n") +
+                                    "Service 'CWNOSUCHSVC' " + kNotThereLine + "StopNTServices encountered errors\n");
+    EXPECT_TRUE(os.sleeps.empty());
+}
+
+TEST(StopNTServicesTest, ManagerThatCannotBeOpenedGivesItsErrorWithoutALine) {
+    DeniedPlatform os;
+    os.denyManager = true;
+    Engine engine(os);
+    engine.nuke.expandedServiceList.Insert("CWNOSUCHSVC");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTServices(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    EXPECT_EQ(os.DebugOutput(), "");
+    EXPECT_TRUE(os.sleeps.empty());
+}
+
+// A delete that fails: the service was marked for deletion already and is
+// kept by another open handle.
+TEST(StopNTServicesTest, FailedDeleteIsLoggedButIsNoError) {
+    const char* name = "CWSTOPSVC4";
+    CreateTestService(name);
+    platform::ServiceHandle scm = OpenManager();
+    platform::ServiceHandle holder(::OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(holder);
+    ASSERT_TRUE(::DeleteService(holder.get()));
+
+    TestPlatform os;
+    Engine engine(os);
+    engine.nuke.expandedServiceList.Insert(name);
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(),
+              "Service 'CWSTOPSVC4' stopped, service delete returned with error '1072'\n"
+              "StopNTServices was successful\n");
+    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    holder.reset();
+    EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+}
+
+// --------------------------------------------------------------- processes
+
+// Records the wait, forwarding it.
+class WaitRecordingPlatform : public TestPlatform {
+public:
+    DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) override {
+        waitCounts.push_back(count);
+        waitAll_ = waitAll;
+        waitTime = milliseconds;
+        DWORD result = TestPlatform::WaitForMultipleObjects(count, handles, waitAll, milliseconds);
+        waitResults.push_back(result);
+        return result;
+    }
+    std::vector<DWORD> waitCounts;
+    std::vector<DWORD> waitResults;
+    BOOL waitAll_ = FALSE;
+    DWORD waitTime = 0;
+};
+
+platform::ObjectHandle StartSleeper(const std::string& program, const char* imageName) {
+    std::string commandLine = std::string(imageName) + " --sleep 60000";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &info)) {
+        return platform::ObjectHandle();
+    }
+    platform::ObjectHandle thread(info.hThread);
+    return platform::ObjectHandle(info.hProcess);
+}
+
+// Ends a sleeper a failed test left behind.
+struct SleeperGuard {
+    std::vector<platform::ObjectHandle>& processes;
+    ~SleeperGuard() {
+        for (auto& process : processes) {
+            if (process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+                ::TerminateProcess(process.get(), 1);
+                ::WaitForSingleObject(process.get(), 5000);
+            }
+        }
+    }
+};
+
+TEST(StopNTProcessesTest, TerminatesEveryRunningCopyAndWaitsForThem) {
+    testing_support::TempFolder folder("stop_start_processes");
+    std::string program = folder / "cwstoptest.exe";
+    ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), program.c_str(), FALSE)) << ::GetLastError();
+    std::vector<platform::ObjectHandle> processes;
+    SleeperGuard guard{processes};
+    processes.push_back(StartSleeper(program, "cwstoptest.exe"));
+    processes.push_back(StartSleeper(program, "cwstoptest.exe"));
+    ASSERT_TRUE(processes[0] && processes[1]);
+    for (int i = 0; i < 50 && CountProcesses("cwstoptest.exe") < 2; ++i) ::Sleep(100);
+    ASSERT_EQ(CountProcesses("cwstoptest.exe"), 2);
+
+    WaitRecordingPlatform os;
+    Engine engine(os);
+    engine.nuke.stopProcessList.Insert("CWSTOPTEST.EXE");  // listed in another case
+    engine.nuke.stopProcessList.Insert("cwnotrunning.exe");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(),
+              "Terminating process: 'cwstoptest.exe'\n"
+              "Terminating process: 'cwstoptest.exe'\n"
+              "StopNTProcesses was successful\n");
+    EXPECT_EQ(os.waitCounts, std::vector<DWORD>({2}));
+    EXPECT_EQ(os.waitAll_, TRUE);
+    EXPECT_EQ(os.waitTime, 10000u);
+    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    // The step waited for both: they have ended by the time it returns.
+    for (auto& process : processes) {
+        EXPECT_EQ(::WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
+        DWORD exitCode = 0;
+        ::GetExitCodeProcess(process.get(), &exitCode);
+        EXPECT_EQ(exitCode, 0xFFFFFFFFu);
+    }
+}
+
+TEST(StopNTProcessesTest, NoMatchingProcessStillPausesAndSucceeds) {
+    WaitRecordingPlatform os;
+    Engine engine(os);
+    engine.nuke.stopProcessList.Insert("cwnotrunning.exe");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(), "StopNTProcesses was successful\n");
+    EXPECT_EQ(os.waitCounts, std::vector<DWORD>({0}));
+    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+}
+
+// A snapshot of 70 matching processes (and one that cannot be opened), whose
+// opening gives real event handles and whose termination is only recorded.
+class ManyProcessesPlatform : public WaitRecordingPlatform {
+public:
+    static constexpr DWORD kMatching = 70;
+    BOOL Process32First(HANDLE, LPPROCESSENTRY32 entry) override {
+        next_ = 0;
+        return Fill(entry);
+    }
+    BOOL Process32Next(HANDLE, LPPROCESSENTRY32 entry) override { return Fill(entry); }
+    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override {
+        accesses.push_back(access);
+        if (processId < 1000) return TestPlatform::OpenProcess(access, inherit, processId);  // pid 0 fails for real
+        HANDLE event = ::CreateEventA(nullptr, TRUE, TRUE, nullptr);
+        opened.push_back(event);
+        return event;
+    }
+    BOOL TerminateProcess(HANDLE process, UINT exitCode) override {
+        terminated.push_back(process);
+        exitCodes.push_back(exitCode);
+        return TRUE;
+    }
+    std::vector<DWORD> accesses;
+    std::vector<HANDLE> opened;
+    std::vector<HANDLE> terminated;
+    std::vector<UINT> exitCodes;
+
+private:
+    BOOL Fill(LPPROCESSENTRY32 entry) {
+        // 0: "cwmany.exe" with pid 0; 1: "notlisted.exe"; then the 70, every
+        // other one as a full path in another case.
+        DWORD i = next_++;
+        if (i >= kMatching + 2) {
+            ::SetLastError(ERROR_NO_MORE_FILES);
+            return FALSE;
+        }
+        const char* name = i == 0 ? "cwmany.exe" : i == 1 ? "notlisted.exe" : i % 2 ? "C:\\Velmoran\\CwMany.exe"
+                                                                                     : "cwmany.exe";
+        lstrcpynA(entry->szExeFile, name, MAX_PATH);
+        entry->th32ProcessID = i == 0 ? 0 : 1000 + i;
+        return TRUE;
+    }
+    DWORD next_ = 0;
+};
+
+TEST(StopNTProcessesTest, MoreThanSixtyFourProcessesAreAllTerminatedAndTheFailedWaitIsIgnored) {
+    ManyProcessesPlatform os;
+    Engine engine(os);
+    engine.nuke.stopProcessList.Insert("CWMANY.EXE");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
+    }
+    std::string expected = "Terminating process: 'cwmany.exe'\n";  // pid 0: not opened, skipped
+    for (DWORD i = 2; i < ManyProcessesPlatform::kMatching + 2; ++i) {
+        expected += i % 2 ? "Terminating process: 'CwMany.exe'\n" : "Terminating process: 'cwmany.exe'\n";
+    }
+    expected += "StopNTProcesses was successful\n";
+    EXPECT_EQ(os.DebugOutput(), expected);
+    EXPECT_EQ(os.accesses, std::vector<DWORD>(ManyProcessesPlatform::kMatching + 1, 0x100001));
+    EXPECT_EQ(os.terminated, os.opened);
+    EXPECT_EQ(os.exitCodes, std::vector<UINT>(ManyProcessesPlatform::kMatching, 0xFFFFFFFFu));
+    EXPECT_EQ(os.waitCounts, std::vector<DWORD>({ManyProcessesPlatform::kMatching}));
+    EXPECT_EQ(os.waitResults, std::vector<DWORD>({WAIT_FAILED}));
+    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    // Every kept handle was closed.
+    for (HANDLE handle : os.opened) {
+        DWORD flags = 0;
+        EXPECT_FALSE(::GetHandleInformation(handle, &flags));
+    }
+}
+
+class NoSnapshotPlatform : public TestPlatform {
+public:
+    HANDLE CreateToolhelp32Snapshot(DWORD, DWORD) override {
+        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+};
+
+TEST(StopNTProcessesTest, MissingSnapshotGivesItsError) {
+    NoSnapshotPlatform os;
+    Engine engine(os);
+    engine.nuke.stopProcessList.Insert("cwmany.exe");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTProcesses(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    }
+    EXPECT_EQ(os.DebugOutput(), "");
+    EXPECT_TRUE(os.sleeps.empty());
+}
+
+// ---------------------------------------------------------- program start
+
+TEST(StartProcessesTest, StartsEveryEntryFoundAndReportsTheOthers) {
+    testing_support::TempFolder folder("stop_start_programs");
+    std::string byPath = folder / "cwstart1.exe";
+    const std::string inWindows = "C:\\windows\\cwstartprobe.exe";
+    ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), byPath.c_str(), FALSE)) << ::GetLastError();
+    ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), inWindows.c_str(), FALSE)) << ::GetLastError();
+    ::DeleteFileA((inWindows + ".started").c_str());
+
+    TestPlatform os;
+    Engine engine(os);
+    engine.nuke.startProcessList.Insert(byPath.c_str());
+    engine.nuke.startProcessList.Insert("cwnosuchprogram.exe");
+    engine.nuke.startProcessList.Insert("cwstartprobe.exe");  // found in C:\windows
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StartProcesses(), 0u);
+    }
+    EXPECT_EQ(os.DebugOutput(), "Starting process '" + byPath + "'...\n" +
+                                    "Process '" + byPath + "' started successfully\n"
+                                    "Starting process 'cwnosuchprogram.exe'...\n"
+                                    "Starting of process 'cwnosuchprogram.exe' reported \"file\" not found\n"
+                                    "Starting process 'cwstartprobe.exe'...\n"
+                                    "Process 'C:\\windows\\cwstartprobe.exe' started successfully\n");
+    EXPECT_TRUE(os.sleeps.empty());
+    // Both programs really ran (each leaves its mark beside itself) and end
+    // by themselves.
+    EXPECT_TRUE(WaitForFile(byPath + ".started"));
+    EXPECT_TRUE(WaitForFile(inWindows + ".started"));
+    EXPECT_TRUE(WaitUntilGone("cwstart1.exe"));
+    EXPECT_TRUE(WaitUntilGone("cwstartprobe.exe"));
+    ::DeleteFileA(inWindows.c_str());
+    ::DeleteFileA((inWindows + ".started").c_str());
+}
+
+}  // namespace

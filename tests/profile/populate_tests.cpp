@@ -1,0 +1,199 @@
+// The populate step against real registry subtrees (64-bit view) and a real
+// folder tree.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "profile/engine.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::TempFolder;
+using testing_support::TestDialog;
+using testing_support::TestPlatform;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+Texts Elements(TSet& set) {
+    Texts out;
+    const char* text = nullptr;
+    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
+    return out;
+}
+
+const char kBase[] = "SOFTWARE\\ClearwayTests\\Populate";
+const char kEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";
+
+void DeleteBase() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase); }
+
+// Creates a key below the test's base in the 64-bit view, with optional values.
+void MakeKey(const std::string& path, std::initializer_list<const char*> values = {}) {
+    HKEY key = nullptr;
+    std::string full = std::string(kBase) + (path.empty() ? "" : "\\" + path);
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (const char* name : values) {
+        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    }
+    ::RegCloseKey(key);
+}
+
+class PopulateTest : public ::testing::Test {
+protected:
+    PopulateTest() : engine_(os_) { engine_.dialog = &dialog_; }
+    void SetUp() override {
+        TraceShutdown();
+        TraceSetPlatform(&os_);
+        DeleteBase();
+    }
+    void TearDown() override {
+        DeleteBase();
+        TraceSetPlatform(nullptr);
+    }
+
+    TestPlatform os_;
+    TestDialog dialog_;
+    CNuke engine_;
+};
+
+TEST_F(PopulateTest, KeyExpandsToItsSubtreeWithEveryValue) {
+    MakeKey("", {"Own"});
+    MakeKey("SubA", {"ValueA"});
+    MakeKey("SubB", {"ValueB"});
+    engine_.removeRegKeyList.Insert((std::string(kEntry) + "\\").c_str());
+    engine_.removeRegKeyList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\Missing");
+    engine_.removeRegValueList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER\\CONFIGURED");
+    ASSERT_EQ(engine_.PopulateRemoveRegList(), 0u);
+    const std::string e = kEntry;
+    EXPECT_EQ(Elements(engine_.expandedRegKeyList), (Texts{e, e + "\\SUBA", e + "\\SUBB"}));
+    EXPECT_EQ(Elements(engine_.expandedRegValueList), (Texts{e + "\\OWN", e + "\\SUBA\\VALUEA", e + "\\SUBB\\VALUEB",
+                                                             "HKEY_LOCAL_MACHINE\\SOFTWARE\\OTHER\\CONFIGURED"}));
+    EXPECT_EQ(engine_.removeRegKeyList.Count(), 2);  // the configured list stays
+}
+
+TEST_F(PopulateTest, DefaultValueAndBackslashInAValueName) {
+    MakeKey("", {"", "has\\slash"});
+    engine_.ExpandRegKeyEntry(kEntry);
+    const std::string e = kEntry;
+    // The default value ends in a backslash; a backslash in a name is kept.
+    EXPECT_EQ(Elements(engine_.expandedRegValueList), (Texts{e + "\\", e + "\\HAS\\SLASH"}));
+}
+
+TEST_F(PopulateTest, The32BitViewIsNotListed) {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
+                                &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+    EXPECT_EQ(engine_.ExpandRegKeyEntry(kEntry), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(engine_.expandedRegKeyList.IsEmpty());
+    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_32KEY, 0);
+}
+
+TEST_F(PopulateTest, IgnoredSubkeyLeavesWithEverythingBelowIt) {
+    MakeKey("Keep\\Deeper", {"V"});
+    MakeKey("Drop", {"W"});
+    engine_.removeRegKeyList.Insert(kEntry);
+    engine_.ignoreRegKeyList.Insert((std::string(kEntry) + "\\KEEP").c_str());
+    engine_.ignoreRegValueList.Insert((std::string(kEntry) + "\\KEEP").c_str());
+    ASSERT_EQ(engine_.PopulateRemoveRegList(), 0u);
+    const std::string e = kEntry;
+    EXPECT_EQ(Elements(engine_.expandedRegKeyList), (Texts{e, e + "\\DROP"}));
+    EXPECT_EQ(Elements(engine_.expandedRegValueList), (Texts{e + "\\DROP\\W"}));
+}
+
+TEST_F(PopulateTest, KeyPathsBeyondTheBufferStopTheListing) {
+    // Nest keys of 30 characters until the entry text passes 261 characters,
+    // each created below its parent (the ANSI calls refuse long full paths).
+    MakeKey("");
+    HKEY parent = nullptr;
+    ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &parent), ERROR_SUCCESS);
+    for (size_t length = std::strlen(kEntry); length < 300; length += 31) {
+        HKEY child = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(parent, std::string(30, 'K').c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &child, nullptr),
+                  ERROR_SUCCESS);
+        ::RegCloseKey(parent);
+        parent = child;
+    }
+    ::RegCloseKey(parent);
+    engine_.ExpandRegKeyEntry(kEntry);
+    Texts keys = Elements(engine_.expandedRegKeyList);
+    ASSERT_FALSE(keys.empty());
+    for (const std::string& key : keys) EXPECT_LE(key.size(), 260u);
+    // The base and six levels fit (up to 237 characters); the seventh
+    // level's name does not fit the rest of the buffer.
+    EXPECT_EQ(keys.size(), 7u);
+}
+
+TEST_F(PopulateTest, CancelDuringKeyExpansionLeavesTheLaterStepsUndone) {
+    MakeKey("A", {"V"});
+    engine_.removeRegKeyList.Insert((std::string(kEntry) + "\\A").c_str());
+    engine_.removeRegKeyList.Insert((std::string(kEntry) + "\\B").c_str());
+    engine_.removeRegValueList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\X\\Y");
+    dialog_.cancelAtRead = 2;  // the test before the second configured key
+    EXPECT_EQ(engine_.PopulateRemoveRegList(), 1223u);
+    EXPECT_EQ(engine_.expandedRegKeyList.Count(), 1);
+    EXPECT_TRUE(engine_.expandedRegValueList.Contains((std::string(kEntry) + "\\A\\V").c_str()));
+    EXPECT_FALSE(engine_.expandedRegValueList.Contains("HKEY_LOCAL_MACHINE\\SOFTWARE\\X\\Y"));
+}
+
+TEST_F(PopulateTest, ServicesAndUpgradeCodesAreCopiedLessTheIgnored) {
+    for (const char* s : {"VELSVC", "VELDRV", "OTHERSVC"}) engine_.removeServiceList.Insert(s);
+    engine_.ignoreServiceList.Insert("OTHER");
+    engine_.removeMsiUpgradeCodeList.Insert("{A}");
+    engine_.removeMsiUpgradeCodeList.Insert("{B}");
+    engine_.ignoreMsiUpgradeCodeList.Insert("{B}");
+    EXPECT_EQ(engine_.PopulateRemoveServiceList(), 0u);
+    EXPECT_EQ(engine_.PopulateRemoveMsiUpgradeCodeList(), 0u);
+    EXPECT_EQ(Elements(engine_.expandedServiceList), (Texts{"VELDRV", "VELSVC"}));
+    EXPECT_EQ(Elements(engine_.expandedMsiUpgradeCodeList), Texts{"{A}"});
+    EXPECT_NE(os_.DebugOutput().find("ExcludeIgnoreList: object 'OTHERSVC' excluded\n"), std::string::npos);
+}
+
+TEST_F(PopulateTest, FileEntriesExpandToTheirTreeLessTheIgnoredFolder) {
+    TempFolder folder("populate");
+    const std::string root = folder / "Dir";
+    for (const char* d : {"", "\\Sub", "\\Keep"}) ::CreateDirectoryA((root + d).c_str(), nullptr);
+    for (const char* f : {"\\a.txt", "\\Sub\\b.txt", "\\Keep\\c.txt"}) WriteWholeFile(root + f, "x");
+    engine_.removeFileList.Insert(root.c_str());
+    engine_.removeFileList.Insert((folder / "missing").c_str());
+    engine_.ignoreFileList.Insert("C:\\CLEARWAY-WORK\\POPULATE\\DIR\\KEEP");
+    EXPECT_EQ(engine_.PopulateRemoveFileList(), 0u);
+    const std::string r = "C:\\CLEARWAY-WORK\\POPULATE\\DIR";
+    EXPECT_EQ(Elements(engine_.expandedFileList), (Texts{r, r + "\\A.TXT", r + "\\SUB", r + "\\SUB\\B.TXT"}));
+}
+
+TEST_F(PopulateTest, PopulateListsTracesEveryStep) {
+    MakeKey("", {"One"});
+    engine_.removeRegKeyList.Insert(kEntry);
+    engine_.removeServiceList.Insert("VELSVC");
+    ASSERT_EQ(engine_.PopulateLists(), 0u);
+    const std::string log = os_.DebugOutput();
+    EXPECT_NE(log.find("PopulateRemoveServiceList was successful with '1' items in the list\n"), std::string::npos);
+    EXPECT_NE(log.find("PopulateRemoveRegList was successful with '1' keys and '1' values in the lists\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("PopulateRemoveMsiUpgradeCodeList was successful with '0' items in the list\n"),
+              std::string::npos);
+    EXPECT_NE(log.find("PopulateRemoveFileList was successful with '0' items in the list\n"), std::string::npos);
+
+    os_.ClearDebugOutput();
+    CNuke cancelled(os_);
+    TestDialog dialog;
+    dialog.state = Cancelled;
+    cancelled.dialog = &dialog;
+    cancelled.removeServiceList.Insert("VELSVC");
+    EXPECT_EQ(cancelled.PopulateLists(), 1223u);
+    EXPECT_EQ(os_.DebugOutput(), "PopulateRemoveServiceList reported error message '<error not initialized>' and "
+                                 "returned error code '1223'\n");
+}
+
+}  // namespace
