@@ -126,6 +126,9 @@ DWORD CNuke::PopulateRemoveRegList() {
     ExcludeIgnoreList(expandedRegKeyList, ignoreRegKeyList);
     if (IsCancelled()) return ERROR_CANCELLED;
     ExcludeIgnoreList(expandedRegValueList, ignoreRegValueList);
+    // A key that is to stay keeps its values too: the values below an
+    // ignored key hold its text.
+    ExcludeIgnoreList(expandedRegValueList, ignoreRegKeyList);
     return IsCancelled() ? ERROR_CANCELLED : ERROR_SUCCESS;
 }
 

@@ -24,6 +24,7 @@
 
 using testing_support::PathExists;
 using testing_support::ReadWholeFile;
+using testing_support::RunAndWait;
 using testing_support::RunningOnWine;
 using testing_support::TempFolder;
 using testing_support::TestDialog;
@@ -636,22 +637,6 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
 // ---- a whole tree, scheduled, then a real restart ----
 
 // Runs a program of the prefix and waits for it; its exit code, or ~0u.
-DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::vector<char> line(commandLine.begin(), commandLine.end());
-    line.push_back('\0');
-    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                          &info)) {
-        return ~0u;
-    }
-    platform::ObjectHandle process(info.hProcess), thread(info.hThread);
-    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) return ~0u;
-    DWORD code = ~0u;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code;
-}
 
 // The Unix form of a path of drive C: inside the prefix.
 std::string UnixPath(const std::string& windowsPath) {

@@ -102,8 +102,8 @@ TEST_F(PopulateTest, IgnoredSubkeyLeavesWithEverythingBelowIt) {
     MakeKey("Keep\\Deeper", {"V"});
     MakeKey("Drop", {"W"});
     engine_.removeRegKeyList.Insert(kEntry);
+    // Only the key is named; its values stay with it.
     engine_.ignoreRegKeyList.Insert((std::string(kEntry) + "\\KEEP").c_str());
-    engine_.ignoreRegValueList.Insert((std::string(kEntry) + "\\KEEP").c_str());
     ASSERT_EQ(engine_.PopulateRemoveRegList(), 0u);
     const std::string e = kEntry;
     EXPECT_EQ(Elements(engine_.expandedRegKeyList), (Texts{e, e + "\\DROP"}));
@@ -132,6 +132,37 @@ TEST_F(PopulateTest, KeyPathsBeyondTheBufferStopTheListing) {
     // The base and six levels fit (up to 237 characters); the seventh
     // level's name does not fit the rest of the buffer.
     EXPECT_EQ(keys.size(), 7u);
+}
+
+// A key whose open is refused is opened again after the access grant.
+class DeniedOnce : public TestPlatform {
+public:
+    LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) override {
+        if (!denied && subKey && std::string(subKey) == "SOFTWARE\\CLEARWAYTESTS\\POPULATE") {
+            denied = true;
+            return ERROR_ACCESS_DENIED;
+        }
+        return TestPlatform::RegOpenKeyExA(root, subKey, options, sam, key);
+    }
+    DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
+        granted.push_back(name ? name : "");
+        return TestPlatform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+    }
+    bool denied = false;
+    std::vector<std::string> granted;
+};
+
+TEST_F(PopulateTest, AccessDeniedKeyIsListedAfterTheGrant) {
+    MakeKey("", {"V"});
+    DeniedOnce os;
+    CNuke engine(os);
+    engine.dialog = &dialog_;
+    EXPECT_EQ(engine.ExpandRegKeyEntry(kEntry), 0u);
+    EXPECT_TRUE(os.denied);
+    EXPECT_EQ(os.granted, Texts{"MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE"});
+    EXPECT_EQ(Elements(engine.expandedRegKeyList), Texts{kEntry});
+    EXPECT_EQ(Elements(engine.expandedRegValueList), Texts{std::string(kEntry) + "\\V"});
 }
 
 TEST_F(PopulateTest, CancelDuringKeyExpansionLeavesTheLaterStepsUndone) {

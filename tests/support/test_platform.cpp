@@ -8,6 +8,8 @@
 
 #include "platform/handles.h"
 
+#include <vector>
+
 namespace testing_support {
 
 void TestPlatform::OutputDebugStringA(LPCSTR text) {
@@ -169,6 +171,23 @@ void WriteWholeFile(const std::string& path, const std::string& text) {
 }
 
 bool PathExists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                          &info)) {
+        return ~0u;
+    }
+    platform::ObjectHandle process(info.hProcess), thread(info.hThread);
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) return ~0u;
+    DWORD code = ~0u;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
 
 bool RunningOnWine() {
     HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");

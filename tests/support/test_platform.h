@@ -81,6 +81,9 @@ bool PathExists(const std::string& path);
 // True under Wine. Assertions on behaviour where Wine differs from Windows
 // expect Wine's result only here, and fail once Wine starts to agree.
 bool RunningOnWine();
+// Starts a command line and waits for it; its exit code, or ~0u when it
+// could not start or did not end in time.
+DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs);
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
 
