@@ -380,13 +380,19 @@ DWORD CNuke::ListRegKeysByData(TSet& list, char* argument) {
     return ERROR_SUCCESS;
 }
 
-DWORD CNuke::ListFilesByName(TSet& list, char* argument) {
+// While the start-menu mask is active, the entry's variant with the
+// product's own name is listed first (its result is not used).
+static DWORD WithStartMenuVariant(CNuke& nuke, TSet& list, char* argument, DWORD (CNuke::*step)(TSet&, char*)) {
     if (!argument) return ERROR_INVALID_DATA;
-    if (IsStartMenuMaskActive()) {
-        std::string variant = StartMenuVariant(argument);
-        if (!variant.empty()) InsertFileMatches(list, &variant[0]);
+    if (nuke.IsStartMenuMaskActive()) {
+        std::string variant = nuke.StartMenuVariant(argument);
+        if (!variant.empty()) (nuke.*step)(list, &variant[0]);
     }
-    return InsertFileMatches(list, argument);
+    return (nuke.*step)(list, argument);
+}
+
+DWORD CNuke::ListFilesByName(TSet& list, char* argument) {
+    return WithStartMenuVariant(*this, list, argument, &CNuke::InsertFileMatches);
 }
 
 DWORD CNuke::InsertFileMatches(TSet& list, char* path) {
@@ -429,12 +435,7 @@ DWORD CNuke::ListFilesByNameExpand(TSet& list, char* argument) {
 }
 
 DWORD CNuke::ListFoldersByContent(TSet& list, char* argument) {
-    if (!argument) return ERROR_INVALID_DATA;
-    if (IsStartMenuMaskActive()) {
-        std::string variant = StartMenuVariant(argument);
-        if (!variant.empty()) ListFolderMatches(list, &variant[0]);
-    }
-    return ListFolderMatches(list, argument);
+    return WithStartMenuVariant(*this, list, argument, &CNuke::ListFolderMatches);
 }
 
 DWORD CNuke::ListFolderMatches(TSet& list, char* argument) {

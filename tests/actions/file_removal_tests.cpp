@@ -20,8 +20,11 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/list_text.h"
 #include "trace/trace.h"
 
+using testing_support::Elements;
+using testing_support::Texts;
 using testing_support::PathExists;
 using testing_support::ReadWholeFile;
 using testing_support::RunAndWait;
@@ -33,7 +36,6 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
-using Texts = std::vector<std::string>;
 using Bytes = std::vector<BYTE>;
 
 std::string Folder(int csidl) {
@@ -51,12 +53,6 @@ std::string Upper(std::string text) {
     return copy.data();
 }
 
-Texts Elements(TSet& set) {
-    Texts out;
-    const char* text = nullptr;
-    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
-    return out;
-}
 
 Bytes SidBytes(PSID sid) {
     const BYTE* p = static_cast<const BYTE*>(sid);

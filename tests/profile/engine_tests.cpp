@@ -15,8 +15,11 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/list_text.h"
 #include "trace/trace.h"
 
+using testing_support::Elements;
+using testing_support::Texts;
 using testing_support::ProgramFolder;
 using testing_support::ReadWholeFile;
 using testing_support::TestDialog;
@@ -25,14 +28,7 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
-using Texts = std::vector<std::string>;
 
-Texts Elements(TSet& set) {
-    Texts out;
-    const char* text = nullptr;
-    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
-    return out;
-}
 
 std::string ConfigPath() { return ProgramFolder() + "engine_tests.cfg"; }
 

@@ -10,8 +10,11 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
+#include "tests/support/list_text.h"
 #include "trace/trace.h"
 
+using testing_support::Elements;
+using testing_support::Texts;
 using testing_support::TempFolder;
 using testing_support::TestDialog;
 using testing_support::TestPlatform;
@@ -19,14 +22,7 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
-using Texts = std::vector<std::string>;
 
-Texts Elements(TSet& set) {
-    Texts out;
-    const char* text = nullptr;
-    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
-    return out;
-}
 
 const char kBase[] = "SOFTWARE\\ClearwayTests\\Populate";
 const char kEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";
