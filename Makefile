@@ -4,6 +4,7 @@
 BUILD  := build
 PREFIX := $(CURDIR)/$(BUILD)/wine/prefix64
 JOBS   ?= 2
+MAKEFLAGS += --no-print-directory
 
 .PHONY: all deps build build-x86 build-x64 prefix test bench demo clean
 
