@@ -1,5 +1,6 @@
 #include "actions/services.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <utility>
@@ -105,9 +106,18 @@ DWORD CNuke::StopNTProcesses() {
         kept.push_back(std::move(process));
     }
 
-    // More than MAXIMUM_WAIT_OBJECTS handles make the wait fail at once; the
-    // pause after it is the same either way.
-    os.WaitForMultipleObjects(static_cast<DWORD>(waitList.size()), waitList.data(), TRUE, 10000);
+    // Wait for all of them, at most 10 seconds in all. One wait takes at most
+    // MAXIMUM_WAIT_OBJECTS handles (more make it fail at once, leaving the
+    // rest unwaited for), so larger sets are waited for in groups that share
+    // the time.
+    const DWORD kWaitBudget = 10000;
+    const DWORD started = os.GetTickCount();
+    for (size_t first = 0; first < waitList.size(); first += MAXIMUM_WAIT_OBJECTS) {
+        const DWORD elapsed = os.GetTickCount() - started;
+        if (elapsed >= kWaitBudget) break;
+        const size_t count = std::min<size_t>(MAXIMUM_WAIT_OBJECTS, waitList.size() - first);
+        os.WaitForMultipleObjects(static_cast<DWORD>(count), waitList.data() + first, TRUE, kWaitBudget - elapsed);
+    }
     os.Sleep(1000);
     waitList.clear();
     kept.clear();

@@ -318,14 +318,21 @@ public:
         waitCounts.push_back(count);
         waitAll_ = waitAll;
         waitTime = milliseconds;
+        waitTimes.push_back(milliseconds);
+        clock += waitCost;
         DWORD result = TestPlatform::WaitForMultipleObjects(count, handles, waitAll, milliseconds);
         waitResults.push_back(result);
         return result;
     }
+    // A clock that only the waits advance, by waitCost each.
+    DWORD GetTickCount() override { return clock; }
     std::vector<DWORD> waitCounts;
     std::vector<DWORD> waitResults;
+    std::vector<DWORD> waitTimes;
     BOOL waitAll_ = FALSE;
     DWORD waitTime = 0;
+    DWORD clock = 5000;
+    DWORD waitCost = 0;
 };
 
 platform::ObjectHandle StartSleeper(const std::string& program, const char* imageName) {
@@ -400,7 +407,7 @@ TEST(StopNTProcessesTest, NoMatchingProcessStillPausesAndSucceeds) {
         EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
     }
     EXPECT_EQ(os.DebugOutput(), "StopNTProcesses was successful\n");
-    EXPECT_EQ(os.waitCounts, std::vector<DWORD>({0}));
+    EXPECT_TRUE(os.waitCounts.empty());  // nothing to wait for
     EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
 }
 
@@ -449,7 +456,8 @@ private:
     DWORD next_ = 0;
 };
 
-TEST(StopNTProcessesTest, MoreThanSixtyFourProcessesAreAllTerminatedAndTheFailedWaitIsIgnored) {
+// More handles than one wait takes are waited for in groups.
+TEST(StopNTProcessesTest, MoreThanSixtyFourProcessesAreAllTerminatedAndAllWaitedFor) {
     ManyProcessesPlatform os;
     Engine engine(os);
     engine.nuke.stopProcessList.Insert("CWMANY.EXE");
@@ -466,14 +474,33 @@ TEST(StopNTProcessesTest, MoreThanSixtyFourProcessesAreAllTerminatedAndTheFailed
     EXPECT_EQ(os.accesses, std::vector<DWORD>(ManyProcessesPlatform::kMatching + 1, 0x100001));
     EXPECT_EQ(os.terminated, os.opened);
     EXPECT_EQ(os.exitCodes, std::vector<UINT>(ManyProcessesPlatform::kMatching, 0xFFFFFFFFu));
-    EXPECT_EQ(os.waitCounts, std::vector<DWORD>({ManyProcessesPlatform::kMatching}));
-    EXPECT_EQ(os.waitResults, std::vector<DWORD>({WAIT_FAILED}));
+    EXPECT_EQ(os.waitCounts, std::vector<DWORD>({MAXIMUM_WAIT_OBJECTS, ManyProcessesPlatform::kMatching - 64}));
+    EXPECT_EQ(os.waitResults, std::vector<DWORD>({WAIT_OBJECT_0, WAIT_OBJECT_0}));
     EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
     // Every kept handle was closed.
     for (HANDLE handle : os.opened) {
         DWORD flags = 0;
         EXPECT_FALSE(::GetHandleInformation(handle, &flags));
     }
+}
+
+// The groups share the ten seconds: what the first wait used is not given
+// again, and a spent budget waits no more.
+TEST(StopNTProcessesTest, WaitGroupsShareTheTenSeconds) {
+    ManyProcessesPlatform os;
+    os.waitCost = 4000;
+    Engine engine(os);
+    engine.nuke.stopProcessList.Insert("CWMANY.EXE");
+    EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
+    EXPECT_EQ(os.waitTimes, std::vector<DWORD>({10000, 6000}));
+
+    ManyProcessesPlatform spent;
+    spent.waitCost = 10000;
+    Engine second(spent);
+    second.nuke.stopProcessList.Insert("CWMANY.EXE");
+    EXPECT_EQ(second.nuke.StopNTProcesses(), 0u);
+    EXPECT_EQ(spent.waitTimes, std::vector<DWORD>({10000}));
+    EXPECT_EQ(spent.sleeps, std::vector<DWORD>({1000}));
 }
 
 class NoSnapshotPlatform : public TestPlatform {
