@@ -56,13 +56,16 @@ bool IsIgnored(TSet& ignoreFileList, const char* entry) {
 
 // One entry of ExpandRemoveFileEntry, already normalised; the protected
 // folders are gathered once per configured entry.
-DWORD ExpandEntry(CNuke& nuke, const ProtectedFolders& folders, const char* entry) {
+// A subfolder comes with the attributes its folder listing just reported.
+DWORD ExpandEntry(CNuke& nuke, const ProtectedFolders& folders, const char* entry,
+                  DWORD listedAttributes = INVALID_FILE_ATTRIBUTES) {
     platform::Platform& os = nuke.os;
     if (folders.Refuses(entry)) {
         TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s'\n", entry);
         return ERROR_ACCESS_DENIED;
     }
-    const DWORD attributes = os.GetFileAttributesA(entry);
+    const DWORD attributes =
+        listedAttributes != INVALID_FILE_ATTRIBUTES ? listedAttributes : os.GetFileAttributesA(entry);
     if (attributes == INVALID_FILE_ATTRIBUTES) return os.GetLastError();
 
     // A link (symbolic link, junction, mount point) is removed itself. Its
@@ -82,14 +85,14 @@ DWORD ExpandEntry(CNuke& nuke, const ProtectedFolders& folders, const char* entr
     if (!find) return ERROR_SUCCESS;
     do {
         if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
-        _mbsupr(reinterpret_cast<Byte*>(data.cFileName));
+        UpperCaseText(data.cFileName);
         std::string child;
         JoinPath(child, {entry, data.cFileName});
         const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const bool childLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
         if (directory && !childLink) {
             // A subfolder that vanished or is refused does not end the walk.
-            ExpandEntry(nuke, folders, child.c_str());
+            ExpandEntry(nuke, folders, child.c_str(), data.dwFileAttributes);
         } else {
             rc = nuke.expandedFileList.Insert(child.c_str());
             if (rc != ERROR_SUCCESS) return rc;

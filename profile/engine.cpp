@@ -55,9 +55,9 @@ bool ReplaceAll(std::string& text, const char* word, const std::string& replacem
 }
 
 std::string UpperCopy(const char* text) {
-    std::vector<unsigned char> copy(text, text + std::strlen(text) + 1);
-    _mbsupr(copy.data());
-    return reinterpret_cast<const char*>(copy.data());
+    std::vector<char> copy(text, text + std::strlen(text) + 1);
+    UpperCaseText(copy.data());
+    return copy.data();
 }
 
 }  // namespace

@@ -31,6 +31,16 @@ inline Byte SingleByte(const Byte* p, size_t length) { return length == 1 ? *p :
 // past the end of the text.
 void UpperInPlace(Byte* text, size_t length) {
     if (length == 0) return;
+    // Plain ASCII text, the common case, is folded here: bytes below 0x80 are
+    // characters of their own in every ANSI code page, and only a-z change.
+    bool ascii = true;
+    for (size_t i = 0; i < length && ascii; ++i) ascii = text[i] < 0x80;
+    if (ascii) {
+        for (size_t i = 0; i < length; ++i) {
+            if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<Byte>(text[i] - ('a' - 'A'));
+        }
+        return;
+    }
     Byte* dangling = nullptr;
     // Only a last byte with a lead byte's value can be one; whether it is
     // takes a walk from the start, as a trail byte may have the same value.
@@ -247,4 +257,9 @@ bool WildcardMatch(const char* text, const char* pattern) {
         if (*p != 0) return false;
     }
     return match;
+}
+
+void UpperCaseText(char* text) {
+    if (!text) return;
+    UpperInPlace(reinterpret_cast<Byte*>(text), std::strlen(text));
 }

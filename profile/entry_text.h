@@ -14,6 +14,10 @@
 // text is left alone.
 void NormalizeEntry(char* text);
 
+// Upper-cases text in place as _mbsupr does, without ever reading past a
+// lead byte that ends the text. A null text is left alone.
+void UpperCaseText(char* text);
+
 // Joins the non-empty parts with one backslash between them (none is added
 // when out already ends in a separator or the part begins with one). Null
 // parts are skipped; out is replaced, not appended to.

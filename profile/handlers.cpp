@@ -55,7 +55,7 @@ const char* OrEmpty(const std::optional<std::string>& text) { return text ? text
 unsigned char* Bytes(char* text) { return reinterpret_cast<unsigned char*>(text); }
 const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
 
-void UpperInPlace(char* text) { _mbsupr(Bytes(text)); }
+void UpperInPlace(char* text) { UpperCaseText(text); }
 
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 

@@ -75,7 +75,7 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
         if (os.RegEnumValueA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
-        _mbsupr(reinterpret_cast<unsigned char*>(name));
+        UpperCaseText(name);
         rc = expandedRegValueList.Insert(buffer);
         if (rc != ERROR_SUCCESS) break;
     }
