@@ -341,6 +341,22 @@ TEST(EntryTextCodePage, UpperCaseLeavesTrailBytesAlone) {
     }
 }
 
+// The shared upper-casing: ASCII folds a-z only, a double-byte character's
+// trail byte is left alone, and a lead byte at the end never reaches past it.
+TEST(EntryTextCodePage, UpperCaseTextAsTheRuntimeDoes) {
+    char ascii[] = "c:\\program files\\vel_moran-1.dll";
+    UpperCaseText(ascii);
+    EXPECT_STREQ(ascii, "C:\\PROGRAM FILES\\VEL_MORAN-1.DLL");
+    char mixed[] = "a\x83\x61" "b";
+    UpperCaseText(mixed);
+    EXPECT_STREQ(mixed, DoubleByteCodePage() ? "A\x83\x61" "B" : "A\x83" "AB");
+    char dangling[] = "b\x81\0yy";
+    UpperCaseText(dangling);
+    EXPECT_STREQ(dangling, "B\x81");
+    EXPECT_EQ(std::memcmp(dangling + 3, "yy", 3), 0);
+    UpperCaseText(nullptr);
+}
+
 TEST(EntryTextCodePage, LeadByteBeforeTheEndStaysInsideTheText) {
     // "a\x81" ends in a lead byte without trail byte; the bytes after the
     // NUL must be neither read as its trail byte nor upper-cased.
