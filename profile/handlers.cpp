@@ -294,15 +294,26 @@ DWORD CNuke::ListRegValuesByName(TSet& list, char* argument) {
 
 DWORD CNuke::ListRegKeysByName(TSet& list, char* argument) { return ListRegNamesByPattern(*this, list, argument, true); }
 
-DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
+// The quoted fields of a data-match argument, split in a normalised copy
+// that copy keeps alive: 13 when the argument or any field is missing.
+static DWORD SplitDataMatchArgument(const char* argument, Text& copy, std::initializer_list<char**> fields) {
     if (!argument) return ERROR_INVALID_DATA;
-    Text copy = CopyText(argument);
+    copy = CopyText(argument);
     if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
     NormalizeEntry(copy.get());
+    SplitQuotedFields(copy.get(), fields);
+    for (char** field : fields) {
+        if (!*field) return ERROR_INVALID_DATA;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
+    Text copy;
     char* entry = nullptr;
     char* pattern = nullptr;
-    SplitQuotedFields(copy.get(), {&entry, &pattern});
-    if (!entry || !pattern) return ERROR_INVALID_DATA;
+    const DWORD fields = SplitDataMatchArgument(argument, copy, {&entry, &pattern});
+    if (fields != ERROR_SUCCESS) return fields;
 
     TSet candidates;
     if (ListRegValuesByName(candidates, entry) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
@@ -333,15 +344,13 @@ DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
 }
 
 DWORD CNuke::ListRegKeysByData(TSet& list, char* argument) {
-    if (!argument) return ERROR_INVALID_DATA;
-    Text copy = CopyText(argument);
-    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
-    NormalizeEntry(copy.get());
+    Text copy;
     char* entry = nullptr;
     char* valueName = nullptr;
     char* pattern = nullptr;
-    SplitQuotedFields(copy.get(), {&entry, &valueName, &pattern});
-    if (!entry || !valueName || !pattern || HasWildcard(valueName)) return ERROR_INVALID_DATA;
+    const DWORD fields = SplitDataMatchArgument(argument, copy, {&entry, &valueName, &pattern});
+    if (fields != ERROR_SUCCESS) return fields;
+    if (HasWildcard(valueName)) return ERROR_INVALID_DATA;
 
     TSet candidates;
     if (ListRegKeysByName(candidates, entry) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
