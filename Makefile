@@ -2,11 +2,14 @@
 #   make demo   the main job (arrives with the run sequence)
 #   make test   install what is missing, build both trees, run every test
 BUILD  := build
-PREFIX := $(CURDIR)/$(BUILD)/wine/prefix64
+# The 32-bit side of Wine (scripts/setup-wow64.sh) and the WoW64 prefix every
+# test runs in.
+TREE   := $(CURDIR)/$(BUILD)/wow64/root
+PREFIX := $(CURDIR)/$(BUILD)/wine/wow64
 JOBS   ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-x86 build-x64 prefix test bench demo clean
+.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo clean
 
 all: build
 
@@ -24,16 +27,20 @@ build-x64: $(BUILD)/x64/CMakeCache.txt
 	cmake --build $(BUILD)/x64 -j$(JOBS)
 build: build-x86 build-x64
 
-prefix: | deps
-	@scripts/make-prefix.sh $(PREFIX)
+wow64: | deps
+	@scripts/setup-wow64.sh $(BUILD)/wow64
 
+prefix: wow64
+	@scripts/make-prefix.sh $(TREE) $(PREFIX)
+
+# The 64-bit tree first: the 32-bit tree holds the product's tests.
 test: build prefix
-	@scripts/run-tests.sh $(BUILD)/x64 $(PREFIX)
+	@scripts/run-tests.sh $(TREE) $(PREFIX) $(BUILD)/x64 $(BUILD)/x86
 
+# Each benchmark twice: the 32-bit build under WoW64 (emulated here; the
+# product's code) and the 64-bit build natively (what emulation costs).
 bench: build prefix
-	@rc=0; for b in tset_bench populate_bench; do \
-	  echo "== $$b"; WINEPREFIX=$(PREFIX) scripts/wine-run $(BUILD)/x64/bench/$$b.exe || rc=1; \
-	done; WINEPREFIX=$(PREFIX) wineserver -k 2>/dev/null; exit $$rc
+	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench
 
 demo:
 	@echo "make demo runs a whole removal on a damaged test machine; it arrives with the run sequence." >&2

@@ -371,7 +371,7 @@ DWORD CNuke::ExpandRemoveFileEntry(char* entry) {
     return ExpandEntry(*this, folders, entry ? entry : "");
 }
 
-DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath) {
+DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
     std::vector<char> user(4096);
     DWORD size = static_cast<DWORD>(user.size());
     if (os.GetUserNameA(user.data(), &size) != 1) return 1;
@@ -384,9 +384,13 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath) {
     rc = BuildRegObjectName(root, subkeyPath, objectName);
     if (rc != ERROR_SUCCESS) return rc;
 
+    // A named registry object of a 32-bit program is in the 32-bit view on
+    // 64-bit Windows; the 64-bit view has an object type of its own.
+    const SE_OBJECT_TYPE type =
+        (view & KEY_WOW64_64KEY) && Is64BitWindows() ? kRegistryWow64_64Key : SE_REGISTRY_KEY;
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    rc = os.GetNamedSecurityInfoA(objectName.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+    rc = os.GetNamedSecurityInfoA(objectName.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                   &dacl, nullptr, &descriptor);
     platform::LocalMemory descriptorMemory(descriptor);  // dacl points into it
     if (rc != ERROR_SUCCESS) return rc;
@@ -398,13 +402,13 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath) {
     std::vector<char> name = MutableCopy(objectName.c_str());
     PACL acl = reinterpret_cast<PACL>(newAcl.get());
     const SECURITY_INFORMATION daclInfo = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    rc = os.SetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY, daclInfo, nullptr, nullptr, acl, nullptr);
+    rc = os.SetNamedSecurityInfoA(name.data(), type, daclInfo, nullptr, nullptr, acl, nullptr);
     if (rc == ERROR_ACCESS_DENIED) {
         // Not allowed to change the DACL: take ownership, then try again.
-        rc = os.SetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION, userSid.get(),
+        rc = os.SetNamedSecurityInfoA(name.data(), type, OWNER_SECURITY_INFORMATION, userSid.get(),
                                       nullptr, nullptr, nullptr);
         if (rc == ERROR_SUCCESS) {
-            rc = os.SetNamedSecurityInfoA(name.data(), SE_REGISTRY_KEY, daclInfo, nullptr, nullptr, acl, nullptr);
+            rc = os.SetNamedSecurityInfoA(name.data(), type, daclInfo, nullptr, nullptr, acl, nullptr);
         }
     }
     return rc;

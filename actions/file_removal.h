@@ -3,6 +3,7 @@
 // one user full control, and the folders no removal may ever touch.
 #pragma once
 #include <windows.h>
+#include <aclapi.h>
 
 #include <memory>
 #include <string>
@@ -14,6 +15,10 @@ namespace platform { class Platform; }
 // The SID of an account name (LookupAccountNameA twice). 0 with the SID in
 // sid; 8 when a buffer cannot be allocated; else the lookup's error code.
 DWORD GetAccountSid(platform::Platform& os, const char* accountName, std::unique_ptr<BYTE[]>& sid);
+
+// The security object type of a key in the 64-bit registry view
+// (SE_REGISTRY_WOW64_64KEY of the newer SDK headers, which MinGW lacks).
+constexpr SE_OBJECT_TYPE kRegistryWow64_64Key = static_cast<SE_OBJECT_TYPE>(12);
 
 // "CLASSES_ROOT\path", "CURRENT_USER\path", "MACHINE\path" or "USERS\path"
 // for the four predefined roots; 2 (and name untouched) for any other root.

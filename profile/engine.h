@@ -93,7 +93,10 @@ public:
     int DropFileAcl(const char* path);
     // Normalises entry in place; the GetLastError code when it does not exist.
     DWORD ExpandRemoveFileEntry(char* entry);
-    DWORD GrantRegKeyAccess(HKEY root, const char* subkeyPath);
+    // Gives the current user full control of the key in the view of the open
+    // that was refused: KEY_WOW64_64KEY in view names the 64-bit view, else
+    // the program's own view.
+    DWORD GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view = 0);
 
     // ---- registry removal ----
     DWORD CleanupRegValues();

@@ -43,7 +43,7 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
                                                  key.put())
                               : ERROR_FILE_NOT_FOUND;
     if (open == ERROR_ACCESS_DENIED) {
-        GrantRegKeyAccess(parts.root, subkey.c_str());
+        GrantRegKeyAccess(parts.root, subkey.c_str(), KEY_WOW64_64KEY);
         open = os.RegOpenKeyExA(parts.root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put());
     }
     if (open != ERROR_SUCCESS) return static_cast<DWORD>(open);

@@ -27,7 +27,17 @@ namespace {
 const char kBase[] = "SOFTWARE\\ClearwayTests\\Populate";
 const char kEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";
 
-void DeleteBase() { ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase); }
+// The test's keys go in both views (a plain call of this 32-bit program
+// reaches only the 32-bit one).
+void DeleteBase() {
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) continue;
+        ::RegDeleteTreeA(key, nullptr);
+        ::RegCloseKey(key);
+        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kBase, view, 0);
+    }
+}
 
 // Creates a key below the test's base in the 64-bit view, with optional values.
 void MakeKey(const std::string& path, std::initializer_list<const char*> values = {}) {
@@ -130,35 +140,36 @@ TEST_F(PopulateTest, KeyPathsBeyondTheBufferStopTheListing) {
     EXPECT_EQ(keys.size(), 7u);
 }
 
-// A key whose open is refused is opened again after the access grant.
-class DeniedOnce : public TestPlatform {
-public:
-    LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) override {
-        if (!denied && subKey && std::string(subKey) == "SOFTWARE\\CLEARWAYTESTS\\POPULATE") {
-            denied = true;
-            return ERROR_ACCESS_DENIED;
-        }
-        return TestPlatform::RegOpenKeyExA(root, subKey, options, sam, key);
-    }
-    DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
-                                PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
-        granted.push_back(name ? name : "");
-        return TestPlatform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
-    }
-    bool denied = false;
-    std::vector<std::string> granted;
-};
+// A key refused to the program is granted in the view it was opened in, the
+// 64-bit one, and listed; a grant that went to the 32-bit view would leave it
+// locked and unlisted.
+TEST_F(PopulateTest, AccessDeniedKeyIsGrantedInThe64BitViewAndListed) {
+    MakeKey("", {"V"});  // in the 64-bit view only
+    const std::string object = "MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";
+    const auto view64 = static_cast<SE_OBJECT_TYPE>(12);  // SE_REGISTRY_WOW64_64KEY
+    os_.LockKey(object, view64);
+    EXPECT_EQ(engine_.ExpandRegKeyEntry(kEntry), 0u);
+    EXPECT_FALSE(os_.KeyLocked(HKEY_LOCAL_MACHINE, "SOFTWARE\\CLEARWAYTESTS\\POPULATE", view64));
+    ASSERT_EQ(os_.securityCalls.size(), 2u);
+    EXPECT_EQ(os_.securityCalls[0].name, object);
+    EXPECT_EQ(os_.securityCalls[0].type, view64);
+    EXPECT_FALSE(os_.securityCalls[0].set);
+    EXPECT_EQ(os_.securityCalls[1].name, object);
+    EXPECT_EQ(os_.securityCalls[1].type, view64);
+    EXPECT_EQ(os_.securityCalls[1].info, static_cast<SECURITY_INFORMATION>(0x80000004));
+    EXPECT_EQ(Elements(engine_.expandedRegKeyList), Texts{kEntry});
+    EXPECT_EQ(Elements(engine_.expandedRegValueList), Texts{std::string(kEntry) + "\\V"});
 
-TEST_F(PopulateTest, AccessDeniedKeyIsListedAfterTheGrant) {
-    MakeKey("", {"V"});
-    DeniedOnce os;
-    CNuke engine(os);
+    // On 32-bit Windows there is one view, named as the program's own.
+    TestPlatform os32;
+    os32.wow64 = false;
+    os32.LockKey(object, SE_REGISTRY_KEY);
+    CNuke engine(os32);
     engine.dialog = &dialog_;
     EXPECT_EQ(engine.ExpandRegKeyEntry(kEntry), 0u);
-    EXPECT_TRUE(os.denied);
-    EXPECT_EQ(os.granted, Texts{"MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE"});
+    ASSERT_EQ(os32.securityCalls.size(), 2u);
+    EXPECT_EQ(os32.securityCalls[1].type, SE_REGISTRY_KEY);
     EXPECT_EQ(Elements(engine.expandedRegKeyList), Texts{kEntry});
-    EXPECT_EQ(Elements(engine.expandedRegValueList), Texts{std::string(kEntry) + "\\V"});
 }
 
 TEST_F(PopulateTest, CancelDuringKeyExpansionLeavesTheLaterStepsUndone) {

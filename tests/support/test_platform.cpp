@@ -1,8 +1,5 @@
 #include "tests/support/test_platform.h"
 
-#include <shlobj.h>
-#include <shlwapi.h>
-
 #include <fstream>
 #include <sstream>
 
@@ -48,88 +45,85 @@ DWORD TestPlatform::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 
 std::time_t TestPlatform::Time() { return now ? now() : Platform::Time(); }
 
-REGSAM TestPlatform::DefaultView(REGSAM sam) {
-#ifdef _WIN64
-    if (!(sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY))) sam |= KEY_WOW64_32KEY;
-#endif
-    return sam;
+void TestPlatform::LockKey(const std::string& objectName, SE_OBJECT_TYPE type) {
+    lockedKeys_.emplace_back(objectName, type);
+}
+
+bool TestPlatform::LockedObject(const std::string& name, SE_OBJECT_TYPE type) const {
+    for (const auto& locked : lockedKeys_) {
+        if (locked.second == type && _stricmp(locked.first.c_str(), name.c_str()) == 0) return true;
+    }
+    return false;
+}
+
+bool TestPlatform::KeyLocked(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE type) const {
+    const char* rootName = root == HKEY_CLASSES_ROOT    ? "CLASSES_ROOT"
+                           : root == HKEY_CURRENT_USER  ? "CURRENT_USER"
+                           : root == HKEY_LOCAL_MACHINE ? "MACHINE"
+                           : root == HKEY_USERS         ? "USERS"
+                                                        : nullptr;
+    if (!rootName || !subKey || lockedKeys_.empty()) return false;
+    return LockedObject(std::string(rootName) + "\\" + subKey, type);
 }
 
 LSTATUS TestPlatform::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
-    return Platform::RegOpenKeyExA(root, subKey, options, DefaultView(sam), key);
-}
-
-LSTATUS TestPlatform::RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options,
-                                      REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
-    return Platform::RegCreateKeyExA(root, subKey, reserved, keyClass, options, DefaultView(sam), security, key,
-                                     disposition);
-}
-
-LSTATUS TestPlatform::RegDeleteKeyA(HKEY root, LPCSTR subKey) {
-#ifdef _WIN64
-    return ::RegDeleteKeyExA(root, subKey, KEY_WOW64_32KEY, 0);
-#else
-    return Platform::RegDeleteKeyA(root, subKey);
-#endif
-}
-
-DWORD TestPlatform::SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size) {
-#ifdef _WIN64
-    HKEY key = nullptr;
-    LSTATUS rc = ::RegOpenKeyExA(root, subKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key);
-    if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
-    rc = ::SHQueryValueExA(key, value, nullptr, type, data, size);
-    ::RegCloseKey(key);
-    return static_cast<DWORD>(rc);
-#else
-    return Platform::SHGetValueA(root, subKey, value, type, data, size);
-#endif
-}
-
-BOOL TestPlatform::SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) {
-#ifdef _WIN64
-    if (folder == CSIDL_PROGRAM_FILES) folder = CSIDL_PROGRAM_FILESX86;
-    if (folder == CSIDL_SYSTEM) folder = CSIDL_SYSTEMX86;
-#endif
-    return Platform::SHGetSpecialFolderPathA(owner, path, folder, create);
-}
-
-UINT TestPlatform::GetSystemDirectoryA(LPSTR buffer, UINT size) {
-#ifdef _WIN64
-    return ::GetSystemWow64DirectoryA(buffer, size);
-#else
-    return Platform::GetSystemDirectoryA(buffer, size);
-#endif
+    // 32-bit Windows has one view, whatever the open asks for.
+    const bool view64 = (sam & KEY_WOW64_64KEY) && wow64;
+    if (KeyLocked(root, subKey, view64 ? static_cast<SE_OBJECT_TYPE>(12) : SE_REGISTRY_KEY)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return Platform::RegOpenKeyExA(root, subKey, options, sam, key);
 }
 
 DWORD TestPlatform::SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) {
-#ifdef _WIN64
-    platform::RegKey key;
-    LSTATUS rc = ::RegOpenKeyExA(root, subKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, key.put());
-    if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
-    return static_cast<DWORD>(::RegDeleteValueA(key.get(), value));
-#else
+    if (KeyLocked(root, subKey, SE_REGISTRY_KEY)) return ERROR_ACCESS_DENIED;
     return Platform::SHDeleteValueA(root, subKey, value);
-#endif
 }
 
 DWORD TestPlatform::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
-#ifdef _WIN64
-    DWORD subkeys = 0;
-    DWORD values = 0;
-    {
-        platform::RegKey key;
-        LSTATUS rc = ::RegOpenKeyExA(root, subKey, 0, KEY_READ | KEY_WOW64_32KEY, key.put());
-        if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
-        rc = ::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                                nullptr, nullptr, nullptr);
-        if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
-    }
-    if (subkeys != 0 || values != 0) return ERROR_KEY_HAS_CHILDREN;
-    return static_cast<DWORD>(::RegDeleteKeyExA(root, subKey, KEY_WOW64_32KEY, 0));
-#else
+    if (KeyLocked(root, subKey, SE_REGISTRY_KEY)) return ERROR_ACCESS_DENIED;
     return Platform::SHDeleteEmptyKeyA(root, subKey);
-#endif
+}
+
+DWORD TestPlatform::GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                          PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    const std::string object = name ? name : "";
+    securityCalls.push_back({object, type, info, false});
+    if (!LockedObject(object, type)) {
+        return Platform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+    }
+    // A descriptor without a DACL, freed by the caller with LocalFree.
+    auto* sd = static_cast<PSECURITY_DESCRIPTOR>(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!sd) return ERROR_NOT_ENOUGH_MEMORY;
+    ::InitializeSecurityDescriptor(sd, SECURITY_DESCRIPTOR_REVISION);
+    if (owner) *owner = nullptr;
+    if (group) *group = nullptr;
+    if (dacl) *dacl = nullptr;
+    if (sacl) *sacl = nullptr;
+    if (descriptor) {
+        *descriptor = sd;
+    } else {
+        ::LocalFree(sd);
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD TestPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                          PSID group, PACL dacl, PACL sacl) {
+    const std::string object = name ? name : "";
+    securityCalls.push_back({object, type, info, true});
+    if (!LockedObject(object, type)) {
+        return Platform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+    }
+    if ((info & DACL_SECURITY_INFORMATION) && dacl) {
+        for (auto it = lockedKeys_.begin(); it != lockedKeys_.end(); ++it) {
+            if (it->second == type && _stricmp(it->first.c_str(), object.c_str()) == 0) {
+                lockedKeys_.erase(it);
+                break;
+            }
+        }
+    }
+    return ERROR_SUCCESS;
 }
 
 BOOL TestPlatform::IsWow64Process(HANDLE process, PBOOL wow64Flag) {
@@ -137,16 +131,9 @@ BOOL TestPlatform::IsWow64Process(HANDLE process, PBOOL wow64Flag) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-#ifdef _WIN64
-    // The process the tests stand for is a 32-bit one.
-    (void)process;
-    if (wow64Flag) *wow64Flag = wow64 ? TRUE : FALSE;
-    return TRUE;
-#else
     BOOL ok = Platform::IsWow64Process(process, wow64Flag);
     if (ok && !wow64 && wow64Flag) *wow64Flag = FALSE;
     return ok;
-#endif
 }
 
 bool TestPlatform::HasIsWow64Process() { return hasIsWow64Process && Platform::HasIsWow64Process(); }

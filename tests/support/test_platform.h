@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -40,36 +41,48 @@ public:
     std::function<std::time_t()> now;
     std::time_t Time() override;
 
-    // The tests run as a 64-bit program for a 32-bit one (see README): on a
-    // 64-bit build the registry calls that name no view get the 32-bit view,
-    // as a 32-bit process on 64-bit Windows gets it by default, and the
-    // Program Files and system folders are the 32-bit ones.
-    LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) override;
-    LSTATUS RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM sam,
-                            LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) override;
-    LSTATUS RegDeleteKeyA(HKEY root, LPCSTR subKey) override;
-    DWORD SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size) override;
-    BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) override;
-    UINT GetSystemDirectoryA(LPSTR buffer, UINT size) override;
-    static REGSAM DefaultView(REGSAM sam);
-
-    // The shell's delete helpers act on the 32-bit view on a 64-bit build as
-    // well: SHDeleteEmptyKeyA deletes the key only when it has no subkeys and
-    // no values, and fails with ERROR_KEY_HAS_CHILDREN otherwise.
-    DWORD SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) override;
-    DWORD SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) override;
-    // The program runs as a 32-bit process on 64-bit Windows unless `wow64`
-    // is cleared (32-bit Windows). Clearing `hasIsWow64Process` or
-    // `hasRegDeleteKeyExA` stands for a Windows without that function.
+    // The tests run as the product does, a 32-bit process on 64-bit Windows
+    // (WoW64). Clearing `wow64` stands for 32-bit Windows (IsWow64Process
+    // then says FALSE); clearing `hasIsWow64Process` or `hasRegDeleteKeyExA`
+    // stands for a Windows without that function.
     BOOL IsWow64Process(HANDLE process, PBOOL wow64Flag) override;
     bool HasIsWow64Process() override;
     LSTATUS RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved) override;
     bool HasRegDeleteKeyExA() override;
     bool wow64 = true;
+
+    // Registry keys locked for the current user, as Windows would lock them
+    // (Wine enforces no registry ACLs). A key is named as a security object
+    // ("MACHINE\SOFTWARE\X") with its object type: SE_REGISTRY_KEY for the
+    // program's own view, 12 (SE_REGISTRY_WOW64_64KEY) for the 64-bit view
+    // (on 32-bit Windows, `wow64` cleared, the one view is SE_REGISTRY_KEY).
+    // A locked key refuses RegOpenKeyExA in its view and the shell's
+    // SHDeleteValueA / SHDeleteEmptyKeyA (own view) with ERROR_ACCESS_DENIED
+    // until SetNamedSecurityInfoA writes its DACL under the same name and
+    // type. The security calls for a locked key are answered here (no DACL,
+    // success); every security call is recorded.
+    void LockKey(const std::string& objectName, SE_OBJECT_TYPE type);
+    bool KeyLocked(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE type) const;
+    struct SecurityCall {
+        std::string name;
+        SE_OBJECT_TYPE type;
+        SECURITY_INFORMATION info;
+        bool set;  // SetNamedSecurityInfoA; else GetNamedSecurityInfoA
+    };
+    std::vector<SecurityCall> securityCalls;
+    LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) override;
+    DWORD SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) override;
+    DWORD SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) override;
+    DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override;
+    DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                                PACL dacl, PACL sacl) override;
     bool hasIsWow64Process = true;
     bool hasRegDeleteKeyExA = true;
 
 private:
+    bool LockedObject(const std::string& name, SE_OBJECT_TYPE type) const;
+    std::vector<std::pair<std::string, SE_OBJECT_TYPE>> lockedKeys_;
     mutable std::mutex mutex_;
     std::string debugOutput_;
 };
