@@ -16,6 +16,10 @@ wine reg query 'HKCU\Software\Wine\Drivers' >/dev/null 2>&1 </dev/null || true
 rc=0
 for build in "$@"; do
   ctest --test-dir "$build" -N -LE bench | grep -q '^Total Tests: 0$' && continue
+  case $(grep -sh '^set(CMAKE_CXX_SIZEOF_DATA_PTR' "$build/CMakeFiles"/*/CMakeCXXCompiler.cmake | head -n 1) in
+    *\"4\"*) echo "== $build: i686 test programs, each a 32-bit process under WoW64 (32-bit Wine under qemu-i386)" ;;
+    *) echo "== $build: x86_64 test programs, each a native 64-bit process" ;;
+  esac
   ctest --test-dir "$build" --output-on-failure -j2 -LE bench --no-tests=ignore || rc=1
 done
 exit $rc
