@@ -19,6 +19,7 @@
 #include "platform/platform.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
+#include "profile/folder_macros.h"
 #include "trace/trace.h"
 
 namespace {
@@ -54,6 +55,18 @@ bool IsIgnored(TSet& ignoreFileList, const char* entry) {
     return false;
 }
 
+// True when an element of ignoreFileList lies inside the folder entry. A
+// folder's new DACL is inheritable, and Windows hands it down to every
+// existing child that inherits: the kept folder would be opened to everybody.
+bool HoldsIgnored(TSet& ignoreFileList, const char* entry) {
+    const size_t length = std::strlen(entry);
+    const char* ignore = nullptr;
+    for (DWORD rc = ignoreFileList.GetFirst(ignore); rc == ERROR_SUCCESS; rc = ignoreFileList.GetNext(ignore)) {
+        if (std::strncmp(ignore, entry, length) == 0 && ignore[length] == '\\') return true;
+    }
+    return false;
+}
+
 // One entry of ExpandRemoveFileEntry, already normalised; the protected
 // folders are gathered once per configured entry.
 // A subfolder comes with the attributes its folder listing just reported.
@@ -72,8 +85,11 @@ DWORD ExpandEntry(CNuke& nuke, const ProtectedFolders& folders, const char* entr
     // target may lie anywhere, so the link is neither followed nor given a
     // new ACL (setting one through the link would change the target's).
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    // Entries the ignore list keeps stay as they are, permissions included.
-    if (!link && !IsIgnored(nuke.ignoreFileList, entry)) nuke.DropFileAcl(entry);
+    // Entries the ignore list keeps stay as they are, permissions included,
+    // and so do the folders that hold them.
+    if (!link && !IsIgnored(nuke.ignoreFileList, entry) && !HoldsIgnored(nuke.ignoreFileList, entry)) {
+        nuke.DropFileAcl(entry);
+    }
     DWORD rc = nuke.expandedFileList.Insert(entry);
     if (rc != ERROR_SUCCESS) return rc;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || link) return ERROR_SUCCESS;
@@ -231,22 +247,103 @@ DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DW
     return ERROR_SUCCESS;
 }
 
-ProtectedFolders::ProtectedFolders(CNuke& nuke) {
+std::string CanonicalPath(platform::Platform& os, const char* path) {
+    const std::string text = Normalised(path);
+    std::string prefix;
+    size_t start = 0;
+    const bool drive = text.size() >= 2 && text[1] == ':' && static_cast<Byte>(text[0]) < 0x80;
+    if (drive) {
+        prefix = text.substr(0, 2);
+        start = 2;
+    }
+    const bool rooted = drive || (!text.empty() && text[0] == '\\');
+    const bool unc = !drive && text.compare(0, 2, "\\\\") == 0;
+
+    std::vector<std::string> names;
+    std::string name;
+    auto take = [&names](std::string& n) {
+        if (n != "." && n != "..") {
+            // Windows drops trailing dots and blanks of a name. Neither byte
+            // can be the trail byte of a double-byte character.
+            while (!n.empty() && (n.back() == '.' || n.back() == ' ')) n.pop_back();
+        }
+        if (n.empty() || n == ".") {
+        } else if (n == "..") {
+            if (!names.empty()) names.pop_back();
+        } else {
+            names.push_back(n);
+        }
+        n.clear();
+    };
+    const Byte* p = reinterpret_cast<const Byte*>(text.c_str()) + start;
+    while (*p) {
+        if (_ismbblead(*p) && p[1]) {
+            name += static_cast<char>(p[0]);
+            name += static_cast<char>(p[1]);
+            p += 2;
+        } else if (*p == '\\') {
+            take(name);
+            ++p;
+        } else {
+            name += static_cast<char>(*p++);
+        }
+    }
+    take(name);
+
+    std::string canonical = prefix + (unc ? "\\" : "");
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (i > 0 || rooted) canonical += '\\';
+        canonical += names[i];
+    }
+    if (canonical.empty() && rooted) canonical = "\\";
+
+    // Short names name the same folder as their long ones.
+    if (canonical.find('~') != std::string::npos) {
+        char longPath[1024] = {};
+        const DWORD n = os.GetLongPathNameA(canonical.c_str(), longPath, sizeof longPath);
+        if (n > 0 && n < sizeof longPath) canonical = CanonicalPath(os, longPath);
+    }
+    return canonical;
+}
+
+namespace {
+
+const char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+// A text value of an open key with its environment variables expanded; empty
+// when it is missing, not text or too long.
+std::string ExpandedValue(platform::Platform& os, HKEY key, const char* name) {
+    char data[1024] = {};
+    DWORD type = 0;
+    DWORD size = sizeof data - 1;
+    if (os.RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(data), &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return std::string();
+    }
+    data[size < sizeof data ? size : sizeof data - 1] = '\0';
+    char expanded[1024] = {};
+    const DWORD n = os.ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
+    return n > 0 && n <= sizeof expanded ? std::string(expanded) : std::string();
+}
+
+}  // namespace
+
+ProtectedFolders::ProtectedFolders(CNuke& nuke) : os_(nuke.os) {
     platform::Platform& os = nuke.os;
     char buffer[MAX_PATH + 1] = {};
 
     UINT length = os.GetWindowsDirectoryA(buffer, MAX_PATH);
     if (length > 0 && length < MAX_PATH) {
         std::string windows = buffer;
-        Add(windows.c_str());
+        Add(windows);
         // Both system folders of 64-bit Windows, whatever view this process has.
         std::string system;
         for (const char* name : {"SYSTEM32", "SYSWOW64", "SYSNATIVE"}) {
             JoinPath(system, {windows.c_str(), name});
-            Add(system.c_str());
+            Add(system);
         }
         // The compatibility name of the profiles folder on the Windows drive.
-        if (windows.size() >= 2 && windows[1] == ':') Add((windows.substr(0, 2) + "\\Documents and Settings").c_str());
+        if (windows.size() >= 2 && windows[1] == ':') Add(windows.substr(0, 2) + "\\Documents and Settings");
     }
     length = os.GetSystemDirectoryA(buffer, MAX_PATH);
     if (length > 0 && length < MAX_PATH) Add(buffer);
@@ -261,32 +358,83 @@ ProtectedFolders::ProtectedFolders(CNuke& nuke) {
         if (n > 0 && n < MAX_PATH) Add(buffer);
     }
 
-    // The folder that holds the profiles is the current profile's parent.
+    // The profiles folder and every profile folder, as Windows records them
+    // (one registry key for both views). The current profile's parent is
+    // only the fallback: under the system account it is a system folder.
+    platform::RegKey profileList;
+    if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, profileList.put()) ==
+        ERROR_SUCCESS) {
+        const std::string directory = ExpandedValue(os, profileList.get(), "ProfilesDirectory");
+        if (!directory.empty()) profilesFolder_ = CanonicalPath(os, directory.c_str());
+        char sid[256];
+        for (DWORD index = 0; os.RegEnumKeyA(profileList.get(), index, sid, sizeof sid) == ERROR_SUCCESS; ++index) {
+            platform::RegKey profile;
+            if (os.RegOpenKeyExA(profileList.get(), sid, 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) !=
+                ERROR_SUCCESS) {
+                continue;
+            }
+            const std::string image = ExpandedValue(os, profile.get(), "ProfileImagePath");
+            if (!image.empty()) profiles_.push_back(CanonicalPath(os, image.c_str()));
+        }
+    }
+    std::string current;
     buffer[0] = '\0';
     if (!os.SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_PROFILE, FALSE) || buffer[0] == '\0') {
         DWORD n = os.GetEnvironmentVariableA("USERPROFILE", buffer, MAX_PATH);
         if (n == 0 || n >= MAX_PATH) buffer[0] = '\0';
     }
     if (buffer[0] != '\0') {
-        profilesFolder_ = ParentOf(Normalised(buffer));
-        if (!profilesFolder_.empty()) folders_.push_back(profilesFolder_);
+        current = CanonicalPath(os, buffer);
+        profiles_.push_back(current);
+        if (profilesFolder_.empty()) profilesFolder_ = ParentOf(current);
+    }
+    if (!profilesFolder_.empty()) folders_.push_back(profilesFolder_);
+
+    // Every folder a folder macro names, itself: an entry of the macro alone
+    // would take every program's data. A per-user folder is taken in every
+    // profile by the handler, so it is refused in every profile.
+    for (const FolderMacro& macro : kFolderMacros) {
+        const std::string folder = MacroFolder(nuke, macro.folder);
+        if (folder.empty()) continue;
+        const std::string canonical = CanonicalPath(os, folder.c_str());
+        if (canonical.empty()) continue;
+        folders_.push_back(canonical);
+        if (!current.empty() && canonical.size() > current.size() &&
+            canonical.compare(0, current.size(), current) == 0 && canonical[current.size()] == '\\') {
+            perUser_.push_back(canonical.substr(current.size()));
+        }
     }
 }
 
-void ProtectedFolders::Add(const char* path) {
-    std::string folder = Normalised(path);
+void ProtectedFolders::Add(const std::string& path) {
+    std::string folder = CanonicalPath(os_, path.c_str());
     if (!folder.empty()) folders_.push_back(folder);
 }
 
+bool ProtectedFolders::IsProfileFolder(const std::string& text) const {
+    for (const std::string& profile : profiles_) {
+        if (text == profile) return true;
+    }
+    // Any direct child of the profiles folder.
+    return !profilesFolder_.empty() && ParentOf(text) == profilesFolder_;
+}
+
 bool ProtectedFolders::Refuses(const char* path) const {
-    const std::string text = Normalised(path);
+    const std::string text = CanonicalPath(os_, path);
     // A drive root ("C:", "C:\") or the root of the current drive ("\").
-    if (text.empty() || (text.size() == 2 && text[1] == ':')) return true;
+    if (text.empty() || text == "\\" || (text.size() == 2 && text[1] == ':')) return true;
     for (const std::string& folder : folders_) {
         if (text == folder) return true;
     }
-    // A profile folder itself: any direct child of the profiles folder.
-    return !profilesFolder_.empty() && ParentOf(text) == profilesFolder_;
+    if (IsProfileFolder(text)) return true;
+    // A per-user macro folder in any profile.
+    for (const std::string& tail : perUser_) {
+        if (text.size() > tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0 &&
+            IsProfileFolder(text.substr(0, text.size() - tail.size()))) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // ---- engine steps ----
@@ -368,7 +516,10 @@ int CNuke::DropFileAcl(const char* path) {
 DWORD CNuke::ExpandRemoveFileEntry(char* entry) {
     NormalizeEntry(entry);
     const ProtectedFolders folders(*this);
-    return ExpandEntry(*this, folders, entry ? entry : "");
+    // The tree is listed under the entry's canonical name, so "." and ".."
+    // segments or short names cannot hide a path from the ignore list.
+    const std::string canonical = CanonicalPath(os, entry ? entry : "");
+    return ExpandEntry(*this, folders, canonical.c_str());
 }
 
 DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {

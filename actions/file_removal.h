@@ -35,16 +35,29 @@ DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DW
 // The folders whose removal would wreck Windows or the users' data: drive
 // roots, the Windows folder and its system folders, the Program Files
 // folders, the folder that holds the user profiles and every profile folder
-// itself. Gathered once; a path below one of them is not refused.
+// itself, and every folder a folder macro of the configuration names (in
+// each profile, for the per-user ones). Gathered once; a path below one of
+// them is not refused. Paths are compared in their canonical form.
 class ProtectedFolders {
 public:
     explicit ProtectedFolders(CNuke& nuke);
-    // True when path (any case, with or without a trailing separator) is one
-    // of the protected folders.
+    // True when path (any case, with or without a trailing separator, with
+    // "." or ".." segments, doubled separators or short names) is one of the
+    // protected folders.
     bool Refuses(const char* path) const;
 
 private:
-    void Add(const char* path);
-    std::vector<std::string> folders_;  // normalised: upper case, no trailing separator
-    std::string profilesFolder_;        // normalised; empty when unknown
+    void Add(const std::string& path);
+    bool IsProfileFolder(const std::string& canonical) const;
+    platform::Platform& os_;
+    std::vector<std::string> folders_;   // canonical
+    std::vector<std::string> profiles_;  // canonical profile folders
+    std::vector<std::string> perUser_;   // a per-user folder below a profile: its tail (\APPDATA\ROAMING)
+    std::string profilesFolder_;         // canonical; empty when unknown
 };
+
+// The canonical form of a path: normalised (upper case, backslashes), "."
+// and ".." segments and doubled separators resolved as Windows resolves
+// them, trailing dots and blanks of a name dropped, and short (8.3) names
+// expanded where the path exists.
+std::string CanonicalPath(platform::Platform& os, const char* path);

@@ -88,6 +88,9 @@ HANDLE SystemApi::GetCurrentProcess() { return ::GetCurrentProcess(); }
 bool SystemApi::HasIsWow64Process() { return LateBound().isWow64Process != nullptr; }
 
 DWORD FileApi::GetFileAttributesA(LPCSTR path) { return ::GetFileAttributesA(path); }
+DWORD FileApi::GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size) {
+    return ::GetLongPathNameA(shortPath, longPath, size);
+}
 BOOL FileApi::SetFileAttributesA(LPCSTR path, DWORD attributes) { return ::SetFileAttributesA(path, attributes); }
 BOOL FileApi::CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
     return ::CreateDirectoryA(path, security);

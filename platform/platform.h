@@ -65,6 +65,7 @@ public:
     virtual ~FileApi() = default;
 
     virtual DWORD GetFileAttributesA(LPCSTR path);
+    virtual DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size);
     virtual BOOL SetFileAttributesA(LPCSTR path, DWORD attributes);
     virtual BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security);
     virtual BOOL DeleteFileA(LPCSTR path);

@@ -127,7 +127,8 @@ DWORD CNuke::ReadConfigList(TSet& list, const char* sectionKind, const char* key
     bool tooLong = false;
     for (;;) {
         if (!ReadLine(stream.get(), line, tooLong)) return ERROR_BAD_CONFIGURATION;
-        if (!tooLong && StartsWithNoCase(line, header)) break;
+        // Only the header's length counts: a long note after it is no matter.
+        if (StartsWithNoCase(line, header)) break;
     }
     if (IsCancelled()) return ERROR_CANCELLED;
 
@@ -138,12 +139,13 @@ DWORD CNuke::ReadConfigList(TSet& list, const char* sectionKind, const char* key
         if (!line.empty() && line[0] == '[') break;
         if (!ReadLine(stream.get(), line, tooLong)) break;
         if (tooLong) {
-            // An over-long entry line fails its section; any other
+            // An over-long entry line fails its section; one that begins with
+            // "[" still ends it (its first character decides); any other
             // over-long line is passed over whole.
             if (StartsWithNoCase(line, keyPrefix)) {
                 result = ERROR_BAD_CONFIGURATION;
                 line.resize(kLineLimit);
-            } else {
+            } else if (line[0] != '[') {
                 line.clear();
             }
             continue;

@@ -140,7 +140,7 @@ DWORD CNuke::ExcludeIgnoreList(TSet& list, TSet& ignoreList) {
         bool excluded = false;
         const char* ignore = nullptr;
         for (DWORD irc = ignoreList.GetFirst(ignore); irc == ERROR_SUCCESS; irc = ignoreList.GetNext(ignore)) {
-            if (_mbsstr(reinterpret_cast<const unsigned char*>(element),
+            if (*ignore != '\0' && _mbsstr(reinterpret_cast<const unsigned char*>(element),
                         reinterpret_cast<const unsigned char*>(ignore))) {
                 excluded = true;
                 break;
@@ -194,20 +194,20 @@ DWORD CNuke::InitRemoveRegKeyList() {
 
 DWORD CNuke::InitIgnoreFileList() {
     DWORD rc = ReadConfigList(ignoreFileList, "file", "ignore");
-    if (rc == ERROR_SUCCESS) {
-        // Handlers may insert text as the system gave it; the containment
-        // test of ExcludeIgnoreList needs the normal form.
-        TSet normalised;
-        const char* element = nullptr;
-        for (DWORD erc = ignoreFileList.GetFirst(element); erc == ERROR_SUCCESS;
-             erc = ignoreFileList.RemoveCurrentAndGetNext(element)) {
-            std::vector<char> copy(element, element + std::strlen(element) + 1);
-            NormalizeEntry(copy.data());
-            normalised.Insert(copy.data());
-        }
-        ignoreFileList.AddAll(normalised);
-    }
+    // The start-menu variants first, then every element in the normal form
+    // (upper case) the expanded lists use: handlers may insert text as the
+    // system gave it, and the containment test of ExcludeIgnoreList is
+    // case-sensitive.
     ApplyStartMenuMask(ignoreFileList);
+    TSet normalised;
+    const char* element = nullptr;
+    for (DWORD erc = ignoreFileList.GetFirst(element); erc == ERROR_SUCCESS;
+         erc = ignoreFileList.RemoveCurrentAndGetNext(element)) {
+        std::vector<char> copy(element, element + std::strlen(element) + 1);
+        NormalizeEntry(copy.data());
+        normalised.Insert(copy.data());
+    }
+    ignoreFileList.AddAll(normalised);
     return rc;
 }
 

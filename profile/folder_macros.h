@@ -1,6 +1,7 @@
 // Folder macros a FILE_NAME_EXPAND entry begins with, and the folders they
 // stand for.
 #pragma once
+#include <string>
 
 struct FolderMacro {
     const char* macro;  // "%PROGRAM_FILES%"
@@ -11,6 +12,12 @@ constexpr int kGoogleGadgetsFolder = 0xFFFC;   // get_google_plugin_dir
 constexpr int kProgramFiles64Folder = 0xFFFD;  // CNuke::Get64ProgramFilesPath
 
 extern const FolderMacro kFolderMacros[21];
+
+class CNuke;
+
+// The folder a macro of the table stands for, as the FILE_NAME_EXPAND entry
+// handler resolves it; empty when it cannot be found.
+std::string MacroFolder(CNuke& nuke, int code);
 
 // The first macro of the table that occurs anywhere in entry (a case-sensitive
 // search), or null.

@@ -225,6 +225,12 @@ DWORD ExpandFolderMacro(CNuke& nuke, TSet& list, char* argument, bool forContent
 
 }  // namespace
 
+std::string MacroFolder(CNuke& nuke, int code) {
+    char folder[kPathBufferSize];
+    ResolveMacroFolder(nuke, code, false, folder);
+    return folder;
+}
+
 DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
     if (!argument) return ERROR_INVALID_DATA;
     Text copy = CopyText(argument);
@@ -358,29 +364,31 @@ DWORD CNuke::ListRegKeysByData(TSet& list, char* argument) {
     const char* candidate = nullptr;
     for (DWORD more = candidates.GetFirst(candidate); more == ERROR_SUCCESS; more = candidates.GetNext(candidate)) {
         if (list.Contains(candidate)) continue;
-        // The candidate is the key; the value is read from it by its name as
-        // written (an empty name is the key's unnamed value).
+        // The value name is joined to the candidate and the whole split
+        // again, so a name may reach into a subkey ("InstallProperties\Name");
+        // an empty name names the candidate itself as a value of its parent.
+        std::string joined;
+        JoinPath(joined, {candidate, valueName});
         RegEntryParts parts;
-        const DWORD split = SplitRegEntry(candidate, parts);
+        const DWORD split = SplitRegEntry(joined.c_str(), parts);
         if (split != ERROR_SUCCESS) return split;
         if (!parts.root) continue;
-        std::string keyPath;
-        JoinPath(keyPath, {OrNull(parts.path), OrNull(parts.last)});
+        const char* keyPath = parts.path ? parts.path->c_str() : "";
+        const char* name = parts.last ? parts.last->c_str() : "";
 
         platform::RegKey key;
-        if (os.RegOpenKeyExA(parts.root, keyPath.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) !=
-            ERROR_SUCCESS) {
+        if (os.RegOpenKeyExA(parts.root, keyPath, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
             continue;
         }
         DWORD type = 0;
         DWORD size = 0;
-        os.RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size);
+        os.RegQueryValueExA(key.get(), name, nullptr, &type, nullptr, &size);
         // Values that are not text, and empty ones, are passed over.
         if (size == 0 || type != REG_SZ) continue;
         Text data = DataBuffer(size);
         if (!data) return ERROR_INVALID_DATA;
         DWORD read = size;
-        if (os.RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<LPBYTE>(data.get()), &read) ==
+        if (os.RegQueryValueExA(key.get(), name, nullptr, &type, reinterpret_cast<LPBYTE>(data.get()), &read) ==
                 ERROR_SUCCESS &&
             WildcardMatch(data.get(), pattern)) {
             list.Insert(candidate);

@@ -53,8 +53,9 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
     if (entry.size() >= kKeyEntryBufferSize) return ERROR_FILENAME_EXCED_RANGE;
     rc = expandedRegKeyList.Insert(entry.c_str());
     if (rc != ERROR_SUCCESS) return rc;
-    // No room left for a backslash and a name: nothing below can be listed.
-    if (entry.size() + 3 > kKeyEntryBufferSize) return ERROR_FILENAME_EXCED_RANGE;
+    // No room left for a backslash and the terminator: nothing below can be
+    // listed. With just that room the unnamed value (an empty name) still is.
+    if (entry.size() + 2 > kKeyEntryBufferSize) return ERROR_FILENAME_EXCED_RANGE;
 
     char buffer[kKeyEntryBufferSize] = {};
     std::memcpy(buffer, entry.c_str(), entry.size());
@@ -72,9 +73,11 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
     for (DWORD index = 0;; ++index) {
         DWORD size = room;
         name[0] = '\0';
-        if (os.RegEnumValueA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
+        const LSTATUS listed = os.RegEnumValueA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+        // A name too long for the rest of the buffer is passed over; the
+        // values after it (the unnamed one among them) are still listed.
+        if (listed == ERROR_MORE_DATA) continue;
+        if (listed != ERROR_SUCCESS) break;
         UpperCaseText(name);
         rc = expandedRegValueList.Insert(buffer);
         if (rc != ERROR_SUCCESS) break;

@@ -1,5 +1,7 @@
 #include "profile/tset.h"
 
+#include "trace/trace.h"
+
 #include <mbstring.h>
 
 #include <cstring>
@@ -51,6 +53,13 @@ TSet::~TSet() = default;
 
 DWORD TSet::Insert(const char* text) {
     if (!text) return ERROR_INVALID_PARAMETER;
+    // An empty element would occur in every text: as an ignore entry it would
+    // take everything out of the removal and out of its check. No list holds
+    // one; the caller goes on as after a duplicate.
+    if (*text == '\0') {
+        TraceWrite("", -1, 0, "%s", "TSet::Insert: an empty entry is never listed, skipped\n");
+        return ERROR_SUCCESS;
+    }
     // One search: the position found is the hint for the insertion.
     Elements::iterator at = elements_.lower_bound(text);
     if (at != elements_.end() && Compare(text, at->get()) == 0) return ERROR_SUCCESS;

@@ -330,7 +330,8 @@ TEST_F(EngineTest, TwoWordNameStaysTheMask) {
               0u);
     EXPECT_EQ(engine_.startMenuMask, "Acme Shield");
     EXPECT_EQ(Elements(engine_.removeFileList), (Texts{"C:\\Acme Shield\\DATA", "C:\\VELMORAN\\DATA"}));
-    EXPECT_EQ(Elements(engine_.ignoreFileList), (Texts{"D:\\Acme Shield\\KEEP", "D:\\VELMORAN\\KEEP"}));
+    // Ignore entries take the upper case of the expanded lists, variants too.
+    EXPECT_EQ(Elements(engine_.ignoreFileList), (Texts{"D:\\ACME SHIELD\\KEEP", "D:\\VELMORAN\\KEEP"}));
     EXPECT_EQ(engine_.marked, 0);
     EXPECT_EQ(engine_.markerFound, 1);
     EXPECT_EQ(dialog_.productName, "Acme Shield");  // a detected name is never replaced

@@ -295,13 +295,21 @@ TEST_F(HandlersRegistry, KeysByDataInsertKeysWhoseNamedTextValueMatchesAndSkipOt
     ::RegCloseKey(CreateKey(k64, "Uninst\\{D}"));
     SetString(k64, "Uninst\\{E}", "", "Velmoran in the unnamed value");
     SetString(k32, "Uninst\\{F}", "DisplayName", "Velmoran thirty-two");
+    SetString(k64, "Uninst\\{G}\\InstallProperties", "DisplayName", "Velmoran below");
     const std::string arg = "\"" + Entry("UNINST\\*") + "\",\"DisplayName\",\"*VELMORAN*\"";
     EXPECT_EQ(nuke.ListRegKeysByData(list, Arg(arg)), 0u);
     EXPECT_EQ(Ascending(list), Texts({Entry("UNINST\\{A}")}));
 
+    // The value name is joined to the key and split again: it may reach into
+    // a subkey, and an empty name is the key's name as a value of its parent.
+    TSet below;
+    const std::string sub = "\"" + Entry("UNINST\\*") + "\",\"InstallProperties\\DisplayName\",\"*VELMORAN*\"";
+    EXPECT_EQ(nuke.ListRegKeysByData(below, Arg(sub)), 0u);
+    EXPECT_EQ(Ascending(below), Texts({Entry("UNINST\\{G}")}));
+    SetString(k64, "Uninst", "{D}", "Velmoran as the parent's value");
     TSet unnamed;
     EXPECT_EQ(nuke.ListRegKeysByData(unnamed, Arg("\"" + Entry("UNINST\\*") + "\",\"\",\"VELMORAN*\"")), 0u);
-    EXPECT_EQ(Ascending(unnamed), Texts({Entry("UNINST\\{E}")}));
+    EXPECT_EQ(Ascending(unnamed), Texts({Entry("UNINST\\{D}")}));
 }
 
 TEST_F(HandlersRegistry, KeysByDataRejectWildcardValueNamesAndMissingFields) {

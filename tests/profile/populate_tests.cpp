@@ -140,6 +140,19 @@ TEST_F(PopulateTest, KeyPathsBeyondTheBufferStopTheListing) {
     EXPECT_EQ(keys.size(), 7u);
 }
 
+// A key entry of 259 characters leaves room for a backslash and the empty
+// name of the unnamed value: that value is listed, so the key can go; a named
+// value that does not fit is passed over.
+TEST_F(PopulateTest, AKeyEntryOf259CharactersKeepsItsUnnamedValue) {
+    const std::string name(259 - std::strlen(kEntry) - 1, 'L');
+    MakeKey(name, {"N", ""});
+    engine_.ExpandRegKeyEntry(kEntry);
+    const std::string deep = std::string(kEntry) + "\\" + name;
+    ASSERT_EQ(deep.size(), 259u);
+    EXPECT_EQ(Elements(engine_.expandedRegKeyList), (Texts{kEntry, deep}));
+    EXPECT_EQ(Elements(engine_.expandedRegValueList), Texts{deep + "\\"});
+}
+
 // A key refused to the program is granted in the view it was opened in, the
 // 64-bit one, and listed; a grant that went to the 32-bit view would leave it
 // locked and unlisted.
