@@ -589,6 +589,25 @@ Texts CatastrophicPaths() {
                    Folder(CSIDL_SYSTEM), Folder(CSIDL_PROGRAM_FILES), Folder(CSIDL_PROGRAM_FILESX86), users,
                    users + "\\", profile, users + "\\Public", Upper(users) + "\\SOMEBODY-ELSE"};
     if (programW6432[0]) paths.push_back(programW6432);
+    // The same folders in other spellings: "." and ".." segments (also below
+    // a folder that does not exist), doubled separators, trailing dots,
+    // short names.
+    const std::string drive = windows.substr(0, 2);
+    for (const std::string& other : {windows + "\\system32\\..", drive + "\\.", windows + "\\.", windows + ".",
+                                     Folder(CSIDL_PROGRAM_FILES) + "\\clearway-no-such\\..",
+                                     drive + "\\\\" + windows.substr(3), profile + "\\..\\.\\"}) {
+        paths.push_back(other);
+    }
+    char shortName[MAX_PATH] = {};
+    ::GetShortPathNameA(Folder(CSIDL_PROGRAM_FILES).c_str(), shortName, MAX_PATH);
+    if (std::strchr(shortName, '~')) paths.push_back(shortName);
+    // Every folder a folder macro names, itself, and a per-user one in
+    // another profile as well.
+    const std::string appData = Folder(CSIDL_APPDATA);
+    for (int macro : {CSIDL_APPDATA, CSIDL_COMMON_APPDATA, CSIDL_PERSONAL, CSIDL_COMMON_PROGRAMS}) {
+        paths.push_back(Folder(macro));
+    }
+    paths.push_back(Upper(users) + "\\SOMEBODY-ELSE" + appData.substr(profile.size()));
     return paths;
 }
 
@@ -610,10 +629,12 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     EXPECT_EQ(Count(log, "ExpandRemoveFileEntry: refusing to remove '"), paths.size());
 
     // Below them nothing is refused: the entry is merely missing.
-    const std::string below = Folder(CSIDL_PROFILE) + "\\clearway-no-such-folder";
-    std::vector<char> entry(below.begin(), below.end());
-    entry.push_back('\0');
-    EXPECT_NE(engine_.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    for (int folder : {CSIDL_PROFILE, CSIDL_APPDATA}) {
+        const std::string below = Folder(folder) + "\\clearway-no-such-folder";
+        std::vector<char> entry(below.begin(), below.end());
+        entry.push_back('\0');
+        EXPECT_NE(engine_.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << below;
+    }
 
     // CleanupFiles refuses the same texts, however they reached the list.
     for (const std::string& path : paths) engine_.expandedFileList.Insert(path.c_str());
@@ -628,6 +649,33 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     EXPECT_NE(log.find("CleanupFiles: refusing to remove '" + Folder(CSIDL_WINDOWS) + "'\n"), std::string::npos);
     EXPECT_NE(log.find("CleanupFiles was successful with '" + std::to_string(count) + "' deleted values\n"),
               std::string::npos);
+}
+
+// Under the system account (silent deployments) the current profile is a
+// system folder; the profiles folder and the profile folders still come from
+// the registry's profile list.
+class SystemAccountPlatform : public RecordingPlatform {
+public:
+    BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) override {
+        if (folder != CSIDL_PROFILE) return RecordingPlatform::SHGetSpecialFolderPathA(owner, path, folder, create);
+        const UINT n = ::GetWindowsDirectoryA(path, MAX_PATH);
+        std::strcpy(path + n, "\\system32\\config\\systemprofile");
+        return TRUE;
+    }
+};
+
+TEST_F(FileRemovalTest, UnderTheSystemAccountTheProfilesStayRefused) {
+    const std::string profile = Folder(CSIDL_PROFILE);
+    const std::string users = profile.substr(0, profile.find_last_of('\\'));
+    SystemAccountPlatform os;
+    CNuke engine(os);
+    for (const std::string& path : {users, profile, users + "\\Public"}) {
+        std::vector<char> entry(path.begin(), path.end());
+        entry.push_back('\0');
+        EXPECT_EQ(engine.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
+    }
+    EXPECT_TRUE(os.sets.empty());
+    EXPECT_TRUE(engine.expandedFileList.IsEmpty());
 }
 
 // ---- a whole tree, scheduled, then a real restart ----

@@ -229,6 +229,18 @@ TEST_F(EngineTest, OverlongLinesAreNeverCutIntoEntries) {
     EXPECT_EQ(second.InitializeLists(0, 0), 1610u);
     EXPECT_EQ(std::string(second.errorText), longLine.substr(0, 359));
     EXPECT_TRUE(second.removeMsiUpgradeCodeList.IsEmpty());
+
+    // A line's first character decides: an over-long line that begins with
+    // "[" ends the section, and a header followed by a long note is a header.
+    CNuke third(os_);
+    third.dialog = &dialog_;
+    WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\nremove=GUID,BY_VALUE,{A}\n[notes " + std::string(400, 'n') +
+                                     "]\nremove=GUID,BY_VALUE,{FROM-NOTES}\n[service 1] ; " + std::string(400, 'c') +
+                                     "\nremove=GUID,BY_VALUE,{S}\n[process 1]\n[registry value 1]\n"
+                                     "[registry key 1]\n[file 1]\n");
+    EXPECT_EQ(third.InitializeLists(0, 0), 0u);
+    EXPECT_EQ(Elements(third.removeMsiUpgradeCodeList), Texts{"{A}"});
+    EXPECT_EQ(Elements(third.removeServiceList), Texts{"{S}"});
 }
 
 TEST_F(EngineTest, CancelDuringTheReadStopsWith1223) {
@@ -401,6 +413,63 @@ TEST_F(EngineTest, LogListContentsWritesEveryElementBetweenItsMarkers) {
 
 // The hand-written example configuration against a machine with a matching
 // service and a running tray program.
+// Empty ignore elements (an empty GUID, an empty service name, a value that
+// holds only a backslash) would occur in every text: a run with them must
+// remove exactly what it removes without them.
+TEST_F(EngineTest, EmptyIgnoreEntriesChangeNothing) {
+    testing_support::TempFolder folder("empties");
+    ::CreateDirectoryA((folder / "Dir").c_str(), nullptr);
+    ::CreateDirectoryA((folder / "Dir\\Sub").c_str(), nullptr);
+    WriteWholeFile(folder / "Dir\\a.txt", "a");
+    WriteWholeFile(folder / "Dir\\Sub\\b.txt", "b");
+    const char* base = "SOFTWARE\\ClearwayTests\\Empties";
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(base) + "\\Sub").c_str(), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, "Backslash", 0, REG_SZ, reinterpret_cast<const BYTE*>("\\"), 2);
+        ::RegCloseKey(key);
+    }
+    const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\Empties";
+    const std::string none = "ignore=GUID,BY_VALUE,\"\"\n";
+    const std::string plain = Sections("remove=GUID,BY_VALUE,{A}\n", "remove=GUID,BY_VALUE,VELSVC\n", "",
+                                       "remove=GUID,BY_VALUE," + key + "\\OTHER\n", "remove=REG_KEY,BY_VALUE," + key + "\n",
+                                       "remove=FILE_NAME,BY_VALUE," + folder / "Dir" + "\n");
+    const std::string empties =
+        Sections("remove=GUID,BY_VALUE,{A}\n" + none, "remove=GUID,BY_VALUE,VELSVC\n" + none +
+                                                          "ignore=SERVICE_NAME,BY_VALUE,\"\"\n",
+                 "", "remove=GUID,BY_VALUE," + key + "\\OTHER\n" + none,
+                 "remove=REG_KEY,BY_VALUE," + key + "\n" + none,
+                 "remove=FILE_NAME,BY_VALUE," + folder / "Dir" + "\n" + none +
+                     "ignore=REG_VALUE,BY_REFERENCE," + key + "\\Sub\\Backslash\n");
+    std::vector<std::vector<Texts>> results;
+    for (const std::string& config : {plain, empties}) {
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        WriteWholeFile(ConfigPath(), config);
+        ASSERT_EQ(engine.InitializeLists(0, 0), 0u) << engine.errorText;
+        ASSERT_EQ(engine.PopulateLists(), 0u);
+        for (TSet* ignore : {&engine.ignoreFileList, &engine.ignoreServiceList, &engine.ignoreRegKeyList,
+                             &engine.ignoreRegValueList, &engine.ignoreMsiUpgradeCodeList}) {
+            EXPECT_FALSE(ignore->Contains(""));
+        }
+        results.push_back({Elements(engine.expandedFileList), Elements(engine.expandedRegKeyList),
+                           Elements(engine.expandedRegValueList), Elements(engine.expandedServiceList),
+                           Elements(engine.expandedMsiUpgradeCodeList)});
+    }
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(base) + "\\Sub").c_str(), view, 0);
+        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, base, view, 0);
+    }
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1], results[0]);
+    EXPECT_EQ(results[0][0].size(), 4u);  // the folder, its subfolder and two files
+    EXPECT_EQ(results[0][1].size(), 2u);  // the key and its subkey (64-bit view)
+    const std::string log = Log();
+    EXPECT_NE(log.find("TSet::Insert: an empty entry is never listed, skipped\r\n"), std::string::npos) << log;
+}
+
 TEST_F(EngineTest, ExampleConfigurationOnAPreparedMachine) {
     testing_support::TempFolder folder("engine");
     platform::ServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
