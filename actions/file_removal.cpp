@@ -262,16 +262,13 @@ std::string CanonicalPath(platform::Platform& os, const char* path) {
     std::vector<std::string> names;
     std::string name;
     auto take = [&names](std::string& n) {
-        if (n != "." && n != "..") {
+        if (n == "..") {
+            if (!names.empty()) names.pop_back();
+        } else if (n != ".") {
             // Windows drops trailing dots and blanks of a name. Neither byte
             // can be the trail byte of a double-byte character.
             while (!n.empty() && (n.back() == '.' || n.back() == ' ')) n.pop_back();
-        }
-        if (n.empty() || n == ".") {
-        } else if (n == "..") {
-            if (!names.empty()) names.pop_back();
-        } else {
-            names.push_back(n);
+            if (!n.empty()) names.push_back(n);
         }
         n.clear();
     };

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/file_removal.h"
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
@@ -159,7 +160,7 @@ TEST_F(PopulateTest, AKeyEntryOf259CharactersKeepsItsUnnamedValue) {
 TEST_F(PopulateTest, AccessDeniedKeyIsGrantedInThe64BitViewAndListed) {
     MakeKey("", {"V"});  // in the 64-bit view only
     const std::string object = "MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";
-    const auto view64 = static_cast<SE_OBJECT_TYPE>(12);  // SE_REGISTRY_WOW64_64KEY
+    const SE_OBJECT_TYPE view64 = kRegistryWow64_64Key;
     os_.LockKey(object, view64);
     EXPECT_EQ(engine_.ExpandRegKeyEntry(kEntry), 0u);
     EXPECT_FALSE(os_.KeyLocked(HKEY_LOCAL_MACHINE, "SOFTWARE\\CLEARWAYTESTS\\POPULATE", view64));

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "actions/file_removal.h"
 #include "platform/handles.h"
 
 #include <vector>
@@ -49,11 +50,16 @@ void TestPlatform::LockKey(const std::string& objectName, SE_OBJECT_TYPE type) {
     lockedKeys_.emplace_back(objectName, type);
 }
 
-bool TestPlatform::LockedObject(const std::string& name, SE_OBJECT_TYPE type) const {
-    for (const auto& locked : lockedKeys_) {
-        if (locked.second == type && _stricmp(locked.first.c_str(), name.c_str()) == 0) return true;
+std::vector<std::pair<std::string, SE_OBJECT_TYPE>>::const_iterator TestPlatform::FindLocked(
+    const std::string& name, SE_OBJECT_TYPE type) const {
+    for (auto it = lockedKeys_.begin(); it != lockedKeys_.end(); ++it) {
+        if (it->second == type && _stricmp(it->first.c_str(), name.c_str()) == 0) return it;
     }
-    return false;
+    return lockedKeys_.end();
+}
+
+bool TestPlatform::LockedObject(const std::string& name, SE_OBJECT_TYPE type) const {
+    return FindLocked(name, type) != lockedKeys_.end();
 }
 
 bool TestPlatform::KeyLocked(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE type) const {
@@ -69,7 +75,7 @@ bool TestPlatform::KeyLocked(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE type) cons
 LSTATUS TestPlatform::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
     // 32-bit Windows has one view, whatever the open asks for.
     const bool view64 = (sam & KEY_WOW64_64KEY) && wow64;
-    if (KeyLocked(root, subKey, view64 ? static_cast<SE_OBJECT_TYPE>(12) : SE_REGISTRY_KEY)) {
+    if (KeyLocked(root, subKey, view64 ? kRegistryWow64_64Key : SE_REGISTRY_KEY)) {
         return ERROR_ACCESS_DENIED;
     }
     return Platform::RegOpenKeyExA(root, subKey, options, sam, key);
@@ -115,14 +121,8 @@ DWORD TestPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECUR
     if (!LockedObject(object, type)) {
         return Platform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
     }
-    if ((info & DACL_SECURITY_INFORMATION) && dacl) {
-        for (auto it = lockedKeys_.begin(); it != lockedKeys_.end(); ++it) {
-            if (it->second == type && _stricmp(it->first.c_str(), object.c_str()) == 0) {
-                lockedKeys_.erase(it);
-                break;
-            }
-        }
-    }
+    const auto locked = FindLocked(object, type);
+    if ((info & DACL_SECURITY_INFORMATION) && dacl && locked != lockedKeys_.end()) lockedKeys_.erase(locked);
     return ERROR_SUCCESS;
 }
 

@@ -54,7 +54,7 @@ public:
     // Registry keys locked for the current user, as Windows would lock them
     // (Wine enforces no registry ACLs). A key is named as a security object
     // ("MACHINE\SOFTWARE\X") with its object type: SE_REGISTRY_KEY for the
-    // program's own view, 12 (SE_REGISTRY_WOW64_64KEY) for the 64-bit view
+    // program's own view, kRegistryWow64_64Key for the 64-bit view
     // (on 32-bit Windows, `wow64` cleared, the one view is SE_REGISTRY_KEY).
     // A locked key refuses RegOpenKeyExA in its view and the shell's
     // SHDeleteValueA / SHDeleteEmptyKeyA (own view) with ERROR_ACCESS_DENIED
@@ -81,6 +81,8 @@ public:
     bool hasRegDeleteKeyExA = true;
 
 private:
+    std::vector<std::pair<std::string, SE_OBJECT_TYPE>>::const_iterator FindLocked(const std::string& name,
+                                                                                  SE_OBJECT_TYPE type) const;
     bool LockedObject(const std::string& name, SE_OBJECT_TYPE type) const;
     std::vector<std::pair<std::string, SE_OBJECT_TYPE>> lockedKeys_;
     mutable std::mutex mutex_;
