@@ -134,6 +134,17 @@ LSTATUS RegistryApi::RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD na
 LSTATUS RegistryApi::RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize) {
     return ::RegEnumKeyA(key, index, name, nameSize);
 }
+LSTATUS RegistryApi::RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                                   LPSTR keyClass, LPDWORD classSize, PFILETIME lastWrite) {
+    return ::RegEnumKeyExA(key, index, name, nameSize, reserved, keyClass, classSize, lastWrite);
+}
+LSTATUS RegistryApi::RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
+                                      LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                      LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                                      LPDWORD securityDescriptorSize, PFILETIME lastWrite) {
+    return ::RegQueryInfoKeyA(key, keyClass, classSize, reserved, subKeys, maxSubKeyLength, maxClassLength, values,
+                              maxValueNameLength, maxValueLength, securityDescriptorSize, lastWrite);
+}
 LSTATUS RegistryApi::RegDeleteValueA(HKEY key, LPCSTR name) { return ::RegDeleteValueA(key, name); }
 LSTATUS RegistryApi::RegDeleteKeyA(HKEY root, LPCSTR subKey) { return ::RegDeleteKeyA(root, subKey); }
 DWORD RegistryApi::SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size) {

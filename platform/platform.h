@@ -98,6 +98,12 @@ public:
     virtual LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                                   LPDWORD type, LPBYTE data, LPDWORD dataSize);
     virtual LSTATUS RegEnumKeyA(HKEY key, DWORD index, LPSTR name, DWORD nameSize);
+    virtual LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
+                                  LPSTR keyClass, LPDWORD classSize, PFILETIME lastWrite);
+    virtual LSTATUS RegQueryInfoKeyA(HKEY key, LPSTR keyClass, LPDWORD classSize, LPDWORD reserved,
+                                     LPDWORD subKeys, LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                     LPDWORD values, LPDWORD maxValueNameLength, LPDWORD maxValueLength,
+                                     LPDWORD securityDescriptorSize, PFILETIME lastWrite);
     virtual LSTATUS RegDeleteValueA(HKEY key, LPCSTR name);
     virtual LSTATUS RegDeleteKeyA(HKEY root, LPCSTR subKey);
     virtual DWORD SHGetValueA(HKEY root, LPCSTR subKey, LPCSTR value, LPDWORD type, LPVOID data, LPDWORD size);
