@@ -33,6 +33,14 @@ void SystemApi::InitializeCriticalSection(LPCRITICAL_SECTION section) { ::Initia
 void SystemApi::EnterCriticalSection(LPCRITICAL_SECTION section) { ::EnterCriticalSection(section); }
 void SystemApi::LeaveCriticalSection(LPCRITICAL_SECTION section) { ::LeaveCriticalSection(section); }
 void SystemApi::DeleteCriticalSection(LPCRITICAL_SECTION section) { ::DeleteCriticalSection(section); }
+BOOL SystemApi::GetVersionExA(LPOSVERSIONINFOA info) { return ::GetVersionExA(info); }
+int SystemApi::MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength) {
+    return ::MultiByteToWideChar(codePage, flags, text, length, wide, wideLength);
+}
+int SystemApi::WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
+                                   LPCCH defaultChar, LPBOOL usedDefault) {
+    return ::WideCharToMultiByte(codePage, flags, wide, wideLength, text, length, defaultChar, usedDefault);
+}
 DWORD SystemApi::GetLastError() { return ::GetLastError(); }
 void SystemApi::SetLastError(DWORD code) { ::SetLastError(code); }
 DWORD SystemApi::GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
@@ -243,6 +251,79 @@ BOOL SecurityApi::AddAce(PACL acl, DWORD revision, DWORD startIndex, LPVOID aceL
 }
 BOOL SecurityApi::EqualSid(PSID a, PSID b) { return ::EqualSid(a, b); }
 DWORD SecurityApi::GetLengthSid(PSID sid) { return ::GetLengthSid(sid); }
+
+DWORD SystemApi::GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    return ::GetModuleFileNameW(module, buffer, size);
+}
+BOOL SystemApi::GetVersionExW(LPOSVERSIONINFOW info) {
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // deprecated, but the version is what the callers ask for
+#endif
+    return ::GetVersionExW(info);
+}
+HANDLE SystemApi::GetCurrentThread() { return ::GetCurrentThread(); }
+
+DWORD FileApi::GetTempPathW(DWORD size, LPWSTR buffer) { return ::GetTempPathW(size, buffer); }
+BOOL FileApi::CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) {
+    return ::CopyFileW(existing, newName, failIfExists);
+}
+BOOL FileApi::DeleteFileW(LPCWSTR path) { return ::DeleteFileW(path); }
+
+LSTATUS RegistryApi::RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
+    return ::RegOpenKeyExW(root, subKey, options, sam, key);
+}
+LSTATUS RegistryApi::RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                                     REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition) {
+    return ::RegCreateKeyExW(root, subKey, reserved, keyClass, options, sam, security, key, disposition);
+}
+LSTATUS RegistryApi::RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                      LPDWORD size) {
+    return ::RegQueryValueExW(key, name, reserved, type, data, size);
+}
+LSTATUS RegistryApi::RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                                    DWORD size) {
+    return ::RegSetValueExW(key, name, reserved, type, data, size);
+}
+LSTATUS RegistryApi::RegDeleteValueW(HKEY key, LPCWSTR name) { return ::RegDeleteValueW(key, name); }
+LSTATUS RegistryApi::RegFlushKey(HKEY key) { return ::RegFlushKey(key); }
+
+BOOL SecurityApi::OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, PHANDLE token) {
+    return ::OpenThreadToken(thread, access, openAsSelf, token);
+}
+BOOL SecurityApi::OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    return ::OpenProcessToken(process, access, token);
+}
+BOOL SecurityApi::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                      DWORD size, PDWORD returnedSize) {
+    return ::GetTokenInformation(token, informationClass, information, size, returnedSize);
+}
+
+UINT InstallerApi::MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, DWORD index, LPWSTR productCode) {
+    return ::MsiEnumRelatedProductsW(upgradeCode, reserved, index, productCode);
+}
+UINT InstallerApi::MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR buffer, LPDWORD size) {
+    return ::MsiGetProductInfoW(product, property, buffer, size);
+}
+UINT InstallerApi::MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE state,
+                                          LPCWSTR commandLine) {
+    return ::MsiConfigureProductExW(product, installLevel, state, commandLine);
+}
+UINT InstallerApi::MsiInstallProductW(LPCWSTR packagePath, LPCWSTR commandLine) {
+    return ::MsiInstallProductW(packagePath, commandLine);
+}
+INSTALLUILEVEL InstallerApi::MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {
+    return ::MsiSetInternalUI(level, window);
+}
+
+HANDLE ConsoleApi::GetStdHandle(DWORD which) { return ::GetStdHandle(which); }
+BOOL ConsoleApi::GetConsoleMode(HANDLE console, LPDWORD mode) { return ::GetConsoleMode(console, mode); }
+DWORD ConsoleApi::GetFileType(HANDLE file) { return ::GetFileType(file); }
+BOOL ConsoleApi::WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) {
+    return ::WriteConsoleW(console, text, length, written, reserved);
+}
+BOOL ConsoleApi::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    return ::WriteFile(file, data, size, written, overlapped);
+}
 
 Platform& ProductionPlatform() {
     // Constructed on first use, so it exists for objects built during static

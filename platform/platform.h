@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <tlhelp32.h>
+#include <msi.h>
 
 #include <cstdio>
 #include <ctime>
@@ -44,6 +45,11 @@ public:
     virtual DWORD GetLastError();
     virtual void SetLastError(DWORD code);
 
+    virtual BOOL GetVersionExA(LPOSVERSIONINFOA info);
+    virtual int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
+    virtual int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
+                                    LPCCH defaultChar, LPBOOL usedDefault);
+
     virtual DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
     virtual DWORD ExpandEnvironmentStringsA(LPCSTR source, LPSTR buffer, DWORD size);
 
@@ -57,6 +63,11 @@ public:
     virtual BOOL IsWow64Process(HANDLE process, PBOOL wow64);
     virtual HANDLE GetCurrentProcess();
     virtual bool HasIsWow64Process();
+
+    // Wide forms and the thread, for the MSI tool.
+    virtual DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
+    virtual BOOL GetVersionExW(LPOSVERSIONINFOW info);
+    virtual HANDLE GetCurrentThread();
 };
 
 // Files and folders.
@@ -81,6 +92,9 @@ public:
     virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
     virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
     virtual BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+    virtual DWORD GetTempPathW(DWORD size, LPWSTR buffer);
+    virtual BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
+    virtual BOOL DeleteFileW(LPCWSTR path);
 };
 
 // Registry, including the 64-bit view flag and the shell's value helpers.
@@ -114,6 +128,16 @@ public:
     // found. Without it RegDeleteKeyExA returns ERROR_CALL_NOT_IMPLEMENTED.
     virtual LSTATUS RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved);
     virtual bool HasRegDeleteKeyExA();
+
+    // Wide forms, for the MSI tool's registry values.
+    virtual LSTATUS RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY key);
+    virtual LSTATUS RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
+                                    REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition);
+    virtual LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                                     LPDWORD size);
+    virtual LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
+    virtual LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
+    virtual LSTATUS RegFlushKey(HKEY key);
 };
 
 // Shell folders and the account.
@@ -186,6 +210,36 @@ public:
     virtual BOOL AddAce(PACL acl, DWORD revision, DWORD startIndex, LPVOID aceList, DWORD listLength);
     virtual BOOL EqualSid(PSID a, PSID b);
     virtual DWORD GetLengthSid(PSID sid);
+
+    // Access tokens.
+    virtual BOOL OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, PHANDLE token);
+    virtual BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token);
+    virtual BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                     DWORD size, PDWORD returnedSize);
+};
+
+// Windows Installer (msi.dll).
+class InstallerApi {
+public:
+    virtual ~InstallerApi() = default;
+
+    virtual UINT MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, DWORD index, LPWSTR productCode);
+    virtual UINT MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR buffer, LPDWORD size);
+    virtual UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE state, LPCWSTR commandLine);
+    virtual UINT MsiInstallProductW(LPCWSTR packagePath, LPCWSTR commandLine);
+    virtual INSTALLUILEVEL MsiSetInternalUI(INSTALLUILEVEL level, HWND* window);
+};
+
+// The standard handles and console output.
+class ConsoleApi {
+public:
+    virtual ~ConsoleApi() = default;
+
+    virtual HANDLE GetStdHandle(DWORD which);
+    virtual BOOL GetConsoleMode(HANDLE console, LPDWORD mode);
+    virtual DWORD GetFileType(HANDLE file);
+    virtual BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved);
+    virtual BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
 };
 
 class Platform : public SystemApi,
@@ -194,7 +248,9 @@ class Platform : public SystemApi,
                  public ShellApi,
                  public ServiceApi,
                  public ProcessApi,
-                 public SecurityApi {
+                 public SecurityApi,
+                 public InstallerApi,
+                 public ConsoleApi {
 public:
     ~Platform() override = default;
 };

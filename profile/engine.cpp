@@ -288,8 +288,8 @@ DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {
 
     removeAll = removeAllSwitch;
     forceMsi = forceMsiSwitch;
-    // The leftover installer registrations join the lists here once their
-    // gathering is built.
+    GatherS1518ComponentQtAssemblies();
+    if (forceMsi == 1) ProductBasedMSIRemoval();
 
     InitISPCustomizationOverride();
 

@@ -78,6 +78,31 @@ public:
     DWORD InsertFileMatches(TSet& list, char* path);
     DWORD ListFolderMatches(TSet& list, char* argument);
 
+    // ---- installer registry gathering ----
+    DWORD GatherS1518ComponentQtAssemblies();
+    void ProductBasedMSIRemoval();
+    DWORD GatherCurrentVersionInstallerUpgradeCodeKeys(const char* productId);
+    DWORD GatherClassesInstallerUpgradeCodeKeys(const char* productId);
+    DWORD GatherS1518ComponentKeys(const char* productId);
+    DWORD AddClassesInstallerFeaturesKey(const char* productId);
+    DWORD AddClassesInstallerProductsKey(const char* productId);
+    DWORD GatherInstallerFolderValues();
+    DWORD GatherMUICaches();
+    // Values of one key (64-bit view): by exact name (key entries), by data
+    // (key entries) or by name (value entries).
+    DWORD EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const char* pattern, TSet& list,
+                                       bool exactName, bool matchData);
+    // The same for each direct subkey: by exact name, or by data when
+    // matchData is set.
+    DWORD EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY root, const char* keyPath, const char* pattern,
+                                                       TSet& list, bool matchData);
+    // The root's name, or out unchanged (with a warning) for another root.
+    void ParseRegKeyPrefixCString(HKEY root, std::string& out);
+
+    // ---- MSI uninstall ----
+    DWORD MsiUninstall();
+    void HCMSIUninstall();
+
     // ---- populate step ----
     DWORD PopulateLists();
     DWORD PopulateRemoveServiceList();

@@ -25,19 +25,20 @@ inline bool IsSeparator(Byte c) { return c == '\\' || c == '/'; }
 // A single-byte character, or 0 for a double-byte one.
 inline Byte SingleByte(const Byte* p, size_t length) { return length == 1 ? *p : Byte(0); }
 
-// Upper-cases a text of `length` bytes in place with _mbsupr. A lead byte
-// that ends the text (no trail byte before the NUL) is kept out of the
-// runtime's reach, because a runtime that pairs it with the NUL would walk on
-// past the end of the text.
-void UpperInPlace(Byte* text, size_t length) {
+// Folds a text of `length` bytes in place with _mbsupr (or _mbslwr when
+// lower is set). A lead byte that ends the text (no trail byte before the
+// NUL) is kept out of the runtime's reach, because a runtime that pairs it
+// with the NUL would walk on past the end of the text.
+void FoldInPlace(Byte* text, size_t length, bool lower) {
     if (length == 0) return;
     // Plain ASCII text, the common case, is folded here: bytes below 0x80 are
-    // characters of their own in every ANSI code page, and only a-z change.
+    // characters of their own in every ANSI code page, and only letters change.
     bool ascii = true;
     for (size_t i = 0; i < length && ascii; ++i) ascii = text[i] < 0x80;
     if (ascii) {
+        const Byte from = lower ? 'A' : 'a';
         for (size_t i = 0; i < length; ++i) {
-            if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<Byte>(text[i] - ('a' - 'A'));
+            if (text[i] >= from && text[i] <= from + 25) text[i] = static_cast<Byte>(text[i] ^ 0x20);
         }
         return;
     }
@@ -49,15 +50,20 @@ void UpperInPlace(Byte* text, size_t length) {
         while (i + 1 < length) i += CharLength(text + i);
         if (i + 1 == length) dangling = text + i;
     }
+    Byte lead = 0;
     if (dangling) {
-        Byte lead = *dangling;
+        lead = *dangling;
         *dangling = 0;
-        _mbsupr(text);
-        *dangling = lead;
+    }
+    if (lower) {
+        _mbslwr(text);
     } else {
         _mbsupr(text);
     }
+    if (dangling) *dangling = lead;
 }
+
+void UpperInPlace(Byte* text, size_t length) { FoldInPlace(text, length, false); }
 
 // The characters at a and b are the same (bytes and length).
 inline bool SameChar(const Byte* a, size_t aLength, const Byte* b, size_t bLength) {
@@ -262,4 +268,9 @@ bool WildcardMatch(const char* text, const char* pattern) {
 void UpperCaseText(char* text) {
     if (!text) return;
     UpperInPlace(reinterpret_cast<Byte*>(text), std::strlen(text));
+}
+
+void LowerCaseText(char* text) {
+    if (!text) return;
+    FoldInPlace(reinterpret_cast<Byte*>(text), std::strlen(text), true);
 }

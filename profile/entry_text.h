@@ -17,6 +17,8 @@ void NormalizeEntry(char* text);
 // Upper-cases text in place as _mbsupr does, without ever reading past a
 // lead byte that ends the text. A null text is left alone.
 void UpperCaseText(char* text);
+// The same with _mbslwr.
+void LowerCaseText(char* text);
 
 // Joins the non-empty parts with one backslash between them (none is added
 // when out already ends in a separator or the part begins with one). Null

@@ -1,0 +1,311 @@
+// The maker's leftover Windows Installer registrations: product records
+// whose publisher is the maker, the installer keys that refer to them, the
+// components and folder registrations that name the maker, the shell's
+// program-name caches and each product's cached package. Everything found
+// becomes an entry of the removal lists; nothing is deleted here.
+#include <mbstring.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "profile/entry_text.h"
+#include "trace/trace.h"
+
+const char kInstallerProductsKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products";
+const char kInstallerComponentsKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
+const char kInstallerUpgradeCodesKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UpgradeCodes";
+const char kClassesUpgradeCodesKey[] = "SOFTWARE\\Classes\\Installer\\UpgradeCodes";
+const char kInstallerFoldersKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+const char kUserMuiCacheKey[] = "SOFTWARE\\Microsoft\\Windows\\ShellNoRoam\\MUICache";
+const char kDefaultUserMuiCacheKey[] = ".DEFAULT\\Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache";
+
+namespace {
+
+// The installer database lives in the 64-bit view on 64-bit Windows.
+const REGSAM kGatherAccess = KEY_READ | KEY_WOW64_64KEY;
+
+// The installer's records of the maker's products name it like this.
+const char kPublisherWord[] = "velmoran";
+
+std::string LowerCopy(const char* text) {
+    std::string copy(text ? text : "");
+    LowerCaseText(&copy[0]);
+    return copy;
+}
+
+// Case-insensitive containment of the lower-cased texts.
+bool ContainsLower(const char* text, const char* pattern) {
+    std::string haystack = LowerCopy(text);
+    std::string needle = LowerCopy(pattern);
+    return _mbsstr(reinterpret_cast<const unsigned char*>(haystack.c_str()),
+                   reinterpret_cast<const unsigned char*>(needle.c_str())) != nullptr;
+}
+
+// The value entry's last part: lower case, every backslash written "---" so
+// the name survives the entry's own backslash split.
+std::string ValueEntryName(const char* name) {
+    std::string lower = LowerCopy(name);
+    std::string out;
+    for (size_t i = 0; i < lower.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(lower[i]);
+        if (c >= 0x80 && _ismbblead(c) && i + 1 < lower.size()) {
+            out += lower[i];
+            out += lower[++i];  // a trail byte with the backslash's value stays
+        } else if (c == '\\') {
+            out += "---";
+        } else {
+            out += lower[i];
+        }
+    }
+    return out;
+}
+
+// Reads a text value into a 260-byte buffer; always terminated.
+LSTATUS ReadText260(platform::Platform& os, HKEY key, const char* name, char (&buffer)[MAX_PATH + 1]) {
+    std::memset(buffer, 0, sizeof buffer);
+    DWORD size = MAX_PATH;
+    return os.RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), &size);
+}
+
+}  // namespace
+
+void CNuke::ParseRegKeyPrefixCString(HKEY root, std::string& out) {
+    if (root == HKEY_CLASSES_ROOT) {
+        out = "HKEY_CLASSES_ROOT";
+    } else if (root == HKEY_CURRENT_USER) {
+        out = "HKEY_CURRENT_USER";
+    } else if (root == HKEY_LOCAL_MACHINE) {
+        out = "HKEY_LOCAL_MACHINE";
+    } else if (root == HKEY_USERS) {
+        out = "HKEY_USERS";
+    } else {
+        TraceWrite("", -1, 0, "Warning: ParseRegKeyPrefixCString received invalid hrootKey parameter\n");
+    }
+}
+
+DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const char* pattern, TSet& list,
+                                          bool exactName, bool matchData) {
+    platform::RegKey key;
+    LSTATUS rc = os.RegOpenKeyExA(root, keyPath, 0, kGatherAccess, key.put());
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "EnumerateRegKeyAndMatchValue: Failed to open '%s' with error '%d'\n", keyPath,
+                   static_cast<int>(rc));
+        return static_cast<DWORD>(rc);
+    }
+    DWORD longestName = 0, longestData = 0;
+    rc = os.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName,
+                             &longestData, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "EnumerateRegKeyAndMatchValue: Failed to query info for '%s' with error '%d'\n", keyPath,
+                   static_cast<int>(rc));
+        return static_cast<DWORD>(rc);
+    }
+    std::string rootName;
+    ParseRegKeyPrefixCString(root, rootName);
+    std::string keyEntry;
+    JoinPath(keyEntry, {rootName.c_str(), keyPath});
+
+    std::vector<char> name(longestName + 1);
+    // One spare byte, never handed to the call, so even data of the longest
+    // size without a zero byte ends inside the buffer.
+    std::vector<char> data(longestData + 1);
+    DWORD result = ERROR_SUCCESS;
+    for (DWORD index = 0;; ++index) {
+        DWORD nameSize = longestName + 1;
+        DWORD dataSize = longestData;
+        rc = os.RegEnumValueA(key.get(), index, name.data(), &nameSize, nullptr, nullptr,
+                              reinterpret_cast<LPBYTE>(data.data()), &dataSize);
+        if (rc == ERROR_NO_MORE_ITEMS) break;
+        if (rc != ERROR_SUCCESS) continue;
+        if (dataSize > longestData) dataSize = longestData;
+        // Data of any type, as text up to its first zero byte, and never past
+        // the bytes the enumeration returned.
+        const std::string text(data.data(), strnlen(data.data(), dataSize));
+        name[nameSize < longestName + 1 ? nameSize : longestName] = '\0';
+
+        std::string entry;
+        if (exactName) {
+            if (_mbsicmp(reinterpret_cast<const unsigned char*>(name.data()),
+                         reinterpret_cast<const unsigned char*>(pattern)) != 0) {
+                continue;
+            }
+            entry = keyEntry;
+        } else if (matchData) {
+            if (!ContainsLower(text.c_str(), pattern)) continue;
+            entry = keyEntry;
+        } else {
+            if (!ContainsLower(name.data(), pattern)) continue;
+            entry = keyEntry + "\\" + ValueEntryName(name.data());
+        }
+        result = list.Insert(entry.c_str());
+        if (result != ERROR_SUCCESS) break;
+    }
+    return result;
+}
+
+DWORD CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY root, const char* keyPath, const char* pattern,
+                                                          TSet& list, bool matchData) {
+    platform::RegKey key;
+    LSTATUS rc = os.RegOpenKeyExA(root, keyPath, 0, kGatherAccess, key.put());
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0,
+                   "EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to open '%s', reported error '%d'\n", keyPath,
+                   static_cast<int>(rc));
+        return static_cast<DWORD>(rc);
+    }
+    DWORD longestSubkey = 0;
+    rc = os.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, &longestSubkey, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0,
+                   "EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to query info for '%s' with error '%d'\n",
+                   keyPath, static_cast<int>(rc));
+        return static_cast<DWORD>(rc);
+    }
+    std::vector<char> subkey(longestSubkey + 1);
+    DWORD result = ERROR_SUCCESS;
+    for (DWORD index = 0;; ++index) {
+        DWORD size = longestSubkey + 1;
+        if (os.RegEnumKeyExA(key.get(), index, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        std::string path;
+        JoinPath(path, {keyPath, subkey.data()});
+        result = EnumerateRegKeyAndMatchValue(root, path.c_str(), pattern, list, !matchData, matchData);
+    }
+    return result;
+}
+
+namespace {
+
+DWORD TraceScanError(const char* operation, const char* scan, DWORD rc) {
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "%s: %s returned error '%d'\n", operation, scan, static_cast<int>(rc));
+    }
+    return rc;
+}
+
+const char kSubKeyScan[] = "EnumerateRegKeyEnumerateSubKeysAndMatchValue";
+const char kValueScan[] = "EnumerateRegKeyAndMatchValue";
+
+}  // namespace
+
+DWORD CNuke::GatherS1518ComponentQtAssemblies() {
+    TraceWrite("", -1, 0, "GatherS1518ComponentQtAssemblies()\n");
+    return TraceScanError("GatherS1518ComponentQtAssemblies", kSubKeyScan,
+                          EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY_LOCAL_MACHINE, kInstallerComponentsKey,
+                                                                       kProductWordInNames, removeRegKeyList, true));
+}
+
+DWORD CNuke::GatherCurrentVersionInstallerUpgradeCodeKeys(const char* productId) {
+    return TraceScanError("GatherCurrentVersionInstallerUpgradeCodeKeys", kSubKeyScan,
+                          EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY_LOCAL_MACHINE, kInstallerUpgradeCodesKey,
+                                                                       productId, removeRegKeyList, false));
+}
+
+DWORD CNuke::GatherClassesInstallerUpgradeCodeKeys(const char* productId) {
+    return TraceScanError("GatherClassesInstallerUpgradeCodeKeys", kSubKeyScan,
+                          EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY_LOCAL_MACHINE, kClassesUpgradeCodesKey,
+                                                                       productId, removeRegKeyList, false));
+}
+
+DWORD CNuke::GatherS1518ComponentKeys(const char* productId) {
+    return TraceScanError("GatherS1518ComponentKeys", kSubKeyScan,
+                          EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY_LOCAL_MACHINE, kInstallerComponentsKey,
+                                                                       productId, removeRegKeyList, false));
+}
+
+DWORD CNuke::AddClassesInstallerFeaturesKey(const char* productId) {
+    const std::string entry = std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\Features\\") + productId;
+    return removeRegKeyList.Insert(entry.c_str());
+}
+
+DWORD CNuke::AddClassesInstallerProductsKey(const char* productId) {
+    const std::string entry = std::string("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Installer\\Products\\") + productId;
+    return removeRegKeyList.Insert(entry.c_str());
+}
+
+DWORD CNuke::GatherInstallerFolderValues() {
+    return TraceScanError("GatherInstallerFolderValues", kValueScan,
+                          EnumerateRegKeyAndMatchValue(HKEY_LOCAL_MACHINE, kInstallerFoldersKey, kProductWordInNames,
+                                                       removeRegValueList, false, false));
+}
+
+DWORD CNuke::GatherMUICaches() {
+    TraceScanError("GatherMUICaches", kValueScan,
+                   EnumerateRegKeyAndMatchValue(HKEY_CURRENT_USER, kUserMuiCacheKey, kProductWordInNames,
+                                                removeRegValueList, false, false));
+    return TraceScanError("GatherMUICaches", kValueScan,
+                          EnumerateRegKeyAndMatchValue(HKEY_USERS, kDefaultUserMuiCacheKey, kProductWordInNames,
+                                                       removeRegValueList, false, false));
+}
+
+void CNuke::ProductBasedMSIRemoval() {
+    {  // the products key closes before the folder and cache scans
+        platform::RegKey products;
+        LSTATUS rc = os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerProductsKey, 0, kGatherAccess, products.put());
+        if (rc != ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "ProductBasedMSIRemoval: Failed to open '%s', reported error '%d'\n",
+                       kInstallerProductsKey, static_cast<int>(rc));
+            return;
+        }
+        DWORD longestId = 0;
+        rc = os.RegQueryInfoKeyA(products.get(), nullptr, nullptr, nullptr, nullptr, &longestId, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "ProductBasedMSIRemoval: Failed to query info for '%s' with error '%d'\n",
+                       kInstallerProductsKey, static_cast<int>(rc));
+            return;
+        }
+        std::vector<char> productId(longestId + 1);
+        for (DWORD index = 0;; ++index) {
+            DWORD size = longestId + 1;
+            if (os.RegEnumKeyExA(products.get(), index, productId.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            const std::string productKey = std::string(kInstallerProductsKey) + "\\" + productId.data();
+            platform::RegKey properties;
+            if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, (productKey + "\\InstallProperties").c_str(), 0, kGatherAccess,
+                                 properties.put()) != ERROR_SUCCESS) {
+                continue;
+            }
+            char publisher[MAX_PATH + 1];
+            if (ReadText260(os, properties.get(), "Publisher", publisher) != ERROR_SUCCESS) continue;
+            if (!ContainsLower(publisher, kPublisherWord)) continue;
+
+            removeRegKeyList.Insert(("HKEY_LOCAL_MACHINE\\" + productKey).c_str());
+            TraceWrite("", -1, 0, "ProductBasedMSIRemoval: cleaning MSI registry database with product id '%s'...\n",
+                       productId.data());
+            GatherCurrentVersionInstallerUpgradeCodeKeys(productId.data());
+            AddClassesInstallerFeaturesKey(productId.data());
+            GatherClassesInstallerUpgradeCodeKeys(productId.data());
+            AddClassesInstallerProductsKey(productId.data());
+            GatherS1518ComponentKeys(productId.data());
+
+            char package[MAX_PATH + 1];
+            rc = ReadText260(os, properties.get(), "LocalPackage", package);
+            if (rc != ERROR_SUCCESS) {
+                TraceWrite("", -1, 0,
+                           "ProductBasedMSIRemoval: local cache MSI package '%s' retrieve failed with error '%d'...\n",
+                           package, static_cast<int>(rc));
+                continue;
+            }
+            TraceWrite("", -1, 0, "ProductBasedMSIRemoval: adding local cache MSI package '%s' for deletion...\n",
+                       package);
+            // In the form every other file element has, so an ignore entry can
+            // keep it.
+            NormalizeEntry(package);
+            expandedFileList.Insert(package);
+        }
+    }
+    GatherInstallerFolderValues();
+    GatherMUICaches();
+}

@@ -1,0 +1,272 @@
+// The gathering of the maker's leftover installer registrations, run through
+// InitializeLists as a run does. The registrations are laid into the 64-bit
+// view as the installer writes them (product records, upgrade code and
+// component keys, folder values) and into both program-name caches; the
+// real installer's own records are the subject of the MSI tool's tests.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "profile/engine.h"
+#include "tests/support/list_text.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::ProgramFolder;
+using testing_support::ReadWholeFile;
+using testing_support::TestDialog;
+using testing_support::TestPlatform;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+const char kInstaller[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
+const char kUserData[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18";
+const char kClassesUpgradeCodes[] = "SOFTWARE\\Classes\\Installer\\UpgradeCodes";
+const char kMuiCache[] = "Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache";
+const char kDefaultMuiCache[] = ".DEFAULT\\Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache";
+
+// Every name the test lays down starts with this, so its entries can be told
+// from whatever else the prefix's installer registered.
+const char kMark[] = "C1EA";
+const char kMakerProduct[] = "C1EA0000000000000000000000000001";      // publisher "VELMORAN Labs", no package
+const char kMakerProductTwo[] = "C1EA0000000000000000000000000002";   // publisher "velmoran", cached package
+const char kOtherProduct[] = "C1EA0000000000000000000000000003";      // another publisher
+
+struct Value {
+    HKEY root;
+    std::string key;
+    std::string name;
+    DWORD type;
+    std::string data;
+};
+
+std::string Under(const char* base, const std::string& rest) { return std::string(base) + "\\" + rest; }
+
+// The machine: three product records, their upgrade code and component
+// registrations, and the folder and cache values that name the maker.
+std::vector<Value> Registrations() {
+    const std::string products = Under(kUserData, "Products");
+    const std::string components = Under(kUserData, "Components");
+    const std::string upgrade = Under(kInstaller, "UpgradeCodes");
+    return {
+        {HKEY_LOCAL_MACHINE, products + "\\" + kMakerProduct + "\\InstallProperties", "Publisher", REG_SZ,
+         "VELMORAN Labs"},
+        {HKEY_LOCAL_MACHINE, products + "\\" + kMakerProductTwo + "\\InstallProperties", "Publisher", REG_SZ,
+         "velmoran"},
+        {HKEY_LOCAL_MACHINE, products + "\\" + kMakerProductTwo + "\\InstallProperties", "LocalPackage", REG_SZ,
+         "C:\\Windows\\Installer\\c1ea0002.msi"},
+        {HKEY_LOCAL_MACHINE, products + "\\" + kOtherProduct + "\\InstallProperties", "Publisher", REG_SZ,
+         "Other Maker Inc"},
+        {HKEY_LOCAL_MACHINE, products + "\\" + kOtherProduct + "\\InstallProperties", "LocalPackage", REG_SZ,
+         "C:\\Windows\\Installer\\c1ea0003.msi"},
+        {HKEY_LOCAL_MACHINE, upgrade + "\\C1EA00000000000000000000000000A1", kMakerProduct, REG_SZ, ""},
+        {HKEY_LOCAL_MACHINE, upgrade + "\\C1EA00000000000000000000000000A3", kOtherProduct, REG_SZ, ""},
+        {HKEY_LOCAL_MACHINE, Under(kClassesUpgradeCodes, "C1EA00000000000000000000000000A2"), kMakerProductTwo,
+         REG_SZ, ""},
+        // Found by the product id.
+        {HKEY_LOCAL_MACHINE, components + "\\C1EA00000000000000000000000000C1", kMakerProduct, REG_SZ,
+         "C:\\Program Files\\Acme\\a.dll"},
+        // Found by its data, in every run: two values name the maker.
+        {HKEY_LOCAL_MACHINE, components + "\\C1EA00000000000000000000000000C2", "C1EA00000000000000000000000000F1",
+         REG_SZ, "c:\\program files\\VELMORAN\\a.dll"},
+        {HKEY_LOCAL_MACHINE, components + "\\C1EA00000000000000000000000000C2", "C1EA00000000000000000000000000F2",
+         REG_SZ, "C:\\Velmoran\\b.dll"},
+        // Binary data is text up to its first zero byte, or its end.
+        {HKEY_LOCAL_MACHINE, components + "\\C1EA00000000000000000000000000C3", "C1EA00000000000000000000000000F3",
+         REG_BINARY, std::string("xxVelmoranxx", 12)},
+        {HKEY_LOCAL_MACHINE, components + "\\C1EA00000000000000000000000000C4", "C1EA00000000000000000000000000F4",
+         REG_BINARY, std::string("AB", 2)},
+        {HKEY_LOCAL_MACHINE, components + "\\C1EA00000000000000000000000000C4", "C1EA00000000000000000000000000F6",
+         REG_BINARY, std::string("zzzzzzzzzzzz", 12)},
+        {HKEY_LOCAL_MACHINE, components + "\\C1EA00000000000000000000000000C5", "C1EA00000000000000000000000000F5",
+         REG_SZ, "C:\\Program Files\\Acme\\b.dll"},
+        {HKEY_LOCAL_MACHINE, Under(kInstaller, "Folders"), "C:\\Program Files\\Velmoran\\C1EA\\", REG_SZ, ""},
+        {HKEY_LOCAL_MACHINE, Under(kInstaller, "Folders"), "C:\\Program Files\\Acme\\C1EA\\", REG_SZ, ""},
+        {HKEY_CURRENT_USER, kMuiCache, "C:\\Program Files\\Velmoran\\C1EA.exe", REG_SZ, "Velmoran App"},
+        {HKEY_USERS, kDefaultMuiCache, "C:\\Velmoran\\C1EATray.exe", REG_SZ, "Tray"},
+    };
+}
+
+LSTATUS Write(const Value& v) {
+    HKEY key = nullptr;
+    LSTATUS rc = ::RegCreateKeyExA(v.root, v.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                                   &key, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    rc = ::RegSetValueExA(key, v.name.c_str(), 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
+                          static_cast<DWORD>(v.data.size() + (v.type == REG_SZ ? 1 : 0)));
+    ::RegCloseKey(key);
+    return rc;
+}
+
+// Removes what Write laid down: the test's keys whole, the test's values in
+// shared keys.
+void Remove(const Value& v) {
+    const size_t mark = v.key.find(kMark);
+    if (mark != std::string::npos) {
+        const size_t end = v.key.find('\\', mark);
+        const std::string top = v.key.substr(0, end);
+        const size_t slash = top.rfind('\\');
+        HKEY parent = nullptr;
+        if (::RegOpenKeyExA(v.root, top.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &parent) ==
+            ERROR_SUCCESS) {
+            ::RegDeleteTreeA(parent, top.substr(slash + 1).c_str());
+            ::RegCloseKey(parent);
+        }
+        return;
+    }
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(v.root, v.key.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        ::RegDeleteValueA(key, v.name.c_str());
+        ::RegCloseKey(key);
+    }
+}
+
+// Elements of a list that the test laid down.
+Texts Marked(TSet& list) {
+    Texts out;
+    for (const std::string& element : testing_support::Elements(list)) {
+        if (element.find(kMark) != std::string::npos || element.find("c1ea") != std::string::npos) {
+            out.push_back(element);
+        }
+    }
+    return out;
+}
+
+// Whatever the buffer held beyond the bytes an enumeration returned: here
+// the maker's word, so a read past the returned data would find it.
+class StaleBufferPlatform : public TestPlatform {
+public:
+    LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
+                          LPBYTE data, LPDWORD dataSize) override {
+        const DWORD capacity = dataSize ? *dataSize : 0;
+        LSTATUS rc = TestPlatform::RegEnumValueA(key, index, name, nameSize, reserved, type, data, dataSize);
+        if (rc == ERROR_SUCCESS && data) {
+            static const char kWord[] = "VELMORAN";
+            for (DWORD i = *dataSize; i < capacity; ++i) data[i] = static_cast<BYTE>(kWord[(i - *dataSize) % 8]);
+        }
+        return rc;
+    }
+};
+
+std::string Folder(int csidl) {
+    char path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+class GatheringTest : public ::testing::Test {
+protected:
+    GatheringTest() : engine_(os_) { engine_.dialog = &dialog_; }
+
+    void SetUp() override {
+        TraceShutdown();
+        for (const Value& v : Registrations()) ASSERT_EQ(Write(v), ERROR_SUCCESS) << v.key << "\\" << v.name;
+    }
+    void TearDown() override {
+        TraceShutdown();
+        for (const Value& v : Registrations()) Remove(v);
+        ::DeleteFileA(ConfigPath().c_str());
+    }
+    static std::string ConfigPath() { return ProgramFolder() + "gathering_tests.cfg"; }
+
+    DWORD Run(int forceMsi, const std::string& fileSection = "") {
+        WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
+                                     "[registry key 1]\n[file 1]\n" +
+                                         fileSection);
+        return engine_.InitializeLists(0, forceMsi);
+    }
+    std::string Log() {
+        TraceShutdown();
+        return ReadWholeFile(Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\gathering_tests.log");
+    }
+
+    StaleBufferPlatform os_;
+    TestDialog dialog_;
+    CNuke engine_;
+};
+
+const std::string kHklm = "HKEY_LOCAL_MACHINE\\";
+
+TEST_F(GatheringTest, WithoutForceMsiOnlyComponentsThatNameTheMakerAreTaken) {
+    ASSERT_EQ(Run(0), 0u);
+    const std::string components = kHklm + kUserData + "\\Components\\";
+    // The binary value is matched within its own bytes only.
+    EXPECT_EQ(Marked(engine_.removeRegKeyList),
+              (Texts{components + "C1EA00000000000000000000000000C2", components + "C1EA00000000000000000000000000C3"}));
+    EXPECT_EQ(Marked(engine_.removeRegValueList), Texts{});
+    EXPECT_EQ(Marked(engine_.expandedFileList), Texts{});
+    const std::string log = Log();
+    EXPECT_NE(log.find("GatherS1518ComponentQtAssemblies()\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("ProductBasedMSIRemoval"), std::string::npos) << log;
+}
+
+TEST_F(GatheringTest, ForceMsiTakesTheMakersProductsWithEverythingThatRefersToThem) {
+    ASSERT_EQ(Run(1), 0u);
+    const std::string products = kHklm + kUserData + "\\Products\\";
+    const std::string components = kHklm + kUserData + "\\Components\\";
+    const std::string classes = kHklm + "SOFTWARE\\Classes\\Installer\\";
+    Texts keys = {
+        classes + "Features\\" + kMakerProduct,
+        classes + "Features\\" + kMakerProductTwo,
+        classes + "Products\\" + kMakerProduct,
+        classes + "Products\\" + kMakerProductTwo,
+        classes + "UpgradeCodes\\C1EA00000000000000000000000000A2",
+        kHklm + kInstaller + "\\UpgradeCodes\\C1EA00000000000000000000000000A1",
+        products + kMakerProduct,
+        products + kMakerProductTwo,
+        components + "C1EA00000000000000000000000000C1",
+        components + "C1EA00000000000000000000000000C2",
+        components + "C1EA00000000000000000000000000C3",
+    };
+    Texts marked = Marked(engine_.removeRegKeyList);
+    std::sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
+        return _stricmp(a.c_str(), b.c_str()) < 0;
+    });
+    EXPECT_EQ(marked, keys);
+    EXPECT_EQ(Marked(engine_.removeRegValueList),
+              (Texts{"HKEY_CURRENT_USER\\SOFTWARE\\Microsoft\\Windows\\ShellNoRoam\\MUICache\\"
+                     "c:---program files---velmoran---c1ea.exe",
+                     kHklm + kInstaller + "\\Folders\\c:---program files---velmoran---c1ea---",
+                     "HKEY_USERS\\.DEFAULT\\Software\\Microsoft\\Windows\\ShellNoRoam\\MUICache\\"
+                     "c:---velmoran---c1eatray.exe"}));
+    // The cached package in the form of every other file element.
+    EXPECT_EQ(Marked(engine_.expandedFileList), Texts{"C:\\WINDOWS\\INSTALLER\\C1EA0002.MSI"});
+    const std::string log = Log();
+    EXPECT_NE(log.find(std::string("ProductBasedMSIRemoval: local cache MSI package '' retrieve failed with error "
+                                   "'2'...\r\n")),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("ProductBasedMSIRemoval: adding local cache MSI package "
+                       "'C:\\Windows\\Installer\\c1ea0002.msi' for deletion...\r\n"),
+              std::string::npos);
+    EXPECT_EQ(log.find(kOtherProduct), std::string::npos);
+}
+
+TEST_F(GatheringTest, AnIgnoredCachedPackageStays) {
+    ASSERT_EQ(Run(1, "ignore=GUID,BY_VALUE,\"c:\\windows\\installer\\C1EA0002.MSI\"\n"), 0u);
+    ASSERT_EQ(Marked(engine_.expandedFileList).size(), 1u);
+    ASSERT_EQ(engine_.PopulateLists(), 0u);
+    EXPECT_EQ(Marked(engine_.expandedFileList), Texts{});
+}
+
+TEST_F(GatheringTest, MissingKeysAreTracedWithTheirCode) {
+    EXPECT_EQ(engine_.EnumerateRegKeyAndMatchValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\C1EA\\Missing", "x",
+                                                   engine_.removeRegValueList, false, false),
+              2u);
+    EXPECT_EQ(engine_.EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\C1EA\\Missing",
+                                                                   "x", engine_.removeRegKeyList, true),
+              2u);
+    std::string name = "unchanged";
+    engine_.ParseRegKeyPrefixCString(HKEY_PERFORMANCE_DATA, name);
+    EXPECT_EQ(name, "unchanged");
+}
+
+}  // namespace
