@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "msitool/msitool.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/entry_text.h"
@@ -63,7 +64,7 @@ std::string UpperCopy(const char* text) {
 }  // namespace
 
 CNuke::CNuke(platform::Platform& platform)
-    : errorText(CopyText("<error not initialized>")), configFilePath(nullptr), os(platform) {}
+    : runMsiTool(RunMsiTool), errorText(CopyText("<error not initialized>")), configFilePath(nullptr), os(platform) {}
 
 CNuke::~CNuke() {
     delete[] configFilePath;

@@ -102,6 +102,9 @@ public:
     // ---- MSI uninstall ----
     DWORD MsiUninstall();
     void HCMSIUninstall();
+    // The MSI tool's in-process entry (RunMsiTool); tests put a stand-in here
+    // to make the tool throw or answer as they need.
+    int (*runMsiTool)(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck);
 
     // ---- populate step ----
     DWORD PopulateLists();

@@ -1,0 +1,121 @@
+// The first removal step: every installed product of every listed upgrade
+// code, then of the built-in table, is handed to the MSI tool for a silent
+// uninstall. A call that throws is tried once more; a second throw skips the
+// code.
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
+namespace {
+
+// Upgrade codes of the maker's earlier product lines, uninstalled in every
+// run in this order whatever the configuration says. Kept exactly as the
+// product lines registered them (some in lower case).
+const char* const kBuiltInUpgradeCodes[] = {
+    "{F57B46CE-FA92-4241-B1D8-98E296E2E1A7}", "{3056963A-F09F-4E5D-8CF5-41455C08FF79}",
+    "{1bcaf7e4-b990-463b-8cec-60b02701db09}", "{E26AC389-4F35-4A4D-A7A6-3AAB87C3D1CD}",
+    "{EA76C89D-7855-4742-A4BE-8EFD2027D21B}", "{2fe8dc29-04df-4072-abbe-715d93e47d54}",
+    "{A427F1EC-5227-44E7-95CD-13044DEF9336}", "{A050AD48-4C8C-4913-BCA4-EED314056617}",
+    "{15549693-5017-4570-b879-18213cfc9ded}", "{E9F0F514-6A20-4781-BDCB-E41A40BF8C65}",
+    "{8A870EE7-85F1-41BB-B0C4-8F224734E685}", "{b7a967bc-bab4-40f9-9312-eb26f2c7615f}",
+    "{63C4EDEA-F826-45F3-9E12-FBB324EF462F}", "{5A8E16EB-88DC-4421-8798-45BDDCCB3BB4}",
+    "{4f64bf3c-c438-488b-ae68-9d344981facb}",
+};
+
+// The tool's command text holds at most 259 characters and its terminator.
+const size_t kCommandCharacters = 259;
+
+std::wstring Widen(platform::Platform& os, const char* text) {
+    const int length = os.MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 1) return std::wstring();
+    std::vector<wchar_t> wide(static_cast<size_t>(length));
+    os.MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
+    return std::wstring(wide.data());
+}
+
+std::string Narrow(platform::Platform& os, const std::wstring& text) {
+    const int length = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return std::string();
+    std::vector<char> narrow(static_cast<size_t>(length));
+    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), length, nullptr, nullptr);
+    return std::string(narrow.data());
+}
+
+std::wstring UninstallCommand(platform::Platform& os, const char* upgradeCode) {
+    std::wstring command = L"/uninstall /u:" + Widen(os, upgradeCode);
+    if (command.size() > kCommandCharacters) command.resize(kCommandCharacters);
+    return command;
+}
+
+// One guarded call of the tool; false when it threw.
+bool CallMsiTool(CNuke& engine, const std::wstring& command, int& value) {
+    try {
+        value = engine.runMsiTool(engine.os, command.c_str(), true);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace
+
+DWORD CNuke::MsiUninstall() {
+    TraceWrite("", -1, 0, "%s", "MsiUninstall: entry\n");
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!os.GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return ERROR_SUCCESS;
+
+    TraceWrite("", -1, 0, "%s", "MsiUninstall: looping start...\n");
+    DWORD result = ERROR_SUCCESS;
+    const char* code = nullptr;
+    for (DWORD rc = expandedMsiUpgradeCodeList.GetFirst(code); rc == ERROR_SUCCESS;
+         rc = expandedMsiUpgradeCodeList.GetNext(code)) {
+        TraceWrite("", -1, 0, "%s", "MsiUninstall Parsing upgrade code...\n");
+        const std::wstring command = UninstallCommand(os, code);
+        TraceWrite("", -1, 0, "MsiUninstall calling VelMsi api using command '%s'...\n",
+                   Narrow(os, command).c_str());
+        int value = 0;
+        if (CallMsiTool(*this, command, value)) {
+            TraceWrite("", -1, 0, "MsiUninstall returned value '%d'\n", value);
+        } else {
+            TraceWrite("", -1, 0, "%s", "MsiUninstall crashed...\n");
+            TraceWrite("", -1, 0, "%s", "Trying again the MsiUninstall uninstall...\n");
+            if (CallMsiTool(*this, command, value)) {
+                TraceWrite("", -1, 0, "MsiUninstall returned value '%d'\n", value);
+            } else {
+                value = 0;
+                TraceWrite("", -1, 0, "%s", "MsiUninstall crashed two times in row, trying next MsiUninstall\n");
+            }
+        }
+        if (result == ERROR_SUCCESS && value != 0) result = static_cast<DWORD>(value);
+    }
+    HCMSIUninstall();
+    TraceWrite("", -1, 0, "%s", "MsiUninstall: looping exit\n");
+    return result;
+}
+
+void CNuke::HCMSIUninstall() {
+    // Built afresh on each call.
+    const std::vector<std::string> table(std::begin(kBuiltInUpgradeCodes), std::end(kBuiltInUpgradeCodes));
+    for (const std::string& code : table) {
+        const std::wstring command = UninstallCommand(os, code.c_str());
+        TraceWrite("", -1, 0, "HCMSIUninstall calling VelMsi api using command '%s'...\n", code.c_str());
+        int value = 0;
+        if (CallMsiTool(*this, command, value)) {
+            TraceWrite("", -1, 0, "HCMSIUninstall returned value '%d'\n", value);
+            os.Sleep(10000);
+            continue;
+        }
+        TraceWrite("", -1, 0, "%s", "HCMSIUninstall crashed...\n");
+        TraceWrite("", -1, 0, "%s", "Trying again the HCMSIUninstall uninstall...\n");
+        if (CallMsiTool(*this, command, value)) {
+            TraceWrite("", -1, 0, "HCMSIUninstall returned value '%d'\n", value);
+            os.Sleep(10000);
+        } else {
+            TraceWrite("", -1, 0, "%s", "HCMSIUninstall crashed two times in row, trying next MsiUninstall\n");
+        }
+    }
+}
