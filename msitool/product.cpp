@@ -1,0 +1,104 @@
+#include "msitool/product.h"
+
+#include <cwchar>
+
+#include "msitool/registry_value.h"
+#include "platform/platform.h"
+
+namespace {
+
+const wchar_t kRemoveCommand[] = L"REMOVE=ALL REBOOT=ReallySuppress";
+const wchar_t kUninstallKey[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// A product property into a buffer of `capacity` characters; empty on failure.
+UINT ReadProductInfo(platform::Platform& os, const std::wstring& productCode, const wchar_t* property,
+                     DWORD capacity, std::wstring& value) {
+    std::wstring buffer(capacity, L'\0');
+    DWORD size = capacity;
+    const UINT result = os.MsiGetProductInfoW(productCode.c_str(), property, &buffer[0], &size);
+    buffer.resize(std::wcslen(buffer.c_str()));
+    value = buffer;
+    return result;
+}
+
+}  // namespace
+
+Product::Product(platform::Platform& os, const std::wstring& code) : os_(os), productCode(code) {
+    // Whatever the buffer holds becomes the version: empty when the read failed.
+    ReadProductInfo(os_, productCode, L"VersionString", 100, versionString);
+}
+
+std::wstring Product::GetProductCode() const { return productCode; }
+
+std::wstring Product::GetVersionString() const { return versionString; }
+
+bool Product::ParseVersion(int& major, int& minor, int& build, int& revision) const {
+    const std::wstring text = Trim(versionString, L" ");
+    int parts[4] = {-1, -1, -1, -1};
+    // The longest form whose every number is present wins; text after the
+    // last number is not looked at.
+    if (std::swscanf(text.c_str(), L"%d.%d.%d.%d", &parts[0], &parts[1], &parts[2], &parts[3]) != 4) {
+        parts[3] = -1;
+        if (std::swscanf(text.c_str(), L"%d.%d.%d", &parts[0], &parts[1], &parts[2]) != 3) {
+            parts[2] = -1;
+            if (std::swscanf(text.c_str(), L"%d.%d", &parts[0], &parts[1]) != 2) {
+                parts[1] = -1;
+                if (std::swscanf(text.c_str(), L"%d", &parts[0]) != 1) return false;
+            }
+        }
+    }
+    major = parts[0];
+    minor = parts[1];
+    build = parts[2];
+    revision = parts[3];
+    return true;
+}
+
+bool Product::IsNewerThan(const Product& other) const {
+    int mine[4] = {0, 0, 0, 0};
+    int theirs[4] = {0, 0, 0, 0};
+    ParseVersion(mine[0], mine[1], mine[2], mine[3]);
+    other.ParseVersion(theirs[0], theirs[1], theirs[2], theirs[3]);
+    for (int part = 0; part < 4; ++part) {
+        if (mine[part] != theirs[part]) return mine[part] > theirs[part];
+    }
+    return false;
+}
+
+bool Product::Uninstall() {
+    if (os_.MsiConfigureProductExW(productCode.c_str(), INSTALLLEVEL_MAXIMUM, INSTALLSTATE_ABSENT, kRemoveCommand) ==
+        ERROR_SUCCESS) {
+        return true;
+    }
+    return UninstallFromCachedPackage();
+}
+
+bool Product::UninstallFromCachedPackage() {
+    std::wstring cachedPackage, packageName;
+    if (ReadProductInfo(os_, productCode, L"LocalPackage", MAX_PATH, cachedPackage) != ERROR_SUCCESS) return false;
+    if (ReadProductInfo(os_, productCode, L"PackageName", MAX_PATH, packageName) != ERROR_SUCCESS) return false;
+
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD length = os_.GetTempPathW(MAX_PATH, folder);
+    if (length == 0 || length >= MAX_PATH) return false;
+    std::wstring copy = folder + packageName;
+    if (copy.size() > MAX_PATH - 1) copy.resize(MAX_PATH - 1);
+
+    if (!os_.CopyFileW(cachedPackage.c_str(), copy.c_str(), FALSE)) return false;
+    const UINT result = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand);
+    os_.DeleteFileW(copy.c_str());
+    return result == ERROR_SUCCESS;
+}
+
+bool Product::HideFromAddRemove() {
+    const std::wstring key = kUninstallKey + productCode;
+    const std::wstring nameSpec = key + L"\\\\DisplayName";
+    const std::wstring hideSpec = key + L"\\\\SystemComponent|1";
+    bool hidden = false;
+    for (const DWORD view : {DWORD(RegistryView32), DWORD(RegistryView64)}) {
+        BYTE name[2000];
+        if (ReadRegistryValue(os_, name, sizeof name, nameSpec, view) != RegistryValueOk) continue;
+        if (WriteRegistryValue(os_, hideSpec, true, REG_DWORD, view) == RegistryValueOk) hidden = true;
+    }
+    return hidden;
+}
