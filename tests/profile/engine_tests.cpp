@@ -244,11 +244,29 @@ TEST_F(EngineTest, OverlongLinesAreNeverCutIntoEntries) {
 }
 
 TEST_F(EngineTest, CancelDuringTheReadStopsWith1223) {
-    dialog_.cancelAtRead = 5;
-    EXPECT_EQ(Run(Sections("remove=GUID,BY_VALUE,{A}\n", "remove=GUID,BY_VALUE,{S}\n")), 1223u);
-    EXPECT_LE(dialog_.stateReads, 6);
+    // Reads 2-5 go to the service ignore section, 6 is the first one of the
+    // service remove section: the cancel comes before its entry is read.
+    dialog_.cancelAtRead = 6;
+    EXPECT_EQ(Run(Sections("remove=GUID,BY_VALUE,{A}\n", "remove=GUID,BY_VALUE,{S}\n",
+                           "stop=GUID,BY_VALUE,{P}\n", "", "", "remove=GUID,BY_VALUE,C:\\F\n")),
+              1223u);
+    EXPECT_EQ(dialog_.stateReads, 6);
     std::string log = Log();
-    EXPECT_NE(log.find("returned error code '1223'"), std::string::npos) << log;
+    EXPECT_NE(log.find("InitIgnoreServiceList was successful with '0' items in the list"), std::string::npos) << log;
+    EXPECT_NE(log.find("InitRemoveServiceList reported error message '<error not initialized>' and returned error "
+                       "code '1223'\r\n"),
+              std::string::npos)
+        << log;
+    // The cancelled step is the last one traced, and no later list was read.
+    EXPECT_EQ(log.find("1223"), log.rfind("1223")) << log;
+    for (const char* later : {"InitStopProcessList", "InitStartProcessList", "InitIgnoreRegValueList",
+                              "InitRemoveFileList", "InitRemoveMsiUpgradeCodeList"}) {
+        EXPECT_EQ(log.find(later), std::string::npos) << later;
+    }
+    for (TSet* untouched : {&engine_.removeServiceList, &engine_.stopProcessList, &engine_.removeFileList,
+                            &engine_.removeMsiUpgradeCodeList}) {
+        EXPECT_TRUE(untouched->IsEmpty());
+    }
 }
 
 TEST_F(EngineTest, RemoveAllSkipsTheIgnoreListsAndAddsTheProductsFolders) {
