@@ -136,8 +136,22 @@ TEST_F(TraceTest, OverlongPathOpensNothingAndWritesNoBanner) {
         ::CreateDirectoryA(deep.c_str(), nullptr);
     }
     ASSERT_TRUE(PathExists(deep));
+    // Nothing is opened, in the folder or beside the program.
+    std::string besideProgram = ProgramFolder() + "trace_tests.log";
+    ::DeleteFileA(besideProgram.c_str());
     InitTraceLog(nullptr, false, deep.c_str());
     EXPECT_STREQ(TraceLogPath(), "");
+    EXPECT_FALSE(PathExists(besideProgram));
+    EXPECT_EQ(os_.DebugOutput(), "");
+
+    // With a log open, the open log stays and gets no second banner.
+    InitTraceLog(nullptr, false, folder_.path().c_str());
+    std::string opened = TraceLogPath();
+    InitTraceLog(nullptr, false, deep.c_str());
+    EXPECT_EQ(std::string(TraceLogPath()), opened);
+    std::vector<std::string> lines = Lines(Log());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("trace_tests v.1.2.3.4"), std::string::npos);
     EXPECT_EQ(os_.DebugOutput(), "");
 }
 
@@ -403,13 +417,13 @@ TEST_F(TraceTest, EightThreadsNeverInterleaveInsideALine) {
 }
 
 TEST_F(TraceTest, AssertTracesAndAsksAbortRetryIgnore) {
+    InitTraceLog(nullptr, false, folder_.path().c_str());
     os_.messageBoxAnswer = IDIGNORE;
     TraceAssert("engine.cpp", 12, "count > 0");
     ASSERT_EQ(os_.boxes.size(), 1u);
     EXPECT_EQ(os_.boxes[0].text, "engine.cpp (12). Assertion Failed: count > 0\n");
     EXPECT_EQ(os_.boxes[0].caption, "Assertion");
     EXPECT_EQ(os_.boxes[0].type, static_cast<UINT>(MB_SYSTEMMODAL | MB_ICONERROR | MB_ABORTRETRYIGNORE));
-    EXPECT_EQ(os_.DebugOutput(), "engine.cpp (12). Assertion Failed: count > 0\n");
     EXPECT_EQ(os_.debugBreaks, 0);
     EXPECT_TRUE(os_.exitCodes.empty());
 
@@ -423,6 +437,20 @@ TEST_F(TraceTest, AssertTracesAndAsksAbortRetryIgnore) {
     TraceAssert("engine.cpp", 14, longExpression.c_str());
     EXPECT_EQ(os_.boxes.back().text.size(), 255u);
     EXPECT_EQ(os_.exitCodes.size(), 1u);
+
+    // Each assertion is logged once, to the open log only.
+    std::vector<std::string> lines = Lines(Log());
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(std::string(kDateTime) +
+                                                      "engine\\.cpp \\(12\\)\\. Assertion Failed: count > 0")))
+        << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(std::string(kDateTime) +
+                                                      "engine\\.cpp \\(13\\)\\. Assertion Failed\\.")))
+        << lines[2];
+    EXPECT_TRUE(std::regex_match(lines[3], std::regex(std::string(kDateTime) + "engine\\.cpp \\(14\\)\\. "
+                                                      "Assertion Failed: e{220}")))
+        << lines[3];
+    EXPECT_EQ(os_.DebugOutput(), "");
 }
 
 }  // namespace
