@@ -115,6 +115,8 @@ BOOL FileApi::FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) { return ::Fin
 BOOL FileApi::FindClose(HANDLE find) { return ::FindClose(find); }
 UINT FileApi::GetWindowsDirectoryA(LPSTR buffer, UINT size) { return ::GetWindowsDirectoryA(buffer, size); }
 UINT FileApi::GetSystemDirectoryA(LPSTR buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
+DWORD FileApi::GetLogicalDriveStringsA(DWORD size, LPSTR buffer) { return ::GetLogicalDriveStringsA(size, buffer); }
+UINT FileApi::GetDriveTypeA(LPCSTR root) { return ::GetDriveTypeA(root); }
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return ::MoveFileExA(existing, newName, flags);
 }
@@ -210,12 +212,77 @@ BOOL ProcessApi::TerminateProcess(HANDLE process, UINT exitCode) { return ::Term
 DWORD ProcessApi::WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
     return ::WaitForMultipleObjects(count, handles, waitAll, milliseconds);
 }
+namespace {
+
+// A function of a system library, resolved once by name; null when the
+// library or the function is missing.
+template <typename Function>
+Function LateBound(const char* library, const char* name) {
+    HMODULE module = ::GetModuleHandleA(library);
+    if (!module) module = ::LoadLibraryA(library);
+    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
+}
+
+using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
+using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);
+using GetModuleFileNameExAFn = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+
+}  // namespace
+
+BOOL ProcessApi::EnumProcesses(DWORD* processIds, DWORD size, DWORD* needed) {
+    static const EnumProcessesFn call = LateBound<EnumProcessesFn>("psapi.dll", "EnumProcesses");
+    if (!call) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return call(processIds, size, needed);
+}
+BOOL ProcessApi::EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    static const EnumProcessModulesFn call = LateBound<EnumProcessModulesFn>("psapi.dll", "EnumProcessModules");
+    if (!call) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return call(process, modules, size, needed);
+}
+DWORD ProcessApi::GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
+    static const GetModuleFileNameExAFn call =
+        LateBound<GetModuleFileNameExAFn>("psapi.dll", "GetModuleFileNameExA");
+    if (!call) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    return call(process, module, name, size);
+}
+BOOL ProcessApi::QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size) {
+    static const QueryFullProcessImageNameAFn call =
+        LateBound<QueryFullProcessImageNameAFn>("kernel32.dll", "QueryFullProcessImageNameA");
+    if (!call) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return call(process, flags, name, size);
+}
 BOOL ProcessApi::CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                                 LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
                                 LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
                                 LPPROCESS_INFORMATION info) {
     return ::CreateProcessA(application, commandLine, processSecurity, threadSecurity, inheritHandles, flags,
                             environment, currentDirectory, startup, info);
+}
+BOOL ProcessApi::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                                LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
+                                LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup,
+                                LPPROCESS_INFORMATION info) {
+    return ::CreateProcessW(application, commandLine, processSecurity, threadSecurity, inheritHandles, flags,
+                            environment, currentDirectory, startup, info);
+}
+DWORD ProcessApi::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return ::WaitForSingleObject(handle, milliseconds);
+}
+BOOL ProcessApi::GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+    return ::GetExitCodeProcess(process, exitCode);
 }
 
 BOOL SecurityApi::AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0, DWORD sub1,
@@ -323,6 +390,14 @@ BOOL ConsoleApi::WriteConsoleW(HANDLE console, const VOID* text, DWORD length, L
 }
 BOOL ConsoleApi::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
     return ::WriteFile(file, data, size, written, overlapped);
+}
+
+int WinsockCatalogApi::WSCEnumProtocols(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD bufferLength,
+                                        LPINT error) {
+    return ::WSCEnumProtocols(protocols, buffer, bufferLength, error);
+}
+int WinsockCatalogApi::WSCDeinstallProvider(LPGUID providerId, LPINT error) {
+    return ::WSCDeinstallProvider(providerId, error);
 }
 
 Platform& ProductionPlatform() {

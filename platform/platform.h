@@ -6,6 +6,8 @@
 // returns what that call returned; nothing throws across this layer.
 #pragma once
 #include <windows.h>
+#include <winsock2.h>
+#include <ws2spi.h>
 #include <aclapi.h>
 #include <tlhelp32.h>
 #include <msi.h>
@@ -92,6 +94,8 @@ public:
     virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
     virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
     virtual BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+    virtual DWORD GetLogicalDriveStringsA(DWORD size, LPSTR buffer);
+    virtual UINT GetDriveTypeA(LPCSTR root);
     virtual DWORD GetTempPathW(DWORD size, LPWSTR buffer);
     virtual BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
     virtual BOOL DeleteFileW(LPCWSTR path);
@@ -179,10 +183,24 @@ public:
     virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
     virtual BOOL TerminateProcess(HANDLE process, UINT exitCode);
     virtual DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+    // The process status functions are loaded from psapi.dll on first use;
+    // without it they fail with ERROR_CALL_NOT_IMPLEMENTED.
+    virtual BOOL EnumProcesses(DWORD* processIds, DWORD size, DWORD* needed);
+    virtual BOOL EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed);
+    virtual DWORD GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+    // Looked up by name (missing before Vista): ERROR_CALL_NOT_IMPLEMENTED
+    // without it.
+    virtual BOOL QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size);
     virtual BOOL CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                                 LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
                                 LPVOID environment, LPCSTR currentDirectory, LPSTARTUPINFOA startup,
                                 LPPROCESS_INFORMATION info);
+    virtual BOOL CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
+                                LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
+                                LPVOID environment, LPCWSTR currentDirectory, LPSTARTUPINFOW startup,
+                                LPPROCESS_INFORMATION info);
+    virtual DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+    virtual BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 };
 
 // Access control: SIDs, access control lists and the security information of
@@ -242,6 +260,16 @@ public:
     virtual BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
 };
 
+// Winsock 2 service-provider catalogue, in the view of the calling process
+// (a 32-bit process sees the 32-bit catalogue).
+class WinsockCatalogApi {
+public:
+    virtual ~WinsockCatalogApi() = default;
+
+    virtual int WSCEnumProtocols(LPINT protocols, LPWSAPROTOCOL_INFOW buffer, LPDWORD bufferLength, LPINT error);
+    virtual int WSCDeinstallProvider(LPGUID providerId, LPINT error);
+};
+
 class Platform : public SystemApi,
                  public FileApi,
                  public RegistryApi,
@@ -250,7 +278,8 @@ class Platform : public SystemApi,
                  public ProcessApi,
                  public SecurityApi,
                  public InstallerApi,
-                 public ConsoleApi {
+                 public ConsoleApi,
+                 public WinsockCatalogApi {
 public:
     ~Platform() override = default;
 };
