@@ -72,4 +72,13 @@ using ServiceHandle = UniqueHandle<SC_HANDLE, NullTraits<SC_HANDLE, ::CloseServi
 using SnapshotHandle = UniqueHandle<HANDLE, InvalidValueTraits<::CloseHandle>>;
 using ServiceLock = UniqueHandle<SC_LOCK, NullTraits<SC_LOCK, ::UnlockServiceDatabase>>;
 
+// A COM interface pointer owned by one holder: released when it goes.
+template <typename Interface>
+struct ComTraits {
+    static Interface* invalid() noexcept { return nullptr; }
+    static void close(Interface* object) noexcept { object->Release(); }
+};
+template <typename Interface>
+using ComPtr = UniqueHandle<Interface*, ComTraits<Interface>>;
+
 }  // namespace platform

@@ -408,3 +408,37 @@ Platform& ProductionPlatform() {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+int ConsoleApi::PrintStdout(const char* text) { return std::printf("%s", text); }
+
+HRESULT ComApi::CoInitialize(LPVOID reserved) { return ::CoInitialize(reserved); }
+HRESULT ComApi::CoInitializeEx(LPVOID reserved, DWORD model) { return ::CoInitializeEx(reserved, model); }
+void ComApi::CoUninitialize() { ::CoUninitialize(); }
+HRESULT ComApi::CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
+    return ::CoCreateInstance(clsid, outer, context, iid, object);
+}
+BSTR ComApi::SysAllocString(const OLECHAR* text) { return ::SysAllocString(text); }
+void ComApi::SysFreeString(BSTR text) { ::SysFreeString(text); }
+HRESULT ComApi::ConnectServer(IWbemLocator* locator, const BSTR nameSpace, const BSTR user, const BSTR password,
+                              const BSTR locale, long flags, const BSTR authority, IWbemContext* context,
+                              IWbemServices** services) {
+    return locator->ConnectServer(nameSpace, user, password, locale, flags, authority, context, services);
+}
+HRESULT ComApi::DeleteInstance(IWbemServices* services, const BSTR objectPath, long flags, IWbemContext* context,
+                               IWbemCallResult** callResult) {
+    return services->DeleteInstance(objectPath, flags, context, callResult);
+}
+HRESULT ComApi::get_LocalPolicy(INetFwMgr* manager, INetFwPolicy** policy) { return manager->get_LocalPolicy(policy); }
+HRESULT ComApi::get_CurrentProfile(INetFwPolicy* policy, INetFwProfile** profile) {
+    return policy->get_CurrentProfile(profile);
+}
+HRESULT ComApi::get_FirewallEnabled(INetFwProfile* profile, VARIANT_BOOL* enabled) {
+    return profile->get_FirewallEnabled(enabled);
+}
+HRESULT ComApi::put_FirewallEnabled(INetFwProfile* profile, VARIANT_BOOL enabled) {
+    return profile->put_FirewallEnabled(enabled);
+}
+
+}  // namespace platform

@@ -11,6 +11,8 @@
 #include <aclapi.h>
 #include <tlhelp32.h>
 #include <msi.h>
+#include <netfw.h>
+#include <wbemcli.h>
 
 #include <cstdio>
 #include <ctime>
@@ -258,6 +260,8 @@ public:
     virtual DWORD GetFileType(HANDLE file);
     virtual BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved);
     virtual BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+    // The C runtime's standard output (printf).
+    virtual int PrintStdout(const char* text);
 };
 
 // Winsock 2 service-provider catalogue, in the view of the calling process
@@ -270,6 +274,32 @@ public:
     virtual int WSCDeinstallProvider(LPGUID providerId, LPINT error);
 };
 
+// COM, and the few methods of the WMI and Windows Firewall objects the
+// restore uses: each call forwards to the object's own method, so a test can
+// answer for objects Wine only partly has.
+class ComApi {
+public:
+    virtual ~ComApi() = default;
+
+    virtual HRESULT CoInitialize(LPVOID reserved);
+    virtual HRESULT CoInitializeEx(LPVOID reserved, DWORD model);
+    virtual void CoUninitialize();
+    virtual HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object);
+    virtual BSTR SysAllocString(const OLECHAR* text);
+    virtual void SysFreeString(BSTR text);
+
+    virtual HRESULT ConnectServer(IWbemLocator* locator, const BSTR nameSpace, const BSTR user, const BSTR password,
+                                  const BSTR locale, long flags, const BSTR authority, IWbemContext* context,
+                                  IWbemServices** services);
+    virtual HRESULT DeleteInstance(IWbemServices* services, const BSTR objectPath, long flags, IWbemContext* context,
+                                   IWbemCallResult** callResult);
+
+    virtual HRESULT get_LocalPolicy(INetFwMgr* manager, INetFwPolicy** policy);
+    virtual HRESULT get_CurrentProfile(INetFwPolicy* policy, INetFwProfile** profile);
+    virtual HRESULT get_FirewallEnabled(INetFwProfile* profile, VARIANT_BOOL* enabled);
+    virtual HRESULT put_FirewallEnabled(INetFwProfile* profile, VARIANT_BOOL enabled);
+};
+
 class Platform : public SystemApi,
                  public FileApi,
                  public RegistryApi,
@@ -279,7 +309,8 @@ class Platform : public SystemApi,
                  public SecurityApi,
                  public InstallerApi,
                  public ConsoleApi,
-                 public WinsockCatalogApi {
+                 public WinsockCatalogApi,
+                 public ComApi {
 public:
     ~Platform() override = default;
 };

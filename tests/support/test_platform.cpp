@@ -145,6 +145,99 @@ LSTATUS TestPlatform::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD
 
 bool TestPlatform::HasRegDeleteKeyExA() { return hasRegDeleteKeyExA && Platform::HasRegDeleteKeyExA(); }
 
+UINT TestPlatform::MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, DWORD index, LPWSTR productCode) {
+    const UINT result = enumRelatedProducts ? enumRelatedProducts(upgradeCode, index, productCode)
+                                            : Platform::MsiEnumRelatedProductsW(upgradeCode, reserved, index,
+                                                                                productCode);
+    enumCalls.push_back({upgradeCode ? upgradeCode : L"", index, result});
+    return result;
+}
+
+UINT TestPlatform::MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE state,
+                                          LPCWSTR commandLine) {
+    configuredProducts.push_back(product ? product : L"");
+    const UINT fault = configureProductFault ? configureProductFault(product) : 0;
+    if (fault != 0) return fault;
+    return Platform::MsiConfigureProductExW(product, installLevel, state, commandLine);
+}
+
+UINT TestPlatform::MsiInstallProductW(LPCWSTR packagePath, LPCWSTR commandLine) {
+    const bool existed = packagePath && ::GetFileAttributesW(packagePath) != INVALID_FILE_ATTRIBUTES;
+    const UINT fault = installProductFault ? installProductFault(packagePath) : 0;
+    const UINT result = fault != 0 ? fault : Platform::MsiInstallProductW(packagePath, commandLine);
+    installCalls.push_back({packagePath ? packagePath : L"", commandLine ? commandLine : L"", existed, result});
+    return result;
+}
+
+INSTALLUILEVEL TestPlatform::MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {
+    uiLevels.push_back(level);
+    return Platform::MsiSetInternalUI(level, window);
+}
+
+namespace {
+
+// The stand-in console's handles: values no real handle takes.
+HANDLE const kConsoleOutput = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7f10));
+HANDLE const kConsoleError = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7f14));
+
+}  // namespace
+
+HANDLE TestPlatform::GetStdHandle(DWORD which) {
+    if (console && which == STD_OUTPUT_HANDLE) return kConsoleOutput;
+    if (console && which == STD_ERROR_HANDLE) return kConsoleError;
+    return Platform::GetStdHandle(which);
+}
+
+DWORD TestPlatform::StandardHandleKind(HANDLE handle) {
+    if (handle == GetStdHandle(STD_OUTPUT_HANDLE)) return STD_OUTPUT_HANDLE;
+    if (handle == GetStdHandle(STD_ERROR_HANDLE)) return STD_ERROR_HANDLE;
+    return 0;
+}
+
+BOOL TestPlatform::GetConsoleMode(HANDLE handle, LPDWORD mode) {
+    if (console && (handle == kConsoleOutput || handle == kConsoleError)) {
+        *mode = ENABLE_PROCESSED_OUTPUT | ENABLE_WRAP_AT_EOL_OUTPUT;
+        return TRUE;
+    }
+    return Platform::GetConsoleMode(handle, mode);
+}
+
+BOOL TestPlatform::WriteConsoleW(HANDLE handle, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) {
+    consoleWrites.push_back({StandardHandleKind(handle), true, std::wstring(static_cast<const wchar_t*>(text), length)});
+    if (console && (handle == kConsoleOutput || handle == kConsoleError)) {
+        if (written) *written = length;
+        return TRUE;
+    }
+    return Platform::WriteConsoleW(handle, text, length, written, reserved);
+}
+
+BOOL TestPlatform::WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    const DWORD kind = StandardHandleKind(file);
+    if (kind != 0) {
+        const char* bytes = static_cast<const char*>(data);
+        const int length = ::MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), nullptr, 0);
+        std::wstring text(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+        if (length > 0) ::MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(size), &text[0], length);
+        consoleWrites.push_back({kind, false, text});
+    }
+    return Platform::WriteFile(file, data, size, written, overlapped);
+}
+
+BOOL TestPlatform::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information,
+                                       DWORD size, PDWORD returnedSize) {
+    const BOOL ok = Platform::GetTokenInformation(token, informationClass, information, size, returnedSize);
+    if (ok && information && informationClass == TokenGroups && editTokenGroups) {
+        editTokenGroups(static_cast<TOKEN_GROUPS*>(information));
+    }
+    return ok;
+}
+
+BOOL TestPlatform::GetVersionExW(LPOSVERSIONINFOW info) {
+    const BOOL ok = Platform::GetVersionExW(info);
+    if (ok && windowsMajorVersion != 0) info->dwMajorVersion = windowsMajorVersion;
+    return ok;
+}
+
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;

@@ -80,7 +80,55 @@ public:
     bool hasIsWow64Process = true;
     bool hasRegDeleteKeyExA = true;
 
+    // Windows Installer. Every call still reaches the installer unless a
+    // hook answers it; the calls are recorded.
+    // Replaces MsiEnumRelatedProductsW (it may throw, as a faulty installer
+    // would for the caller's guard).
+    std::function<UINT(LPCWSTR upgradeCode, DWORD index, LPWSTR productCode)> enumRelatedProducts;
+    struct EnumCall { std::wstring upgradeCode; DWORD index; UINT result; };
+    std::vector<EnumCall> enumCalls;
+    UINT MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, DWORD index, LPWSTR productCode) override;
+    // Asked before each MsiConfigureProductExW: a non-zero answer is returned
+    // instead of the real call (1603 once, say); it may throw.
+    std::function<UINT(LPCWSTR product)> configureProductFault;
+    std::vector<std::wstring> configuredProducts;
+    UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE state, LPCWSTR commandLine) override;
+    // The same for MsiInstallProductW, asked with the package path.
+    std::function<UINT(LPCWSTR packagePath)> installProductFault;
+    struct InstallCall { std::wstring packagePath, commandLine; bool packageExisted; UINT result; };
+    std::vector<InstallCall> installCalls;
+    UINT MsiInstallProductW(LPCWSTR packagePath, LPCWSTR commandLine) override;
+    std::vector<INSTALLUILEVEL> uiLevels;  // every level MsiSetInternalUI was given
+    INSTALLUILEVEL MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) override;
+
+    // Console output. With `console` set, the standard output and error
+    // handles are a console of the test's own: GetStdHandle gives stand-in
+    // handles, GetConsoleMode succeeds on them and WriteConsoleW records
+    // instead of writing. Without it the real handles are used and writes to
+    // them are recorded and passed on.
+    bool console = false;
+    struct ConsoleWrite {
+        DWORD which;           // STD_OUTPUT_HANDLE, STD_ERROR_HANDLE, or 0 for another handle
+        bool throughConsole;   // WriteConsoleW; else WriteFile
+        std::wstring text;     // WriteFile bytes are taken as UTF-8
+    };
+    std::vector<ConsoleWrite> consoleWrites;
+    HANDLE GetStdHandle(DWORD which) override;
+    BOOL GetConsoleMode(HANDLE handle, LPDWORD mode) override;
+    BOOL WriteConsoleW(HANDLE handle, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) override;
+    BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) override;
+
+    // Rights: `editTokenGroups` changes what a successful TokenGroups read
+    // returns; a non-zero `windowsMajorVersion` replaces the one
+    // GetVersionExW reports.
+    std::function<void(TOKEN_GROUPS*)> editTokenGroups;
+    BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information, DWORD size,
+                             PDWORD returnedSize) override;
+    DWORD windowsMajorVersion = 0;
+    BOOL GetVersionExW(LPOSVERSIONINFOW info) override;
+
 private:
+    DWORD StandardHandleKind(HANDLE handle);
     std::vector<std::pair<std::string, SE_OBJECT_TYPE>>::const_iterator FindLocked(const std::string& name,
                                                                                   SE_OBJECT_TYPE type) const;
     bool LockedObject(const std::string& name, SE_OBJECT_TYPE type) const;

@@ -1,0 +1,181 @@
+// The MSI tool against real packages installed in the prefix.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "msitool/msitool.h"
+#include "msitool/product_family.h"
+#include "platform/handles.h"
+#include "tests/msitool/msitool_test_support.h"
+#include "tests/support/msi_packages.h"
+#include "tests/support/test_platform.h"
+
+using msitool_testing::Narrow;
+using msitool_testing::Wide;
+using testing_support::FindMsiPackage;
+using testing_support::MachineKeyExists;
+using testing_support::MsiPackage;
+using testing_support::MsiPackageInstalled;
+using testing_support::PathExists;
+using testing_support::TestPlatform;
+
+namespace {
+
+const wchar_t kRemoveCommand[] = L"REMOVE=ALL REBOOT=ReallySuppress";
+
+// Installs the named packages in order and removes whatever is left of them
+// at the end.
+class InstalledProducts : public ::testing::Test {
+protected:
+    std::vector<MsiPackage> Install(const std::vector<std::string>& ids) {
+        std::vector<MsiPackage> packages;
+        for (const std::string& id : ids) {
+            packages.push_back(FindMsiPackage(id));
+            installed_.push_back(packages.back());
+            EXPECT_EQ(testing_support::InstallMsiPackage(packages.back()), 0u) << id;
+            EXPECT_TRUE(MsiPackageInstalled(packages.back())) << id;
+        }
+        return packages;
+    }
+    void TearDown() override {
+        for (const MsiPackage& package : installed_) {
+            if (MsiPackageInstalled(package)) testing_support::UninstallMsiPackage(package);
+        }
+    }
+    // Nothing of the package is left: the product, its files, its Uninstall
+    // entry and its own key.
+    static void ExpectGone(const MsiPackage& package) {
+        SCOPED_TRACE(package.id);
+        EXPECT_FALSE(MsiPackageInstalled(package));
+        EXPECT_FALSE(PathExists(package.InstallFolder()));
+        for (const std::string& file : package.files) EXPECT_FALSE(PathExists(package.InstallFolder() + "\\" + file));
+        EXPECT_FALSE(MachineKeyExists(package.UninstallKey(), package.View()));
+        EXPECT_FALSE(MachineKeyExists(package.ProductKey(), package.View()));
+    }
+    static std::wstring UninstallLine(const MsiPackage& package) {
+        return L"/uninstall /u:" + Wide(package.upgradeCode);
+    }
+
+    TestPlatform os_;
+
+private:
+    std::vector<MsiPackage> installed_;
+};
+
+TEST_F(InstalledProducts, UninstallRemovesEveryVersionNewestFirst) {
+    // The older one first, so the installer lists it first.
+    const auto packages = Install({"removal_older", "removal_newer"});
+    ASSERT_FALSE(HasFailure());
+    const MsiPackage& older = packages[0];
+    const MsiPackage& newer = packages[1];
+    for (const MsiPackage& package : packages) {
+        ASSERT_TRUE(PathExists(package.InstallFolder() + "\\tool.dll"));
+        ASSERT_TRUE(MachineKeyExists(package.UninstallKey(), package.View()));
+        ASSERT_TRUE(MachineKeyExists(package.ProductKey(), package.View()));
+    }
+
+    EXPECT_EQ(RunMsiTool(os_, UninstallLine(older).c_str(), true), 0);
+
+    EXPECT_EQ(os_.configuredProducts, (std::vector<std::wstring>{Wide(newer.productCode), Wide(older.productCode)}));
+    EXPECT_TRUE(os_.installCalls.empty());  // no retry was needed
+    // The installer's interface was off for the removals and then restored.
+    ASSERT_EQ(os_.uiLevels.size(), 2u);
+    EXPECT_EQ(os_.uiLevels[0], INSTALLUILEVEL_NONE);
+    EXPECT_NE(os_.uiLevels[1], INSTALLUILEVEL_NONE);
+    ExpectGone(older);
+    ExpectGone(newer);
+}
+
+TEST_F(InstalledProducts, RefusedRemovalIsRetriedFromACopyOfTheCachedPackage) {
+    const MsiPackage retry = Install({"retry"})[0];
+    ASSERT_FALSE(HasFailure());
+    wchar_t temp[MAX_PATH] = {};
+    ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring copy = std::wstring(temp) + Wide(retry.id) + L".msi";  // the package's own file name
+    // A file of that name is replaced.
+    testing_support::WriteWholeFile(Narrow(copy), "stale");
+
+    // The silent removal is refused and the retry fails too: the copy goes
+    // all the same, and the family keeps the product.
+    os_.configureProductFault = [](LPCWSTR) -> UINT { return ERROR_INSTALL_FAILURE; };
+    std::string copied;
+    os_.installProductFault = [&copied](LPCWSTR path) -> UINT {
+        copied = testing_support::ReadWholeFile(Narrow(path));
+        return ERROR_INSTALL_FAILURE;
+    };
+    {
+        ProductFamily family(os_, Wide(retry.upgradeCode));
+        EXPECT_EQ(family.UninstallAll(), 0u);
+        ASSERT_EQ(family.GetCount(), 1u);
+        EXPECT_EQ(family.Products().front()->GetProductCode(), Wide(retry.productCode));
+    }
+    ASSERT_EQ(os_.installCalls.size(), 1u);
+    EXPECT_EQ(os_.installCalls[0].packagePath, copy);
+    EXPECT_EQ(os_.installCalls[0].commandLine, kRemoveCommand);
+    EXPECT_EQ(copied.substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // a package, not the stale file
+    EXPECT_FALSE(PathExists(Narrow(copy)));
+    EXPECT_TRUE(MsiPackageInstalled(retry));
+
+    // Refused once, then the installer removes it from the copy.
+    int refusals = 1;
+    os_.configureProductFault = [&refusals](LPCWSTR) -> UINT { return refusals-- > 0 ? ERROR_INSTALL_FAILURE : 0; };
+    os_.installProductFault = nullptr;
+    os_.installCalls.clear();
+    EXPECT_EQ(RunMsiTool(os_, UninstallLine(retry).c_str(), true), 0);
+    ASSERT_EQ(os_.installCalls.size(), 1u);
+    EXPECT_EQ(os_.installCalls[0].packagePath, copy);
+    EXPECT_TRUE(os_.installCalls[0].packageExisted);
+    EXPECT_EQ(os_.installCalls[0].result, 0u);
+    EXPECT_FALSE(PathExists(Narrow(copy)));
+    ExpectGone(retry);
+}
+
+// SystemComponent of the package's Uninstall entry in a view: the double
+// word, or ~0u when the value is missing.
+DWORD SystemComponent(const MsiPackage& package, REGSAM view) {
+    DWORD value = 0, size = sizeof value;
+    platform::RegKey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, package.UninstallKey().c_str(), 0, KEY_READ | view, key.put()) != 0 ||
+        ::RegQueryValueExA(key.get(), "SystemComponent", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) !=
+            0) {
+        return ~0u;
+    }
+    return value;
+}
+
+TEST_F(InstalledProducts, HidingLeavesOnlyTheNewestVisibleInTheViewOfEachEntry) {
+    // 1.0 (x86), 1.5 (x64: its entry is only in the 64-bit view), and two of 2.0.
+    const auto packages = Install({"hide_old32", "hide_old64", "hide_new_a", "hide_new_b"});
+    ASSERT_FALSE(HasFailure());
+    ProductFamily family(os_, Wide(packages[0].upgradeCode));
+    ASSERT_EQ(family.GetCount(), 4u);
+    // Of the two newest the one the installer lists first stays visible.
+    std::wstring visible;
+    for (const auto& product : family.Products()) {
+        const std::wstring code = product->GetProductCode();
+        if (code == Wide(packages[2].productCode) || code == Wide(packages[3].productCode)) {
+            visible = code;
+            break;
+        }
+    }
+
+    EXPECT_EQ(family.HideOldAddRemoves(), 3u);
+
+    for (const MsiPackage& package : packages) {
+        SCOPED_TRACE(package.id);
+        const REGSAM otherView = package.x64 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+        EXPECT_EQ(SystemComponent(package, package.View()), Wide(package.productCode) == visible ? ~0u : 1u);
+        EXPECT_FALSE(MachineKeyExists(package.UninstallKey(), otherView));  // nothing made in the other view
+    }
+
+    // The entry hides (again) and removes nothing.
+    EXPECT_EQ(RunMsiTool(os_, (L"/hideoldaddremoves /u:" + Wide(packages[0].upgradeCode)).c_str(), false), 0);
+    EXPECT_TRUE(os_.configuredProducts.empty());
+    EXPECT_EQ(SystemComponent(packages[0], packages[0].View()), 1u);
+    for (const MsiPackage& package : packages) EXPECT_TRUE(MsiPackageInstalled(package)) << package.id;
+}
+
+}  // namespace
