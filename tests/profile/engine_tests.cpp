@@ -3,15 +3,21 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <mbstring.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
 #include <memory>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/handles.h"
 #include "profile/engine.h"
+#include "profile/folder_macros.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
@@ -664,6 +670,321 @@ TEST_F(EngineTest, FuzzedEntryLinesGiveOnlyKnownResults) {
         if (i % 1000 == 999) scratch.reset(new TSet);
     }
     EXPECT_GT(accepted, 1000);  // the generator reaches the handlers, not only the keyword check
+}
+
+// A platform that records the files and folders DropFileAcl would open to
+// everybody instead of changing them: the generated files name real system
+// folders.
+class AclRecordingPlatform : public TestPlatform {
+public:
+    DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                                PACL dacl, PACL sacl) override {
+        if (type != SE_FILE_OBJECT) {
+            return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+        }
+        opened.push_back(name);
+        return ERROR_SUCCESS;
+    }
+    std::vector<std::string> opened;
+};
+
+std::string UpperNoTrailingSeparator(std::string path) {
+    while (path.size() > 3 && path.back() == '\\') path.pop_back();
+    for (char& c : path) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return path;
+}
+
+// The folders no removal may take, as Windows names them: the Windows folder
+// and its system folders, the Program Files folders, the profiles folder and
+// every folder in it, and every folder a folder macro names (the per-user
+// ones in every profile).
+Texts RefusedFolders() {
+    Texts out;
+    char buffer[MAX_PATH] = {};
+    ::GetWindowsDirectoryA(buffer, MAX_PATH);
+    const std::string windows = buffer;
+    for (const char* below : {"", "\\SYSTEM32", "\\SYSWOW64"}) out.push_back(UpperNoTrailingSeparator(windows + below));
+    if (::GetEnvironmentVariableA("ProgramW6432", buffer, MAX_PATH)) out.push_back(UpperNoTrailingSeparator(buffer));
+    for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_SYSTEMX86}) {
+        out.push_back(UpperNoTrailingSeparator(Folder(csidl)));
+    }
+    const std::string profile = UpperNoTrailingSeparator(Folder(CSIDL_PROFILE));
+    const std::string profiles = profile.substr(0, profile.rfind('\\'));
+    Texts users{profile};
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((profiles + "\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..") {
+                users.push_back(UpperNoTrailingSeparator(profiles + "\\" + name));
+            }
+        } while (::FindNextFileA(find, &data));
+        ::FindClose(find);
+    }
+    out.push_back(profiles);
+    out.insert(out.end(), users.begin(), users.end());
+    for (const FolderMacro& macro : kFolderMacros) {
+        if (macro.folder == kProgramFiles64Folder || macro.folder == kGoogleGadgetsFolder) continue;
+        const std::string folder = UpperNoTrailingSeparator(Folder(macro.folder));
+        if (folder.empty()) continue;
+        if (folder.compare(0, profile.size() + 1, profile + "\\") != 0) {
+            out.push_back(folder);
+            continue;
+        }
+        for (const std::string& user : users) out.push_back(user + folder.substr(profile.size()));
+    }
+    return out;
+}
+
+// Generated configuration files through InitializeLists and PopulateLists
+// against a small folder tree and registry subtree (both views), with the
+// refused folders in many spellings among the entries. After every case no
+// expanded element may lie inside an element of its ignore lists, no refused
+// folder may be listed for removal, and no refused, ignored or ignore-holding
+// path may have been given a new ACL.
+TEST_F(EngineTest, FuzzedConfigurationFilesKeepIgnoredAndRefusedFolders) {
+    testing_support::TempFolder tree("fuzzcfg");
+    const std::string t = tree.path();
+    for (const char* d : {"\\a", "\\a\\keep", "\\a\\sub", "\\a\\Velmoran", "\\a\\Acme Shield", "\\b",
+                          "\\long folder name"}) {
+        ::CreateDirectoryA((t + d).c_str(), nullptr);
+    }
+    for (const char* f : {"\\a\\keep\\k.dll", "\\a\\x.dll", "\\a\\sub\\y.exe", "\\a\\Velmoran\\v.dll",
+                          "\\a\\Acme Shield\\s.dll", "\\b\\b.txt", "\\c.dll", "\\long folder name\\l.dll"}) {
+        WriteWholeFile(t + f, "x");
+    }
+    char shortName[MAX_PATH] = {};
+    ::GetShortPathNameA((t + "\\long folder name").c_str(), shortName, MAX_PATH);
+
+    const Texts refused = RefusedFolders();
+    // Spellings of refused folders: as Windows names them, in lower case,
+    // with a trailing separator, "." and ".." segments, doubled separators,
+    // short names; the folder macros alone.
+    Texts refusedSpellings{"C:", "C:\\", "C:\\.", "\\", "C:\\WINDOWS\\.", "C:\\WINDOWS\\SYSTEM32\\..",
+                           "C:\\PROGRA~1", "C:\\PROGRA~2\\.", "C:\\PROGRAM FILES\\X\\..", "C:\\\\WINDOWS\\\\"};
+    for (size_t i = 0; i < refused.size(); i += 3) {
+        std::string lower = refused[i];
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (const std::string& spelling : {refused[i], lower + "\\", refused[i] + "\\.",
+                                            refused[i] + "\\NOSUCH\\.."}) {
+            refusedSpellings.push_back(spelling);
+        }
+        char shortForm[MAX_PATH] = {};
+        if (::GetShortPathNameA(refused[i].c_str(), shortForm, MAX_PATH)) refusedSpellings.push_back(shortForm);
+    }
+    Texts macroSpellings;
+    for (const char* macro : {"%APPDATA%", "%COMMON_APPDATA%", "%PROGRAM_FILES%", "%PROGRAM_FILES_64%", "%WINDOWS%",
+                              "%SYSTEM%", "%PERSONAL%", "%STARTMENU%", "%COMMON_PROGRAMS%", "%DESKTOPDIRECTORY%"}) {
+        for (const char* suffix : {"", "\\", "\\.", "\\NOSUCH\\.."}) {
+            macroSpellings.push_back(std::string(macro) + suffix);
+        }
+    }
+    // Wildcards and folder contents that reach refused folders only.
+    const Texts reaching{"C:\\USERS\\*", "C:\\PROGRA*", "C:\\WIN*"};
+    const Texts reachingByContent{"\"C:\\*\",\"SYSTEM32\"", "\"C:\\USERS\\*\",\"APPDATA\""};
+    const Texts macroByContent{"\"%COMMON_APPDATA%\",\"MICROSOFT\"", "\"%WINDOWS%\",\"SYSTEM32\""};
+    const Texts inTree{"", "\\a", "\\A\\KEEP", "\\a\\keep\\k.dll", "\\a\\x.dll", "\\a\\sub", "\\a\\Velmoran",
+                       "\\a\\Acme Shield", "\\b", "\\c.dll", "\\long folder name", "\\*", "\\a\\*", "\\*.dll",
+                       "\\a\\k*", "\\missing", "\\a\\keep\\..", "\\a\\.\\keep", "\\\\a", "\\a  ", "\\a\\velmoran\\*"};
+
+    // The registry subtree: keys in the 64-bit view, values read by reference
+    // in the program's own view, some of them naming refused folders.
+    const char* base = "SOFTWARE\\ClearwayTests\\FuzzCfg";
+    auto deleteBase = [base] {
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            HKEY key = nullptr;
+            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, base, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) continue;
+            ::RegDeleteTreeA(key, nullptr);
+            ::RegCloseKey(key);
+            ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, base, view, 0);
+        }
+    };
+    deleteBase();
+    auto setValue = [base](REGSAM view, const std::string& sub, const char* name, const std::string& data) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (base + sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                                    nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                         static_cast<DWORD>(data.size() + 1));
+        ::RegCloseKey(key);
+    };
+    setValue(KEY_WOW64_64KEY, "", "", "default");
+    setValue(KEY_WOW64_64KEY, "", "Own", "x");
+    setValue(KEY_WOW64_64KEY, "\\Keep\\Deeper", "V", "x");
+    setValue(KEY_WOW64_64KEY, "\\Drop", "W", "x");
+    setValue(KEY_WOW64_64KEY, "\\Velmoran", "Owner", "Velmoran Ltd");
+    const Texts referenced{t + "\\a", t + "\\a\\keep", "C:\\WINDOWS\\.", "C:\\PROGRA~1", "\\", refused.back(),
+                           refused[refused.size() / 2] + "\\.", t + "\\*"};
+    for (size_t i = 0; i < referenced.size(); ++i) {
+        setValue(KEY_WOW64_32KEY, "", ("Ref" + std::to_string(i)).c_str(), referenced[i]);
+    }
+    setValue(KEY_WOW64_32KEY, "\\Only32", "Owner", "Velmoran");
+    const std::string k = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\FuzzCfg";
+
+    unsigned seed = 8;
+    auto next = [&seed](unsigned range) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % range;
+    };
+    auto pick = [&next](const Texts& texts) { return texts[next(static_cast<unsigned>(texts.size()))]; };
+    auto filePath = [&]() -> std::string {
+        switch (next(6)) {
+        case 0: return pick(refusedSpellings);
+        case 1: return pick(reaching);
+        case 2: return std::string(shortName) + (next(2) ? "\\L.DLL" : "");
+        default: return t + pick(inTree);
+        }
+    };
+    // One argument for each handler cell of the table.
+    auto argument = [&](unsigned kind, bool ignore) -> std::string {
+        switch (kind) {
+        case 0: return "FILE_NAME,BY_VALUE," + filePath();
+        case 1: return "FILE_NAME,BY_DATA_MATCH," + (next(3) == 0 ? pick(reachingByContent)
+                                                                 : "\"" + t + pick(inTree) + "\",\"*.DLL\"");
+        case 2: return "FILE_NAME_EXPAND,BY_VALUE," + pick(macroSpellings) + (next(3) == 0 ? "\\VelFuzz" : "");
+        case 3: return "FILE_NAME_EXPAND,BY_DATA_MATCH," + pick(macroByContent);
+        case 4: return "REG_VALUE,BY_REFERENCE," + k + "\\Ref" + std::to_string(next(9));
+        case 5: return "REG_VALUE,BY_VALUE," + k + pick({"\\Own", "\\Ref*", "\\*", "\\Keep\\Deeper\\V", "\\"});
+        case 6: return "REG_VALUE,BY_DATA_MATCH,\"" + k + "\\*\",\"" + pick({"*CLEARWAY*", "*", "*WINDOWS*"}) + "\"";
+        case 7: return "REG_KEY,BY_VALUE," + (next(4) == 0 ? "hkey_local_machine\\software\\clearwaytests\\fuzzcfg"
+                                                           : k) +
+                       pick({"", "\\Keep", "\\Drop", "\\Velmoran", "\\*", "\\K*", "\\Missing", "\\Keep\\Deeper"});
+        case 8: return "REG_KEY,BY_DATA_MATCH,\"" + k + "\\*\",\"" + pick({"Owner", "Deeper\\V", ""}) +
+                       "\",\"*VELMORAN*\"";
+        case 9: return "SERVICE_NAME,BY_VALUE," + pick({"VELFUZZSVC", "velfuzz*", "\"\""});
+        case 10: return "PROCESS_NAME,BY_VALUE," + pick({"velfuzz.exe", "VELFUZZ*"});
+        default: return "GUID,BY_VALUE," + pick({"{A}", "\"{B}\"", "{a}", ignore ? "\"\"" : "{C}"});
+        }
+    };
+    struct Section {
+        const char* header;
+        Texts keys;
+        std::vector<unsigned> kinds;  // the handler cells the section's own entries use
+    };
+    const std::vector<Section> sections{
+        {"[msi upgradecode 1]", {"remove", "ignore"}, {11}},
+        {"[service 1]", {"remove", "ignore"}, {9, 11}},
+        {"[process 1]", {"stop", "start"}, {10, 11}},
+        {"[registry value 1]", {"remove", "ignore"}, {4, 5, 6}},
+        {"[registry key 1]", {"remove", "ignore"}, {7, 8}},
+        {"[file 1]", {"remove", "ignore"}, {0, 1, 2, 3, 4, 0, 0}},
+    };
+    const Texts noise{"; a note", "# remove=GUID,BY_VALUE,{NOTE}", "", "   ", "\t", "[notes]",
+                      "remove=GUID,BY_VALUE,{OUTSIDE}", std::string(420, 'n'), "[" + std::string(400, 'l') + "]",
+                      "  remove=FILE_NAME,BY_VALUE,C:\\WINDOWS", "remove=FILE_NAME, BY_VALUE,x"};
+    const Texts names{"Velmoran Client Security", "Acme Shield", ".."};
+    const Texts installPaths{"", t + "\\a", "C:\\PROGRA~1\\.", "C:\\WINDOWS"};
+
+    const int kCases = 160;
+    int populated = 0;
+    int refusals = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kCases; ++i) {
+        const char* end = next(2) ? "\n" : "\r\n";
+        std::string config;
+        std::vector<size_t> order{0, 1, 2, 3, 4, 5};
+        for (size_t j = order.size(); j > 1; --j) std::swap(order[j - 1], order[next(static_cast<unsigned>(j))]);
+        for (size_t index : order) {
+            const Section& section = sections[index];
+            std::string header = section.header;
+            if (next(6) == 0) header += next(2) ? " ; " + std::string(400, 'c') : "   notes";
+            config += header + end;
+            for (unsigned n = next(7); n > 0; --n) {
+                if (next(5) == 0) {
+                    config += pick(noise) + end;
+                    continue;
+                }
+                const bool ignore = next(3) == 0;
+                const std::string& key = section.keys[ignore ? 1 : 0];
+                const unsigned kind = next(5) == 0 ? next(12) : section.kinds[next(
+                                                                    static_cast<unsigned>(section.kinds.size()))];
+                config += key + "=" + argument(kind, key == "ignore") + (next(8) == 0 ? "  " : "") + end;
+            }
+        }
+        if (next(4) == 0) config.resize(config.size() - std::strlen(end));  // no line end after the last line
+
+        DeleteMarker();
+        AclRecordingPlatform os;
+        TestDialog dialog;
+        dialog.productName = pick(names);
+        dialog.installPath = pick(installPaths);
+        CNuke engine(os);
+        engine.dialog = &dialog;
+        WriteWholeFile(ConfigPath(), config);
+        const DWORD rc = engine.InitializeLists(next(8) == 0 ? 1 : 0, 0);
+        ASSERT_TRUE(rc == 0 || rc == 13 || rc == 1610) << rc << " in case " << i << ":\n" << config;
+        if (rc != 0) continue;
+        ASSERT_EQ(engine.PopulateLists(), 0u) << "case " << i << ":\n" << config;
+        ++populated;
+
+        std::string problem;
+        auto inside = [](const char* element, TSet& ignoreList) {
+            const char* ignore = nullptr;
+            for (DWORD more = ignoreList.GetFirst(ignore); more == 0; more = ignoreList.GetNext(ignore)) {
+                if (*ignore && _mbsstr(reinterpret_cast<const unsigned char*>(element),
+                                       reinterpret_cast<const unsigned char*>(ignore))) {
+                    return std::string(ignore);
+                }
+            }
+            return std::string();
+        };
+        const struct {
+            TSet* expanded;
+            std::vector<TSet*> ignores;
+        } pairs[] = {
+            {&engine.expandedFileList, {&engine.ignoreFileList}},
+            {&engine.expandedRegKeyList, {&engine.ignoreRegKeyList}},
+            {&engine.expandedRegValueList, {&engine.ignoreRegValueList, &engine.ignoreRegKeyList}},
+            {&engine.expandedServiceList, {&engine.ignoreServiceList}},
+            {&engine.expandedMsiUpgradeCodeList, {&engine.ignoreMsiUpgradeCodeList}},
+        };
+        for (const auto& pair : pairs) {
+            for (const std::string& element : Elements(*pair.expanded)) {
+                for (TSet* ignoreList : pair.ignores) {
+                    const std::string ignore = inside(element.c_str(), *ignoreList);
+                    if (!ignore.empty()) problem += "'" + element + "' lies inside ignored '" + ignore + "'\n";
+                }
+            }
+            for (TSet* ignoreList : pair.ignores) {
+                for (const std::string& ignore : Elements(*ignoreList)) {
+                    if (ignore.empty()) problem += "an ignore list holds an empty element\n";
+                }
+            }
+        }
+        auto isRefused = [&refused](std::string path) {
+            path = UpperNoTrailingSeparator(path);
+            if (path == "\\" || (path.size() <= 3 && path.size() >= 2 && path[1] == ':')) return true;
+            return std::find(refused.begin(), refused.end(), path) != refused.end();
+        };
+        for (const std::string& element : Elements(engine.expandedFileList)) {
+            if (isRefused(element)) problem += "refused '" + element + "' is listed\n";
+        }
+        for (const std::string& path : os.opened) {
+            const std::string upper = UpperNoTrailingSeparator(path);
+            if (isRefused(upper)) problem += "refused '" + path + "' got a new ACL\n";
+            if (!inside(upper.c_str(), engine.ignoreFileList).empty()) {
+                problem += "ignored '" + path + "' got a new ACL\n";
+            }
+            for (const std::string& ignore : Elements(engine.ignoreFileList)) {
+                if (ignore.compare(0, upper.size() + 1, upper + "\\") == 0) {
+                    problem += "'" + path + "' holds ignored '" + ignore + "' and got a new ACL\n";
+                }
+            }
+        }
+        ASSERT_EQ(problem, "") << "case " << i << ":\n" << config;
+        const std::string log = Log();
+        if (log.find("refusing to remove") != std::string::npos) ++refusals;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("[ FIGURES  ] %d generated configuration files, %d populated, %d with refused folders, %.1f s\n",
+                kCases, populated, refusals, seconds);
+    deleteBase();
+    // The generator reaches the populate step and the refusals, not only the reader.
+    EXPECT_GT(populated, kCases / 2);
+    EXPECT_GT(refusals, kCases / 10);
 }
 
 }  // namespace
