@@ -143,6 +143,10 @@ public:
     DWORD StopNTProcesses();
     DWORD StartProcesses();
 
+    // ---- LSP reset ----
+    DWORD ResetLspStack();
+    int LaunchLspUtility();
+
     // The seventeen lists, in this order.
     TSet expandedMsiUpgradeCodeList;
     TSet removeMsiUpgradeCodeList;

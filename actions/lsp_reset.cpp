@@ -1,0 +1,166 @@
+// The LSP reset: every layered provider and protocol chain goes from the
+// Winsock catalogue, base providers stay. This 32-bit process reaches only
+// the 32-bit catalogue; on 64-bit Windows the utility instvelps_x64 resets
+// the 64-bit one first.
+#include "actions/lsp_reset.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
+ProtocolCatalog::ProtocolCatalog(platform::Platform& os) : os_(os) { Clear(); }
+
+ProtocolCatalog::~ProtocolCatalog() { Release(); }
+
+void ProtocolCatalog::Clear() {
+    count_ = 0;
+    buffer_ = nullptr;
+    size_ = 0;
+}
+
+void ProtocolCatalog::Release() {
+    delete[] buffer_;
+    Clear();
+}
+
+bool ProtocolCatalog::Load() {
+    Release();
+    DWORD size = 0;
+    int error = 0;
+    const int first = os_.WSCEnumProtocols(nullptr, nullptr, &size, &error);
+    if (first == SOCKET_ERROR && error != WSAENOBUFS) return false;
+
+    buffer_ = new (std::nothrow) BYTE[size]();
+    if (!buffer_) return false;
+    size_ = size;
+    const int count = os_.WSCEnumProtocols(nullptr, reinterpret_cast<LPWSAPROTOCOL_INFOW>(buffer_), &size, &error);
+    if (count == SOCKET_ERROR || count < 0) {
+        Release();
+        return false;
+    }
+    // Never more records than the buffer holds, whatever the call said.
+    const DWORD capacity = size_ / sizeof(WSAPROTOCOL_INFOW);
+    count_ = static_cast<DWORD>(count) > capacity ? static_cast<int>(capacity) : count;
+    return true;
+}
+
+int ProtocolCatalog::GetEntryCount() const { return count_; }
+
+const WSAPROTOCOL_INFOW* ProtocolCatalog::GetEntry(int index) const {
+    if (index < 0 || index >= count_) return nullptr;
+    return reinterpret_cast<const WSAPROTOCOL_INFOW*>(buffer_ + static_cast<size_t>(index) * sizeof(WSAPROTOCOL_INFOW));
+}
+
+DWORD CNuke::ResetLspStack() {
+    if (Is64BitWindows()) {
+        TraceWrite("", -1, 0, "%s", "Running in 64bit environment, removing LSP from 64bit stack.\n");
+        LaunchLspUtility();
+    }
+
+    // The first pass and up to four more while anything but base providers
+    // is left; no pause between them.
+    for (int retries = 4;; --retries) {
+        int count = 0;
+        int kept = 0;
+        ProtocolCatalog catalog(os);
+        if (catalog.Load()) {
+            count = catalog.GetEntryCount();
+            for (int i = 0; i < count; ++i) {
+                const WSAPROTOCOL_INFOW* entry = catalog.GetEntry(i);
+                if (entry->ProtocolChain.ChainLen == BASE_PROTOCOL) {
+                    ++kept;
+                    continue;
+                }
+                // A provider deinstalled earlier in this pass (a chain of
+                // the same provider) fails here; nothing to do about it.
+                GUID provider = entry->ProviderId;
+                int error = 0;
+                os.WSCDeinstallProvider(&provider, &error);
+            }
+        }
+        catalog.Release();
+        // Base providers only, or a catalogue that could not be read.
+        if (count == kept || retries == 0) break;
+    }
+
+    if (IsCancelled()) return ERROR_CANCELLED;
+    TraceWrite("", -1, 0, "ResetLspStack was successful\n");
+    return ERROR_SUCCESS;
+}
+
+namespace {
+
+const char kUtilityFileName[] = "instvelps_x64.exe";
+
+// The utility's command line: its full path, quoted, in the folder of this
+// program's own executable, and "uninstall". Empty when the path cannot be
+// made. Naming the full path keeps the system from looking for the program
+// anywhere else (the current folder, PATH), where anyone could have put a
+// file of that name for an administrator to run.
+std::wstring UtilityCommandLine(platform::Platform& os) {
+    char module[MAX_PATH] = {};
+    const DWORD length = os.GetModuleFileNameA(nullptr, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::wstring();
+    char* slash = std::strrchr(module, '\\');
+    if (!slash) return std::wstring();
+    slash[1] = '\0';
+    const std::string command = std::string("\"") + module + kUtilityFileName + "\" uninstall";
+
+    const int wideLength = os.MultiByteToWideChar(CP_ACP, 0, command.c_str(), -1, nullptr, 0);
+    if (wideLength <= 1) return std::wstring();
+    std::vector<wchar_t> wide(static_cast<size_t>(wideLength));
+    if (os.MultiByteToWideChar(CP_ACP, 0, command.c_str(), -1, wide.data(), wideLength) != wideLength) {
+        return std::wstring();
+    }
+    return std::wstring(wide.data());
+}
+
+}  // namespace
+
+int CNuke::LaunchLspUtility() {
+    TraceWrite("", -1, 0, "%s", "Calling UnInstall function from the installation utility.\n");
+
+    // CreateProcessW may write to the command line, so it gets a buffer of
+    // its own. MAX_PATH characters at least; more when the folder is deep,
+    // since a cut path would name another file.
+    std::wstring command;
+    std::vector<wchar_t> buffer;
+    try {
+        command = UtilityCommandLine(os);
+        buffer.assign(command.size() + 1 > MAX_PATH ? command.size() + 1 : MAX_PATH, L'\0');
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
+    std::copy(command.begin(), command.end(), buffer.begin());
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (command.empty() || !os.CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                                              nullptr, nullptr, &startup, &info)) {
+        TraceWrite("", -1, 0, "%s", "Calling instvelps_x64 failed!\n");
+        return 0;
+    }
+    platform::ObjectHandle process(info.hProcess);
+    platform::ObjectHandle thread(info.hThread);
+
+    // A utility still running after a minute is left to itself, unreported.
+    if (os.WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        if (os.GetExitCodeProcess(process.get(), &exitCode)) {
+            TraceWrite("", -1, 0, "instvelps_x64 process finished with code: %d\n", static_cast<int>(exitCode));
+        } else {
+            TraceWrite("", -1, 0, "%s", "instvelps_x64 process finished but result unknown\n");
+        }
+    }
+    return 1;
+}
