@@ -1,0 +1,84 @@
+#include "lsputil/lsp_utility.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+const char kLspLibraryName[] = "instvelps_x64.dll";
+
+namespace {
+
+using InstallFunction = unsigned char (*)(const wchar_t* path);
+using UnInstallFunction = unsigned char (*)();
+using PrintAllFunction = unsigned char (*)(void* reserved);
+
+const char kUsage[] = "install.exe usage: \n\ninstall.exe [install <lsp_dll_path>|uninstall|uninstall_all|print_all]\n\n";
+
+// The path buffer handed to Install: 264 units, of which the conversion may
+// fill 259 (the terminator included).
+const int kInstallPathUnits = 264;
+const int kInstallPathConverted = 259;
+
+template <typename Function>
+Function Resolve(HMODULE library, const char* name) {
+    // Through the generic function pointer type: a cast between unrelated
+    // function pointer types is what the compilers warn about.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(library, name)));
+}
+
+// A missing export is a failed call: the action's failure line, never a
+// call through a null pointer.
+bool Install(InstallFunction install, const char* path) {
+    if (!install) return false;
+    wchar_t wide[kInstallPathUnits] = {};
+    // A path that does not fit is not cut short: the conversion fails and so
+    // does the action.
+    if (::MultiByteToWideChar(CP_ACP, 0, path, -1, wide, kInstallPathConverted) == 0) return false;
+    return (install(wide) & 0xFF) != 0;
+}
+
+bool Call(UnInstallFunction function) { return function && (function() & 0xFF) != 0; }
+
+bool PrintAll(PrintAllFunction function) { return function && (function(nullptr) & 0xFF) != 0; }
+
+}  // namespace
+
+bool LspLibraryBesideProgram(char* path, unsigned long size) {
+    char module[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, module, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false;
+    char* slash = std::strrchr(module, '\\');
+    if (!slash) return false;
+    slash[1] = '\0';
+    const int written = std::snprintf(path, size, "%s%s", module, kLspLibraryName);
+    return written > 0 && static_cast<unsigned long>(written) < size;
+}
+
+int RunLspUtility(int argc, char** argv, const char* libraryPath) {
+    HMODULE library = libraryPath ? ::LoadLibraryA(libraryPath) : nullptr;
+    if (!library) {
+        std::printf("install.dll must be placed in the current directory\n");
+        return 0;
+    }
+    const InstallFunction install = Resolve<InstallFunction>(library, "Install");
+    const UnInstallFunction uninstall = Resolve<UnInstallFunction>(library, "UnInstall");
+    const UnInstallFunction uninstallAll = Resolve<UnInstallFunction>(library, "UnInstallAll");
+    const PrintAllFunction printAll = Resolve<PrintAllFunction>(library, "PrintAll");
+
+    const char* action = argc >= 2 ? argv[1] : "";
+    if (argc == 3 && _stricmp(action, "install") == 0) {
+        if (!Install(install, argv[2])) std::printf("Install failed.\n");
+    } else if (argc == 2 && _stricmp(action, "uninstall") == 0) {
+        if (!Call(uninstall)) std::printf("Uninstall failed.\n");
+    } else if (argc == 2 && _stricmp(action, "uninstall_all") == 0) {
+        if (!Call(uninstallAll)) std::printf("Uninstall all failed.\n");
+    } else if (argc == 2 && _stricmp(action, "print_all") == 0) {
+        if (!PrintAll(printAll)) std::printf("Print all failed.\n");
+    } else {
+        std::printf("%s", kUsage);
+    }
+    std::fflush(stdout);
+    ::FreeLibrary(library);
+    return 0;
+}

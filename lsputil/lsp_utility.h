@@ -1,0 +1,15 @@
+// instvelps_x64: the console front end of the maker's LSP library. It loads
+// the library, calls the one function the command line names and prints a
+// line when that function reports failure. The exit code is always 0.
+#pragma once
+
+// The library's file name; it is loaded from the program's own folder only.
+extern const char kLspLibraryName[];
+
+// The full path of the library in the folder of the running program, or
+// false when that path cannot be made within size characters.
+bool LspLibraryBesideProgram(char* path, unsigned long size);
+
+// Runs the command line (argv[0] the program) against the library at
+// libraryPath; prints through printf and returns the exit code.
+int RunLspUtility(int argc, char** argv, const char* libraryPath);
