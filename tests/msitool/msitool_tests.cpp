@@ -29,94 +29,77 @@ const std::wstring kCode = kUnknownUpgradeCode;
 
 // ---- command line ----
 
-// A row gives either a text (RunMsiTool) or an argument vector (MsiToolMain).
-struct CommandLineRow {
-    const wchar_t* text;
-    std::vector<const wchar_t*> arguments;
-    bool valid;
-    bool help, uninstall, hide;
-    std::wstring upgradeCode;
-    int argumentCount;
-    int result;
-    bool enumerates;  // the installer is asked for the code's products
-};
+// Flags of a parsed command line, as a row states them.
+enum : unsigned { Valid = 1, Help = 2, Uninstall = 4, Hide = 8, Enumerates = 16 };
 
 TEST(MsiToolCommandLine, SwitchesAndResults) {
+    const std::wstring C = kCode;  // nothing of it is installed
     const wchar_t* program = L"C:\\tools\\msitool.exe";
-    const std::vector<const wchar_t*> none;
-    const CommandLineRow rows[] = {
-        {L"", none, false, false, false, false, L"", 1, 160, false},
-        {L"   ", none, false, false, false, false, L"", 1, 160, false},
-        {L"/uninstall", none, true, false, true, false, L"", 2, 0, false},
-        {L"/uninstall /uninstall", none, true, false, true, false, L"", 3, 0, false},
-        {L"  /HideOldAddRemoves   /uninstall ", none, true, false, true, true, L"", 3, 0, false},
-        {L"/? /bogus", none, true, true, false, false, L"", 3, 0, false},
-        {L"-h /uninstall", none, true, true, false, false, L"", 3, 0, false},
-        {L"--HELP", none, true, true, false, false, L"", 2, 0, false},
-        {L"/bogus /?", none, false, false, false, false, L"", 3, 160, false},
-        {L"/uninstall /bogus", none, false, false, true, false, L"", 3, 160, false},
-        {L"/U:{X}", none, false, false, false, false, L"", 2, 160, false},
+    // A text row goes to RunMsiTool; a row with `vector` set is an argument
+    // vector (program first) and goes to MsiToolMain.
+    struct Row {
+        std::vector<std::wstring> words;
+        bool vector;
+        unsigned flags;  // Enumerates: the installer is asked for the code's products
+        std::wstring upgradeCode;
+        int argumentCount, result;
+    };
+    const Row rows[] = {
+        {{L""}, false, 0, L"", 1, 160},
+        {{L"   "}, false, 0, L"", 1, 160},
+        {{L"/uninstall"}, false, Valid | Uninstall, L"", 2, 0},
+        {{L"/uninstall /uninstall"}, false, Valid | Uninstall, L"", 3, 0},
+        {{L"  /HideOldAddRemoves   /uninstall "}, false, Valid | Uninstall | Hide, L"", 3, 0},
+        {{L"/? /bogus"}, false, Valid | Help, L"", 3, 0},
+        {{L"-h /uninstall"}, false, Valid | Help, L"", 3, 0},
+        {{L"--HELP"}, false, Valid | Help, L"", 2, 0},
+        {{L"/bogus /?"}, false, 0, L"", 3, 160},
+        {{L"/uninstall /bogus"}, false, Uninstall, L"", 3, 160},
+        {{L"/U:" + C}, false, 0, L"", 2, 160},
         // Three words: the first two are parsed, the line is still invalid.
-        {L"/uninstall /u:{X} /?", none, false, false, true, false, L"{X}", 3, 160, false},
-        {L"/h /u:{X} /uninstall", none, false, true, false, false, L"", 3, 160, false},
+        {{L"/uninstall /u:{X} /?"}, false, Uninstall, L"{X}", 3, 160},
+        {{L"/h /u:{X} /uninstall"}, false, Help, L"", 3, 160},
+        {{L"/uninstall /u:" + C}, false, Valid | Uninstall | Enumerates, C, 3, 0},
+        {{L"/u:" + C}, false, Valid | Enumerates, C, 2, 0},
+        {{L"/uninstall /u:{X}:" + C}, false, Valid | Uninstall | Enumerates, C, 3, 0},
+        {{L"x/u:" + C}, false, Valid | Enumerates, C, 2, 0},
+        {{L"/hideoldaddremoves /u:" + C}, false, Valid | Hide | Enumerates, C, 3, 0},
+        // A code the installer refuses ends the enumeration at once.
+        {{L"/uninstall /u:not-a-code"}, false, Valid | Uninstall | Enumerates, L"not-a-code", 3, 0},
+        {{program}, true, 0, L"", 1, 160},
+        {{}, true, 0, L"", 0, 160},
+        {{program, L"/uninstall", L"/u:" + C, L"/?"}, true, 0, L"", 4, 160},
+        {{program, L"/uninstall", L"/u:" + C}, true, Valid | Uninstall | Enumerates, C, 3, 0},
+        {{program, L"/?", L"/bogus"}, true, Valid | Help, L"", 3, 0},
     };
-    // Rows that reach the installer, with the unknown code.
-    const std::wstring uninstallCode = L"/uninstall /u:" + kCode;
-    const std::wstring codeAlone = L"/u:" + kCode;
-    const std::wstring lastColon = L"/uninstall /u:{X}:" + kCode;
-    const std::wstring anywhere = L"x/u:" + kCode;
-    const std::wstring both = L"/hideoldaddremoves /u:" + kCode;
-    const std::wstring refused = L"/uninstall /u:not-an-upgrade-code";
-    const CommandLineRow installerRows[] = {
-        {uninstallCode.c_str(), none, true, false, true, false, kCode, 3, 0, true},
-        {codeAlone.c_str(), none, true, false, false, false, kCode, 2, 0, true},
-        {lastColon.c_str(), none, true, false, true, false, kCode, 3, 0, true},
-        {anywhere.c_str(), none, true, false, false, false, kCode, 2, 0, true},
-        {both.c_str(), none, true, false, false, true, kCode, 3, 0, true},
-        {refused.c_str(), none, true, false, true, false, L"not-an-upgrade-code", 3, 0, true},
-        // Argument vectors, as MsiToolMain gets them.
-        {nullptr, {program}, false, false, false, false, L"", 1, 160, false},
-        {nullptr, {}, false, false, false, false, L"", 0, 160, false},
-        {nullptr, {program, L"/uninstall", L"/u:{X}", L"/?"}, false, false, false, false, L"", 4, 160, false},
-        {nullptr, {program, L"/uninstall", codeAlone.c_str()}, true, false, true, false, kCode, 3, 0, true},
-        {nullptr, {program, L"/?", L"/bogus"}, true, true, false, false, L"", 3, 0, false},
-    };
-    std::vector<CommandLineRow> all(std::begin(rows), std::end(rows));
-    all.insert(all.end(), std::begin(installerRows), std::end(installerRows));
-
-    for (const CommandLineRow& row : all) {
-        const bool fromText = row.text != nullptr;
-        SCOPED_TRACE(fromText ? "text '" + Narrow(row.text) + "'"
-                              : "vector of " + std::to_string(row.arguments.size()));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.vector ? "vector of " + std::to_string(row.words.size()) : "text '" + Narrow(row.words[0]) + "'");
         std::vector<wchar_t*> argv;
-        for (const wchar_t* argument : row.arguments) argv.push_back(const_cast<wchar_t*>(argument));
-        const CommandLine parsed = fromText ? CommandLine(row.text)
-                                            : CommandLine(static_cast<int>(argv.size()), argv.data());
-        EXPECT_EQ(parsed.IsValid(), row.valid);
-        EXPECT_EQ(parsed.help, row.help);
-        EXPECT_EQ(parsed.uninstall, row.uninstall);
-        EXPECT_EQ(parsed.hideOldAddRemoves, row.hide);
+        for (const std::wstring& word : row.words) argv.push_back(const_cast<wchar_t*>(word.c_str()));
+        const CommandLine parsed = row.vector ? CommandLine(static_cast<int>(argv.size()), argv.data())
+                                              : CommandLine(row.words[0].c_str());
+        EXPECT_EQ(parsed.IsValid(), (row.flags & Valid) != 0);
+        EXPECT_EQ(parsed.help, (row.flags & Help) != 0);
+        EXPECT_EQ(parsed.uninstall, (row.flags & Uninstall) != 0);
+        EXPECT_EQ(parsed.hideOldAddRemoves, (row.flags & Hide) != 0);
         EXPECT_EQ(parsed.upgradeCode, row.upgradeCode);
         EXPECT_EQ(parsed.argumentCount, row.argumentCount);
-        EXPECT_EQ(parsed.programName, fromText || argv.empty() ? std::wstring() : std::wstring(program));
+        EXPECT_EQ(parsed.programName, row.vector && !argv.empty() ? std::wstring(program) : std::wstring());
 
         TestPlatform os;
         os.console = true;
-        const int result = fromText ? RunMsiTool(os, row.text, true)
-                                    : MsiToolMain(os, static_cast<int>(argv.size()), argv.data(), true);
+        const int result = row.vector ? MsiToolMain(os, static_cast<int>(argv.size()), argv.data(), true)
+                                      : RunMsiTool(os, row.words[0].c_str(), true);
         EXPECT_EQ(result, row.result);
-        EXPECT_EQ(!os.enumCalls.empty(), row.enumerates);
-        // Nothing of the code is installed, and a code the installer refuses
-        // ends the enumeration at once: no product, nothing configured.
-        if (row.enumerates) {
+        if (row.flags & Enumerates) {
             ASSERT_EQ(os.enumCalls.size(), 1u);
             EXPECT_EQ(os.enumCalls[0].upgradeCode, row.upgradeCode);
             EXPECT_NE(os.enumCalls[0].result, 0u);
+        } else {
+            EXPECT_TRUE(os.enumCalls.empty());
         }
         EXPECT_TRUE(os.configuredProducts.empty());
-        if (fromText) {
-            EXPECT_TRUE(os.consoleWrites.empty());  // RunMsiTool writes nothing
-        }
+        EXPECT_EQ(os.consoleWrites.empty(), !row.vector);  // RunMsiTool writes nothing
     }
 }
 
@@ -340,15 +323,6 @@ TEST(MsiToolVersions, NewerComparesPartByPart) {
     }
 }
 
-TEST(MsiToolVersions, ProductsAreReadFromTheInstaller) {
-    TestPlatform os;
-    Product unknown(os, L"{00000000-0000-4000-8000-00000000000F}");
-    EXPECT_EQ(unknown.GetProductCode(), L"{00000000-0000-4000-8000-00000000000F}");
-    EXPECT_EQ(unknown.GetVersionString(), L"");  // not installed: the read failed
-    EXPECT_FALSE(unknown.UninstallFromCachedPackage());
-    EXPECT_TRUE(os.installCalls.empty());
-}
-
 TEST(MsiToolText, Trim) {
     struct Row {
         const wchar_t *text, *characters, *trimmed;
@@ -453,25 +427,6 @@ TEST_F(MsiToolRegistryValues, ResultCodesInOrder) {
             EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(buffer)), row.text);
         }
     }
-}
-
-TEST_F(MsiToolRegistryValues, ParseHandsOutTheKeyTheNameAndTheData) {
-    RegistryValueTarget target;
-    ASSERT_EQ(ParseRegistryValueSpec(os_, std::wstring(kUserKey) + L"\\\\Name |  data text  ", false, 0, target), 0u);
-    EXPECT_FALSE(target.isRootKey);
-    EXPECT_TRUE(target.opened);
-    EXPECT_EQ(target.key, target.opened.get());
-    EXPECT_EQ(target.valueName, L"Name ");  // only the data text loses its trailing blanks
-    EXPECT_TRUE(target.hasData);
-    EXPECT_EQ(target.data, L"  data text");
-
-    RegistryValueTarget root;
-    ASSERT_EQ(ParseRegistryValueSpec(os_, L"HKEY_USERS\\\\\\Name", false, 0, root), 0u);
-    EXPECT_TRUE(root.isRootKey);
-    EXPECT_EQ(root.key, HKEY_USERS);
-    EXPECT_FALSE(root.opened);
-    EXPECT_EQ(root.valueName, L"\\Name");
-    EXPECT_FALSE(root.hasData);
 }
 
 }  // namespace
