@@ -442,3 +442,63 @@ HRESULT ComApi::put_FirewallEnabled(INetFwProfile* profile, VARIANT_BOOL enabled
 }
 
 }  // namespace platform
+
+namespace platform {
+
+INT_PTR WindowApi::DialogBoxParamA(HINSTANCE instance, LPCSTR resource, HWND owner, DLGPROC procedure,
+                                   LPARAM parameter) {
+    return ::DialogBoxParamA(instance, resource, owner, procedure, parameter);
+}
+BOOL WindowApi::EndDialog(HWND dialog, INT_PTR result) { return ::EndDialog(dialog, result); }
+BOOL WindowApi::PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::PostMessageA(window, message, wParam, lParam);
+}
+LRESULT WindowApi::SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::SendMessageA(window, message, wParam, lParam);
+}
+HWND WindowApi::GetDlgItem(HWND dialog, int id) { return ::GetDlgItem(dialog, id); }
+BOOL WindowApi::SetDlgItemTextA(HWND dialog, int id, LPCSTR text) { return ::SetDlgItemTextA(dialog, id, text); }
+BOOL WindowApi::SetWindowTextA(HWND window, LPCSTR text) { return ::SetWindowTextA(window, text); }
+BOOL WindowApi::EnableWindow(HWND window, BOOL enable) { return ::EnableWindow(window, enable); }
+BOOL WindowApi::ShowWindow(HWND window, int command) { return ::ShowWindow(window, command); }
+BOOL WindowApi::IsIconic(HWND window) { return ::IsIconic(window); }
+HMENU WindowApi::GetSystemMenu(HWND window, BOOL revert) { return ::GetSystemMenu(window, revert); }
+BOOL WindowApi::AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text) {
+    return ::AppendMenuA(menu, flags, id, text);
+}
+int WindowApi::LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size) {
+    return ::LoadStringA(instance, id, buffer, size);
+}
+HICON WindowApi::LoadIconA(HINSTANCE instance, LPCSTR name) { return ::LoadIconA(instance, name); }
+BOOL WindowApi::MessageBeep(UINT type) { return ::MessageBeep(type); }
+int WindowApi::GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
+DWORD WindowApi::FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                                DWORD size, va_list* arguments) {
+    return ::FormatMessageA(flags, source, messageId, languageId, buffer, size, arguments);
+}
+HLOCAL WindowApi::LocalFree(HLOCAL memory) { return ::LocalFree(memory); }
+HWINSTA WindowApi::GetProcessWindowStation() { return ::GetProcessWindowStation(); }
+BOOL WindowApi::GetUserObjectInformationA(HANDLE object, int index, PVOID information, DWORD size, LPDWORD needed) {
+    return ::GetUserObjectInformationA(object, index, information, size, needed);
+}
+HANDLE WindowApi::CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                               LPVOID parameter, DWORD flags, LPDWORD threadId) {
+    return ::CreateThread(security, stackSize, start, parameter, flags, threadId);
+}
+BOOL WindowApi::LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid) {
+    return ::LookupPrivilegeValueA(system, name, luid);
+}
+BOOL WindowApi::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD size,
+                                      PTOKEN_PRIVILEGES previous, PDWORD needed) {
+    return ::AdjustTokenPrivileges(token, disableAll, state, size, previous, needed);
+}
+BOOL WindowApi::ExitWindowsEx(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
+BOOL WindowApi::InitiateSystemShutdownExA(LPSTR machine, LPSTR message, DWORD timeout, BOOL forceAppsClosed,
+                                          BOOL reboot, DWORD reason) {
+    return ::InitiateSystemShutdownExA(machine, message, timeout, forceAppsClosed, reboot, reason);
+}
+BOOL WindowApi::StartServiceA(SC_HANDLE service, DWORD count, LPCSTR* arguments) {
+    return ::StartServiceA(service, count, arguments);
+}
+
+}  // namespace platform

@@ -300,6 +300,48 @@ public:
     virtual HRESULT put_FirewallEnabled(INetFwProfile* profile, VARIANT_BOOL enabled);
 };
 
+// Windows, dialogs and messages, resources, threads, privileges and the
+// restart of Windows.
+class WindowApi {
+public:
+    virtual ~WindowApi() = default;
+
+    virtual INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR resource, HWND owner, DLGPROC procedure,
+                                    LPARAM parameter);
+    virtual BOOL EndDialog(HWND dialog, INT_PTR result);
+    virtual BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    virtual LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    virtual HWND GetDlgItem(HWND dialog, int id);
+    virtual BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+    virtual BOOL SetWindowTextA(HWND window, LPCSTR text);
+    virtual BOOL EnableWindow(HWND window, BOOL enable);
+    virtual BOOL ShowWindow(HWND window, int command);
+    virtual BOOL IsIconic(HWND window);
+    virtual HMENU GetSystemMenu(HWND window, BOOL revert);
+    virtual BOOL AppendMenuA(HMENU menu, UINT flags, UINT_PTR id, LPCSTR text);
+    virtual int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int size);
+    virtual HICON LoadIconA(HINSTANCE instance, LPCSTR name);
+    virtual BOOL MessageBeep(UINT type);
+    virtual int GetSystemMetrics(int index);
+    virtual DWORD FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId, LPSTR buffer,
+                                 DWORD size, va_list* arguments);
+    virtual HLOCAL LocalFree(HLOCAL memory);
+    // The process's window station and its flags (UOI_FLAGS).
+    virtual HWINSTA GetProcessWindowStation();
+    virtual BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID information, DWORD size,
+                                           LPDWORD needed);
+
+    virtual HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
+                                LPVOID parameter, DWORD flags, LPDWORD threadId);
+    virtual BOOL LookupPrivilegeValueA(LPCSTR system, LPCSTR name, PLUID luid);
+    virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD size,
+                                       PTOKEN_PRIVILEGES previous, PDWORD needed);
+    virtual BOOL ExitWindowsEx(UINT flags, DWORD reason);
+    virtual BOOL InitiateSystemShutdownExA(LPSTR machine, LPSTR message, DWORD timeout, BOOL forceAppsClosed,
+                                           BOOL reboot, DWORD reason);
+    virtual BOOL StartServiceA(SC_HANDLE service, DWORD count, LPCSTR* arguments);
+};
+
 class Platform : public SystemApi,
                  public FileApi,
                  public RegistryApi,
@@ -310,7 +352,8 @@ class Platform : public SystemApi,
                  public InstallerApi,
                  public ConsoleApi,
                  public WinsockCatalogApi,
-                 public ComApi {
+                 public ComApi,
+                 public WindowApi {
 public:
     ~Platform() override = default;
 };

@@ -272,12 +272,16 @@ void CNuke::InitISPCustomizationOverride() {
     TraceWrite("", -1, 0, "InitISPCustomizationOverride: customization start menu mask=%s\n", startMenuMask.c_str());
 }
 
-DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {
+void CNuke::OpenTraceLog() {
     char common[MAX_PATH] = {};
     os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
     std::string folder = std::string(common) + "\\" + kTraceFolderName;
     os.CreateDirectoryA(folder.c_str(), nullptr);  // an existing folder is fine
     InitTraceLog(nullptr, false, folder.c_str());
+}
+
+DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {
+    OpenTraceLog();
 
     DWORD rc = InitConfigFile();
     if (rc != ERROR_SUCCESS) {

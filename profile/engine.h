@@ -25,6 +25,8 @@ public:
     virtual const char* GetInstallPath() const = 0;
 };
 
+// The steps a removal run calls are virtual, so a test can script their
+// results.
 class CNuke {
 public:
     explicit CNuke(platform::Platform& os);
@@ -33,7 +35,10 @@ public:
     CNuke& operator=(const CNuke&) = delete;
 
     // ---- list initialisation ----
-    DWORD InitializeLists(int removeAll, int forceMsi);
+    virtual DWORD InitializeLists(int removeAll, int forceMsi);
+    // Opens the run's trace log: the program's base name with ".log" in the
+    // folder "Velmoran clearway" below the common application data folder.
+    void OpenTraceLog();
     DWORD InitIgnoreServiceList();
     DWORD InitRemoveServiceList();
     DWORD InitStopProcessList();
@@ -100,14 +105,14 @@ public:
     void ParseRegKeyPrefixCString(HKEY root, std::string& out);
 
     // ---- MSI uninstall ----
-    DWORD MsiUninstall();
+    virtual DWORD MsiUninstall();
     void HCMSIUninstall();
     // The MSI tool's in-process entry (RunMsiTool); tests put a stand-in here
     // to make the tool throw or answer as they need.
     int (*runMsiTool)(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck);
 
     // ---- populate step ----
-    DWORD PopulateLists();
+    virtual DWORD PopulateLists();
     DWORD PopulateRemoveServiceList();
     DWORD PopulateRemoveRegList();
     DWORD PopulateRemoveMsiUpgradeCodeList();
@@ -116,7 +121,7 @@ public:
     DWORD CopyList(TSet& target, TSet& source);
 
     // ---- file removal and access control ----
-    DWORD CleanupFiles();
+    virtual DWORD CleanupFiles();
     void ScheduleFileRemoval(const char* path);
     int DropFileAcl(const char* path);
     // Normalises entry in place; the GetLastError code when it does not exist.
@@ -127,8 +132,8 @@ public:
     DWORD GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view = 0);
 
     // ---- registry removal ----
-    DWORD CleanupRegValues();
-    DWORD CleanupRegKeys();
+    virtual DWORD CleanupRegValues();
+    virtual DWORD CleanupRegKeys();
     bool DeleteRegValue(HKEY root, const char* subkey, const char* valueName, const char* display);
     DWORD DeleteRegValue64(HKEY root, const char* subkey, const char* valueName);
     DWORD DeleteRegKey64(const char* entry);
@@ -139,12 +144,12 @@ public:
     void ReadRegistryForRemovalRetry();
 
     // ---- services and processes ----
-    DWORD StopNTServices();
-    DWORD StopNTProcesses();
-    DWORD StartProcesses();
+    virtual DWORD StopNTServices();
+    virtual DWORD StopNTProcesses();
+    virtual DWORD StartProcesses();
 
     // ---- LSP reset ----
-    DWORD ResetLspStack();
+    virtual DWORD ResetLspStack();
     int LaunchLspUtility();
 
     // The seventeen lists, in this order.

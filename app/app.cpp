@@ -1,0 +1,166 @@
+#include "app/app.h"
+
+#include <mbstring.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
+namespace {
+
+bool Equal(const char* a, const char* b) {
+    return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0;
+}
+
+const char kUsage[] = "Usage:\n%s [switch]\n--GUI to show the user interface\n--help to see this message\n";
+
+}  // namespace
+
+CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine)
+    : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), os_(os), engine_(engine) {}
+
+CZerlinApp::~CZerlinApp() { DeleteSafeModeMsiKey(); }
+
+void CZerlinApp::ShowDialog(CZerlinDlg& dialog) { dialog.DoModal(); }
+
+void CZerlinApp::Usage(const char* programName) {
+    std::vector<char> text(std::strlen(kUsage) + std::strlen(programName) + 1);
+    std::snprintf(text.data(), text.size(), kUsage, programName);
+    if (visibleSession_) {
+        os_.MessageBoxA(nullptr, text.data(), "Usage", MB_OK);
+    } else {
+        // Nobody could close the box: the text goes to the trace log.
+        engine_.OpenTraceLog();
+        TraceWrite("", -1, 0, "%s", text.data());
+        TraceShutdown();
+    }
+}
+
+bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
+    visibleSession_ = IsVisibleSession(os_);
+    CZerlinDlg dialog(os_, engine_);
+    dialog.visibleSession = visibleSession_;
+    dialog.silent = 1;
+    const char* programName = argumentCount > 0 && arguments[0] ? arguments[0] : "";
+    for (int i = 1; i < argumentCount; ++i) {
+        const char* argument = arguments[i] ? arguments[i] : "";
+        if (Equal(argument, "--GUI")) {
+            dialog.silent = 0;
+        } else if (Equal(argument, "--removeall")) {
+            dialog.removeAll = 1;
+        } else if (Equal(argument, "--forcemsi")) {
+            dialog.forceMsi = 1;
+        } else if (Equal(argument, "--noreboot")) {
+            dialog.noReboot = 1;
+        } else if (std::strstr(argument, "--reboot-delay=")) {
+            // The value follows the first equals sign; strtol saturates.
+            const long value = std::strtol(std::strchr(argument, '=') + 1, nullptr, 10);
+            if (value != 0) dialog.rebootDelay = static_cast<DWORD>(value);
+        } else {
+            exitCode = Equal(argument, "--help") ? static_cast<DWORD>(kExitSuccess) : static_cast<DWORD>(kExitBadSwitch);
+            Usage(programName);
+            return false;
+        }
+    }
+    if (safeBootMode != 0 && !StartMsiServiceInSafeMode()) {
+        exitCode = kExitInstallerServiceFailed;
+        return false;
+    }
+    ShowDialog(dialog);
+    exitCode = dialog.ExitCode();
+    return false;
+}
+
+bool CZerlinApp::WriteSafeModeMsiKey() {
+    if (safeBootMode == 1) {
+        safeBootKeyPath = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\MSIServer";
+    } else if (safeBootMode == 2) {
+        safeBootKeyPath = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer";
+    } else {
+        return true;
+    }
+    HKEY key = nullptr;
+    if (os_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, safeBootKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr) != ERROR_SUCCESS ||
+        !key) {
+        return false;
+    }
+    static const char kService[] = "Service";
+    const bool written = os_.RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kService),
+                                            sizeof kService) == ERROR_SUCCESS;
+    os_.RegCloseKey(key);
+    return written;
+}
+
+bool CZerlinApp::StartMsiServiceInSafeMode() {
+    if (!WriteSafeModeMsiKey()) return false;
+    SC_HANDLE manager = os_.OpenSCManagerA(nullptr, "ServicesActive", SC_MANAGER_ALL_ACCESS);
+    if (!manager) return false;
+    SC_HANDLE service = os_.OpenServiceA(manager, "msiserver", SERVICE_ALL_ACCESS);
+    if (!service) {
+        os_.CloseServiceHandle(manager);
+        return false;
+    }
+    const bool running =
+        os_.StartServiceA(service, 0, nullptr) || os_.GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+    os_.CloseServiceHandle(service);
+    os_.CloseServiceHandle(manager);
+    return running;
+}
+
+void CZerlinApp::DeleteSafeModeMsiKey() {
+    if (safeBootMode != 0 && safeBootKeyPath) os_.RegDeleteKeyA(HKEY_LOCAL_MACHINE, safeBootKeyPath);
+}
+
+bool IsUserAdmin(platform::Platform& os) {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (os.GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
+
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!os.AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                     &administrators)) {
+        return false;
+    }
+    HANDLE token = nullptr;
+    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        os.FreeSid(administrators);
+        return false;
+    }
+    bool admin = false;
+    DWORD size = 0;
+    os.GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+    if (size != 0) {
+        std::vector<BYTE> buffer(size);
+        if (os.GetTokenInformation(token, TokenGroups, buffer.data(), size, &size)) {
+            const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+            for (DWORD i = 0; i < groups->GroupCount && !admin; ++i) {
+                admin = os.EqualSid(groups->Groups[i].Sid, administrators) &&
+                        (groups->Groups[i].Attributes & SE_GROUP_ENABLED) != 0;
+            }
+        }
+    }
+    os.CloseHandle(token);
+    os.FreeSid(administrators);
+    return admin;
+}
+
+bool IsVisibleSession(platform::Platform& os) {
+    HWINSTA station = os.GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    // When the question cannot be answered, behave as the interactive
+    // program always did.
+    if (!station || !os.GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
+}

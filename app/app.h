@@ -1,0 +1,48 @@
+// CZerlinApp: the program's entry. It reads the command line into the run
+// switches, lets the installer service run in Windows safe mode, shows the
+// main dialog and, at the end, removes the safe-mode preparation again.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+class CNuke;
+class CZerlinDlg;
+namespace platform { class Platform; }
+
+class CZerlinApp {
+public:
+    CZerlinApp(platform::Platform& os, CNuke& engine);
+    virtual ~CZerlinApp();
+    CZerlinApp(const CZerlinApp&) = delete;
+    CZerlinApp& operator=(const CZerlinApp&) = delete;
+
+    // Always false: the program ends when it returns. exitCode then says
+    // what happened.
+    bool InitInstance(int argumentCount, char** arguments);
+    bool WriteSafeModeMsiKey();
+    bool StartMsiServiceInSafeMode();
+    void DeleteSafeModeMsiKey();
+
+    int safeBootMode;
+    const char* safeBootKeyPath = nullptr;
+    DWORD exitCode = 0;
+
+protected:
+    // Shows the main dialog modally; tests replace it to look at the
+    // switches without a window.
+    virtual void ShowDialog(CZerlinDlg& dialog);
+
+private:
+    void Usage(const char* programName);
+    platform::Platform& os_;
+    CNuke& engine_;
+    bool visibleSession_ = true;
+};
+
+// True when the process may run the removal: always on Windows 9x; on NT
+// when the token's Administrators group is enabled.
+bool IsUserAdmin(platform::Platform& os);
+// True when the process's window station is visible, that is a person could
+// see and press its windows.
+bool IsVisibleSession(platform::Platform& os);

@@ -1,0 +1,296 @@
+#include "app/dialogs.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/app.h"
+#include "app/resource.h"
+#include "app/run.h"
+#include "platform/platform.h"
+#include "trace/trace.h"
+
+namespace {
+
+const char* const kStateCaptions[] = {"Start", "Quit", "Cancel", "Quit", "Restart"};
+
+}  // namespace
+
+WarningDlg::WarningDlg(platform::Platform& os) : Dialog(os, IDD_WARNING) {}
+
+void WarningDlg::DoDataExchange() { Bind(IDC_WARNING_TEXT, text); }
+
+void WarningDlg::OnCommand(int id, int) {
+    if (id == IDC_EXIT) EndDialog(IDCANCEL);
+}
+
+CAboutDlg::CAboutDlg(platform::Platform& os) : Dialog(os, IDD_ABOUTBOX) {}
+
+CZerlinDlg::CZerlinDlg(platform::Platform& os, CNuke& engine)
+    : Dialog(os, IDD_CLEARWAY), warningDlg(os), detector(os), firewall(os), engine_(engine) {
+    icon = os.LoadIconA(platform::ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+}
+
+void CZerlinDlg::DoDataExchange() {
+    Bind(IDC_STEP_TEXT, stepText);
+    Bind(IDC_PROGRESS, logText);
+}
+
+std::string CZerlinDlg::LoadString(UINT id) {
+    char buffer[1024] = {};
+    os_.LoadStringA(platform::ResourceModule(), id, buffer, sizeof buffer);
+    return buffer;
+}
+
+bool CZerlinDlg::IsNT() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    return os_.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+void CZerlinDlg::Finish() {
+    if (!exitSettled_) {
+        exitSettled_ = true;
+        if (restartStarted) {
+            exitCode = kExitRestartStarted;
+        } else {
+            switch (runState.load()) {
+                case Ready:
+                case Cancelled:
+                case Running:  // ended while a run was under way
+                    exitCode = kExitCancelled;
+                    break;
+                case Failed:
+                    exitCode = noRights ? static_cast<DWORD>(kExitNoRights)
+                                        : (g_runContext.result != 0 ? g_runContext.result : ERROR_CANCELLED);
+                    break;
+                case RestartNeeded:
+                    exitCode = kExitRestartRequired;
+                    break;
+            }
+        }
+    }
+    EndDialog(IDCANCEL);
+}
+
+void CZerlinDlg::Refuse(const std::string& text, DWORD code) {
+    exitCode = code;
+    exitSettled_ = true;
+    if (visibleSession) {
+        warningDlg.text = text;
+        warningDlg.DoModal(Window());
+    } else {
+        // Nobody could press the dialog's button: the text goes to the log
+        // the run would have written, and the program ends at once.
+        engine_.OpenTraceLog();
+        TraceWrite("", -1, 0, "%s\n", text.c_str());
+        TraceShutdown();
+    }
+    EndDialog(IDCANCEL);
+}
+
+BOOL CZerlinDlg::OnInitDialog() {
+    HMENU menu = os_.GetSystemMenu(Window(), FALSE);
+    if (menu) {
+        const std::string about = LoadString(IDS_ABOUTBOX);
+        if (!about.empty()) {
+            os_.AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+            os_.AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
+        }
+    }
+    os_.SendMessageA(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    os_.SendMessageA(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+    detector.DetectProducts();
+    if (detector.CheckIncompatibleProducts() == 1) {
+        Refuse(detector.message, kExitIncompatibleProducts);
+        return TRUE;
+    }
+    if (detector.CheckInstallLocation() == 1) {
+        Refuse(detector.message, kExitProtectedLocation);
+        return TRUE;
+    }
+    if (!IsUserAdmin(os_)) {
+        runState = Failed;
+        noRights = true;
+        logText = LoadString(IDS_NO_RIGHTS);
+    }
+    OnStateChanged();
+    if (silent == 1) OnStartButton();
+    return TRUE;
+}
+
+void CZerlinDlg::WaitForWorker() {
+    if (!g_runContext.threadHandle) return;
+    os_.WaitForSingleObject(g_runContext.threadHandle, INFINITE);
+    os_.CloseHandle(g_runContext.threadHandle);
+    g_runContext.threadHandle = nullptr;
+}
+
+void CZerlinDlg::StartRun() {
+    runState = Running;
+    g_runContext.dialog = this;
+    g_runContext.result = 0;
+    engine_.dialog = this;
+    g_runContext.engine = &engine_;
+    g_runContext.threadHandle = os_.CreateThread(nullptr, 0, RunRemoval, &g_runContext, 0, nullptr);
+    if (!g_runContext.threadHandle) {
+        g_runContext.result = os_.GetLastError();
+        runState = Failed;
+        OnStateChanged();
+        return;
+    }
+    if (silent == 1) {
+        WaitForWorker();
+        Finish();
+    }
+}
+
+void CZerlinDlg::OnStartButton() {
+    const RunState state = runState.load();
+    char text[512];
+    std::snprintf(text, sizeof text, LoadString(IDS_PROCESSING).c_str(), kStateCaptions[state]);
+    stepText = text;
+    UpdateData();
+    HWND button = os_.GetDlgItem(Window(), IDC_START);
+    os_.EnableWindow(button, FALSE);
+    os_.SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+
+    switch (state) {
+        case Ready:
+            StartRun();
+            if (silent == 1 && runState.load() == Failed && !g_runContext.threadHandle) Finish();
+            return;
+        case Running:
+            runState = Cancelled;
+            WaitForWorker();
+            return;
+        case RestartNeeded: {
+            HANDLE token = nullptr;
+            if (IsNT() && os_.OpenProcessToken(os_.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                                               &token)) {
+                TOKEN_PRIVILEGES privileges = {};
+                privileges.PrivilegeCount = 1;
+                privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+                os_.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+                os_.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+                firewall.RestoreWindowsFirewall();
+                restartStarted = true;
+                os_.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+                os_.CloseHandle(token);
+            } else {
+                restartStarted = true;
+                os_.ExitWindowsEx(EWX_FORCE | EWX_POWEROFF, 0);
+            }
+            // Then as for Quit.
+            Finish();
+            runState = Ready;
+            WaitForWorker();
+            return;
+        }
+        case Failed:
+        case Cancelled:
+            Finish();  // the exit code comes from the state the run ended in
+            runState = Ready;
+            WaitForWorker();
+            return;
+    }
+}
+
+void CZerlinDlg::OnStateChanged() {
+    const RunState state = runState.load();
+    switch (state) {
+        case Ready:
+            stepText = LoadString(IDS_READY);
+            break;
+        case Failed:
+            stepText = LoadString(IDS_FAILED);
+            os_.MessageBeep(0xFFFFFFFF);
+            break;
+        case Running:
+            break;
+        case Cancelled:
+            stepText = LoadString(IDS_CANCELLED);
+            break;
+        case RestartNeeded:
+            if (noReboot == 1) Finish();
+            stepText = LoadString(IDS_RESTART_NEEDED);
+            os_.MessageBeep(MB_ICONASTERISK);
+            break;
+    }
+    HWND button = os_.GetDlgItem(Window(), IDC_START);
+    os_.SetWindowTextA(button, kStateCaptions[state]);
+    UpdateData();
+    os_.EnableWindow(button, TRUE);
+    os_.SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
+void CZerlinDlg::OnStepStarted(UINT stringId) {
+    stepText = LoadString(stringId);
+    logText += "\n -- " + stepText;
+    UpdateData();
+}
+
+void CZerlinDlg::OnStepResult(DWORD code) {
+    char* text = nullptr;
+    const DWORD length = os_.FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    if (length != 0 && text) {
+        logText += " ";
+        logText += text;
+        os_.LocalFree(text);
+    } else {
+        logText += " Failed";
+    }
+    UpdateData();
+}
+
+void CZerlinDlg::OnCommand(int id, int notification) {
+    if (id == IDC_START && notification == BN_CLICKED) OnStartButton();
+}
+
+void CZerlinDlg::OnCancel() {
+    if (IsNT()) firewall.RestoreWindowsFirewall();
+    Finish();
+}
+
+bool CZerlinDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    switch (message) {
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
+                CAboutDlg about(os_);
+                about.DoModal(Window());
+                return true;
+            }
+            return false;
+        case WM_PAINT:
+            if (os_.IsIconic(Window())) {
+                PAINTSTRUCT paint;
+                HDC dc = ::BeginPaint(Window(), &paint);
+                os_.SendMessageA(Window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+                RECT client;
+                ::GetClientRect(Window(), &client);
+                const int x = (client.right - client.left - os_.GetSystemMetrics(SM_CXICON) + 1) / 2;
+                const int y = (client.bottom - client.top - os_.GetSystemMetrics(SM_CYICON) + 1) / 2;
+                ::DrawIcon(dc, x, y, icon);
+                ::EndPaint(Window(), &paint);
+                return true;
+            }
+            // The default painting follows; a silent run's window never stays.
+            if (silent == 1) os_.ShowWindow(Window(), SW_HIDE);
+            return false;
+        case WM_QUERYDRAGICON:
+            result = reinterpret_cast<LRESULT>(icon);
+            return true;
+        case kStateChanged:
+            OnStateChanged();
+            return true;
+        case kStepStarted:
+            OnStepStarted(static_cast<UINT>(lParam));
+            return true;
+        case kStepResult:
+            OnStepResult(static_cast<DWORD>(lParam));
+            return true;
+    }
+    return false;
+}

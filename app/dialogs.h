@@ -1,0 +1,100 @@
+// The main dialog, the notification dialog and the About box.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "detect/detector.h"
+#include "platform/dialog.h"
+#include "profile/engine.h"
+#include "restore/firewall.h"
+
+class WarningDlg : public platform::Dialog {
+public:
+    explicit WarningDlg(platform::Platform& os);
+    std::string text;
+
+protected:
+    void DoDataExchange() override;
+    void OnCommand(int id, int notification) override;
+};
+
+class CAboutDlg : public platform::Dialog {
+public:
+    explicit CAboutDlg(platform::Platform& os);
+};
+
+// What the process's exit code says, for deployment tools (see the README).
+enum ExitCode : DWORD {
+    kExitSuccess = 0,
+    kExitNoRights = ERROR_ACCESS_DENIED,                  // 5
+    kExitBadSwitch = ERROR_INVALID_PARAMETER,             // 87
+    kExitCancelled = ERROR_CANCELLED,                     // 1223
+    kExitInstallerServiceFailed = 1601,                   // safe mode: the installer service cannot run
+    kExitProtectedLocation = 1625,                        // the product folder must not be removed
+    kExitIncompatibleProducts = 1638,                     // other products of the maker must go first
+    kExitRestartStarted = 1641,                           // the removal completed and Windows restarts
+    kExitRestartRequired = 3010,                          // the removal completed; a restart is still needed
+};
+
+class CZerlinDlg : public platform::Dialog, public CNukeDialogLink {
+public:
+    CZerlinDlg(platform::Platform& os, CNuke& engine);
+
+    // The engine's view of the dialog.
+    RunState GetRunState() const override { return runState.load(); }
+    const char* GetProductName() const override { return detector.productName.c_str(); }
+    void SetProductName(const char* name) override { detector.productName = name ? name : ""; }
+    const char* GetInstallPath() const override { return detector.installPath.c_str(); }
+
+    platform::Platform& Os() { return os_; }
+    // The process's exit code once the dialog has ended.
+    DWORD ExitCode() const { return exitCode; }
+
+    std::atomic<RunState> runState{Ready};
+    WarningDlg warningDlg;
+    CDetector detector;
+    CWinFirewall firewall;
+    int silent = 1;
+    int noReboot = 0;
+    DWORD rebootDelay = 0;
+    int removeAll = 0;
+    int forceMsi = 0;
+    std::string stepText;
+    std::string logText;
+    HICON icon = nullptr;
+
+    // False where nobody can see a window (a service's session): the
+    // detector's warning then goes to the trace log instead of a dialog.
+    bool visibleSession = true;
+    // Set by the run when it started a restart or shut-down of Windows.
+    std::atomic<bool> restartStarted{false};
+    bool noRights = false;
+
+    void OnStartButton();
+    void OnStateChanged();
+    void OnStepStarted(UINT stringId);
+    void OnStepResult(DWORD code);
+    std::string LoadString(UINT id);
+
+protected:
+    void DoDataExchange() override;
+    BOOL OnInitDialog() override;
+    void OnCommand(int id, int notification) override;
+    void OnCancel() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+
+private:
+    // Shows a blocking finding of the detector and ends the program.
+    void Refuse(const std::string& text, DWORD code);
+    // Ends the dialog, settling the exit code from the state it ends in.
+    void Finish();
+    void StartRun();
+    void WaitForWorker();
+    bool IsNT();
+
+    CNuke& engine_;
+    DWORD exitCode = kExitCancelled;
+    bool exitSettled_ = false;
+};

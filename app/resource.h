@@ -1,0 +1,30 @@
+// Resource ids of the program: dialogs, controls, strings and the icon.
+#pragma once
+
+#define IDD_ABOUTBOX 100
+#define IDD_CLEARWAY 102
+#define IDD_WARNING 130
+#define IDR_MAINFRAME 128
+
+#define IDC_START 1000
+#define IDC_STEP_TEXT 1001
+#define IDC_PROGRESS 1003
+#define IDC_WARNING_TEXT 1004
+#define IDC_EXIT 1005
+
+#define IDM_ABOUTBOX 16
+
+#define IDS_ABOUTBOX 101
+#define IDS_READY 102
+#define IDS_CANCELLED 103
+#define IDS_RESTART_NEEDED 104
+#define IDS_FAILED 105
+#define IDS_CREATING_PROFILE 106
+#define IDS_CLEANING_FILES 107
+#define IDS_CLEANING_REGISTRY 108
+#define IDS_PROCESSING 109
+#define IDS_RESTORING_DEFAULTS 110
+#define IDS_NO_RIGHTS 111
+#define IDS_STOPPING_SERVICES 112
+#define IDS_CONFIRMATION 113
+#define IDS_UNINSTALLING_MSI 114

@@ -1,0 +1,139 @@
+#include "app/run.h"
+
+#include <string>
+
+#include "app/dialogs.h"
+#include "app/resource.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "restore/security_center.h"
+
+RunContext g_runContext = {nullptr, nullptr, 0, nullptr};
+
+namespace {
+
+class Worker {
+public:
+    explicit Worker(RunContext& run) : run_(run), dialog_(*run.dialog), engine_(*run.engine), os_(dialog_.Os()) {}
+
+    DWORD Run();
+
+private:
+    void Post(UINT message, LPARAM lParam) { os_.PostMessageA(dialog_.Window(), message, 0, lParam); }
+    // Stores and posts a step's code; false when the run must end.
+    bool Report(DWORD code) {
+        run_.result = code;
+        Post(kStepResult, static_cast<LPARAM>(code));
+        return code == ERROR_SUCCESS;
+    }
+    DWORD Fail() {
+        dialog_.runState = Failed;
+        Post(kStateChanged, 0);
+        return run_.result;
+    }
+
+    RunContext& run_;
+    CZerlinDlg& dialog_;
+    CNuke& engine_;
+    platform::Platform& os_;
+};
+
+DWORD Worker::Run() {
+    Post(kStateChanged, 0);
+
+    Post(kStepStarted, IDS_CREATING_PROFILE);
+    DWORD rc = engine_.InitializeLists(dialog_.removeAll, dialog_.forceMsi);
+    if (rc == ERROR_SUCCESS) rc = engine_.PopulateLists();
+    if (!Report(rc)) return Fail();
+
+    if (dialog_.silent == 0) {
+        const std::string question = dialog_.LoadString(IDS_CONFIRMATION);
+        if (os_.MessageBoxA(dialog_.Window(), question.c_str(), "Notification!",
+                            MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDNO) {
+            dialog_.runState = Cancelled;
+            run_.result = ERROR_CANCELLED;
+            Post(kStateChanged, 0);
+            return ERROR_CANCELLED;
+        }
+    }
+
+    Post(kStepStarted, IDS_UNINSTALLING_MSI);
+    if (!Report(engine_.MsiUninstall())) return Fail();
+    os_.Sleep(30000);
+    if (!Report(engine_.StopNTProcesses())) return Fail();
+    os_.Sleep(5000);
+    Post(kStepStarted, IDS_STOPPING_SERVICES);
+    if (!Report(engine_.StopNTServices())) return Fail();
+    Post(kStepStarted, IDS_RESTORING_DEFAULTS);
+    if (!Report(engine_.ResetLspStack())) return Fail();
+
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (os_.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT) CleanupSecurityCenter(os_);
+
+    os_.Sleep(1500);
+    Post(kStepStarted, IDS_CLEANING_FILES);
+    if (!Report(engine_.CleanupFiles())) return Fail();
+    Post(kStepStarted, IDS_CLEANING_REGISTRY);
+    rc = engine_.CleanupRegValues();
+    if (rc != ERROR_SUCCESS) {
+        Report(rc);
+        return Fail();
+    }
+    run_.result = rc;
+    if (!Report(engine_.CleanupRegKeys())) return Fail();
+    if (!Report(engine_.StartProcesses())) return Fail();
+
+    if (dialog_.silent == 0) {
+        dialog_.runState = RestartNeeded;
+        Post(kStateChanged, 0);
+        return 0;
+    }
+    RestartAfterRun(run_);
+    return 0;
+}
+
+}  // namespace
+
+DWORD WINAPI RunRemoval(LPVOID context) { return Worker(*static_cast<RunContext*>(context)).Run(); }
+
+void RestartAfterRun(RunContext& run) {
+    CZerlinDlg& dialog = *run.dialog;
+    platform::Platform& os = dialog.Os();
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    const bool nt = os.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    HANDLE token = nullptr;
+    if (nt && os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        os.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+        os.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        dialog.firewall.RestoreWindowsFirewall();
+        os.Sleep(500);
+        if (dialog.noReboot == 0 && dialog.rebootDelay == 0) {
+            dialog.restartStarted = true;
+            os.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+        } else if (dialog.noReboot == 0) {
+            char message[] =
+                "Uninstallation completed successfully.\nVelmoran Clearway\nwill restart your computer shortly.";
+            dialog.restartStarted = true;
+            os.InitiateSystemShutdownExA(nullptr, message, dialog.rebootDelay, TRUE, TRUE,
+                                         SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION |
+                                             SHTDN_REASON_MINOR_MAINTENANCE);
+        } else {
+            dialog.runState = RestartNeeded;
+            os.PostMessageA(dialog.Window(), kStateChanged, 0, 0);
+        }
+        os.CloseHandle(token);
+        return;
+    }
+    if (dialog.noReboot == 0) {
+        dialog.restartStarted = true;
+        os.ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE, 0);
+    } else {
+        dialog.runState = RestartNeeded;
+        os.PostMessageA(dialog.Window(), kStateChanged, 0, 0);
+    }
+}

@@ -1,0 +1,28 @@
+// A removal run: one worker thread that calls the engine's steps in their
+// fixed order and reports to the main dialog by posted messages.
+#pragma once
+#include <windows.h>
+
+class CNuke;
+class CZerlinDlg;
+
+// Worker to dialog messages (wParam 0): state changed; step started (lParam
+// the caption's string id); step result (lParam the Win32 code).
+const UINT kStateChanged = WM_USER + 1;
+const UINT kStepStarted = WM_USER + 2;
+const UINT kStepResult = WM_USER + 3;
+
+struct RunContext {
+    CZerlinDlg* dialog;
+    HANDLE threadHandle;
+    DWORD result;
+    CNuke* engine;
+};
+
+// The one run of the program; engine is the program's removal engine.
+extern RunContext g_runContext;
+
+DWORD WINAPI RunRemoval(LPVOID context);
+// After a silent run: the firewall restore and the restart (or, with
+// --noreboot, the state that offers it).
+void RestartAfterRun(RunContext& run);
