@@ -1,6 +1,7 @@
 #include "msitool/product.h"
 
 #include <cwchar>
+#include <initializer_list>
 
 #include "msitool/registry_value.h"
 #include "platform/platform.h"

@@ -15,7 +15,8 @@
 // the same either way:
 // - an x86 package installs into C:\Program Files (x86)\<name>, and its
 //   Uninstall entry (its product code's key below
-//   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall) and registry values land in the 32-bit view only;
+//   HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall) and registry
+//   values land in the 32-bit view only;
 // - an x64 package installs into C:\Program Files\<name>, with its Uninstall
 //   entry and values in the 64-bit view only;
 // - one install or removal takes about a second.
