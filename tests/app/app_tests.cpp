@@ -1,0 +1,412 @@
+// The program's shell without its window: the switches, the safe-mode
+// preparation, the run sequence against an engine whose steps answer from a
+// script, the restart and the exit codes. Restarts are recorded, never made.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "app/dialogs.h"
+#include "app/run.h"
+#include "profile/engine.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::TestPlatform;
+
+namespace {
+
+// A machine for the shell: restarts, posted messages and window station as
+// the test says; COM refused so the restore steps stay quick.
+class AppPlatform : public TestPlatform {
+public:
+    struct Restart {
+        std::string call;
+        DWORD flags;  // ExitWindowsEx flags, or the shutdown's time-out
+        DWORD reason;
+        std::string message;
+    };
+    std::vector<Restart> restarts;
+    std::string posts;  // "message:lParam " for each post
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    bool tokenOpens = true;
+    bool admin = true;
+    bool visible = true;
+    int safeBoot = 0;
+    std::vector<int> dialogs;  // resource ids of the dialogs shown
+    std::atomic<RunState>* runState = nullptr;
+
+    BOOL ExitWindowsEx(UINT flags, DWORD reason) override {
+        restarts.push_back({"ExitWindowsEx", flags, reason, ""});
+        return TRUE;
+    }
+    BOOL InitiateSystemShutdownExA(LPSTR machine, LPSTR message, DWORD timeout, BOOL force, BOOL reboot,
+                                   DWORD reason) override {
+        EXPECT_EQ(machine, nullptr);
+        EXPECT_TRUE(force && reboot);
+        restarts.push_back({"InitiateSystemShutdownExA", timeout, reason, message});
+        return TRUE;
+    }
+    BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+        EXPECT_EQ(wParam, 0u);
+        posts += std::to_string(message) + ":" + std::to_string(lParam) + " ";
+        return window ? TestPlatform::PostMessageA(window, message, wParam, lParam) : TRUE;
+    }
+    BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
+        BOOL ok = TestPlatform::GetVersionExA(info);
+        info->dwPlatformId = platformId;
+        return ok;
+    }
+    BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override {
+        if (!tokenOpens) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        return TestPlatform::OpenProcessToken(process, access, token);
+    }
+    BOOL AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD s0, DWORD s1, DWORD s2,
+                                  DWORD s3, DWORD s4, DWORD s5, DWORD s6, DWORD s7, PSID* sid) override {
+        if (!admin) return FALSE;
+        return TestPlatform::AllocateAndInitializeSid(authority, count, s0, s1, s2, s3, s4, s5, s6, s7, sid);
+    }
+    HRESULT CoInitialize(LPVOID) override { return E_FAIL; }
+    HRESULT CoInitializeEx(LPVOID, DWORD) override { return E_FAIL; }
+    int PrintStdout(const char*) override { return 0; }
+    int GetSystemMetrics(int index) override {
+        return index == SM_CLEANBOOT ? safeBoot : TestPlatform::GetSystemMetrics(index);
+    }
+    BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID information, DWORD size,
+                                   LPDWORD needed) override {
+        BOOL ok = TestPlatform::GetUserObjectInformationA(object, index, information, size, needed);
+        if (ok && index == UOI_FLAGS) {
+            auto* flags = static_cast<USEROBJECTFLAGS*>(information);
+            flags->dwFlags = visible ? (flags->dwFlags | WSF_VISIBLE) : (flags->dwFlags & ~WSF_VISIBLE);
+        }
+        return ok;
+    }
+    // Dialogs are recorded; only the main dialog is really made, when a
+    // test asks for it (the null display driver makes it without a screen).
+    bool realMainDialog = false;
+    INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR resource, HWND owner, DLGPROC procedure,
+                            LPARAM parameter) override {
+        const int id = static_cast<int>(reinterpret_cast<UINT_PTR>(resource));
+        dialogs.push_back(id);
+        if (id == 102 && realMainDialog) {
+            return TestPlatform::DialogBoxParamA(instance, resource, owner, procedure, parameter);
+        }
+        return IDCANCEL;
+    }
+    void Sleep(DWORD milliseconds) override {
+        TestPlatform::Sleep(milliseconds);
+        if (milliseconds == 30000 && runState && cancelDuringPause) *runState = Cancelled;
+    }
+    bool cancelDuringPause = false;
+};
+
+// An engine whose run steps answer from a script and record their calls.
+class ScriptedNuke : public CNuke {
+public:
+    explicit ScriptedNuke(platform::Platform& os) : CNuke(os) {}
+    std::string calls;
+    std::string failing;  // the step that returns `code`
+    DWORD code = 0;
+
+    DWORD Step(const char* name) {
+        calls += std::string(name) + " ";
+        return failing == name ? code : 0;
+    }
+    DWORD InitializeLists(int, int) override { return Step("InitializeLists"); }
+    DWORD PopulateLists() override { return Step("PopulateLists"); }
+    DWORD MsiUninstall() override { return Step("MsiUninstall"); }
+    DWORD StopNTProcesses() override { return Step("StopNTProcesses"); }
+    DWORD StopNTServices() override { return Step("StopNTServices"); }
+    DWORD ResetLspStack() override {
+        DWORD rc = Step("ResetLspStack");
+        return IsCancelled() ? ERROR_CANCELLED : rc;  // the one step that notices a cancel here
+    }
+    DWORD CleanupFiles() override { return Step("CleanupFiles"); }
+    DWORD CleanupRegValues() override { return Step("CleanupRegValues"); }
+    DWORD CleanupRegKeys() override { return Step("CleanupRegKeys"); }
+    DWORD StartProcesses() override { return Step("StartProcesses"); }
+};
+
+const char kAllSteps[] =
+    "InitializeLists PopulateLists MsiUninstall StopNTProcesses StopNTServices ResetLspStack CleanupFiles "
+    "CleanupRegValues CleanupRegKeys StartProcesses ";
+const char kAllPosts[] =
+    "1025:0 1026:106 1027:0 1026:114 1027:0 1027:0 1026:112 1027:0 1026:110 1027:0 1026:107 1027:0 1026:108 1027:0 "
+    "1027:0 ";
+
+struct RunCase {
+    const char* name;
+    void (*setup)(AppPlatform&, CZerlinDlg&, ScriptedNuke&);
+    std::string calls;
+    std::string posts;
+    std::vector<DWORD> sleeps;
+    RunState state;  // after the run
+    std::vector<std::string> restarts;  // "call flags reason"
+};
+
+std::vector<std::string> Restarts(const AppPlatform& os) {
+    std::vector<std::string> out;
+    for (const auto& r : os.restarts) {
+        out.push_back(r.call + " " + std::to_string(r.flags) + " " + std::to_string(r.reason));
+    }
+    return out;
+}
+
+TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
+    const std::vector<DWORD> kPauses = {30000, 5000, 1500, 500};
+    const RunCase cases[] = {
+        {"silent, defaults", [](AppPlatform&, CZerlinDlg&, ScriptedNuke&) {}, kAllSteps, kAllPosts, kPauses,
+         Running, {"ExitWindowsEx 6 0"}},
+        {"delay 60", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.rebootDelay = 60; }, kAllSteps, kAllPosts,
+         kPauses, Running, {"InitiateSystemShutdownExA 60 2147745793"}},
+        {"delay and --noreboot",
+         [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) {
+             d.rebootDelay = 60;
+             d.noReboot = 1;
+         },
+         kAllSteps, std::string(kAllPosts) + "1025:0 ", kPauses, RestartNeeded, {}},
+        {"Windows 9x", [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.platformId = VER_PLATFORM_WIN32_WINDOWS; },
+         kAllSteps, kAllPosts, {30000, 5000, 1500}, Running, {"ExitWindowsEx 5 0"}},
+        {"token refused", [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.tokenOpens = false; }, kAllSteps,
+         kAllPosts, {30000, 5000, 1500}, Running, {"ExitWindowsEx 5 0"}},
+        {"values fail", [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) { e.failing = "CleanupRegValues", e.code = 5; },
+         "InitializeLists PopulateLists MsiUninstall StopNTProcesses StopNTServices ResetLspStack CleanupFiles "
+         "CleanupRegValues ",
+         "1025:0 1026:106 1027:0 1026:114 1027:0 1027:0 1026:112 1027:0 1026:110 1027:0 1026:107 1027:0 1026:108 "
+         "1027:5 1025:0 ",
+         {30000, 5000, 1500}, Failed, {}},
+        {"profile fails", [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) { e.failing = "InitializeLists", e.code = 2; },
+         "InitializeLists ", "1025:0 1026:106 1027:2 1025:0 ", {}, Failed, {}},
+        {"dialog mode, No",
+         [](AppPlatform& os, CZerlinDlg& d, ScriptedNuke&) {
+             d.silent = 0;
+             os.messageBoxAnswer = IDNO;
+         },
+         "InitializeLists PopulateLists ", "1025:0 1026:106 1027:0 1025:0 ", {}, Cancelled, {}},
+        {"dialog mode, Yes",
+         [](AppPlatform& os, CZerlinDlg& d, ScriptedNuke&) {
+             d.silent = 0;
+             os.messageBoxAnswer = IDYES;
+         },
+         kAllSteps, std::string(kAllPosts) + "1025:0 ", {30000, 5000, 1500}, RestartNeeded, {}},
+        {"cancel during the 30 s pause",
+         [](AppPlatform& os, CZerlinDlg& d, ScriptedNuke&) {
+             os.runState = &d.runState;
+             os.cancelDuringPause = true;
+         },
+         "InitializeLists PopulateLists MsiUninstall StopNTProcesses StopNTServices ResetLspStack ",
+         "1025:0 1026:106 1027:0 1026:114 1027:0 1027:0 1026:112 1027:0 1026:110 1027:1223 1025:0 ", {30000, 5000},
+         Failed, {}},
+    };
+    for (const RunCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppPlatform os;
+        ScriptedNuke engine(os);
+        CZerlinDlg dialog(os, engine);
+        c.setup(os, dialog, engine);
+        dialog.runState = Running;
+        engine.dialog = &dialog;
+        g_runContext = {&dialog, nullptr, 0, &engine};
+        RunRemoval(&g_runContext);
+        EXPECT_EQ(engine.calls, c.calls);
+        EXPECT_EQ(os.posts, c.posts);
+        EXPECT_EQ(os.sleeps, c.sleeps);
+        EXPECT_EQ(dialog.runState.load(), c.state);
+        EXPECT_EQ(Restarts(os), c.restarts);
+        if (!os.restarts.empty() && os.restarts[0].call == "InitiateSystemShutdownExA") {
+            EXPECT_EQ(os.restarts[0].message,
+                      "Uninstallation completed successfully.\nVelmoran Clearway\nwill restart your computer shortly.");
+        }
+        if (c.name == std::string("dialog mode, No")) {
+            ASSERT_EQ(os.boxes.size(), 1u);
+            EXPECT_EQ(os.boxes[0].caption, "Notification!");
+            EXPECT_EQ(os.boxes[0].text,
+                      "Now your old installation will be removed permanently. Are you sure you want to continue?");
+            EXPECT_EQ(os.boxes[0].type, static_cast<UINT>(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
+            EXPECT_EQ(g_runContext.result, static_cast<DWORD>(ERROR_CANCELLED));
+        }
+        EXPECT_EQ(dialog.restartStarted.load(), !c.restarts.empty());
+    }
+}
+
+// The application's view: which switches reach the dialog, what the usage
+// box says and which exit code the process gets.
+class SwitchApp : public CZerlinApp {
+public:
+    SwitchApp(platform::Platform& os, CNuke& engine) : CZerlinApp(os, engine) {}
+    bool shown = false;
+    int silent = -1, removeAll = -1, forceMsi = -1, noReboot = -1;
+    DWORD rebootDelay = 0;
+
+protected:
+    void ShowDialog(CZerlinDlg& dialog) override {
+        shown = true;
+        silent = dialog.silent;
+        removeAll = dialog.removeAll;
+        forceMsi = dialog.forceMsi;
+        noReboot = dialog.noReboot;
+        rebootDelay = dialog.rebootDelay;
+    }
+};
+
+TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
+    struct Case {
+        std::vector<const char*> arguments;
+        bool shown;
+        int silent, removeAll, forceMsi, noReboot;
+        DWORD rebootDelay;
+        DWORD exitCode;
+    };
+    const DWORD kBox = ~0u;
+    const Case cases[] = {
+        {{}, true, 1, 0, 0, 0, 0, 0},
+        {{"--gui"}, true, 0, 0, 0, 0, 0, 0},
+        {{"--Gui", "--REMOVEALL", "--forceMSI", "--NOREBOOT"}, true, 0, 1, 1, 1, 0, 0},
+        {{"--reboot-delay=60"}, true, 1, 0, 0, 0, 60, 0},
+        {{"--reboot-delay="}, true, 1, 0, 0, 0, 0, 0},
+        {{"--reboot-delay=0"}, true, 1, 0, 0, 0, 0, 0},
+        {{"--reboot-delay=abc"}, true, 1, 0, 0, 0, 0, 0},
+        {{"--reboot-delay=15s"}, true, 1, 0, 0, 0, 15, 0},
+        {{"x--reboot-delay= 42"}, true, 1, 0, 0, 0, 42, 0},
+        {{"--reboot-delay=-1"}, true, 1, 0, 0, 0, 4294967295u, 0},
+        {{"--reboot-delay=99999999999"}, true, 1, 0, 0, 0, 2147483647u, 0},  // saturates
+        {{"--reboot-delay=30", "--reboot-delay=0", "--reboot-delay=7", "--reboot-delay=x"}, true, 1, 0, 0, 0, 7, 0},
+        {{"--REBOOT-DELAY=60"}, false, 0, 0, 0, 0, 0, kBox},
+        {{"--GUI", "--help"}, false, 0, 0, 0, 0, 0, kBox},
+        {{"--HELP", "--bogus"}, false, 0, 0, 0, 0, 0, kBox},
+        {{"--removeall", "/x"}, false, 0, 0, 0, 0, 0, kBox},
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv = {const_cast<char*>("C:\\tools\\Clearway.exe")};
+        std::string joined;
+        for (const char* a : c.arguments) {
+            argv.push_back(const_cast<char*>(a));
+            joined += std::string(a) + " ";
+        }
+        SCOPED_TRACE(joined);
+        AppPlatform os;
+        CNuke engine(os);
+        {
+            SwitchApp app(os, engine);
+            EXPECT_FALSE(app.InitInstance(static_cast<int>(argv.size()), argv.data()));
+            EXPECT_EQ(app.shown, c.shown);
+            if (c.shown) {
+                EXPECT_EQ(app.silent, c.silent);
+                EXPECT_EQ(app.removeAll, c.removeAll);
+                EXPECT_EQ(app.forceMsi, c.forceMsi);
+                EXPECT_EQ(app.noReboot, c.noReboot);
+                EXPECT_EQ(app.rebootDelay, c.rebootDelay);
+                EXPECT_TRUE(os.boxes.empty());
+            } else {
+                ASSERT_EQ(os.boxes.size(), 1u);
+                EXPECT_EQ(os.boxes[0].text,
+                          "Usage:\nC:\\tools\\Clearway.exe [switch]\n--GUI to show the user interface\n--help to see "
+                          "this message\n");
+                EXPECT_EQ(os.boxes[0].caption, "Usage");
+                EXPECT_EQ(os.boxes[0].type, static_cast<UINT>(MB_OK));
+                const bool help = joined.find("--help") == 0 || joined.find("--HELP") == 0 ||
+                                  joined.find("--GUI --help") == 0;
+                EXPECT_EQ(app.exitCode, help ? 0u : 87u);
+            }
+        }
+    }
+}
+
+TEST(SafeModeTest, TheInstallerServiceKeyOnlyInSafeModeAndGoneAtExit) {
+    const char kNetwork[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer";
+    const char kMinimal[] = "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\MSIServer";
+    auto exists = [](const char* path) {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        ::RegCloseKey(key);
+        return true;
+    };
+    for (int mode : {0, 2}) {
+        SCOPED_TRACE(mode);
+        AppPlatform os;
+        os.safeBoot = mode;
+        CNuke engine(os);
+        {
+            SwitchApp app(os, engine);
+            char* argv[] = {const_cast<char*>("Clearway.exe")};
+            app.InitInstance(1, argv);
+            EXPECT_TRUE(app.shown);  // Wine's installer service starts or already runs
+            EXPECT_EQ(exists(kNetwork), mode == 2);
+            EXPECT_FALSE(exists(kMinimal));
+            if (mode == 2) {
+                char value[32] = {};
+                LONG size = sizeof value;
+                EXPECT_EQ(::RegQueryValueA(HKEY_LOCAL_MACHINE, kNetwork, value, &size), ERROR_SUCCESS);
+                EXPECT_STREQ(value, "Service");
+            }
+        }
+        EXPECT_FALSE(exists(kNetwork));
+    }
+}
+
+TEST(RightsTest, AdministratorsGroupEnabledOrWindows9x) {
+    AppPlatform os;
+    EXPECT_TRUE(IsUserAdmin(os));  // Wine's user is an administrator
+    os.admin = false;
+    EXPECT_FALSE(IsUserAdmin(os));
+    os.platformId = VER_PLATFORM_WIN32_WINDOWS;
+    EXPECT_TRUE(IsUserAdmin(os));
+}
+
+std::string LogFolder() {
+    char common[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+    return std::string(common) + "\\Velmoran clearway";
+}
+
+// The log as text with plain line ends.
+std::string LogText() {
+    std::string text = testing_support::ReadWholeFile(LogFolder() + "\\app_tests.log");
+    std::string out;
+    for (char c : text) {
+        if (c != '\r') out += c;
+    }
+    return out;
+}
+
+// Where no one can see a window, the texts that would wait for a button go
+// to the trace log and the program ends with its code at once.
+TEST(UnattendedSessionTest, WarningAndUsageGoToTheLogInsteadOfAWindow) {
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Corporation");
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Corporation\\Velmoran Corvey", 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(key);
+    const std::string warning = "Following software should be uninstalled before using Clearway:\n\nVelmoran Corvey\n";
+    for (bool visible : {false, true}) {
+        SCOPED_TRACE(visible ? "visible" : "invisible");
+        AppPlatform os;
+        os.visible = visible;
+        os.realMainDialog = true;
+        CNuke engine(os);
+        CZerlinApp app(os, engine);
+        char* argv[] = {const_cast<char*>("Clearway.exe")};
+        app.InitInstance(1, argv);
+        EXPECT_EQ(app.exitCode, 1638u);
+        EXPECT_EQ(os.dialogs, (visible ? std::vector<int>{102, 130} : std::vector<int>{102}));
+        EXPECT_EQ(LogText().find(warning) != std::string::npos, !visible) << LogText();
+
+        char* bad[] = {const_cast<char*>("Clearway.exe"), const_cast<char*>("--bogus")};
+        CZerlinApp usage(os, engine);
+        usage.InitInstance(2, bad);
+        EXPECT_EQ(usage.exitCode, 87u);
+        EXPECT_EQ(os.boxes.size(), visible ? 1u : 0u);
+        EXPECT_EQ(LogText().find("Usage:\nClearway.exe [switch]\n") != std::string::npos, !visible);
+        ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
+    }
+    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Corporation");
+}
+
+}  // namespace
