@@ -1,8 +1,10 @@
 // The gathering of the maker's leftover installer registrations, run through
 // InitializeLists as a run does. The registrations are laid into the 64-bit
 // view as the installer writes them (product records, upgrade code and
-// component keys, folder values) and into both program-name caches; the
-// real installer's own records are the subject of the MSI tool's tests.
+// component keys, folder values) and into both program-name caches, so the
+// cases a real product cannot give (folder values, which Wine's installer
+// does not write; odd publishers, value types and caches) are all here. The
+// records of a product the real installer wrote: maker_product_tests.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
