@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "app/preview_report.h"
+#include "platform/preview.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -61,6 +63,8 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
             dialog.forceMsi = 1;
         } else if (Equal(argument, "--noreboot")) {
             dialog.noReboot = 1;
+        } else if (Equal(argument, "--preview")) {
+            preview = 1;
         } else if (std::strstr(argument, "--reboot-delay=")) {
             // The value follows the first equals sign; strtol saturates.
             const long value = std::strtol(std::strchr(argument, '=') + 1, nullptr, 10);
@@ -75,8 +79,15 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
         exitCode = kExitInstallerServiceFailed;
         return false;
     }
+    platform::PreviewPlatform* recorder = preview ? dynamic_cast<platform::PreviewPlatform*>(&os_) : nullptr;
+    if (recorder) TraceSetLogNameSuffix(" preview");  // the log of the last real run stays
     ShowDialog(dialog);
     exitCode = dialog.ExitCode();
+    if (recorder) {
+        reportPath = WritePreviewReport(*recorder, BuildPreviewReport(*recorder, engine_, dialog));
+        // A preview that ran to its end did all it was asked to.
+        if (exitCode == kExitRestartStarted || exitCode == kExitRestartRequired) exitCode = kExitSuccess;
+    }
     return false;
 }
 

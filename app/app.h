@@ -27,6 +27,10 @@ public:
     int safeBootMode;
     const char* safeBootKeyPath = nullptr;
     DWORD exitCode = 0;
+    // "--preview": the run changes nothing and reports what it would do;
+    // the program gives this object a preview platform for it.
+    int preview = 0;
+    std::string reportPath;
 
 protected:
     // Shows the main dialog modally; tests replace it to look at the

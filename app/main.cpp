@@ -2,10 +2,13 @@
 // the production platform.
 #include <windows.h>
 
+#include <mbstring.h>
+
 #include <cstdlib>
 
 #include "app/app.h"
 #include "platform/platform.h"
+#include "platform/preview.h"
 #include "profile/engine.h"
 
 namespace {
@@ -16,6 +19,20 @@ CZerlinApp theApp(platform::ProductionPlatform(), theEngine);
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    theApp.InitInstance(__argc, __argv);
-    return static_cast<int>(theApp.exitCode);
+    bool preview = false;
+    for (int i = 1; i < __argc; ++i) {
+        preview = preview || _mbsicmp(reinterpret_cast<const unsigned char*>(__argv[i]),
+                                      reinterpret_cast<const unsigned char*>("--preview")) == 0;
+    }
+    if (!preview) {
+        theApp.InitInstance(__argc, __argv);
+        return static_cast<int>(theApp.exitCode);
+    }
+    // A preview: the same engine and dialog on a platform that reads the
+    // machine and changes nothing.
+    static platform::PreviewPlatform previewPlatform;
+    CNuke engine(previewPlatform);
+    CZerlinApp app(previewPlatform, engine);
+    app.InitInstance(__argc, __argv);
+    return static_cast<int>(app.exitCode);
 }

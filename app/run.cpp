@@ -41,6 +41,7 @@ private:
 DWORD Worker::Run() {
     Post(kStateChanged, 0);
 
+    os_.RunStepStarting("Building the removal profile");
     Post(kStepStarted, IDS_CREATING_PROFILE);
     DWORD rc = engine_.InitializeLists(dialog_.removeAll, dialog_.forceMsi);
     if (rc == ERROR_SUCCESS) rc = engine_.PopulateLists();
@@ -57,23 +58,32 @@ DWORD Worker::Run() {
         }
     }
 
+    os_.RunStepStarting("Uninstalling MSI packages");
     Post(kStepStarted, IDS_UNINSTALLING_MSI);
     if (!Report(engine_.MsiUninstall())) return Fail();
     os_.Sleep(30000);
+    os_.RunStepStarting("Stopping processes");
     if (!Report(engine_.StopNTProcesses())) return Fail();
     os_.Sleep(5000);
+    os_.RunStepStarting("Stopping and deleting services");
     Post(kStepStarted, IDS_STOPPING_SERVICES);
     if (!Report(engine_.StopNTServices())) return Fail();
+    os_.RunStepStarting("Resetting the Winsock catalogue");
     Post(kStepStarted, IDS_RESTORING_DEFAULTS);
     if (!Report(engine_.ResetLspStack())) return Fail();
 
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
-    if (os_.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT) CleanupSecurityCenter(os_);
+    if (os_.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        os_.RunStepStarting("Removing Security Center registrations");
+        CleanupSecurityCenter(os_);
+    }
 
     os_.Sleep(1500);
+    os_.RunStepStarting("Scheduling files and folders for deletion");
     Post(kStepStarted, IDS_CLEANING_FILES);
     if (!Report(engine_.CleanupFiles())) return Fail();
+    os_.RunStepStarting("Deleting registry values");
     Post(kStepStarted, IDS_CLEANING_REGISTRY);
     rc = engine_.CleanupRegValues();
     if (rc != ERROR_SUCCESS) {
@@ -81,7 +91,9 @@ DWORD Worker::Run() {
         return Fail();
     }
     run_.result = rc;
+    os_.RunStepStarting("Deleting registry keys");
     if (!Report(engine_.CleanupRegKeys())) return Fail();
+    os_.RunStepStarting("Starting programs");
     if (!Report(engine_.StartProcesses())) return Fail();
 
     if (dialog_.silent == 0) {
@@ -89,6 +101,7 @@ DWORD Worker::Run() {
         Post(kStateChanged, 0);
         return 0;
     }
+    os_.RunStepStarting("Restarting Windows");
     RestartAfterRun(run_);
     return 0;
 }

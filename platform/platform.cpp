@@ -34,6 +34,7 @@ void SystemApi::EnterCriticalSection(LPCRITICAL_SECTION section) { ::EnterCritic
 void SystemApi::LeaveCriticalSection(LPCRITICAL_SECTION section) { ::LeaveCriticalSection(section); }
 void SystemApi::DeleteCriticalSection(LPCRITICAL_SECTION section) { ::DeleteCriticalSection(section); }
 BOOL SystemApi::GetVersionExA(LPOSVERSIONINFOA info) { return ::GetVersionExA(info); }
+void SystemApi::RunStepStarting(const char*) {}
 int SystemApi::MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength) {
     return ::MultiByteToWideChar(codePage, flags, text, length, wide, wideLength);
 }
@@ -412,6 +413,7 @@ Platform& ProductionPlatform() {
 namespace platform {
 
 int ConsoleApi::PrintStdout(const char* text) { return std::printf("%s", text); }
+BOOL ConsoleApi::AttachConsole(DWORD processId) { return ::AttachConsole(processId); }
 
 HRESULT ComApi::CoInitialize(LPVOID reserved) { return ::CoInitialize(reserved); }
 HRESULT ComApi::CoInitializeEx(LPVOID reserved, DWORD model) { return ::CoInitializeEx(reserved, model); }

@@ -50,6 +50,9 @@ public:
     virtual void SetLastError(DWORD code);
 
     virtual BOOL GetVersionExA(LPOSVERSIONINFOA info);
+    // The run announces each of its steps (nothing happens in Windows; a
+    // preview platform files what follows under the step's name).
+    virtual void RunStepStarting(const char* name);
     virtual int MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength);
     virtual int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWCH wide, int wideLength, LPSTR text, int length,
                                     LPCCH defaultChar, LPBOOL usedDefault);
@@ -260,6 +263,7 @@ public:
     virtual DWORD GetFileType(HANDLE file);
     virtual BOOL WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved);
     virtual BOOL WriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+    virtual BOOL AttachConsole(DWORD processId);
     // The C runtime's standard output (printf).
     virtual int PrintStdout(const char* text);
 };

@@ -48,6 +48,7 @@ struct TraceState {
     LONGLONG previousCounter = 0;
     LONGLONG counterFrequency = 0;
     HMODULE relativeModule = nullptr;
+    std::string nameSuffix;  // added to the program's base name in the log's name
     char line[kLineBufferSize] = {};
     char version[kVersionSize] = "NO_VERSION";
     CRITICAL_SECTION lock;
@@ -380,7 +381,7 @@ void InitTraceLog(HMODULE module, bool append, const char* folder) {
         logFolder = slash == std::string::npos ? std::string() : full.substr(0, slash + 1);
     }
 
-    std::string name = base + ".log";
+    std::string name = base + s.nameSuffix + ".log";
     if (name.size() > kPathLimit || logFolder.size() + name.size() > kPathLimit) return;
     std::string logPath = logFolder + name;
     TraceSetOptions(-1, 0, true, false);
@@ -469,6 +470,8 @@ void TraceAssert(const char* file, int line, const char* expression) {
 void TraceSetModule(HMODULE module) { State().relativeModule = module; }
 void TraceSetScopeEnabled(bool on) { State().scopeEnabled = on; }
 void TraceSetLineEnd(const char* text) { State().lineEnd = text ? text : ""; }
+
+void TraceSetLogNameSuffix(const char* suffix) { State().nameSuffix = suffix ? suffix : ""; }
 
 platform::Platform* TraceSetPlatform(platform::Platform* os) {
     platform::Platform* previous = &Os();

@@ -35,6 +35,10 @@ void TraceSetLineEnd(const char* text);
 // unless a test replaces it). Returns the previous one.
 platform::Platform* TraceSetPlatform(platform::Platform* platform);
 
+// Text added to the program's base name in the name of the log that
+// InitTraceLog opens ("Clearway preview.log" with " preview").
+void TraceSetLogNameSuffix(const char* suffix);
+
 // The path of the open log file, empty when none is open.
 const char* TraceLogPath();
 

@@ -1,0 +1,144 @@
+#include "app/preview_report.h"
+
+#include <shlobj.h>
+
+#include <cstdio>
+#include <map>
+#include <vector>
+
+#include "app/dialogs.h"
+#include "platform/preview.h"
+#include "profile/engine.h"
+#include "profile/tset.h"
+
+namespace {
+
+// The run's steps in run order, as the run announces them.
+const char* const kSteps[] = {
+    "Before the run",
+    "Building the removal profile",
+    "Uninstalling MSI packages",
+    "Stopping processes",
+    "Stopping and deleting services",
+    "Resetting the Winsock catalogue",
+    "Removing Security Center registrations",
+    "Scheduling files and folders for deletion",
+    "Deleting registry values",
+    "Deleting registry keys",
+    "Starting programs",
+    "Restarting Windows",
+};
+
+std::vector<std::string> Elements(TSet& set) {
+    std::vector<std::string> out;
+    const char* text = nullptr;
+    for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
+    return out;
+}
+
+void Clear(TSet& set) {
+    const char* text = nullptr;
+    for (DWORD rc = set.GetFirst(text); rc == 0;) rc = set.RemoveCurrentAndGetNext(text);
+}
+
+// What each ignore element kept out of one expanded list: the elements a
+// profile without ignore entries has and the real one lacks.
+void AddKept(TSet& without, TSet& with, const std::vector<TSet*>& ignoreLists,
+             std::map<std::string, std::vector<std::string>>& kept) {
+    for (const std::string& element : Elements(without)) {
+        if (with.Contains(element.c_str())) continue;
+        for (TSet* ignoreList : ignoreLists) {
+            for (const std::string& ignore : Elements(*ignoreList)) {
+                if (!ignore.empty() && element.find(ignore) != std::string::npos) kept[ignore].push_back(element);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, CZerlinDlg& dialog) {
+    const std::vector<platform::PreviewPlatform::Change> changes = os.Changes();
+
+    // The profile once more without ignore entries, recorded nowhere.
+    std::map<std::string, std::vector<std::string>> kept;
+    {
+        os.SetRecording(false);
+        CNuke bare(os);
+        bare.dialog = &dialog;
+        if (bare.InitializeLists(dialog.removeAll, dialog.forceMsi) == ERROR_SUCCESS) {
+            for (TSet* list : {&bare.ignoreFileList, &bare.ignoreRegKeyList, &bare.ignoreRegValueList,
+                               &bare.ignoreServiceList, &bare.ignoreMsiUpgradeCodeList}) {
+                Clear(*list);
+            }
+            if (bare.PopulateLists() == ERROR_SUCCESS) {
+                AddKept(bare.expandedFileList, engine.expandedFileList, {&engine.ignoreFileList}, kept);
+                AddKept(bare.expandedRegKeyList, engine.expandedRegKeyList, {&engine.ignoreRegKeyList}, kept);
+                AddKept(bare.expandedRegValueList, engine.expandedRegValueList,
+                        {&engine.ignoreRegValueList, &engine.ignoreRegKeyList}, kept);
+                AddKept(bare.expandedServiceList, engine.expandedServiceList, {&engine.ignoreServiceList}, kept);
+                AddKept(bare.expandedMsiUpgradeCodeList, engine.expandedMsiUpgradeCodeList,
+                        {&engine.ignoreMsiUpgradeCodeList}, kept);
+            }
+        }
+        os.SetRecording(true);
+    }
+
+    std::string report =
+        "Clearway preview\r\n"
+        "Nothing on this machine was changed. A removal run with the same switches would make these changes, in "
+        "this order.\r\n";
+    size_t total = 0;
+    int number = 0;
+    for (const char* step : kSteps) {
+        std::vector<const platform::PreviewPlatform::Change*> inStep;
+        for (const auto& change : changes) {
+            if (change.step == step) inStep.push_back(&change);
+        }
+        if (inStep.empty() && step == kSteps[0]) continue;
+        total += inStep.size();
+        char heading[256];
+        std::snprintf(heading, sizeof heading, "\r\n%d. %s: %u change%s\r\n", ++number, step,
+                      static_cast<unsigned>(inStep.size()), inStep.size() == 1 ? "" : "s");
+        report += heading;
+        for (const auto* change : inStep) report += "   " + change->kind + ": " + change->text + "\r\n";
+    }
+    char line[128];
+    std::snprintf(line, sizeof line, "\r\nIn all: %u changes; %.1f s of pauses not waited for.\r\n",
+                  static_cast<unsigned>(total), os.PausedMilliseconds() / 1000.0);
+    report += line;
+    std::snprintf(line, sizeof line, "\r\nIgnore entries that kept something: %u\r\n",
+                  static_cast<unsigned>(kept.size()));
+    report += line;
+    for (const auto& entry : kept) {
+        report += "   " + entry.first + " kept:\r\n";
+        for (const std::string& element : entry.second) report += "      " + element + "\r\n";
+    }
+    return report;
+}
+
+std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string& report) {
+    char common[MAX_PATH] = {};
+    os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+    const std::string folder = std::string(common) + "\\" + kTraceFolderName;
+    ::CreateDirectoryA(folder.c_str(), nullptr);  // the preview's own output
+    const std::string path = folder + "\\Clearway preview.txt";
+    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(report.data(), 1, report.size(), file);
+        std::fclose(file);
+    }
+    // Started from a console: the report goes there too.
+    HANDLE out = os.GetStdHandle(STD_OUTPUT_HANDLE);
+    bool attached = false;
+    if ((!out || out == INVALID_HANDLE_VALUE) && os.AttachConsole(ATTACH_PARENT_PROCESS)) {
+        out = ::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+        attached = true;
+    }
+    if (out && out != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        os.WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+        if (attached) ::CloseHandle(out);
+    }
+    return path;
+}

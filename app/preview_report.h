@@ -1,0 +1,18 @@
+// The report of a preview run: what a removal run with the same switches
+// would change, step by step, and what the ignore entries kept.
+#pragma once
+#include <string>
+
+class CNuke;
+class CZerlinDlg;
+namespace platform { class PreviewPlatform; }
+
+// The report's text, from what the preview platform recorded and the
+// profile the run built. keptBy is filled from a second profile built
+// without ignore entries (recording paused).
+std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, CZerlinDlg& dialog);
+
+// Writes the report to "Clearway preview.txt" in the trace folder and, when
+// the program was started from a console, to that console. Returns the
+// report file's path.
+std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string& report);

@@ -1,0 +1,441 @@
+#include "platform/preview.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::string RootName(HKEY root) {
+    if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+    if (root == HKEY_USERS) return "HKEY_USERS";
+    if (root == HKEY_CURRENT_CONFIG) return "HKEY_CURRENT_CONFIG";
+    return std::string();
+}
+
+std::string View(REGSAM sam) {
+    if (sam & KEY_WOW64_64KEY) return " (64-bit view)";
+    if (sam & KEY_WOW64_32KEY) return " (32-bit view)";
+    return " (program's view)";
+}
+
+std::string GuidText(const GUID& guid) {
+    wchar_t text[40] = {};
+    ::StringFromGUID2(guid, text, 40);
+    return Narrow(text);
+}
+
+// The open handles of a process's image, by its full path.
+std::string ProcessName(HANDLE process) {
+    char path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    using Query = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+    static const Query query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+    if (query && query(process, 0, path, &size)) return std::string(path, size);
+    return "process " + std::to_string(::GetProcessId(process));
+}
+
+}  // namespace
+
+std::string Narrow(const wchar_t* text) {
+    if (!text) return std::string();
+    const int length = ::WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return std::string();
+    std::vector<char> narrow(static_cast<size_t>(length));
+    ::WideCharToMultiByte(CP_ACP, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+    return narrow.data();
+}
+
+std::vector<PreviewPlatform::Change> PreviewPlatform::Changes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changes_;
+}
+
+void PreviewPlatform::RunStepStarting(const char* name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    step_ = name ? name : "";
+}
+
+void PreviewPlatform::Record(const std::string& kind, const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!recording_) return;
+    if (!seen_.insert(step_ + '\n' + kind + '\n' + text).second) return;
+    changes_.push_back({step_, kind, text});
+}
+
+void PreviewPlatform::Sleep(DWORD milliseconds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    paused_ += milliseconds;
+}
+
+// ---- files ----
+
+BOOL PreviewPlatform::SetFileAttributesA(LPCSTR path, DWORD attributes) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(attributes));
+    Record("file attributes set", std::string(path ? path : "") + " -> " + text);
+    return TRUE;
+}
+BOOL PreviewPlatform::CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES) {
+    // The trace folder and the report's folder are the preview's own output.
+    if (Platform::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        ::SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    Record("folder created", path ? path : "");
+    return TRUE;
+}
+BOOL PreviewPlatform::DeleteFileA(LPCSTR path) {
+    Record("file deleted", path ? path : "");
+    return TRUE;
+}
+BOOL PreviewPlatform::RemoveDirectoryA(LPCSTR path) {
+    Record("folder deleted", path ? path : "");
+    return TRUE;
+}
+std::FILE* PreviewPlatform::OpenSharedStream(const char* path, const char* mode) {
+    if (mode && std::strpbrk(mode, "wa+")) {
+        Record("file written", path ? path : "");
+        errno = EACCES;
+        return nullptr;
+    }
+    return Platform::OpenSharedStream(path, mode);
+}
+BOOL PreviewPlatform::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
+    if (!newName && (flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        Record("file scheduled for deletion at restart", existing ? existing : "");
+    } else {
+        Record("file moved", std::string(existing ? existing : "") + " -> " + (newName ? newName : ""));
+    }
+    return TRUE;
+}
+BOOL PreviewPlatform::CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL) {
+    Record("file copied", Narrow(existing) + " -> " + Narrow(newName));
+    return TRUE;
+}
+BOOL PreviewPlatform::DeleteFileW(LPCWSTR path) {
+    Record("file deleted", Narrow(path));
+    return TRUE;
+}
+
+// ---- registry ----
+
+std::string PreviewPlatform::KeyName(HKEY root, const std::string& subKey, REGSAM sam) {
+    std::string name = RootName(root);
+    if (name.empty()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = keys_.find(root);
+        if (it != keys_.end()) {
+            name = it->second.name;
+            if (!(sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY))) sam = it->second.sam;
+        }
+    }
+    if (!subKey.empty()) name += "\\" + subKey;
+    return name + View(sam);
+}
+
+std::string PreviewPlatform::KeyName(HKEY key) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = keys_.find(key);
+    if (it != keys_.end()) return it->second.name + View(it->second.sam);
+    const std::string root = RootName(key);
+    return root.empty() ? "an open key" : root + View(0);
+}
+
+void PreviewPlatform::Remember(HKEY key, HKEY root, const std::string& subKey, REGSAM sam) {
+    std::string name = RootName(root);
+    REGSAM view = sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (name.empty()) {
+        auto it = keys_.find(root);
+        if (it != keys_.end()) {
+            name = it->second.name;
+            if (!view) view = it->second.sam;
+        }
+    }
+    if (!subKey.empty()) name += "\\" + subKey;
+    keys_[key] = {name, view};
+}
+
+HKEY PreviewPlatform::FakeKey(HKEY root, const std::string& subKey, REGSAM sam) {
+    HKEY key;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // Never a handle Windows hands out: values of open keys are small
+        // multiples of four.
+        key = reinterpret_cast<HKEY>(static_cast<UINT_PTR>(0x7FFF0001u + 4u * ++fakeKeys_));
+    }
+    Remember(key, root, subKey, sam);
+    return key;
+}
+
+LSTATUS PreviewPlatform::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
+    LSTATUS rc = Platform::RegOpenKeyExA(root, subKey, options, sam, key);
+    if (rc == ERROR_SUCCESS && key) Remember(*key, root, subKey ? subKey : "", sam);
+    return rc;
+}
+
+LSTATUS PreviewPlatform::RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD options, REGSAM sam,
+                                         LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD disposition) {
+    // An existing key is only opened; a missing one would be created.
+    const REGSAM read = KEY_READ | (sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
+    if (Platform::RegOpenKeyExA(root, subKey, options, read, key) == ERROR_SUCCESS) {
+        Remember(*key, root, subKey ? subKey : "", sam);
+        if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    }
+    Record("registry key created", KeyName(root, subKey ? subKey : "", sam));
+    *key = FakeKey(root, subKey ? subKey : "", sam);
+    if (disposition) *disposition = REG_CREATED_NEW_KEY;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS PreviewPlatform::RegCloseKey(HKEY key) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        keys_.erase(key);
+    }
+    const UINT_PTR value = reinterpret_cast<UINT_PTR>(key);
+    if (value > 0x7FFF0001u && (value - 0x7FFF0001u) % 4 == 0) return ERROR_SUCCESS;
+    return Platform::RegCloseKey(key);
+}
+
+LSTATUS PreviewPlatform::RegSetValueExA(HKEY key, LPCSTR name, DWORD, DWORD, const BYTE*, DWORD) {
+    Record("registry value written", KeyName(key) + " : " + (name && *name ? name : "(default)"));
+    return ERROR_SUCCESS;
+}
+LSTATUS PreviewPlatform::RegDeleteValueA(HKEY key, LPCSTR name) {
+    Record("registry value deleted", KeyName(key) + " : " + (name && *name ? name : "(default)"));
+    return ERROR_SUCCESS;
+}
+LSTATUS PreviewPlatform::RegDeleteKeyA(HKEY root, LPCSTR subKey) {
+    Record("registry key deleted", KeyName(root, subKey ? subKey : "", 0));
+    return ERROR_SUCCESS;
+}
+DWORD PreviewPlatform::SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) {
+    // The shell's helper deletes only what exists.
+    HKEY key = nullptr;
+    if (Platform::RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
+    const LSTATUS rc = Platform::RegQueryValueExA(key, value, nullptr, nullptr, nullptr, nullptr);
+    Platform::RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
+    Record("registry value deleted",
+           KeyName(root, subKey ? subKey : "", 0) + " : " + (value && *value ? value : "(default)"));
+    return ERROR_SUCCESS;
+}
+DWORD PreviewPlatform::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
+    HKEY key = nullptr;
+    if (Platform::RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
+    Platform::RegCloseKey(key);
+    Record("registry key deleted", KeyName(root, subKey ? subKey : "", 0));
+    return ERROR_SUCCESS;
+}
+LSTATUS PreviewPlatform::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD) {
+    HKEY open = nullptr;
+    if (Platform::RegOpenKeyExA(key, subKey, 0, KEY_READ | (sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)), &open) !=
+        ERROR_SUCCESS) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    Platform::RegCloseKey(open);
+    Record("registry key deleted", KeyName(key, subKey ? subKey : "", sam));
+    return ERROR_SUCCESS;
+}
+LSTATUS PreviewPlatform::RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
+    LSTATUS rc = Platform::RegOpenKeyExW(root, subKey, options, sam, key);
+    if (rc == ERROR_SUCCESS && key) Remember(*key, root, Narrow(subKey), sam);
+    return rc;
+}
+LSTATUS PreviewPlatform::RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD, LPWSTR, DWORD options, REGSAM sam,
+                                         LPSECURITY_ATTRIBUTES, PHKEY key, LPDWORD disposition) {
+    const REGSAM read = KEY_READ | (sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY));
+    if (Platform::RegOpenKeyExW(root, subKey, options, read, key) == ERROR_SUCCESS) {
+        Remember(*key, root, Narrow(subKey), sam);
+        if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
+        return ERROR_SUCCESS;
+    }
+    Record("registry key created", KeyName(root, Narrow(subKey), sam));
+    *key = FakeKey(root, Narrow(subKey), sam);
+    if (disposition) *disposition = REG_CREATED_NEW_KEY;
+    return ERROR_SUCCESS;
+}
+LSTATUS PreviewPlatform::RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD, const BYTE*, DWORD) {
+    Record("registry value written", KeyName(key) + " : " + (name && *name ? Narrow(name) : "(default)"));
+    return ERROR_SUCCESS;
+}
+LSTATUS PreviewPlatform::RegDeleteValueW(HKEY key, LPCWSTR name) {
+    Record("registry value deleted", KeyName(key) + " : " + (name && *name ? Narrow(name) : "(default)"));
+    return ERROR_SUCCESS;
+}
+LSTATUS PreviewPlatform::RegFlushKey(HKEY) { return ERROR_SUCCESS; }
+
+// ---- services ----
+
+SC_HANDLE PreviewPlatform::OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) {
+    SC_HANDLE service = Platform::OpenServiceA(manager, name, access);
+    if (service) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        services_[service] = name ? name : "";
+        stopped_.erase(service);
+    }
+    return service;
+}
+BOOL PreviewPlatform::ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        name = services_[service];
+        if (control == SERVICE_CONTROL_STOP) stopped_.insert(service);
+    }
+    Record(control == SERVICE_CONTROL_STOP ? "service stopped" : "service controlled", name);
+    if (status) {
+        std::memset(status, 0, sizeof *status);
+        status->dwCurrentState = SERVICE_STOPPED;
+    }
+    return TRUE;
+}
+BOOL PreviewPlatform::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+    BOOL ok = Platform::QueryServiceStatus(service, status);
+    std::lock_guard<std::mutex> lock(mutex_);
+    // A service the run stopped is seen as stopped, as it would be.
+    if (ok && status && stopped_.count(service)) status->dwCurrentState = SERVICE_STOPPED;
+    return ok;
+}
+BOOL PreviewPlatform::DeleteService(SC_HANDLE service) {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        name = services_[service];
+    }
+    Record("service deleted", name);
+    return TRUE;
+}
+BOOL PreviewPlatform::StartServiceA(SC_HANDLE service, DWORD, LPCSTR*) {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        name = services_[service];
+    }
+    Record("service started", name);
+    return TRUE;
+}
+
+// ---- processes ----
+
+HANDLE PreviewPlatform::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    HANDLE process = Platform::OpenProcess(access, inherit, processId);
+    if (process) {
+        const std::string name = ProcessName(process);
+        std::lock_guard<std::mutex> lock(mutex_);
+        processes_[process] = name;
+    }
+    return process;
+}
+BOOL PreviewPlatform::TerminateProcess(HANDLE process, UINT) {
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = processes_.find(process);
+        if (it != processes_.end()) name = it->second;
+    }
+    if (name.empty()) name = ProcessName(process);
+    Record("process terminated", name);
+    return TRUE;
+}
+DWORD PreviewPlatform::WaitForMultipleObjects(DWORD, const HANDLE*, BOOL, DWORD) {
+    // The processes the run would have ended: nothing to wait for.
+    return WAIT_OBJECT_0;
+}
+BOOL PreviewPlatform::CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                                     LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR, LPSTARTUPINFOA,
+                                     LPPROCESS_INFORMATION info) {
+    Record("program started", commandLine && *commandLine ? commandLine : (application ? application : ""));
+    if (info) std::memset(info, 0, sizeof *info);
+    return TRUE;
+}
+BOOL PreviewPlatform::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECURITY_ATTRIBUTES,
+                                     LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW,
+                                     LPPROCESS_INFORMATION info) {
+    Record("program started", commandLine && *commandLine ? Narrow(commandLine) : Narrow(application));
+    if (info) std::memset(info, 0, sizeof *info);
+    return TRUE;
+}
+DWORD PreviewPlatform::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    // A program the preview did not start has ended at once.
+    if (!handle) return WAIT_OBJECT_0;
+    return Platform::WaitForSingleObject(handle, milliseconds);
+}
+BOOL PreviewPlatform::GetExitCodeProcess(HANDLE process, LPDWORD code) {
+    if (!process) {
+        if (code) *code = 0;
+        return TRUE;
+    }
+    return Platform::GetExitCodeProcess(process, code);
+}
+
+// ---- access control ----
+
+DWORD PreviewPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION, PSID, PSID, PACL,
+                                             PACL) {
+    Record(type == SE_FILE_OBJECT ? "file permissions opened to the user" : "registry permissions opened to the user",
+           std::string(name ? name : "") + (type == static_cast<SE_OBJECT_TYPE>(12) ? " (64-bit view)" : ""));
+    return ERROR_SUCCESS;
+}
+
+// ---- installer ----
+
+UINT PreviewPlatform::MsiConfigureProductExW(LPCWSTR product, int, INSTALLSTATE, LPCWSTR) {
+    wchar_t version[100] = {};
+    DWORD size = 100;
+    Platform::MsiGetProductInfoW(product, L"VersionString", version, &size);
+    wchar_t name[260] = {};
+    size = 260;
+    Platform::MsiGetProductInfoW(product, L"ProductName", name, &size);
+    Record("product uninstalled", Narrow(product) + " " + Narrow(name) + " version " + Narrow(version));
+    return ERROR_SUCCESS;
+}
+UINT PreviewPlatform::MsiInstallProductW(LPCWSTR packagePath, LPCWSTR commandLine) {
+    Record("package run", Narrow(packagePath) + " " + Narrow(commandLine));
+    return ERROR_SUCCESS;
+}
+
+// ---- Winsock catalogue ----
+
+int PreviewPlatform::WSCDeinstallProvider(LPGUID providerId, LPINT error) {
+    Record("catalogue entry deinstalled", providerId ? GuidText(*providerId) : "");
+    if (error) *error = 0;
+    return 0;
+}
+
+// ---- Security Center and firewall ----
+
+HRESULT PreviewPlatform::DeleteInstance(IWbemServices*, const BSTR objectPath, long, IWbemContext*,
+                                        IWbemCallResult**) {
+    Record("Security Center registration deleted", Narrow(objectPath));
+    return S_OK;
+}
+HRESULT PreviewPlatform::put_FirewallEnabled(INetFwProfile*, VARIANT_BOOL enabled) {
+    Record("firewall switched", enabled ? "on" : "off");
+    return S_OK;
+}
+
+// ---- privileges and restart ----
+
+BOOL PreviewPlatform::AdjustTokenPrivileges(HANDLE, BOOL, PTOKEN_PRIVILEGES, DWORD, PTOKEN_PRIVILEGES, PDWORD) {
+    Record("privilege enabled", "SeShutdownPrivilege");
+    return TRUE;
+}
+BOOL PreviewPlatform::ExitWindowsEx(UINT flags, DWORD) {
+    Record("Windows restarted", (flags & EWX_REBOOT) ? "restart" : "shut down");
+    return TRUE;
+}
+BOOL PreviewPlatform::InitiateSystemShutdownExA(LPSTR, LPSTR, DWORD timeout, BOOL, BOOL, DWORD) {
+    Record("Windows restarted", "restart after " + std::to_string(timeout) + " seconds");
+    return TRUE;
+}
+
+}  // namespace platform
