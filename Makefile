@@ -40,7 +40,7 @@ test: build prefix
 # Each benchmark twice: the 32-bit build under WoW64 (emulated here; the
 # product's code) and the 64-bit build natively (what emulation costs).
 bench: build prefix
-	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench
+	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench msi_uninstall_bench
 
 demo:
 	@echo "make demo runs a whole removal on a damaged test machine; it arrives with the run sequence." >&2
