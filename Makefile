@@ -1,15 +1,18 @@
 # Two commands do everything on a fresh Debian 12 machine:
-#   make demo   the main job (arrives with the run sequence)
+#   make demo   the main job: a whole removal on a damaged machine
 #   make test   install what is missing, build both trees, run every test
 BUILD  := build
 # The 32-bit side of Wine (scripts/setup-wow64.sh) and the WoW64 prefix every
 # test runs in.
 TREE   := $(CURDIR)/$(BUILD)/wow64/root
 PREFIX := $(CURDIR)/$(BUILD)/wine/wow64
+# The demo starts each time from a copy of an untouched prefix.
+CLEAN_PREFIX := $(CURDIR)/$(BUILD)/wine/clean
+DEMO_PREFIX  := $(CURDIR)/$(BUILD)/wine/demo
 JOBS   ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo clean
+.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo programs-x86 programs-x64 clean-prefix clean
 
 all: build
 
@@ -42,10 +45,19 @@ test: build prefix
 bench: build prefix
 	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench msi_uninstall_bench
 
-demo:
-	@echo "make demo runs a whole removal on a damaged test machine; it arrives with the run sequence." >&2
-	@echo "Until then, make test shows what is built." >&2
-	@exit 2
+# Only what the demo needs of each tree.
+programs-x86: $(BUILD)/x86/CMakeCache.txt
+	cmake --build $(BUILD)/x86 -j$(JOBS) --target Clearway demo_machine test_service
+programs-x64: $(BUILD)/x64/CMakeCache.txt
+	cmake --build $(BUILD)/x64 -j$(JOBS) --target instvelps_x64 instvelps_x64_stand_in
+
+clean-prefix: wow64
+	@scripts/make-prefix.sh $(TREE) $(CLEAN_PREFIX)
+
+# A damaged installation in a fresh prefix, the real Clearway.exe, a restart,
+# and what was removed and kept (scripts/demo.sh).
+demo: programs-x86 programs-x64 clean-prefix
+	@scripts/demo.sh $(TREE) $(CLEAN_PREFIX) $(DEMO_PREFIX) $(BUILD)/x86 $(BUILD)/x64
 
 clean:
 	rm -rf $(BUILD)
