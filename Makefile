@@ -12,7 +12,7 @@ DEMO_PREFIX  := $(CURDIR)/$(BUILD)/wine/demo
 JOBS   ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo programs-x86 programs-x64 clean-prefix clean
+.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo dist programs-x86 programs-x64 clean-prefix clean
 
 all: build
 
@@ -45,7 +45,7 @@ test: build prefix
 bench: build prefix
 	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench msi_uninstall_bench
 
-# Only what the demo needs of each tree.
+# Only what the demo and the release need of each tree.
 programs-x86: $(BUILD)/x86/CMakeCache.txt
 	cmake --build $(BUILD)/x86 -j$(JOBS) --target Clearway demo_machine test_service
 programs-x64: $(BUILD)/x64/CMakeCache.txt
@@ -58,6 +58,10 @@ clean-prefix: wow64
 # and what was removed and kept (scripts/demo.sh).
 demo: programs-x86 programs-x64 clean-prefix
 	@scripts/demo.sh $(TREE) $(CLEAN_PREFIX) $(DEMO_PREFIX) $(BUILD)/x86 $(BUILD)/x64
+
+# The release zip under $(BUILD).
+dist: programs-x86 programs-x64
+	@scripts/dist.sh $(BUILD)/x86 $(BUILD)/x64 $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
