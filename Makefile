@@ -9,10 +9,11 @@ PREFIX := $(CURDIR)/$(BUILD)/wine/wow64
 # The demo starts each time from a copy of an untouched prefix.
 CLEAN_PREFIX := $(CURDIR)/$(BUILD)/wine/clean
 DEMO_PREFIX  := $(CURDIR)/$(BUILD)/wine/demo
+SHOTS_PREFIX := $(CURDIR)/$(BUILD)/wine/shots
 JOBS   ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo dist programs-x86 programs-x64 clean-prefix clean
+.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo dist screenshots programs-x86 programs-x64 clean-prefix clean
 
 all: build
 
@@ -47,7 +48,7 @@ bench: build prefix
 
 # Only what the demo and the release need of each tree.
 programs-x86: $(BUILD)/x86/CMakeCache.txt
-	cmake --build $(BUILD)/x86 -j$(JOBS) --target Clearway demo_machine test_service
+	cmake --build $(BUILD)/x86 -j$(JOBS) --target Clearway demo_machine test_service screenshots
 programs-x64: $(BUILD)/x64/CMakeCache.txt
 	cmake --build $(BUILD)/x64 -j$(JOBS) --target instvelps_x64 instvelps_x64_stand_in
 
@@ -58,6 +59,10 @@ clean-prefix: wow64
 # and what was removed and kept (scripts/demo.sh).
 demo: programs-x86 programs-x64 clean-prefix
 	@scripts/demo.sh $(TREE) $(CLEAN_PREFIX) $(DEMO_PREFIX) $(BUILD)/x86 $(BUILD)/x64
+
+# PNGs of the dialogs, drawn under Xvfb, in $(BUILD)/screenshots.
+screenshots: programs-x86 clean-prefix
+	@scripts/screenshots.sh $(TREE) $(CLEAN_PREFIX) $(SHOTS_PREFIX) $(BUILD)/x86 $(CURDIR)/$(BUILD)/screenshots
 
 # The release zip under $(BUILD).
 dist: programs-x86 programs-x64

@@ -15,6 +15,8 @@ have_cmd x86_64-w64-mingw32-windres || need+=(binutils-mingw-w64-x86-64)
 { have_cmd wine && [ -x /usr/lib/wine/wine64 ]; } || need+=(wine wine64)
 have_cmd wixl || need+=(wixl)
 have_cmd xvfb-run || need+=(xvfb xauth)
+# Wine's own fonts (Tahoma, Marlett's caption buttons): the screenshots.
+[ -f /usr/share/wine/fonts/marlett.ttf ] || need+=(fonts-wine)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 
 [ ${#need[@]} -eq 0 ] && exit 0
