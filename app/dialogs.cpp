@@ -32,13 +32,28 @@ CZerlinDlg::CZerlinDlg(platform::Platform& os, CNuke& engine)
 
 void CZerlinDlg::DoDataExchange() {
     Bind(IDC_STEP_TEXT, stepText);
-    Bind(IDC_PROGRESS, logText);
+    Bind(IDC_PROGRESS, progressView);
 }
 
 std::string CZerlinDlg::LoadString(UINT id) {
     char buffer[1024] = {};
     os_.LoadStringA(platform::ResourceModule(), id, buffer, sizeof buffer);
     return buffer;
+}
+
+void CZerlinDlg::Show() {
+    progressView = logText;
+    if (visibleLines_ > 0) {
+        // Keep the last visibleLines_ lines; "\r\n" and "\n" each end one.
+        int lines = 0;
+        for (size_t at = logText.size(); at-- > 0;) {
+            if (logText[at] == '\n' && ++lines == visibleLines_) {
+                progressView = logText.substr(at + 1);
+                break;
+            }
+        }
+    }
+    UpdateData();
 }
 
 bool CZerlinDlg::IsNT() {
@@ -99,6 +114,18 @@ BOOL CZerlinDlg::OnInitDialog() {
     }
     os_.SendMessageA(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     os_.SendMessageA(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+    if (HWND progress = os_.GetDlgItem(Window(), IDC_PROGRESS)) {
+        RECT area = {};
+        ::GetClientRect(progress, &area);
+        HDC dc = ::GetDC(progress);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(os_.SendMessageA(progress, WM_GETFONT, 0, 0)));
+        TEXTMETRICA metrics = {};
+        if (::GetTextMetricsA(dc, &metrics) && metrics.tmHeight > 0) {
+            visibleLines_ = static_cast<int>((area.bottom - area.top) / metrics.tmHeight);
+        }
+        ::SelectObject(dc, old);
+        ::ReleaseDC(progress, dc);
+    }
 
     detector.DetectProducts();
     if (detector.CheckIncompatibleProducts() == 1) {
@@ -150,7 +177,7 @@ void CZerlinDlg::OnStartButton() {
     char text[512];
     std::snprintf(text, sizeof text, LoadString(IDS_PROCESSING).c_str(), kStateCaptions[state]);
     stepText = text;
-    UpdateData();
+    Show();
     HWND button = os_.GetDlgItem(Window(), IDC_START);
     os_.EnableWindow(button, FALSE);
     os_.SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
@@ -219,7 +246,7 @@ void CZerlinDlg::OnStateChanged() {
     }
     HWND button = os_.GetDlgItem(Window(), IDC_START);
     os_.SetWindowTextA(button, kStateCaptions[state]);
-    UpdateData();
+    Show();
     os_.EnableWindow(button, TRUE);
     os_.SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
 }
@@ -227,7 +254,7 @@ void CZerlinDlg::OnStateChanged() {
 void CZerlinDlg::OnStepStarted(UINT stringId) {
     stepText = LoadString(stringId);
     logText += "\n -- " + stepText;
-    UpdateData();
+    Show();
 }
 
 void CZerlinDlg::OnStepResult(DWORD code) {
@@ -242,7 +269,7 @@ void CZerlinDlg::OnStepResult(DWORD code) {
     } else {
         logText += " Failed";
     }
-    UpdateData();
+    Show();
 }
 
 void CZerlinDlg::OnCommand(int id, int notification) {

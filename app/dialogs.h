@@ -63,6 +63,9 @@ public:
     int forceMsi = 0;
     std::string stepText;
     std::string logText;
+    // What the progress area shows: the last lines of logText that fit (a
+    // static control does not scroll, and the latest step matters most).
+    std::string progressView;
     HICON icon = nullptr;
 
     // False where nobody can see a window (a service's session): the
@@ -93,6 +96,9 @@ private:
     void StartRun();
     void WaitForWorker();
     bool IsNT();
+    // Copies the fields into the controls, the progress area's tail first.
+    void Show();
+    int visibleLines_ = 0;  // lines the progress area holds; 0: unknown
 
     CNuke& engine_;
     DWORD exitCode = kExitCancelled;
