@@ -157,7 +157,7 @@ meaning() {
 
 say ""
 say "== What the run removed and what it kept (1 = present)"
-printf '%-20s %-66s %-7s %-6s %-5s %-7s %s\n' kind item must before run restart verdict
+printf '%-20s %-70s %-5s %-7s %-4s %-8s %s\n' kind item must before run restart verdict
 wrong=0
 while IFS=$'\t' read -r fate before kind name note && IFS=$'\t' read -r _ mid _ <&3 && IFS=$'\t' read -r _ after _ <&4; do
   verdict=ok
@@ -169,7 +169,9 @@ while IFS=$'\t' read -r fate before kind name note && IFS=$'\t' read -r _ mid _ 
   esac
   [ "$before" = 1 ] || verdict="WRONG: never laid"
   [ "$verdict" = ok ] || wrong=$((wrong + 1))
-  printf '%-20s %-66s %-7s %-6s %-5s %-7s %s\n' "$kind" "$name" "$must" "$before" "$mid" "$after" "$verdict ($note)"
+  name=${name/#HKEY_LOCAL_MACHINE\\/HKLM\\}
+  name=${name/#HKEY_CURRENT_USER\\/HKCU\\}
+  printf '%-20s %-70s %-5s %-7s %-4s %-8s %s\n' "$kind" "$name" "$must" "$before" "$mid" "$after" "$verdict ($note)"
 done <"$work/before.tsv" 3<"$work/run.tsv" 4<"$work/restart.tsv"
 
 say ""
