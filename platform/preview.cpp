@@ -1,5 +1,7 @@
 #include "platform/preview.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -29,15 +31,48 @@ std::string GuidText(const GUID& guid) {
     return Narrow(text);
 }
 
-// The open handles of a process's image, by its full path.
-std::string ProcessName(HANDLE process) {
-    char path[MAX_PATH * 2] = {};
-    DWORD size = sizeof path;
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+// A process's image: its full path where Windows gives it (through the
+// handle, or through a handle of our own that may only query, since the run
+// opens processes to end them and nothing more), else its file name from
+// the process list, else its id.
+std::string ProcessName(HANDLE process, DWORD processId) {
     using Query = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
     static const Query query = reinterpret_cast<Query>(
         reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
-    if (query && query(process, 0, path, &size)) return std::string(path, size);
-    return "process " + std::to_string(::GetProcessId(process));
+    char path[MAX_PATH * 2] = {};
+    DWORD size = sizeof path;
+    if (query && process && query(process, 0, path, &size)) return std::string(path, size);
+    if (!processId && process) processId = ::GetProcessId(process);
+    if (!processId) return "a process";
+    const DWORD kQueryLimited = 0x1000;  // PROCESS_QUERY_LIMITED_INFORMATION, Vista and later
+    if (query) {
+        if (HANDLE own = ::OpenProcess(kQueryLimited, FALSE, processId)) {
+            size = sizeof path;
+            const BOOL named = query(own, 0, path, &size);
+            ::CloseHandle(own);
+            if (named) return std::string(path, size);
+        }
+    }
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32First(snapshot, &entry); more; more = ::Process32Next(snapshot, &entry)) {
+            if (entry.th32ProcessID == processId) {
+                ::CloseHandle(snapshot);
+                return entry.szExeFile;
+            }
+        }
+        ::CloseHandle(snapshot);
+    }
+    return "process " + std::to_string(processId);
 }
 
 }  // namespace
@@ -189,7 +224,13 @@ LSTATUS PreviewPlatform::RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR,
         if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     }
-    Record("registry key created", KeyName(root, subKey ? subKey : "", sam));
+    const std::string name = KeyName(root, subKey ? subKey : "", sam);
+    Record("registry key created", name);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deletedKeys_.erase(Upper(name));
+        createdKeys_.insert(Upper(name));
+    }
     *key = FakeKey(root, subKey ? subKey : "", sam);
     if (disposition) *disposition = REG_CREATED_NEW_KEY;
     return ERROR_SUCCESS;
@@ -214,8 +255,7 @@ LSTATUS PreviewPlatform::RegDeleteValueA(HKEY key, LPCSTR name) {
     return ERROR_SUCCESS;
 }
 LSTATUS PreviewPlatform::RegDeleteKeyA(HKEY root, LPCSTR subKey) {
-    Record("registry key deleted", KeyName(root, subKey ? subKey : "", 0));
-    return ERROR_SUCCESS;
+    return static_cast<LSTATUS>(DeleteKey(root, subKey ? subKey : "", 0, ERROR_ACCESS_DENIED));
 }
 DWORD PreviewPlatform::SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) {
     // The shell's helper deletes only what exists.
@@ -229,20 +269,49 @@ DWORD PreviewPlatform::SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) {
     return ERROR_SUCCESS;
 }
 DWORD PreviewPlatform::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
-    HKEY key = nullptr;
-    if (Platform::RegOpenKeyExA(root, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return ERROR_FILE_NOT_FOUND;
-    Platform::RegCloseKey(key);
-    Record("registry key deleted", KeyName(root, subKey ? subKey : "", 0));
-    return ERROR_SUCCESS;
+    // The shell's helper deletes a key without subkeys only.
+    return DeleteKey(root, subKey ? subKey : "", 0, ERROR_KEY_HAS_CHILDREN);
 }
 LSTATUS PreviewPlatform::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD) {
+    return static_cast<LSTATUS>(DeleteKey(key, subKey ? subKey : "", sam, ERROR_ACCESS_DENIED));
+}
+
+// Windows deletes no key that still has subkeys; the ones this run has
+// deleted by now count as gone.
+DWORD PreviewPlatform::DeleteKey(HKEY root, const std::string& subKey, REGSAM sam, DWORD refusal) {
+    const REGSAM view = sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    const std::string name = KeyName(root, subKey, sam);
+    bool created = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (deletedKeys_.count(Upper(name))) return ERROR_FILE_NOT_FOUND;
+        created = createdKeys_.erase(Upper(name)) > 0;
+        if (created) deletedKeys_.insert(Upper(name));
+    }
+    if (created) {
+        Record("registry key deleted", name);
+        return ERROR_SUCCESS;
+    }
     HKEY open = nullptr;
-    if (Platform::RegOpenKeyExA(key, subKey, 0, KEY_READ | (sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY)), &open) !=
-        ERROR_SUCCESS) {
+    if (Platform::RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, &open) != ERROR_SUCCESS) {
         return ERROR_FILE_NOT_FOUND;
     }
+    bool holdsKey = false;
+    char child[256];
+    for (DWORD i = 0; !holdsKey; ++i) {
+        DWORD size = sizeof child;
+        if (Platform::RegEnumKeyExA(open, i, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        const std::string childName = KeyName(root, subKey.empty() ? std::string(child) : subKey + "\\" + child, sam);
+        std::lock_guard<std::mutex> lock(mutex_);
+        holdsKey = deletedKeys_.count(Upper(childName)) == 0;
+    }
     Platform::RegCloseKey(open);
-    Record("registry key deleted", KeyName(key, subKey ? subKey : "", sam));
+    if (holdsKey) return refusal;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deletedKeys_.insert(Upper(name));
+    }
+    Record("registry key deleted", name);
     return ERROR_SUCCESS;
 }
 LSTATUS PreviewPlatform::RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
@@ -258,7 +327,13 @@ LSTATUS PreviewPlatform::RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD, LPWST
         if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     }
-    Record("registry key created", KeyName(root, Narrow(subKey), sam));
+    const std::string name = KeyName(root, Narrow(subKey), sam);
+    Record("registry key created", name);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deletedKeys_.erase(Upper(name));
+        createdKeys_.insert(Upper(name));
+    }
     *key = FakeKey(root, Narrow(subKey), sam);
     if (disposition) *disposition = REG_CREATED_NEW_KEY;
     return ERROR_SUCCESS;
@@ -329,7 +404,7 @@ BOOL PreviewPlatform::StartServiceA(SC_HANDLE service, DWORD, LPCSTR*) {
 HANDLE PreviewPlatform::OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
     HANDLE process = Platform::OpenProcess(access, inherit, processId);
     if (process) {
-        const std::string name = ProcessName(process);
+        const std::string name = ProcessName(process, processId);
         std::lock_guard<std::mutex> lock(mutex_);
         processes_[process] = name;
     }
@@ -342,7 +417,7 @@ BOOL PreviewPlatform::TerminateProcess(HANDLE process, UINT) {
         auto it = processes_.find(process);
         if (it != processes_.end()) name = it->second;
     }
-    if (name.empty()) name = ProcessName(process);
+    if (name.empty()) name = ProcessName(process, 0);
     Record("process terminated", name);
     return TRUE;
 }

@@ -113,6 +113,11 @@ private:
     std::string KeyName(HKEY root, const std::string& subKey, REGSAM sam);
     void Remember(HKEY key, HKEY root, const std::string& subKey, REGSAM sam);
     HKEY FakeKey(HKEY root, const std::string& subKey, REGSAM sam);
+    // A key deletion as Windows would answer it: ERROR_FILE_NOT_FOUND for a
+    // key that is not there (or that the run has deleted; one it has created
+    // is there), `refusal` for one that still holds a subkey the run has not
+    // deleted, else success, the key listed and remembered as deleted.
+    DWORD DeleteKey(HKEY root, const std::string& subKey, REGSAM sam, DWORD refusal);
 
     mutable std::mutex mutex_;
     std::vector<Change> changes_;
@@ -128,6 +133,7 @@ private:
     std::map<SC_HANDLE, std::string> services_;
     std::set<SC_HANDLE> stopped_;
     std::map<HANDLE, std::string> processes_;
+    std::set<std::string> createdKeys_, deletedKeys_;  // KeyName, upper case
     unsigned fakeKeys_ = 0;
 };
 

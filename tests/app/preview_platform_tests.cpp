@@ -147,7 +147,9 @@ TEST(PreviewPlatformTest, EveryCallThatWouldChangeTheMachineIsListedAndNotMade) 
         {"RegDeleteValueA", [&] { os.RegDeleteValueA(open, "Stay"); }},
         {"RegDeleteKeyA", [&] { os.RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); }},
         {"SHDeleteValueA", [&] { os.SHDeleteValueA(HKEY_LOCAL_MACHINE, kKey, "Stay"); }},
-        {"SHDeleteEmptyKeyA", [&] { os.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests"); }},
+        // The key the preview created above: a key of other tests would hold subkeys.
+        {"SHDeleteEmptyKeyA",
+         [&] { os.SHDeleteEmptyKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Preview\\New"); }},
         {"RegDeleteKeyExA", [&] { os.RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kKey, KEY_WOW64_64KEY, 0); }},
         {"RegCreateKeyExW",
          [&] {
