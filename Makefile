@@ -44,7 +44,7 @@ test: build prefix
 # Each benchmark twice: the 32-bit build under WoW64 (emulated here; the
 # product's code) and the 64-bit build natively (what emulation costs).
 bench: build prefix
-	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench msi_uninstall_bench
+	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench msi_uninstall_bench preview_bench
 
 # Only what the demo and the release need of each tree.
 programs-x86: $(BUILD)/x86/CMakeCache.txt

@@ -38,10 +38,10 @@ std::string MsiPackage::ProductKey() const { return "SOFTWARE\\" + manufacturer 
 
 REGSAM MsiPackage::View() const { return x64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
-std::vector<MsiPackage> LoadMsiPackages() {
+std::vector<MsiPackage> LoadMsiPackages(const std::string& listName) {
     std::vector<MsiPackage> packages;
-    std::ifstream list(ProgramFolder() + "msi_packages.txt");
-    EXPECT_TRUE(list.good()) << "no msi_packages.txt beside the test program";
+    std::ifstream list(ProgramFolder() + listName);
+    EXPECT_TRUE(list.good()) << "no " << listName << " beside the test program";
     std::string line;
     while (std::getline(list, line)) {
         line = Strip(line);
@@ -68,8 +68,8 @@ std::vector<MsiPackage> LoadMsiPackages() {
     return packages;
 }
 
-MsiPackage FindMsiPackage(const std::string& id) {
-    for (const MsiPackage& package : LoadMsiPackages()) {
+MsiPackage FindMsiPackage(const std::string& id, const std::string& list) {
+    for (const MsiPackage& package : LoadMsiPackages(list)) {
         if (package.id == id) return package;
     }
     ADD_FAILURE() << "no test package " << id;

@@ -51,11 +51,12 @@ struct MsiPackage {
     REGSAM View() const;
 };
 
-// The packages of msi_packages.txt beside the test program; fails the
-// calling test (and returns none) when the list cannot be read.
-std::vector<MsiPackage> LoadMsiPackages();
+// The packages of msi_packages.txt (or another list) beside the test
+// program; fails the calling test (and returns none) when the list cannot be
+// read.
+std::vector<MsiPackage> LoadMsiPackages(const std::string& list = "msi_packages.txt");
 // The package with that id from LoadMsiPackages; a failed test without one.
-MsiPackage FindMsiPackage(const std::string& id);
+MsiPackage FindMsiPackage(const std::string& id, const std::string& list = "msi_packages.txt");
 
 // msiexec /i <package> /qn (removes an earlier install of it first, so a run
 // after an interrupted one starts clean); msiexec's exit code.
