@@ -165,14 +165,27 @@ void ListServices(Picture& picture) {
     }
 }
 
+// A process that is still starting has no name yet (the console host of a
+// console program just started, say): the list is taken again until every
+// process has one.
 void ListProcesses(Picture& picture) {
-    platform::SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = snapshot && ::Process32First(snapshot.get(), &entry); more;
-         more = ::Process32Next(snapshot.get(), &entry)) {
-        picture["process " + Upper(entry.szExeFile) + " " + std::to_string(entry.th32ProcessID)] =
-            "parent " + std::to_string(entry.th32ParentProcessID);
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        Picture processes;
+        bool named = true;
+        platform::SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = snapshot && ::Process32First(snapshot.get(), &entry); more;
+             more = ::Process32Next(snapshot.get(), &entry)) {
+            named = named && entry.szExeFile[0] != '\0';
+            processes["process " + Upper(entry.szExeFile) + " " + std::to_string(entry.th32ProcessID)] =
+                "parent " + std::to_string(entry.th32ParentProcessID);
+        }
+        if (named || attempt == 49) {
+            picture.insert(processes.begin(), processes.end());
+            return;
+        }
+        ::Sleep(100);
     }
 }
 
