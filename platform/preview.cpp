@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
