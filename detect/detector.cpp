@@ -152,10 +152,11 @@ DWORD CDetector::EnumerateServicesAndProcesses() {
     if (!services) return ERROR_NOT_ENOUGH_MEMORY;
     resume = 0;
     count = 0;
-    if (os_.EnumServicesStatusA(scManager, SERVICE_DRIVER | SERVICE_WIN32, SERVICE_STATE_ALL, services, needed,
-                                &needed, &count, &resume)) {
-        serviceCount = count;
-    }
+    // The records returned count even when more followed (a service added
+    // since the size was asked for).
+    os_.EnumServicesStatusA(scManager, SERVICE_DRIVER | SERVICE_WIN32, SERVICE_STATE_ALL, services, needed, &needed,
+                            &count, &resume);
+    serviceCount = count;
 
     std::vector<DWORD> ids(512);
     DWORD returned = 0;
@@ -174,7 +175,10 @@ DWORD CDetector::EnumerateServicesAndProcesses() {
 }
 
 std::string CDetector::ProcessImagePath(DWORD processId) {
-    platform::ObjectHandle process(os_.OpenProcess(PROCESS_ALL_ACCESS, FALSE, processId));
+    // The full access mask every Windows version accepts (newer SDKs define
+    // PROCESS_ALL_ACCESS wider, which Windows XP refuses).
+    const DWORD kAllAccess = 0x1F0FFF;
+    platform::ObjectHandle process(os_.OpenProcess(kAllAccess, FALSE, processId));
     if (!process) return std::string();
     char path[2048 + 1] = {};
     HMODULE first = nullptr;
