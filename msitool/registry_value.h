@@ -20,15 +20,15 @@ enum RegistryValueResult : DWORD {
     RegistryValueNoKey = 1,        // the key cannot be opened or created
     RegistryValueFailed = 2,       // the value cannot be read, written or deleted
     RegistryValueTooLarge = 3,     // the value does not fit the caller's buffer
-    RegistryValueMalformed = 4,    // bad spec, unknown root, or a write without data
-    RegistryValueNoMemory = 100,   // no working copy of the spec could be made
+    RegistryValueMalformed = 4,    // malformed text, unknown root, or a write without data
+    RegistryValueNoMemory = 100,   // no working copy of the text could be made
 };
 
 // View flags: 2 the 64-bit view, else 1 the 32-bit view, else the process's own.
 enum : DWORD { RegistryView32 = 1, RegistryView64 = 2 };
 
-// What a parsed spec hands out. `key` is the opened key, or the root key
-// itself when the spec has no key path (`isRootKey`); only an opened key is
+// What a parsed value text hands out. `key` is the opened key, or the root
+// key itself when the text has no key path (`isRootKey`); only an opened key is
 // owned (and closed by `opened`).
 struct RegistryValueTarget {
     HKEY key = nullptr;
@@ -39,7 +39,7 @@ struct RegistryValueTarget {
     std::wstring data;
 };
 
-// Splits spec and opens its key (created with `create`, KEY_ALL_ACCESS; else
+// Splits the value text and opens its key (created with `create`, KEY_ALL_ACCESS; else
 // KEY_READ) in the view of viewFlags. On a non-zero result target is left
 // without a key.
 DWORD ParseRegistryValueSpec(platform::Platform& os, const std::wstring& spec, bool create, DWORD viewFlags,
@@ -49,7 +49,7 @@ DWORD ParseRegistryValueSpec(platform::Platform& os, const std::wstring& spec, b
 DWORD ReadRegistryValue(platform::Platform& os, void* buffer, DWORD bufferBytes, const std::wstring& spec,
                         DWORD viewFlags);
 
-// Writes the spec's data text as a value of `type`, creating the key when
+// Writes the value text's data part as a value of `type`, creating the key when
 // missing: REG_DWORD takes the text as a signed decimal number, REG_SZ and
 // REG_EXPAND_SZ the text itself; other types give 2. An empty data text
 // deletes the value instead. With flush the key is flushed before it is
