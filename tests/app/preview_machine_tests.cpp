@@ -25,6 +25,7 @@
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/app/app_doubles.h"
+#include "tests/app/damaged_setup.h"
 #include "tests/support/damaged_machine.h"
 #include "tests/support/msi_packages.h"
 #include "tests/support/temp_folder.h"
@@ -386,20 +387,13 @@ private:
 
 TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsReportListed) {
     const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
-    const DamagedMachine machine(ProgramFolder() + "..\\actions\\test_service.exe",
-                                 {package.productCode, package.upgradeCode, package.InstallFolder()});
-    ASSERT_EQ(testing_support::InstallMsiPackage(package), 0u);
-    std::string error;
-    ASSERT_TRUE(machine.Lay(error)) << error;
-    for (const MachineItem& item : machine.Items()) {
-        ASSERT_TRUE(DamagedMachine::Present(item)) << "not laid: " << item.KindText() << " " << item.name;
-    }
+    const DamagedMachine machine = testing_support::MachineOf(package);
+    testing_support::LayMachine(machine, package);
+    if (HasFatalFailure()) return;
 
     // The preview: the program of this tree with the machine's configuration.
     TempFolder folder("preview");
-    const std::string program = folder / "Clearway.exe";
-    ASSERT_TRUE(::CopyFileA((ProgramFolder() + "..\\..\\bin\\Clearway.exe").c_str(), program.c_str(), FALSE));
-    testing_support::WriteWholeFile(folder / "Clearway.cfg", machine.Configuration());
+    const std::string program = testing_support::PlaceProgram(folder, machine);
     ::DeleteFileA(kReport);
     const Picture before = TakePicture(machine, package);
     EXPECT_EQ(RunAndWait("\"" + program + "\" --preview", kPreviewTimeoutMs), 0u);

@@ -9,6 +9,7 @@
 
 #include "platform/handles.h"
 #include "profile/engine.h"
+#include "tests/app/damaged_setup.h"
 #include "tests/support/damaged_machine.h"
 #include "tests/support/msi_packages.h"
 #include "tests/support/temp_folder.h"
@@ -47,21 +48,14 @@ void ExpectMachine(const DamagedMachine& machine, bool restarted) {
 }
 
 TEST(ProgramTest, ASilentRunWithoutRestartRemovesTheInstallationAndTheRestartFinishesIt) {
-    const MsiPackage package = FindMsiPackage("parlowe_agent");
-    const DamagedMachine machine(ProgramFolder() + "..\\actions\\test_service.exe",
-                                 {package.productCode, package.upgradeCode, package.InstallFolder()});
-    ASSERT_EQ(testing_support::InstallMsiPackage(package), 0u);
-    std::string error;
-    ASSERT_TRUE(machine.Lay(error)) << error;
-    for (const MachineItem& item : machine.Items()) {
-        ASSERT_TRUE(DamagedMachine::Present(item)) << "not laid: " << item.KindText() << " " << item.name;
-    }
+    const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
+    const DamagedMachine machine = testing_support::MachineOf(package);
+    testing_support::LayMachine(machine, package);
+    if (HasFatalFailure()) return;
 
     // The program with its configuration in a folder of its own.
     TempFolder folder("program");
-    const std::string program = folder / "Clearway.exe";
-    ASSERT_TRUE(::CopyFileA((ProgramFolder() + "..\\..\\bin\\Clearway.exe").c_str(), program.c_str(), FALSE));
-    testing_support::WriteWholeFile(folder / "Clearway.cfg", machine.Configuration());
+    const std::string program = testing_support::PlaceProgram(folder, machine);
 
     // 3010: completed, a restart is still needed.
     EXPECT_EQ(RunAndWait("\"" + program + "\" --noreboot", kRunTimeoutMs), 3010u);

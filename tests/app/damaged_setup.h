@@ -1,0 +1,40 @@
+// The damaged machine with its MSI product laid into the prefix, and
+// Clearway.exe of this build tree copied with the machine's configuration
+// into a folder of its own: the start of every test of the whole program.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/damaged_machine.h"
+#include "tests/support/msi_packages.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_platform.h"
+
+namespace testing_support {
+
+inline DamagedMachine MachineOf(const MsiPackage& package) {
+    return DamagedMachine(ProgramFolder() + "..\\actions\\test_service.exe",
+                          {package.productCode, package.upgradeCode, package.InstallFolder()});
+}
+
+// Installs the product and lays the rest; fails the test unless every item
+// is there afterwards.
+inline void LayMachine(const DamagedMachine& machine, const MsiPackage& package) {
+    ASSERT_EQ(InstallMsiPackage(package), 0u);
+    std::string error;
+    ASSERT_TRUE(machine.Lay(error)) << error;
+    for (const MachineItem& item : machine.Items()) {
+        ASSERT_TRUE(DamagedMachine::Present(item)) << "not laid: " << item.KindText() << " " << item.name;
+    }
+}
+
+// The program with the machine's configuration beside it; its path.
+inline std::string PlaceProgram(const TempFolder& folder, const DamagedMachine& machine) {
+    const std::string program = folder / "Clearway.exe";
+    EXPECT_TRUE(::CopyFileA((ProgramFolder() + "..\\..\\bin\\Clearway.exe").c_str(), program.c_str(), FALSE));
+    WriteWholeFile(folder / "Clearway.cfg", machine.Configuration());
+    return program;
+}
+
+}  // namespace testing_support
