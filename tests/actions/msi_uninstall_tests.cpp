@@ -37,16 +37,6 @@ int StandInTool(platform::Platform&, const wchar_t* commandLine, bool skipRights
     return answer;
 }
 
-class OsVersionPlatform : public TestPlatform {
-public:
-    DWORD platformId = VER_PLATFORM_WIN32_NT;
-    BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
-        BOOL ok = TestPlatform::GetVersionExA(info);
-        info->dwPlatformId = platformId;
-        return ok;
-    }
-};
-
 class MsiUninstallTest : public ::testing::Test {
 protected:
     MsiUninstallTest() : engine_(os_) {
@@ -71,7 +61,7 @@ protected:
         return n;
     }
 
-    OsVersionPlatform os_;
+    TestPlatform os_;
     CNuke engine_;
     std::string log_;
 };

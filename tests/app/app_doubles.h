@@ -28,7 +28,6 @@ public:
     };
     std::vector<Restart> restarts;
     std::string posts;  // "message:lParam " for each post
-    DWORD platformId = VER_PLATFORM_WIN32_NT;
     bool tokenOpens = true;
     bool admin = true;
     bool visible = true;
@@ -51,11 +50,6 @@ public:
         EXPECT_EQ(wParam, 0u);
         posts += std::to_string(message) + ":" + std::to_string(lParam) + " ";
         return window ? TestPlatform::PostMessageA(window, message, wParam, lParam) : TRUE;
-    }
-    BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
-        BOOL ok = TestPlatform::GetVersionExA(info);
-        info->dwPlatformId = platformId;
-        return ok;
     }
     BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override {
         if (!tokenOpens) {

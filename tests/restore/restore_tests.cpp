@@ -46,12 +46,11 @@ Interface* NewFake(int& live) {
 // A machine with a chosen Windows version, COM state and firewall.
 class RestorePlatform : public TestPlatform {
 public:
-    DWORD major = 5, minor = 1, servicePack = 2, platformId = VER_PLATFORM_WIN32_NT;
+    DWORD major = 5, minor = 1, servicePack = 2;
     BOOL GetVersionExA(LPOSVERSIONINFOA info) override {
         TestPlatform::GetVersionExA(info);
         info->dwMajorVersion = major;
         info->dwMinorVersion = minor;
-        info->dwPlatformId = platformId;
         if (info->dwOSVersionInfoSize >= sizeof(OSVERSIONINFOEXA)) {
             reinterpret_cast<OSVERSIONINFOEXA*>(info)->wServicePackMajor = static_cast<WORD>(servicePack);
         }

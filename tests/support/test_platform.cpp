@@ -232,6 +232,12 @@ BOOL TestPlatform::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS inf
     return ok;
 }
 
+BOOL TestPlatform::GetVersionExA(LPOSVERSIONINFOA info) {
+    const BOOL ok = Platform::GetVersionExA(info);
+    if (ok) info->dwPlatformId = platformId;
+    return ok;
+}
+
 BOOL TestPlatform::GetVersionExW(LPOSVERSIONINFOW info) {
     const BOOL ok = Platform::GetVersionExW(info);
     if (ok && windowsMajorVersion != 0) info->dwMajorVersion = windowsMajorVersion;

@@ -126,6 +126,10 @@ public:
                              PDWORD returnedSize) override;
     DWORD windowsMajorVersion = 0;
     BOOL GetVersionExW(LPOSVERSIONINFOW info) override;
+    // The platform id GetVersionExA reports (1 Windows 9x, 2 NT; any other
+    // value stands for an unknown platform).
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    BOOL GetVersionExA(LPOSVERSIONINFOA info) override;
 
 private:
     DWORD StandardHandleKind(HANDLE handle);
