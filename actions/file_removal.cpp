@@ -19,7 +19,7 @@
 #include "platform/platform.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
-#include "profile/folder_macros.h"
+#include "guard/path_guard.h"
 #include "trace/trace.h"
 
 namespace {
@@ -29,92 +29,6 @@ using Byte = unsigned char;
 std::vector<char> MutableCopy(const char* text) {
     if (!text) text = "";
     return std::vector<char>(text, text + std::strlen(text) + 1);
-}
-
-std::string Normalised(const char* text) {
-    std::vector<char> copy = MutableCopy(text);
-    NormalizeEntry(copy.data());
-    return copy.data();
-}
-
-// The folder part of a normalised path (before its last backslash), empty
-// when it has none. Multibyte aware: a trail byte 0x5C is no separator.
-std::string ParentOf(const std::string& path) {
-    const Byte* base = reinterpret_cast<const Byte*>(path.c_str());
-    const Byte* last = _mbsrchr(base, '\\');
-    return last ? path.substr(0, static_cast<size_t>(last - base)) : std::string();
-}
-
-// True when an element of ignoreFileList occurs in entry (the containment
-// test ExcludeIgnoreList applies later).
-bool IsIgnored(TSet& ignoreFileList, const char* entry) {
-    const char* ignore = nullptr;
-    for (DWORD rc = ignoreFileList.GetFirst(ignore); rc == ERROR_SUCCESS; rc = ignoreFileList.GetNext(ignore)) {
-        if (_mbsstr(reinterpret_cast<const Byte*>(entry), reinterpret_cast<const Byte*>(ignore))) return true;
-    }
-    return false;
-}
-
-// True when an element of ignoreFileList lies inside the folder entry. A
-// folder's new DACL is inheritable, and Windows hands it down to every
-// existing child that inherits: the kept folder would be opened to everybody.
-bool HoldsIgnored(TSet& ignoreFileList, const char* entry) {
-    const size_t length = std::strlen(entry);
-    const char* ignore = nullptr;
-    for (DWORD rc = ignoreFileList.GetFirst(ignore); rc == ERROR_SUCCESS; rc = ignoreFileList.GetNext(ignore)) {
-        if (std::strncmp(ignore, entry, length) == 0 && ignore[length] == '\\') return true;
-    }
-    return false;
-}
-
-// One entry of ExpandRemoveFileEntry, already normalised; the protected
-// folders are gathered once per configured entry.
-// A subfolder comes with the attributes its folder listing just reported.
-DWORD ExpandEntry(CNuke& nuke, const ProtectedFolders& folders, const char* entry,
-                  DWORD listedAttributes = INVALID_FILE_ATTRIBUTES) {
-    platform::Platform& os = nuke.os;
-    if (folders.Refuses(entry)) {
-        TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s'\n", entry);
-        return ERROR_ACCESS_DENIED;
-    }
-    const DWORD attributes =
-        listedAttributes != INVALID_FILE_ATTRIBUTES ? listedAttributes : os.GetFileAttributesA(entry);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return os.GetLastError();
-
-    // A link (symbolic link, junction, mount point) is removed itself. Its
-    // target may lie anywhere, so the link is neither followed nor given a
-    // new ACL (setting one through the link would change the target's).
-    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    // Entries the ignore list keeps stay as they are, permissions included,
-    // and so do the folders that hold them.
-    if (!link && !IsIgnored(nuke.ignoreFileList, entry) && !HoldsIgnored(nuke.ignoreFileList, entry)) {
-        nuke.DropFileAcl(entry);
-    }
-    DWORD rc = nuke.expandedFileList.Insert(entry);
-    if (rc != ERROR_SUCCESS) return rc;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || link) return ERROR_SUCCESS;
-
-    std::string pattern;
-    JoinPath(pattern, {entry, "*"});
-    WIN32_FIND_DATAA data;
-    platform::FindHandle find(os.FindFirstFileA(pattern.c_str(), &data));
-    if (!find) return ERROR_SUCCESS;
-    do {
-        if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
-        UpperCaseText(data.cFileName);
-        std::string child;
-        JoinPath(child, {entry, data.cFileName});
-        const bool directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const bool childLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (directory && !childLink) {
-            // A subfolder that vanished or is refused does not end the walk.
-            ExpandEntry(nuke, folders, child.c_str(), data.dwFileAttributes);
-        } else {
-            rc = nuke.expandedFileList.Insert(child.c_str());
-            if (rc != ERROR_SUCCESS) return rc;
-        }
-    } while (os.FindNextFileA(find.get(), &data));
-    return ERROR_SUCCESS;
 }
 
 // Room for one ACCESS_ALLOWED_ACE with a SID of sidLength bytes: the header
@@ -247,197 +161,107 @@ DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DW
     return ERROR_SUCCESS;
 }
 
-std::string CanonicalPath(platform::Platform& os, const char* path) {
-    const std::string text = Normalised(path);
-    std::string prefix;
-    size_t start = 0;
-    const bool drive = text.size() >= 2 && text[1] == ':' && static_cast<Byte>(text[0]) < 0x80;
-    if (drive) {
-        prefix = text.substr(0, 2);
-        start = 2;
-    }
-    const bool rooted = drive || (!text.empty() && text[0] == '\\');
-    const bool unc = !drive && text.compare(0, 2, "\\\\") == 0;
-
-    std::vector<std::string> names;
-    std::string name;
-    auto take = [&names](std::string& n) {
-        if (n == "..") {
-            if (!names.empty()) names.pop_back();
-        } else if (n != ".") {
-            // Windows drops trailing dots and blanks of a name. Neither byte
-            // can be the trail byte of a double-byte character.
-            while (!n.empty() && (n.back() == '.' || n.back() == ' ')) n.pop_back();
-            if (!n.empty()) names.push_back(n);
-        }
-        n.clear();
-    };
-    const Byte* p = reinterpret_cast<const Byte*>(text.c_str()) + start;
-    while (*p) {
-        if (_ismbblead(*p) && p[1]) {
-            name += static_cast<char>(p[0]);
-            name += static_cast<char>(p[1]);
-            p += 2;
-        } else if (*p == '\\') {
-            take(name);
-            ++p;
-        } else {
-            name += static_cast<char>(*p++);
-        }
-    }
-    take(name);
-
-    std::string canonical = prefix + (unc ? "\\" : "");
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (i > 0 || rooted) canonical += '\\';
-        canonical += names[i];
-    }
-    if (canonical.empty() && rooted) canonical = "\\";
-
-    // Short names name the same folder as their long ones.
-    if (canonical.find('~') != std::string::npos) {
-        char longPath[1024] = {};
-        const DWORD n = os.GetLongPathNameA(canonical.c_str(), longPath, sizeof longPath);
-        if (n > 0 && n < sizeof longPath) canonical = CanonicalPath(os, longPath);
-    }
-    return canonical;
-}
+// ---- engine steps ----
 
 namespace {
 
-const char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
-
-// A text value of an open key with its environment variables expanded; empty
-// when it is missing, not text or too long.
-std::string ExpandedValue(platform::Platform& os, HKEY key, const char* name) {
-    char data[1024] = {};
-    DWORD type = 0;
-    DWORD size = sizeof data - 1;
-    if (os.RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(data), &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-        return std::string();
+// The expansion of one configured entry: the guard and the ignore list's
+// forms taken once, the tree listed under its resolved name.
+class TreeWalk {
+public:
+    explicit TreeWalk(CNuke& nuke) : nuke_(nuke), folders_(nuke.FolderGuard()) {
+        const char* ignore = nullptr;
+        for (DWORD rc = nuke.ignoreFileList.GetFirst(ignore); rc == ERROR_SUCCESS;
+             rc = nuke.ignoreFileList.GetNext(ignore)) {
+            if (*ignore) ignores_.push_back(guard::UpperText(ignore));
+        }
     }
-    data[size < sizeof data ? size : sizeof data - 1] = '\0';
-    char expanded[1024] = {};
-    const DWORD n = os.ExpandEnvironmentStringsA(data, expanded, sizeof expanded);
-    return n > 0 && n <= sizeof expanded ? std::string(expanded) : std::string();
-}
+
+    // Lists entry (resolved) into expandedFileList with, for a folder, its
+    // whole tree, and opens each folder's permissions unless it is kept.
+    // True when entry is, or holds, something that stays.
+    bool Expand(const std::string& entry, DWORD attributes) {
+        const std::string why = folders_.Refuses(entry);
+        if (!why.empty()) {
+            TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry.c_str(), why.c_str());
+            return true;
+        }
+        if (nuke_.expandedFileList.Insert(entry.c_str()) != ERROR_SUCCESS) return true;
+        const bool ignored = Ignored(entry);
+        // A link (symbolic link, junction, mount point) is removed itself.
+        // Its target may lie anywhere, so it is neither followed nor given a
+        // new ACL (setting one through the link would change the target's).
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            nuke_.keptPermissions.insert(entry);
+            return ignored;
+        }
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ignored;
+
+        platform::Platform& os = nuke_.os;
+        const std::string pattern = entry + "\\*";
+        WIN32_FIND_DATAA data;
+        platform::FindHandle find(os.FindFirstFileA(pattern.c_str(), &data));
+        bool opened = false;
+        if (!find && os.GetLastError() == ERROR_ACCESS_DENIED && !ignored && !MayHoldIgnored(entry)) {
+            // A folder that cannot be listed is opened first, when nothing
+            // that stays can lie in it.
+            nuke_.DropFileAcl(entry.c_str());
+            opened = true;
+            find.reset(os.FindFirstFileA(pattern.c_str(), &data));
+        }
+        bool kept = ignored || (!find && !opened);
+        if (find) {
+            do {
+                if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
+                data.cFileName[MAX_PATH - 1] = '\0';
+                const std::string child = entry + "\\" + guard::UpperText(data.cFileName);
+                const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+                if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link) {
+                    if (Expand(child, data.dwFileAttributes)) kept = true;
+                    continue;
+                }
+                if (nuke_.expandedFileList.Insert(child.c_str()) != ERROR_SUCCESS) return true;
+                if (link) nuke_.keptPermissions.insert(child);
+                if (Ignored(child)) kept = true;
+            } while (os.FindNextFileA(find.get(), &data));
+        }
+        // A folder's new DACL is inheritable, and Windows hands it down to
+        // every child that inherits: a folder that holds something that
+        // stays keeps its permissions, and so does everything above it.
+        if (kept) {
+            nuke_.keptPermissions.insert(entry);
+        } else if (!opened) {
+            nuke_.DropFileAcl(entry.c_str());
+        }
+        return kept;
+    }
+
+private:
+    bool Ignored(const std::string& path) const {
+        for (const std::string& ignore : ignores_) {
+            if (guard::ContainsText(path, ignore)) return true;
+        }
+        return false;
+    }
+    // A folder that cannot be listed may hold an ignored item when a full
+    // path ignore lies below it, or when any ignore is a fragment that a
+    // name inside could hold.
+    bool MayHoldIgnored(const std::string& folder) const {
+        for (const std::string& ignore : ignores_) {
+            if (!guard::IsFullyQualified(ignore.c_str()) || guard::IsInside(ignore, folder)) return true;
+        }
+        return false;
+    }
+
+    CNuke& nuke_;
+    const guard::FolderGuard& folders_;
+    std::vector<std::string> ignores_;
+};
 
 }  // namespace
 
-ProtectedFolders::ProtectedFolders(CNuke& nuke) : os_(nuke.os) {
-    platform::Platform& os = nuke.os;
-    char buffer[MAX_PATH + 1] = {};
-
-    UINT length = os.GetWindowsDirectoryA(buffer, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) {
-        std::string windows = buffer;
-        Add(windows);
-        // Both system folders of 64-bit Windows, whatever view this process has.
-        std::string system;
-        for (const char* name : {"SYSTEM32", "SYSWOW64", "SYSNATIVE"}) {
-            JoinPath(system, {windows.c_str(), name});
-            Add(system);
-        }
-        // The compatibility name of the profiles folder on the Windows drive.
-        if (windows.size() >= 2 && windows[1] == ':') Add(windows.substr(0, 2) + "\\Documents and Settings");
-    }
-    length = os.GetSystemDirectoryA(buffer, MAX_PATH);
-    if (length > 0 && length < MAX_PATH) Add(buffer);
-
-    for (int folder : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86}) {
-        buffer[0] = '\0';
-        if (os.SHGetSpecialFolderPathA(nullptr, buffer, folder, FALSE)) Add(buffer);
-    }
-    // The 64-bit Program Files folder, which a 32-bit process finds only here.
-    for (const char* variable : {"ProgramW6432", "ProgramFiles", "ProgramFiles(x86)"}) {
-        DWORD n = os.GetEnvironmentVariableA(variable, buffer, MAX_PATH);
-        if (n > 0 && n < MAX_PATH) Add(buffer);
-    }
-
-    // The profiles folder and every profile folder, as Windows records them
-    // (one registry key for both views). The current profile's parent is
-    // only the fallback: under the system account it is a system folder.
-    platform::RegKey profileList;
-    if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, profileList.put()) ==
-        ERROR_SUCCESS) {
-        const std::string directory = ExpandedValue(os, profileList.get(), "ProfilesDirectory");
-        if (!directory.empty()) profilesFolder_ = CanonicalPath(os, directory.c_str());
-        char sid[256];
-        for (DWORD index = 0; os.RegEnumKeyA(profileList.get(), index, sid, sizeof sid) == ERROR_SUCCESS; ++index) {
-            platform::RegKey profile;
-            if (os.RegOpenKeyExA(profileList.get(), sid, 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) !=
-                ERROR_SUCCESS) {
-                continue;
-            }
-            const std::string image = ExpandedValue(os, profile.get(), "ProfileImagePath");
-            if (!image.empty()) profiles_.push_back(CanonicalPath(os, image.c_str()));
-        }
-    }
-    std::string current;
-    buffer[0] = '\0';
-    if (!os.SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_PROFILE, FALSE) || buffer[0] == '\0') {
-        DWORD n = os.GetEnvironmentVariableA("USERPROFILE", buffer, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) buffer[0] = '\0';
-    }
-    if (buffer[0] != '\0') {
-        current = CanonicalPath(os, buffer);
-        profiles_.push_back(current);
-        if (profilesFolder_.empty()) profilesFolder_ = ParentOf(current);
-    }
-    if (!profilesFolder_.empty()) folders_.push_back(profilesFolder_);
-
-    // Every folder a folder macro names, itself: an entry of the macro alone
-    // would take every program's data. A per-user folder is taken in every
-    // profile by the handler, so it is refused in every profile.
-    for (const FolderMacro& macro : kFolderMacros) {
-        const std::string folder = MacroFolder(nuke, macro.folder);
-        if (folder.empty()) continue;
-        const std::string canonical = CanonicalPath(os, folder.c_str());
-        if (canonical.empty()) continue;
-        folders_.push_back(canonical);
-        if (!current.empty() && canonical.size() > current.size() &&
-            canonical.compare(0, current.size(), current) == 0 && canonical[current.size()] == '\\') {
-            perUser_.push_back(canonical.substr(current.size()));
-        }
-    }
-}
-
-void ProtectedFolders::Add(const std::string& path) {
-    std::string folder = CanonicalPath(os_, path.c_str());
-    if (!folder.empty()) folders_.push_back(folder);
-}
-
-bool ProtectedFolders::IsProfileFolder(const std::string& text) const {
-    for (const std::string& profile : profiles_) {
-        if (text == profile) return true;
-    }
-    // Any direct child of the profiles folder.
-    return !profilesFolder_.empty() && ParentOf(text) == profilesFolder_;
-}
-
-bool ProtectedFolders::Refuses(const char* path) const {
-    const std::string text = CanonicalPath(os_, path);
-    // A drive root ("C:", "C:\") or the root of the current drive ("\").
-    if (text.empty() || text == "\\" || (text.size() == 2 && text[1] == ':')) return true;
-    for (const std::string& folder : folders_) {
-        if (text == folder) return true;
-    }
-    if (IsProfileFolder(text)) return true;
-    // A per-user macro folder in any profile.
-    for (const std::string& tail : perUser_) {
-        if (text.size() > tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0 &&
-            IsProfileFolder(text.substr(0, text.size() - tail.size()))) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// ---- engine steps ----
-
 DWORD CNuke::CleanupFiles() {
-    const ProtectedFolders folders(*this);
+    const guard::FolderGuard& folders = FolderGuard();
     DWORD counter = 0;
     const char* element = nullptr;
     for (DWORD rc = expandedFileList.GetLast(element); rc == ERROR_SUCCESS;
@@ -447,8 +271,17 @@ DWORD CNuke::CleanupFiles() {
                        static_cast<int>(counter));
             return ERROR_CANCELLED;
         }
-        if (folders.Refuses(element)) {
-            TraceWrite("", -1, 0, "CleanupFiles: refusing to remove '%s'\n", element);
+        // The last look before the restart acts on the path. The expansion
+        // lists resolved paths; one spelled otherwise is resolved here.
+        std::string why;
+        std::string resolved = guard::UpperText(element);
+        if (guard::NeedsResolving(element)) {
+            const char* reason = guard::ResolvePath(os, element, resolved);
+            if (reason) why = reason;
+        }
+        if (why.empty()) why = folders.Refuses(resolved);
+        if (!why.empty()) {
+            TraceWrite("", -1, 0, "CleanupFiles: refusing to remove '%s': %s\n", element, why.c_str());
             continue;
         }
         ScheduleFileRemoval(element);
@@ -480,7 +313,32 @@ void CNuke::ScheduleFileRemoval(const char* path) {
     }
 }
 
+namespace {
+
+// Why the permissions of path must stay as they are, or empty: it is a link
+// (SetNamedSecurityInfoA would open its target), it is kept by the ignore
+// list, or it holds something that is.
+std::string KeepsPermissions(CNuke& nuke, const char* path) {
+    const std::string upper = guard::UpperText(path);
+    if (nuke.keptPermissions.count(upper)) return "it is a link, is ignored or holds an ignored item";
+    const DWORD attributes = nuke.os.GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "it is a link";
+    if (nuke.IsIgnored(nuke.ignoreFileList, path)) return "it is ignored";
+    const char* ignore = nullptr;
+    for (DWORD rc = nuke.ignoreFileList.GetFirst(ignore); rc == ERROR_SUCCESS; rc = nuke.ignoreFileList.GetNext(ignore)) {
+        if (guard::IsInside(guard::UpperText(ignore), upper)) return "it holds an ignored item";
+    }
+    return std::string();
+}
+
+}  // namespace
+
 int CNuke::DropFileAcl(const char* path) {
+    const std::string keep = KeepsPermissions(*this, path ? path : "");
+    if (!keep.empty()) {
+        TraceWrite("", -1, 0, "DropFileAcl: leaving the permissions of '%s' as they are: %s\n", path, keep.c_str());
+        return 0;
+    }
     SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
     platform::AllocatedSid everyone;
     if (!os.AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return 0;
@@ -512,14 +370,64 @@ int CNuke::DropFileAcl(const char* path) {
 
 DWORD CNuke::ExpandRemoveFileEntry(char* entry) {
     NormalizeEntry(entry);
-    const ProtectedFolders folders(*this);
-    // The tree is listed under the entry's canonical name, so "." and ".."
-    // segments or short names cannot hide a path from the ignore list.
-    const std::string canonical = CanonicalPath(os, entry ? entry : "");
-    return ExpandEntry(*this, folders, canonical.c_str());
+    // The tree is listed under the entry's resolved name, so "." and ".."
+    // segments, short names or a link along the way cannot hide a path
+    // from the guard or the ignore list.
+    std::string resolved;
+    if (const char* reason = guard::ResolvePath(os, entry ? entry : "", resolved)) {
+        TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry ? entry : "", reason);
+        return ERROR_INVALID_NAME;
+    }
+    const std::string why = FolderGuard().Refuses(resolved);
+    if (!why.empty()) {
+        TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry, why.c_str());
+        return ERROR_ACCESS_DENIED;
+    }
+    const DWORD attributes = os.GetFileAttributesA(resolved.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return os.GetLastError();
+    TreeWalk(*this).Expand(resolved, attributes);
+    return ERROR_SUCCESS;
 }
 
+namespace {
+
+const char* RootName(HKEY root) {
+    if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+    if (root == HKEY_USERS) return "HKEY_USERS";
+    return nullptr;
+}
+
+// Why a key's permissions must stay as they are, or empty: it is a key of
+// the system, it is ignored, or it holds an ignored key (a fragment ignore
+// could lie below any key).
+std::string KeepsKeyPermissions(CNuke& nuke, const std::string& entry) {
+    std::string why = nuke.KeyGuard().Refuses(entry.c_str());
+    if (!why.empty()) return why;
+    if (nuke.IsIgnored(nuke.ignoreRegKeyList, entry.c_str())) return "it is ignored";
+    const std::string canonical = nuke.CanonicalKey(entry.c_str());
+    const char* ignore = nullptr;
+    for (DWORD rc = nuke.ignoreRegKeyList.GetFirst(ignore); rc == ERROR_SUCCESS;
+         rc = nuke.ignoreRegKeyList.GetNext(ignore)) {
+        const std::string kept = nuke.CanonicalKey(ignore);
+        if (kept.compare(0, 5, "HKEY_") != 0 || guard::IsInside(kept, canonical)) return "it holds an ignored key";
+    }
+    return std::string();
+}
+
+}  // namespace
+
 DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
+    if (const char* rootName = RootName(root)) {
+        const std::string entry = std::string(rootName) + "\\" + (subkeyPath ? subkeyPath : "");
+        const std::string keep = KeepsKeyPermissions(*this, entry);
+        if (!keep.empty()) {
+            TraceWrite("", -1, 0, "GrantRegKeyAccess: leaving the permissions of '%s' as they are: %s\n",
+                       entry.c_str(), keep.c_str());
+            return ERROR_ACCESS_DENIED;
+        }
+    }
     std::vector<char> user(4096);
     DWORD size = static_cast<DWORD>(user.size());
     if (os.GetUserNameA(user.data(), &size) != 1) return 1;

@@ -1,5 +1,7 @@
 #include "actions/services.h"
 
+#include "guard/name_guard.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <new>
@@ -46,6 +48,11 @@ DWORD CNuke::StopNTServices() {
 
     const char* name = nullptr;
     for (DWORD rc = expandedServiceList.GetFirst(name); rc == ERROR_SUCCESS; rc = expandedServiceList.GetNext(name)) {
+        if (guard::IsNeededService(name)) {
+            TraceWrite("", -1, 0, "StopNTServices: refusing to remove service '%s': Windows or the run needs it\n",
+                       name);
+            continue;
+        }
         platform::ServiceHandle service(os.OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
         if (!service) {
             DWORD code = os.GetLastError();
@@ -98,6 +105,14 @@ DWORD CNuke::StopNTProcesses() {
     for (BOOL more = os.Process32First(snapshot.get(), &entry); more; more = os.Process32Next(snapshot.get(), &entry)) {
         const char* fileName = os.PathFindFileNameA(entry.szExeFile);
         if (!fileName || !stopProcessList.Contains(fileName)) continue;
+        // Neither the system's own processes nor the run itself, whatever
+        // the list says.
+        if (guard::IsSystemProcess(fileName) || entry.th32ProcessID == os.GetCurrentProcessId()) {
+            TraceWrite("", -1, 0, "StopNTProcesses: refusing to end '%s' (process %lu): %s\n", fileName,
+                       static_cast<unsigned long>(entry.th32ProcessID),
+                       guard::IsSystemProcess(fileName) ? "it is a process of the system" : "it is this run");
+            continue;
+        }
         TraceWrite("", -1, 0, "Terminating process: '%s'\n", fileName);
         platform::ObjectHandle process(os.OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
         if (!process) continue;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "actions/file_removal.h"
+#include "guard/path_guard.h"
 #include "platform/platform.h"
 #include "profile/entry_text.h"
 #include "trace/trace.h"
@@ -52,6 +52,18 @@ std::string DataLossText(const std::string& path, const char* tabs) {
 }
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// The folder as Windows finally resolves it; the text upper-cased when it
+// cannot be resolved. A drive without its backslash ("C:", as the
+// normalisation leaves a root) is its root.
+std::string Resolved(platform::Platform& os, const char* path, bool* refused = nullptr) {
+    std::string text = path ? path : "";
+    if (text.size() == 2 && text[1] == ':') text += '\\';
+    std::string out;
+    const bool failed = guard::ResolveFinalPath(os, text.c_str(), out) != nullptr;
+    if (refused) *refused = failed;
+    return failed ? guard::UpperText(text.c_str()) : out;
+}
 
 }  // namespace
 
@@ -285,8 +297,15 @@ int CDetector::CheckInstallLocation() {
     if (installPath.empty()) return 0;
 
     // The tests see the folder as Windows resolves it: "." and ".." segments,
-    // doubled separators and short names make no difference.
-    const std::string canonical = CanonicalPath(os_, installPath.c_str());
+    // doubled separators, short names and links make no difference. A path
+    // that is not fully qualified would be resolved against whatever folder
+    // the program started in: removing it could take anything.
+    bool refused = false;
+    const std::string canonical = Resolved(os_, installPath.c_str(), &refused);
+    if (refused) {
+        warn = 1;
+        return warn;
+    }
     bool flag = Contains(canonical, "DOCUMENTS AND SETTINGS") || Contains(canonical, "\\USERS\\");
 
     char value[MAX_PATH + 1] = {};
@@ -302,14 +321,14 @@ int CDetector::CheckInstallLocation() {
     for (const char* variable : {"ProgramFiles", "ProgramW6432", "ProgramFiles(x86)"}) {
         std::memset(value, 0, sizeof value);
         const DWORD length = os_.GetEnvironmentVariableA(variable, value, MAX_PATH);
-        if (length != 0 && length < MAX_PATH && canonical == CanonicalPath(os_, value)) flag = true;
+        if (length != 0 && length < MAX_PATH && canonical == Resolved(os_, value)) flag = true;
     }
     char drives[1024 + 1] = {};
     const DWORD length = os_.GetLogicalDriveStringsA(1024, drives);
     if (length >= 1 && length <= 1024) {
         for (const char* root = drives; *root; root += std::strlen(root) + 1) {
             if (os_.GetDriveTypeA(root) != DRIVE_FIXED) continue;
-            if (canonical == CanonicalPath(os_, root)) flag = true;
+            if (canonical == Resolved(os_, root)) flag = true;
         }
     }
     warn = flag ? 1 : 0;

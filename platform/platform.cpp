@@ -28,6 +28,7 @@ BOOL SystemApi::QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 }
 std::time_t SystemApi::Time() { return std::time(nullptr); }
 DWORD SystemApi::GetCurrentThreadId() { return ::GetCurrentThreadId(); }
+DWORD SystemApi::GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 void SystemApi::Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 void SystemApi::InitializeCriticalSection(LPCRITICAL_SECTION section) { ::InitializeCriticalSection(section); }
 void SystemApi::EnterCriticalSection(LPCRITICAL_SECTION section) { ::EnterCriticalSection(section); }
@@ -62,6 +63,7 @@ namespace {
 struct LateBoundFunctions {
     BOOL(WINAPI* isWow64Process)(HANDLE, PBOOL);
     LSTATUS(WINAPI* regDeleteKeyExA)(HKEY, LPCSTR, REGSAM, DWORD);
+    DWORD(WINAPI* getFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
 };
 
 template <typename Function>
@@ -77,6 +79,7 @@ const LateBoundFunctions& LateBound() {
     static const LateBoundFunctions functions = {
         Resolve<BOOL(WINAPI*)(HANDLE, PBOOL)>("kernel32", "IsWow64Process"),
         Resolve<LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD)>("AdvAPI32.dll", "RegDeleteKeyExA"),
+        Resolve<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>("kernel32", "GetFinalPathNameByHandleA"),
     };
     return functions;
 }
@@ -118,6 +121,24 @@ UINT FileApi::GetWindowsDirectoryA(LPSTR buffer, UINT size) { return ::GetWindow
 UINT FileApi::GetSystemDirectoryA(LPSTR buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
 DWORD FileApi::GetLogicalDriveStringsA(DWORD size, LPSTR buffer) { return ::GetLogicalDriveStringsA(size, buffer); }
 UINT FileApi::GetDriveTypeA(LPCSTR root) { return ::GetDriveTypeA(root); }
+DWORD FileApi::GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart) {
+    return ::GetFullPathNameA(path, size, buffer, filePart);
+}
+HANDLE FileApi::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD flags, HANDLE templateFile) {
+    return ::CreateFileA(path, access, share, security, disposition, flags, templateFile);
+}
+BOOL FileApi::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    return ::GetFileInformationByHandle(file, information);
+}
+DWORD FileApi::GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags) {
+    if (!LateBound().getFinalPathNameByHandleA) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    return LateBound().getFinalPathNameByHandleA(file, buffer, size, flags);
+}
+bool FileApi::HasGetFinalPathNameByHandleA() { return LateBound().getFinalPathNameByHandleA != nullptr; }
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return ::MoveFileExA(existing, newName, flags);
 }

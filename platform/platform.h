@@ -39,6 +39,7 @@ public:
     // Seconds since 1970 (the C runtime's time()).
     virtual std::time_t Time();
     virtual DWORD GetCurrentThreadId();
+    virtual DWORD GetCurrentProcessId();
     virtual void Sleep(DWORD milliseconds);
 
     virtual void InitializeCriticalSection(LPCRITICAL_SECTION section);
@@ -104,6 +105,17 @@ public:
     virtual DWORD GetTempPathW(DWORD size, LPWSTR buffer);
     virtual BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
     virtual BOOL DeleteFileW(LPCWSTR path);
+
+    // What a path stands for: its full form ("." and ".." segments, trailing
+    // dots and blanks resolved), an open handle's identity, and the final
+    // path behind links. GetFinalPathNameByHandleA is looked up by name (XP
+    // lacks it); without it the call fails with ERROR_CALL_NOT_IMPLEMENTED.
+    virtual DWORD GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart);
+    virtual HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE templateFile);
+    virtual BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+    virtual DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags);
+    virtual bool HasGetFinalPathNameByHandleA();
 };
 
 // Registry, including the 64-bit view flag and the shell's value helpers.

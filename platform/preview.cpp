@@ -158,6 +158,16 @@ BOOL PreviewPlatform::DeleteFileW(LPCWSTR path) {
     Record("file deleted", Narrow(path));
     return TRUE;
 }
+HANDLE PreviewPlatform::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile) {
+    const DWORD writing = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                          FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER;
+    if (disposition != OPEN_EXISTING || (access & writing) || (flags & FILE_FLAG_DELETE_ON_CLOSE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Platform::CreateFileA(path, access, share, security, disposition, flags, templateFile);
+}
 
 // ---- registry ----
 

@@ -43,6 +43,10 @@ public:
     BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override;
     BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) override;
     BOOL DeleteFileW(LPCWSTR path) override;
+    // Opens an existing file or folder to read what it is; an open that
+    // could write or create fails with access denied.
+    HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                       DWORD flags, HANDLE templateFile) override;
 
     // Registry.
     LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) override;

@@ -186,5 +186,9 @@ DWORD CNuke::AddListEntry(TSet& list, const char* type, const char* method, cons
     }
     NormalizeEntry(copy.data());
     if (!cell->handler) return list.Insert(copy.data());
-    return (this->*(cell->handler))(list, copy.data());
+    const bool outer = handlingIgnoreEntry;
+    handlingIgnoreEntry = IsIgnoreList(list);
+    const DWORD rc = (this->*(cell->handler))(list, copy.data());
+    handlingIgnoreEntry = outer;
+    return rc;
 }

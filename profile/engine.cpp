@@ -13,6 +13,7 @@
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/entry_text.h"
+#include "profile/folder_macros.h"
 #include "trace/trace.h"
 
 const char kTraceFolderName[] = "Velmoran clearway";
@@ -134,20 +135,63 @@ DWORD CNuke::Get64ProgramFilesPath(char* buffer, DWORD size) {
     return ERROR_SUCCESS;
 }
 
+bool CNuke::IsIgnoreList(const TSet& list) const {
+    return &list == &ignoreFileList || &list == &ignoreRegKeyList || &list == &ignoreRegValueList ||
+           &list == &ignoreServiceList || &list == &ignoreMsiUpgradeCodeList;
+}
+
+namespace {
+
+// The forms two entries are compared in: upper case (handlers insert some
+// text as the system spells it) and, for registry entries, the canonical
+// key form as well, so any spelling of a key matches.
+void AddComparedForms(CNuke& nuke, bool keys, const char* text, std::vector<std::string>& forms) {
+    std::string upper = guard::UpperText(text);
+    if (keys) {
+        std::string canonical = nuke.CanonicalKey(text);
+        if (!canonical.empty() && canonical != upper) forms.push_back(std::move(canonical));
+    }
+    if (!upper.empty()) forms.push_back(std::move(upper));
+}
+
+bool HoldsAny(const std::vector<std::string>& forms, const std::vector<std::string>& ignores) {
+    for (const std::string& form : forms) {
+        for (const std::string& ignore : ignores) {
+            if (guard::ContainsText(form, ignore)) return true;
+        }
+    }
+    return false;
+}
+
+std::vector<std::string> ComparedForms(CNuke& nuke, bool keys, TSet& list) {
+    std::vector<std::string> forms;
+    const char* element = nullptr;
+    for (DWORD rc = list.GetFirst(element); rc == ERROR_SUCCESS; rc = list.GetNext(element)) {
+        AddComparedForms(nuke, keys, element, forms);
+    }
+    return forms;
+}
+
+}  // namespace
+
+bool CNuke::IsIgnored(TSet& ignoreList, const char* text) {
+    const bool keys = &ignoreList == &ignoreRegKeyList || &ignoreList == &ignoreRegValueList;
+    std::vector<std::string> forms;
+    AddComparedForms(*this, keys, text ? text : "", forms);
+    return HoldsAny(forms, ComparedForms(*this, keys, ignoreList));
+}
+
 DWORD CNuke::ExcludeIgnoreList(TSet& list, TSet& ignoreList) {
+    const bool keys = &list == &expandedRegKeyList || &list == &expandedRegValueList;
+    const std::vector<std::string> ignores = ComparedForms(*this, keys, ignoreList);
+    if (ignores.empty()) return ERROR_SUCCESS;
     const char* element = nullptr;
     DWORD rc = list.GetFirst(element);
+    std::vector<std::string> forms;
     while (rc == ERROR_SUCCESS) {
-        bool excluded = false;
-        const char* ignore = nullptr;
-        for (DWORD irc = ignoreList.GetFirst(ignore); irc == ERROR_SUCCESS; irc = ignoreList.GetNext(ignore)) {
-            if (*ignore != '\0' && _mbsstr(reinterpret_cast<const unsigned char*>(element),
-                        reinterpret_cast<const unsigned char*>(ignore))) {
-                excluded = true;
-                break;
-            }
-        }
-        if (excluded) {
+        forms.clear();
+        AddComparedForms(*this, keys, element, forms);
+        if (HoldsAny(forms, ignores)) {
             TraceWrite("", -1, 0, "ExcludeIgnoreList: object '%s' excluded\n", element);
             rc = list.RemoveCurrentAndGetNext(element);
         } else {
@@ -156,6 +200,22 @@ DWORD CNuke::ExcludeIgnoreList(TSet& list, TSet& ignoreList) {
     }
     return ERROR_SUCCESS;
 }
+
+const guard::FolderGuard& CNuke::FolderGuard() {
+    if (!folderGuard_) {
+        std::vector<std::string> macroFolders;
+        for (const FolderMacro& macro : kFolderMacros) macroFolders.push_back(MacroFolder(*this, macro.folder));
+        folderGuard_.reset(new guard::FolderGuard(os, macroFolders));
+    }
+    return *folderGuard_;
+}
+
+const guard::KeyGuard& CNuke::KeyGuard() {
+    if (!keyGuard_) keyGuard_.reset(new guard::KeyGuard(os));
+    return *keyGuard_;
+}
+
+std::string CNuke::CanonicalKey(const char* entry) { return KeyGuard().Canonical(entry); }
 
 void CNuke::LogListContents(TSet& list) {
     TraceWrite("", -1, 0, "--- --- --- Logging list contents... --- --- ---\n");
@@ -195,20 +255,23 @@ DWORD CNuke::InitRemoveRegKeyList() {
 
 DWORD CNuke::InitIgnoreFileList() {
     DWORD rc = ReadConfigList(ignoreFileList, "file", "ignore");
-    // The start-menu variants first, then every element in the normal form
-    // (upper case) the expanded lists use: handlers may insert text as the
-    // system gave it, and the containment test of ExcludeIgnoreList is
-    // case-sensitive.
+    // The start-menu variants first, then every element in the form the
+    // expanded list has: a full path as Windows resolves it ("." and ".."
+    // segments, short names, links along it), beside its normal form, so
+    // any spelling of a kept folder keeps it. Text that is not a full path
+    // stays a fragment that keeps every path holding it.
     ApplyStartMenuMask(ignoreFileList);
-    TSet normalised;
+    TSet resolved;
     const char* element = nullptr;
     for (DWORD erc = ignoreFileList.GetFirst(element); erc == ERROR_SUCCESS;
          erc = ignoreFileList.RemoveCurrentAndGetNext(element)) {
         std::vector<char> copy(element, element + std::strlen(element) + 1);
         NormalizeEntry(copy.data());
-        normalised.Insert(copy.data());
+        resolved.Insert(copy.data());
+        std::string path;
+        if (!guard::ResolvePath(os, copy.data(), path) && path != copy.data()) resolved.Insert(path.c_str());
     }
-    ignoreFileList.AddAll(normalised);
+    ignoreFileList.AddAll(resolved);
     return rc;
 }
 

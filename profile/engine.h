@@ -3,8 +3,12 @@
 #pragma once
 #include <windows.h>
 
+#include <memory>
+#include <set>
 #include <string>
 
+#include "guard/key_guard.h"
+#include "guard/path_guard.h"
 #include "profile/tset.h"
 
 namespace platform { class Platform; }
@@ -59,7 +63,14 @@ public:
     DWORD Get64ProgramFilesPath(char* buffer, DWORD size);
 
     // ---- removal lists ----
+    // Removes every element that holds an ignore element, letters compared
+    // as the lists compare them. The registry lists compare their
+    // canonical key forms, so any spelling of an ignored key keeps it.
     DWORD ExcludeIgnoreList(TSet& list, TSet& ignoreList);
+    // True when an element of ignoreList occurs in text (the test
+    // ExcludeIgnoreList applies).
+    bool IsIgnored(TSet& ignoreList, const char* text);
+    bool IsIgnoreList(const TSet& list) const;
     void LogListContents(TSet& list);
 
     // ---- configuration file ----
@@ -182,12 +193,30 @@ public:
 
     platform::Platform& os;
 
+    // The guard, made on first use in a run: the protected folders (with
+    // the folders the configuration's macros name) and the system's keys.
+    const guard::FolderGuard& FolderGuard();
+    const guard::KeyGuard& KeyGuard();
+    // The canonical form of a registry entry (KeyGuard().Canonical).
+    std::string CanonicalKey(const char* entry);
+    // Files and folders whose permissions stay as they are: links, ignored
+    // items and the folders that hold them. Filled while the file list is
+    // expanded; DropFileAcl refuses them.
+    std::set<std::string> keptPermissions;
+    // True while an entry of an ignore list is handled: a broad ignore
+    // pattern keeps more, so the pattern rules do not apply to it.
+    bool handlingIgnoreEntry = false;
+
     // The start-menu variant of an entry: an upper-case copy with every
     // product word replaced by the mask; empty when nothing was replaced.
     std::string StartMenuVariant(const char* entry) const;
     // The detector's texts through the dialog link; empty without a link.
     const char* ProductName() const;
     const char* InstallPath() const;
+
+private:
+    std::unique_ptr<guard::FolderGuard> folderGuard_;
+    std::unique_ptr<guard::KeyGuard> keyGuard_;
 };
 
 // Fixed names of the system.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -301,9 +302,16 @@ void CNuke::ProductBasedMSIRemoval() {
             TraceWrite("", -1, 0, "ProductBasedMSIRemoval: adding local cache MSI package '%s' for deletion...\n",
                        package);
             // In the form every other file element has, so an ignore entry can
-            // keep it.
+            // keep it, and held to the same guard.
             NormalizeEntry(package);
-            expandedFileList.Insert(package);
+            std::string resolved;
+            const char* reason = guard::ResolvePath(os, package, resolved);
+            const std::string why = reason ? reason : FolderGuard().Refuses(resolved);
+            if (!why.empty()) {
+                TraceWrite("", -1, 0, "ProductBasedMSIRemoval: refusing to remove '%s': %s\n", package, why.c_str());
+                continue;
+            }
+            expandedFileList.Insert(resolved.c_str());
         }
     }
     GatherInstallerFolderValues();

@@ -14,6 +14,8 @@
 #include "actions/reg_entry.h"
 #include "actions/services.h"
 #include "detect/google_plugin.h"
+#include "guard/name_guard.h"
+#include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -154,6 +156,12 @@ void ResolveMacroFolder(CNuke& nuke, int code, bool forContent, char (&folder)[k
 
 using EntryHandler = DWORD (CNuke::*)(TSet&, char*);
 
+}  // namespace
+
+static DWORD InsertFolderMatches(platform::Platform& os, TSet& list, char* path);
+
+namespace {
+
 // Hands text to handler unless it is longer than a file handler's path
 // buffer holds; a cut path would name some other file or folder.
 void HandleBuiltPath(CNuke& nuke, EntryHandler handler, TSet& list, std::string& text, const char* caller) {
@@ -264,7 +272,7 @@ DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
 // wildcard is inserted as written; otherwise the values (or subkeys) of the
 // key that match it. Values are read in the program's own view, keys in the
 // 64-bit view.
-static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool subkeys) {
+static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool subkeys, bool guarded) {
     if (!argument) return ERROR_INVALID_DATA;
     Text copy = CopyText(argument);
     if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
@@ -273,6 +281,18 @@ static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool
     if (split != ERROR_SUCCESS) return split;
     if (parts.path && HasWildcard(parts.path->c_str())) return ERROR_INVALID_DATA;
     if (!parts.last || !HasWildcard(parts.last->c_str())) return list.Insert(argument);
+    // A pattern directly inside a key of the system needs a literal start;
+    // a data match filters its candidates and is not held to it.
+    if (guarded && !nuke.handlingIgnoreEntry) {
+        std::string key;
+        JoinPath(key, {OrNull(parts.rootText), OrNull(parts.path)});
+        const std::string why = nuke.KeyGuard().RefusesPattern(key.c_str(), parts.last->c_str());
+        if (!why.empty()) {
+            TraceWrite("", -1, 0, "%s: refusing '%s': %s\n", subkeys ? "ListRegKeysByName" : "ListRegValuesByName",
+                       argument, why.c_str());
+            return ERROR_SUCCESS;
+        }
+    }
 
     platform::RegKey key;
     const REGSAM sam = subkeys ? KEY_READ | KEY_WOW64_64KEY : KEY_READ;
@@ -295,10 +315,12 @@ static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool
 }
 
 DWORD CNuke::ListRegValuesByName(TSet& list, char* argument) {
-    return ListRegNamesByPattern(*this, list, argument, false);
+    return ListRegNamesByPattern(*this, list, argument, false, true);
 }
 
-DWORD CNuke::ListRegKeysByName(TSet& list, char* argument) { return ListRegNamesByPattern(*this, list, argument, true); }
+DWORD CNuke::ListRegKeysByName(TSet& list, char* argument) {
+    return ListRegNamesByPattern(*this, list, argument, true, true);
+}
 
 // The quoted fields of a data-match argument, split in a normalised copy
 // that copy keeps alive: 13 when the argument or any field is missing.
@@ -322,7 +344,7 @@ DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
     if (fields != ERROR_SUCCESS) return fields;
 
     TSet candidates;
-    if (ListRegValuesByName(candidates, entry) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
+    if (ListRegNamesByPattern(*this, candidates, entry, false, false) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
 
     const char* candidate = nullptr;
     for (DWORD more = candidates.GetFirst(candidate); more == ERROR_SUCCESS; more = candidates.GetNext(candidate)) {
@@ -359,7 +381,7 @@ DWORD CNuke::ListRegKeysByData(TSet& list, char* argument) {
     if (HasWildcard(valueName)) return ERROR_INVALID_DATA;
 
     TSet candidates;
-    if (ListRegKeysByName(candidates, entry) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
+    if (ListRegNamesByPattern(*this, candidates, entry, true, false) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
 
     const char* candidate = nullptr;
     for (DWORD more = candidates.GetFirst(candidate); more == ERROR_SUCCESS; more = candidates.GetNext(candidate)) {
@@ -418,7 +440,28 @@ DWORD CNuke::InsertFileMatches(TSet& list, char* path) {
     // Nothing left (a bare separator, quotes) names no file; as a folder it
     // would stand for the root of the current drive.
     if (!path[0]) return ERROR_SUCCESS;
+    // A path that is not fully qualified is never looked up: Windows would
+    // resolve it against the current folder or drive (System32, for an
+    // elevated prompt). It stays as written: a fragment in an ignore list,
+    // refused when a removal list is expanded.
+    if (!guard::IsFullyQualified(path)) {
+        list.Insert(path);
+        return ERROR_SUCCESS;
+    }
+    if (!handlingIgnoreEntry) {
+        const std::string why = FolderGuard().RefusesPattern(path);
+        if (!why.empty()) {
+            TraceWrite("", -1, 0, "InsertFileMatches: refusing '%s': %s\n", path, why.c_str());
+            return ERROR_SUCCESS;
+        }
+    }
+    return InsertFolderMatches(os, list, path);
+}
 
+// Every name that matches the last component of path (normalised, fully
+// qualified) put in its place and inserted; the path itself when nothing
+// matches.
+static DWORD InsertFolderMatches(platform::Platform& os, TSet& list, char* path) {
     WIN32_FIND_DATAA found;
     platform::FindHandle find(os.FindFirstFileA(path, &found));
     if (!find) {
@@ -493,7 +536,7 @@ DWORD CNuke::ListFolderMatches(TSet& list, char* argument) {
         // is a folder of its own, matched by ListFoldersByContent.
         TSet entries;
         std::string contents = std::string(folder) + "\\*";
-        InsertFileMatches(entries, &contents[0]);
+        InsertFolderMatches(os, entries, &contents[0]);
 
         const char* entry = nullptr;
         for (DWORD more2 = entries.GetFirst(entry); more2 == ERROR_SUCCESS; more2 = entries.GetNext(entry)) {
@@ -517,9 +560,20 @@ DWORD CNuke::ListFoldersByContentExpand(TSet& list, char* argument) {
     return ExpandFolderMacro(*this, list, argument, true);
 }
 
+// A wildcard pattern of a removal list must not be able to reach the
+// system's own services or processes; the entry is refused, the run goes on.
+static bool RefusedNamePattern(CNuke& nuke, const char* handler, const char* argument) {
+    if (nuke.handlingIgnoreEntry) return false;
+    const std::string why = guard::RefusesNamePattern(argument);
+    if (why.empty()) return false;
+    TraceWrite("", -1, 0, "%s: refusing '%s': %s\n", handler, argument, why.c_str());
+    return true;
+}
+
 DWORD CNuke::ListServicesByName(TSet& list, char* argument) {
     if (!argument) return ERROR_INVALID_DATA;
     if (!HasWildcard(argument)) return list.Insert(argument);
+    if (RefusedNamePattern(*this, "ListServicesByName", argument)) return ERROR_SUCCESS;
 
     platform::ServiceHandle scm(os.OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
     if (!scm) return os.GetLastError();
@@ -535,6 +589,7 @@ DWORD CNuke::ListServicesByName(TSet& list, char* argument) {
 
 DWORD CNuke::ListProcessesByName(TSet& list, char* argument) {
     if (!argument) return ERROR_INVALID_DATA;
+    if (RefusedNamePattern(*this, "ListProcessesByName", argument)) return ERROR_SUCCESS;
     platform::SnapshotHandle snapshot(os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return os.GetLastError();
 
@@ -544,7 +599,13 @@ DWORD CNuke::ListProcessesByName(TSet& list, char* argument) {
          more = os.Process32Next(snapshot.get(), &entry)) {
         entry.szExeFile[MAX_PATH - 1] = '\0';
         const char* name = os.PathFindFileNameA(entry.szExeFile);
-        if (name && WildcardMatch(name, argument)) list.Insert(name);
+        if (!name || !WildcardMatch(name, argument)) continue;
+        // Ending one of the system's own processes stops the machine.
+        if (!handlingIgnoreEntry && guard::IsSystemProcess(name)) {
+            TraceWrite("", -1, 0, "ListProcessesByName: refusing '%s': it is a process of the system\n", name);
+            continue;
+        }
+        list.Insert(name);
     }
     return ERROR_SUCCESS;
 }

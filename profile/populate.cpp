@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "actions/reg_entry.h"
+#include "guard/name_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -28,8 +29,28 @@ DWORD CNuke::CopyList(TSet& target, TSet& source) {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry);
+
+}  // namespace
+
 DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
     if (!keyEntry) return ERROR_INVALID_DATA;
+    // A root, a hive or a key of the system is refused whole, in any
+    // spelling and either view; below an allowed key nothing is.
+    const std::string why = KeyGuard().Refuses(keyEntry);
+    if (!why.empty() && *keyEntry) {
+        TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, why.c_str());
+        return ERROR_ACCESS_DENIED;
+    }
+    return ExpandKeyTree(*this, keyEntry);
+}
+
+namespace {
+
+DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry) {
+    platform::Platform& os = nuke.os;
     std::vector<char> copy(keyEntry, keyEntry + std::strlen(keyEntry) + 1);
     NormalizeEntry(copy.data());
     RegEntryParts parts;
@@ -43,7 +64,7 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
                                                  key.put())
                               : ERROR_FILE_NOT_FOUND;
     if (open == ERROR_ACCESS_DENIED) {
-        GrantRegKeyAccess(parts.root, subkey.c_str(), KEY_WOW64_64KEY);
+        nuke.GrantRegKeyAccess(parts.root, subkey.c_str(), KEY_WOW64_64KEY);
         open = os.RegOpenKeyExA(parts.root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put());
     }
     if (open != ERROR_SUCCESS) return static_cast<DWORD>(open);
@@ -51,7 +72,7 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
     std::string entry;
     JoinPath(entry, {parts.rootText ? parts.rootText->c_str() : nullptr, subkey.c_str()});
     if (entry.size() >= kKeyEntryBufferSize) return ERROR_FILENAME_EXCED_RANGE;
-    rc = expandedRegKeyList.Insert(entry.c_str());
+    rc = nuke.expandedRegKeyList.Insert(entry.c_str());
     if (rc != ERROR_SUCCESS) return rc;
     // No room left for a backslash and the terminator: nothing below can be
     // listed. With just that room the unnamed value (an empty name) still is.
@@ -66,7 +87,7 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
     // Subkeys first; a name that does not fit ends the listing of this key.
     for (DWORD index = 0;; ++index) {
         if (os.RegEnumKeyA(key.get(), index, name, room) != ERROR_SUCCESS) break;
-        ExpandRegKeyEntry(buffer);
+        ExpandKeyTree(nuke, buffer);
     }
     // Then the key's own values; the unnamed one gives an entry ending in a
     // backslash.
@@ -79,16 +100,23 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
         if (listed == ERROR_MORE_DATA) continue;
         if (listed != ERROR_SUCCESS) break;
         UpperCaseText(name);
-        rc = expandedRegValueList.Insert(buffer);
+        rc = nuke.expandedRegValueList.Insert(buffer);
         if (rc != ERROR_SUCCESS) break;
     }
     return rc;
 }
 
+}  // namespace
+
 DWORD CNuke::PopulateRemoveServiceList() {
     const char* element = nullptr;
     for (DWORD rc = removeServiceList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeServiceList.GetNext(element)) {
-        expandedServiceList.Insert(element);
+        if (guard::IsNeededService(element)) {
+            TraceWrite("", -1, 0, "PopulateRemoveServiceList: refusing to remove service '%s': Windows or the run needs it\n",
+                       element);
+        } else {
+            expandedServiceList.Insert(element);
+        }
         if (IsCancelled()) return ERROR_CANCELLED;
     }
     ExcludeIgnoreList(expandedServiceList, ignoreServiceList);

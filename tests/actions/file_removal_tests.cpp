@@ -514,8 +514,8 @@ TEST_F(FileRemovalTest, GrantRegKeyAccessGivesTheUserFullControlOfARealKey) {
 
 TEST_F(FileRemovalTest, GrantRegKeyAccessReturnsTheGetNamedSecurityInfoError) {
     os_.getResult = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE"), 5u);
-    EXPECT_EQ(os_.gets, Texts{"MACHINE\\SOFTWARE"});
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE\\clearway-work"), 5u);
+    EXPECT_EQ(os_.gets, Texts{"MACHINE\\SOFTWARE\\clearway-work"});
     EXPECT_TRUE(os_.sets.empty());
     os_.getResult = ERROR_FILE_NOT_FOUND;
     EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE\\clearway-no-such-key"), 2u);
@@ -623,8 +623,10 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     EXPECT_TRUE(engine_.expandedFileList.IsEmpty());
     EXPECT_TRUE(os_.sets.empty());  // not one ACL touched
     std::string log = Log();
-    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove 'C:'\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove '" + Upper(Folder(CSIDL_WINDOWS)) + "'\n"),
+    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove 'C:': it is a drive root\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove '" + Upper(Folder(CSIDL_WINDOWS)) +
+                       "': it is the Windows folder\n"),
               std::string::npos);
     EXPECT_EQ(Count(log, "ExpandRemoveFileEntry: refusing to remove '"), paths.size());
 
@@ -646,7 +648,8 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     EXPECT_EQ(os_.moves[0].path, "C:\\CLEARWAY-WORK\\NO-SUCH-FILE");
     log = Log();
     EXPECT_EQ(Count(log, "CleanupFiles: refusing to remove '"), static_cast<size_t>(count - 1)) << log;
-    EXPECT_NE(log.find("CleanupFiles: refusing to remove '" + Folder(CSIDL_WINDOWS) + "'\n"), std::string::npos);
+    EXPECT_NE(log.find("CleanupFiles: refusing to remove '" + Folder(CSIDL_WINDOWS) + "': it is the Windows folder\n"),
+              std::string::npos);
     EXPECT_NE(log.find("CleanupFiles was successful with '" + std::to_string(count) + "' deleted values\n"),
               std::string::npos);
 }
@@ -785,8 +788,9 @@ TEST_F(FileRemovalTest, ATreeIsExpandedScheduledAndRemovedAtTheRestart) {
     EXPECT_EQ(Elements(engine_.expandedFileList), expanded);  // nothing behind the link
     // ACLs reset for the folders only; not for the ignored one, nor for the
     // folder that holds it (its inheritable entry would reach the ignored
-    // one on Windows), not through the link.
-    EXPECT_EQ(os_.AclDrops(), (Texts{root + "\\SUB", root + "\\SUB\\DEEP"}));
+    // one on Windows), not through the link. A folder's turn comes once its
+    // tree is listed, so the deeper one goes first.
+    EXPECT_EQ(os_.AclDrops(), (Texts{root + "\\SUB\\DEEP", root + "\\SUB"}));
 
     // A link given as the entry itself: inserted, not followed, its ACL (that
     // is, its target's) left alone.

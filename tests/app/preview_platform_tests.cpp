@@ -24,7 +24,7 @@ const std::set<std::string> kPassedThrough = {
     // system
     "GetModuleFileNameA", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA", "OutputDebugStringA",
     "GetLocalTime", "GetTickCount", "QueryPerformanceCounter", "QueryPerformanceFrequency", "Time",
-    "GetCurrentThreadId", "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection",
+    "GetCurrentThreadId", "GetCurrentProcessId", "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection",
     "DeleteCriticalSection", "GetLastError", "SetLastError", "GetVersionExA", "RunStepStarting",
     "MultiByteToWideChar", "WideCharToMultiByte", "GetEnvironmentVariableA", "ExpandEnvironmentStringsA",
     "MessageBoxA", "DebugBreak", "ExitProcess", "IsWow64Process", "GetCurrentProcess", "HasIsWow64Process",
@@ -32,6 +32,8 @@ const std::set<std::string> kPassedThrough = {
     // files
     "GetFileAttributesA", "GetLongPathNameA", "Access", "FindFirstFileA", "FindNextFileA", "FindClose",
     "GetWindowsDirectoryA", "GetSystemDirectoryA", "GetLogicalDriveStringsA", "GetDriveTypeA", "GetTempPathW",
+    "GetFullPathNameA", "GetFileInformationByHandle", "GetFinalPathNameByHandleA", "HasGetFinalPathNameByHandleA",
+    "CreateFileA",  // opens for reading only: a writing or creating open is refused
     // registry
     "RegOpenKeyExA", "RegCloseKey", "RegQueryValueExA", "RegEnumValueA", "RegEnumKeyA", "RegEnumKeyExA",
     "RegQueryInfoKeyA", "SHGetValueA", "HasRegDeleteKeyExA", "RegOpenKeyExW", "RegQueryValueExW",

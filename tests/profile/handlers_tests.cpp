@@ -804,7 +804,7 @@ TEST(HandlersProcesses, ByNameReturnsTheErrorOfAFailedSnapshot) {
     os.failSnapshot = true;
     CNuke nuke(os);
     TSet list;
-    EXPECT_EQ(nuke.ListProcessesByName(list, Arg("*")), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(nuke.ListProcessesByName(list, Arg("CLEARWAY*")), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_TRUE(list.IsEmpty());
 }
 

@@ -1,0 +1,198 @@
+#include "guard/key_guard.h"
+
+#include <windows.h>
+#include <mbctype.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "guard/path_guard.h"
+#include "platform/handles.h"
+#include "platform/platform.h"
+
+namespace guard {
+
+namespace {
+
+using Byte = unsigned char;
+using Names = std::vector<std::string>;
+
+// Upper-cased names of a key entry, split at slashes and backslashes (a
+// trail byte is no separator); empty names (doubled or trailing
+// separators) are dropped.
+Names Split(const char* entry) {
+    Names names;
+    const std::string upper = UpperText(entry ? entry : "");
+    std::string name;
+    for (const Byte* p = reinterpret_cast<const Byte*>(upper.c_str()); *p;) {
+        if (_ismbblead(*p) && p[1]) {
+            name += static_cast<char>(p[0]);
+            name += static_cast<char>(p[1]);
+            p += 2;
+        } else if (*p == '\\' || *p == '/') {
+            if (!name.empty()) names.push_back(name);
+            name.clear();
+            ++p;
+        } else {
+            name += static_cast<char>(*p++);
+        }
+    }
+    if (!name.empty()) names.push_back(name);
+    return names;
+}
+
+std::string Join(const Names& names) {
+    std::string out;
+    for (const std::string& name : names) {
+        if (!out.empty()) out += '\\';
+        out += name;
+    }
+    return out;
+}
+
+const char kMachine[] = "HKEY_LOCAL_MACHINE";
+const char kUsers[] = "HKEY_USERS";
+const char kCurrentUser[] = "HKEY_CURRENT_USER";
+
+bool IsRoot(const std::string& name) {
+    for (const char* root : {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG", kCurrentUser, "HKEY_DYN_DATA", kMachine,
+                             "HKEY_PERFORMANCE_DATA", kUsers}) {
+        if (name == root) return true;
+    }
+    return false;
+}
+
+// The system's keys below a SOFTWARE key (the machine's, the current
+// user's and every user's), as names below it; "*" stands for any one name.
+const char* const kSoftwareKeys[] = {
+    "",
+    "CLASSES",
+    "CLASSES\\CLSID",
+    "CLASSES\\INTERFACE",
+    "CLASSES\\TYPELIB",
+    "CLASSES\\APPID",
+    "CLASSES\\INSTALLER",
+    "CLASSES\\*\\SHELLEX",
+    "MICROSOFT",
+    "MICROSOFT\\WINDOWS",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCE",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUNONCEEX",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\POLICIES",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\EXPLORER",
+    "MICROSOFT\\WINDOWS\\CURRENTVERSION\\INSTALLER",
+    "MICROSOFT\\WINDOWS NT",
+    "MICROSOFT\\WINDOWS NT\\CURRENTVERSION",
+    "POLICIES",
+    "POLICIES\\MICROSOFT",
+};
+
+// The system's keys with their root, "*" for any one name.
+const char* const kSystemKeys[] = {
+    "HKEY_LOCAL_MACHINE\\*",           // every hive of the machine
+    "HKEY_USERS\\*",                   // every user's hive
+    "HKEY_USERS\\*\\*",                // and what lies directly in it
+    "HKEY_CURRENT_USER\\*",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*",   // the control sets, Select, Setup...
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\SERVICES",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\CONTROL",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\ENUM",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\HARDWARE PROFILES",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\HARDWARE PROFILES\\*",
+};
+
+bool Matches(const Names& names, const Names& pattern) {
+    if (names.size() != pattern.size()) return false;
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (pattern[i] != "*" && pattern[i] != names[i]) return false;
+    }
+    return true;
+}
+
+const std::vector<Names>& SystemKeys() {
+    static const std::vector<Names> keys = [] {
+        std::vector<Names> all;
+        for (const char* key : kSystemKeys) all.push_back(Split(key));
+        for (const char* software : {"HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_CURRENT_USER\\SOFTWARE",
+                                     "HKEY_USERS\\*\\SOFTWARE"}) {
+            for (const char* below : kSoftwareKeys) {
+                all.push_back(Split((std::string(software) + "\\" + below).c_str()));
+            }
+        }
+        return all;
+    }();
+    return keys;
+}
+
+}  // namespace
+
+KeyGuard::KeyGuard(platform::Platform& os) {
+    platform::RegKey select;
+    if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", 0, KEY_READ | KEY_WOW64_64KEY, select.put()) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    DWORD current = 0;
+    DWORD size = sizeof current;
+    DWORD type = 0;
+    if (os.RegQueryValueExA(select.get(), "Current", nullptr, &type, reinterpret_cast<LPBYTE>(&current), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_DWORD && current > 0 && current < 1000) {
+        currentControlSet_ = current;
+    }
+}
+
+std::string KeyGuard::Canonical(const char* entry) const {
+    Names names = Split(entry);
+    if (names.empty()) return std::string();
+    // The roots that show another key's contents.
+    if (names[0] == "HKEY_CLASSES_ROOT") {
+        names.erase(names.begin());
+        names.insert(names.begin(), {kMachine, "SOFTWARE", "CLASSES"});
+    } else if (names[0] == "HKEY_CURRENT_CONFIG") {
+        names.erase(names.begin());
+        names.insert(names.begin(), {kMachine, "SYSTEM", "CURRENTCONTROLSET", "HARDWARE PROFILES", "CURRENT"});
+    }
+    // A key of the 32-bit view written out is the same key as far as a
+    // removal goes: each entry is deleted in both views.
+    for (size_t i = 1; i < names.size();) {
+        if (names[i] == "WOW6432NODE" && (names[i - 1] == "SOFTWARE" || names[i - 1] == "CLASSES")) {
+            names.erase(names.begin() + static_cast<std::ptrdiff_t>(i));
+        } else {
+            ++i;
+        }
+    }
+    if (currentControlSet_ && names.size() >= 3 && names[0] == kMachine && names[1] == "SYSTEM" &&
+        names[2] == "CURRENTCONTROLSET") {
+        char set[32];
+        std::snprintf(set, sizeof set, "CONTROLSET%03u", currentControlSet_);
+        names[2] = set;
+    }
+    return Join(names);
+}
+
+std::string KeyGuard::Refuses(const char* keyEntry) const {
+    const Names names = Split(Canonical(keyEntry).c_str());
+    if (names.empty()) return "it is empty";
+    if (!IsRoot(names[0])) return "it does not begin with a root of the registry";
+    if (names.size() == 1) return "it is a root of the registry";
+    for (const Names& key : SystemKeys()) {
+        if (Matches(names, key)) return "it is a key of the system";
+    }
+    return std::string();
+}
+
+std::string KeyGuard::RefusesPattern(const char* keyEntry, const char* namePattern) const {
+    if (!namePattern) return std::string();
+    const size_t literal = LiteralStart(namePattern);
+    if (namePattern[std::strcspn(namePattern, "*?")] == '\0' || literal >= kLiteralStartNeeded) return std::string();
+    const std::string why = Refuses(keyEntry);
+    if (why.empty()) return std::string();
+    return "a wildcard directly inside a key that holds more than the product needs three letters before it (" +
+           why.substr(3) + ")";
+}
+
+}  // namespace guard
