@@ -28,6 +28,9 @@ using testing_support::Texts;
 using testing_support::PathExists;
 using testing_support::ReadWholeFile;
 using testing_support::RunAndWait;
+using testing_support::RunUnix;
+using testing_support::UnixLink;
+using testing_support::UnixPath;
 using testing_support::RunningOnWine;
 using testing_support::TempFolder;
 using testing_support::TestDialog;
@@ -685,15 +688,6 @@ TEST_F(FileRemovalTest, UnderTheSystemAccountTheProfilesStayRefused) {
 
 // Runs a program of the prefix and waits for it; its exit code, or ~0u.
 
-// The Unix form of a path of drive C: inside the prefix.
-std::string UnixPath(const std::string& windowsPath) {
-    char prefix[1024] = {};
-    if (!::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return "";
-    std::string unix = std::string(prefix) + "/drive_c" + windowsPath.substr(2);
-    std::replace(unix.begin(), unix.end(), '\\', '/');
-    return unix;
-}
-
 // The pending deletions of the prefix, in order, as "\??\C:\..." texts.
 Texts PendingDeletions() {
     Texts out;
@@ -720,22 +714,6 @@ Texts PendingDeletions() {
     }
     return out;
 }
-
-// Runs a Unix program through Wine's start; its exit code.
-DWORD RunUnix(const std::string& arguments) {
-    return RunAndWait("C:\\windows\\system32\\cmd.exe /c start /wait /unix " + arguments, 60000);
-}
-
-// A Unix symbolic link from link to target for the life of the object.
-struct UnixLink {
-    UnixLink(const std::string& target, const std::string& link) : path(link) {
-        RunUnix("/bin/rm -f \"" + path + "\"");
-        made = RunUnix("/bin/ln -s \"" + target + "\" \"" + path + "\"");
-    }
-    ~UnixLink() { RunUnix("/bin/rm -f \"" + path + "\""); }
-    std::string path;
-    DWORD made = ~0u;
-};
 
 TEST_F(FileRemovalTest, ATreeIsExpandedScheduledAndRemovedAtTheRestart) {
     ASSERT_TRUE(PendingDeletions().empty()) << "the prefix holds pending deletions of others";

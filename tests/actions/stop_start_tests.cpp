@@ -3,6 +3,7 @@
 // more than 64 matching processes and failing calls.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -521,6 +522,65 @@ TEST(StopNTProcessesTest, MissingSnapshotGivesItsError) {
     }
     EXPECT_EQ(os.DebugOutput(), "");
     EXPECT_TRUE(os.sleeps.empty());
+}
+
+// Opens nothing for termination: records which processes the step tried to
+// end, so a fault in the guard cannot end the prefix's own processes.
+class TerminationRecordingPlatform : public TestPlatform {
+public:
+    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override {
+        if (access & PROCESS_TERMINATE) {
+            opened.push_back(processId);
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return TestPlatform::OpenProcess(access, inherit, processId);
+    }
+    SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) override {
+        services.push_back(name);
+        return TestPlatform::OpenServiceA(manager, name, access);
+    }
+    std::vector<DWORD> opened;
+    std::vector<std::string> services;
+};
+
+TEST(StopNTProcessesTest, TheSystemsOwnProcessesAndTheRunItselfAreNeverEnded) {
+    TerminationRecordingPlatform os;
+    Engine engine(os);
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::string image = std::strrchr(self, '\\') + 1;
+    // Whatever the list says: the prefix runs services.exe and svchost.exe.
+    for (const std::string& name : {image, std::string("SERVICES.EXE"), std::string("svchost.exe")}) {
+        engine.nuke.stopProcessList.Insert(name.c_str());
+    }
+    ASSERT_GT(CountProcesses("services.exe"), 0);
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
+    }
+    EXPECT_TRUE(os.opened.empty());
+    const std::string log = os.DebugOutput();
+    EXPECT_NE(log.find("StopNTProcesses: refusing to end '" + image + "' (process " +
+                       std::to_string(::GetCurrentProcessId()) + "): it is this run\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("StopNTProcesses: refusing to end 'services.exe'"), std::string::npos) << log;
+
+    // The services the run and Windows need are neither opened nor listed.
+    engine.nuke.removeServiceList.Insert("msiserver");
+    engine.nuke.removeServiceList.Insert("RPCSS");
+    engine.nuke.removeServiceList.Insert("cwnosuchservice");
+    {
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.PopulateRemoveServiceList(), 0u);
+        engine.nuke.expandedServiceList.Insert("WinMgmt");  // however it got there
+        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
+    }
+    EXPECT_EQ(os.services, std::vector<std::string>{"cwnosuchservice"});
+    EXPECT_NE(os.DebugOutput().find("PopulateRemoveServiceList: refusing to remove service 'RPCSS'"),
+              std::string::npos);
+    EXPECT_NE(os.DebugOutput().find("StopNTServices: refusing to remove service 'WinMgmt'"), std::string::npos);
 }
 
 // ---------------------------------------------------------- program start

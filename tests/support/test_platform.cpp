@@ -1,5 +1,6 @@
 #include "tests/support/test_platform.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -286,5 +287,24 @@ std::string ProgramFolder() {
     std::string p(path, n);
     return p.substr(0, p.find_last_of('\\') + 1);
 }
+
+std::string UnixPath(const std::string& windowsPath) {
+    char prefix[1024] = {};
+    if (!::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return "";
+    std::string unix = std::string(prefix) + "/drive_c" + windowsPath.substr(2);
+    std::replace(unix.begin(), unix.end(), '\\', '/');
+    return unix;
+}
+
+DWORD RunUnix(const std::string& arguments) {
+    return RunAndWait("C:\\windows\\system32\\cmd.exe /c start /wait /unix " + arguments, 60000);
+}
+
+UnixLink::UnixLink(const std::string& target, const std::string& link) : path(link) {
+    RunUnix("/bin/rm -f \"" + path + "\"");
+    made = RunUnix("/bin/ln -s \"" + target + "\" \"" + path + "\"");
+}
+
+UnixLink::~UnixLink() { RunUnix("/bin/rm -f \"" + path + "\""); }
 
 }  // namespace testing_support

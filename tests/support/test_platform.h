@@ -151,6 +151,23 @@ bool RunningOnWine();
 // Starts a command line and waits for it; its exit code, or ~0u when it
 // could not start or did not end in time.
 DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs);
+
+// The Unix form of a path of drive C: inside the prefix.
+std::string UnixPath(const std::string& windowsPath);
+// Runs a Unix program through Wine's start; its exit code.
+DWORD RunUnix(const std::string& arguments);
+
+// A Unix symbolic link from link to target (Unix paths) for the life of the
+// object: what Wine shows as a link (a reparse point), since it makes none
+// through the Win32 calls.
+struct UnixLink {
+    UnixLink(const std::string& target, const std::string& link);
+    ~UnixLink();
+    UnixLink(const UnixLink&) = delete;
+    UnixLink& operator=(const UnixLink&) = delete;
+    std::string path;
+    DWORD made = ~0u;  // the exit code of ln; 0 when the link was made
+};
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
 
