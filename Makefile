@@ -13,7 +13,7 @@ SHOTS_PREFIX := $(CURDIR)/$(BUILD)/wine/shots
 JOBS   ?= 2
 MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench demo dist screenshots programs-x86 programs-x64 clean-prefix clean
+.PHONY: all deps build build-x86 build-x64 wow64 prefix test bench fuzz demo dist screenshots programs-x86 programs-x64 clean-prefix clean
 
 all: build
 
@@ -45,6 +45,12 @@ test: build prefix
 # product's code) and the 64-bit build natively (what emulation costs).
 bench: build prefix
 	@scripts/run-bench.sh $(TREE) $(PREFIX) $(BUILD) tset_bench populate_bench msi_uninstall_bench preview_bench
+
+# The guard's oracle over 2,000 generated configurations (make test runs a
+# few hundred); FUZZ_CASES=n for another number.
+FUZZ_CASES ?= 2000
+fuzz: build-x86 prefix
+	@scripts/run-fuzz.sh $(TREE) $(PREFIX) $(BUILD)/x86 $(FUZZ_CASES)
 
 # Only what the demo and the release need of each tree.
 programs-x86: $(BUILD)/x86/CMakeCache.txt

@@ -117,6 +117,24 @@ const char* FinalFolder(platform::Platform& os, const std::string& folder, std::
     return nullptr;
 }
 
+// A 32-bit program on 64-bit Windows that opens System32 is sent to
+// SysWOW64 by the file system redirector; the deletions at the restart are
+// not. So a path in System32 is opened through Sysnative, which names the
+// real folder to such a program.
+std::string Unredirected(platform::Platform& os, const std::string& path) {
+    BOOL wow64 = FALSE;
+    if (!os.IsWow64Process(os.GetCurrentProcess(), &wow64) || !wow64) return path;
+    char buffer[MAX_PATH] = {};
+    UINT n = os.GetSystemDirectoryA(buffer, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return path;
+    const std::string system = UpperText(buffer);
+    n = os.GetWindowsDirectoryA(buffer, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return path;
+    const std::string upper = UpperText(path.c_str());
+    if (upper != system && !IsInside(upper, system)) return path;
+    return UpperText(buffer) + "\\SYSNATIVE" + upper.substr(system.size());
+}
+
 const char* Resolve(platform::Platform& os, const char* path, std::string& resolved, bool lastToo) {
     resolved.clear();
     if (!path || !*path) return kEmpty;
@@ -140,7 +158,9 @@ const char* Resolve(platform::Platform& os, const char* path, std::string& resol
     std::string final = UpperText(root.c_str());
     // A drive that does not exist has no link on it.
     if (existing > 0 || Exists(os, root)) {
-        if (const char* reason = FinalFolder(os, Joined(root, names, existing), final)) return reason;
+        if (const char* reason = FinalFolder(os, Unredirected(os, Joined(root, names, existing)), final)) {
+            return reason;
+        }
     }
 
     std::string out = final;
