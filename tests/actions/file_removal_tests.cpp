@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "actions/file_removal.h"
+#include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
@@ -53,6 +54,13 @@ std::string Upper(std::string text) {
     std::vector<char> copy(text.begin(), text.end());
     copy.push_back('\0');
     ::CharUpperA(copy.data());
+    return copy.data();
+}
+
+std::string Lower(std::string text) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    ::CharLowerA(copy.data());
     return copy.data();
 }
 
@@ -293,6 +301,57 @@ TEST_F(FileRemovalTest, FailedScheduleRetriesOnceAfterDropFileAcl) {
     log = Log();
     EXPECT_NE(log.find("DropFileAcl for '" + file + "' FAILED\n"), std::string::npos) << log;
     EXPECT_EQ(Count(log, "trying again MoveFileEx"), 2u);
+}
+
+// After a failed scheduling, permissions change only where nothing that
+// stays is reached: never on a link (the new DACL would land on its
+// target), an ignored item, or a folder that holds one, however the ignore
+// entry spelled it.
+TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre) {
+    TempFolder folder("file-removal-keep");
+    TempFolder outside("file-removal-keep-target");
+    const std::string root = Upper(folder.path());
+    ::CreateDirectoryA((folder / "Holder").c_str(), nullptr);
+    ::CreateDirectoryA((folder / "Holder\Kept").c_str(), nullptr);
+    ::CreateDirectoryA((folder / "Plain").c_str(), nullptr);
+    UnixLink link(UnixPath(outside.path()), UnixPath(folder / "Link"));
+    ASSERT_EQ(link.made, 0u);
+    // The ignore entry as the list initialisation leaves it: its normal form
+    // and the form Windows resolves it to.
+    const std::string spelled = Lower(folder.path()) + "\\holder\\.\\kept\\";
+    engine_.ignoreFileList.Insert(spelled.c_str());
+    std::string resolved;
+    ASSERT_EQ(guard::ResolvePath(os_, spelled.c_str(), resolved), nullptr);
+    engine_.ignoreFileList.Insert(resolved.c_str());
+
+    const struct {
+        std::string path;
+        const char* kept;  // the reason in the trace, or null when the ACL changes
+    } cases[] = {
+        {root + "\\LINK", "it is a link"},
+        {root + "\\HOLDER\\KEPT", "it is ignored"},
+        {root + "\\HOLDER", "it holds an ignored item"},
+        {root + "\\PLAIN", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        os_.sets.clear();
+        os_.moveResults = {FALSE, TRUE};
+        os_.setResults = {ERROR_SUCCESS};
+        engine_.ScheduleFileRemoval(c.path.c_str());
+        const std::string log = Log();
+        if (c.kept) {
+            EXPECT_TRUE(os_.sets.empty());
+            EXPECT_NE(log.find("DropFileAcl: leaving the permissions of '" + c.path + "' as they are: " + c.kept +
+                               "\n"),
+                      std::string::npos)
+                << log;
+            EXPECT_NE(log.find("DropFileAcl for '" + c.path + "' FAILED\n"), std::string::npos);
+        } else {
+            EXPECT_EQ(os_.AclDrops(), Texts{c.path});
+        }
+        os_.moveResults.clear();
+    }
 }
 
 TEST_F(FileRemovalTest, AMissingPathIsStillScheduled) {

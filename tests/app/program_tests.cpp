@@ -1,11 +1,17 @@
 // Clearway.exe itself on a damaged machine: the program of this build tree
 // started as a process with --noreboot, its exit code, what the run removed
-// at once, a real restart of the prefix, and what is gone and what stays.
+// at once, a real restart of the prefix, and what is gone and what stays;
+// with a configuration full of mistakes that must cost nothing but
+// themselves: everything outside the product is exactly as it was.
 // The run holds its specified pauses (about three minutes, most of them the
 // MSI step's built-in table): this one test takes that long.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 #include "profile/engine.h"
@@ -19,6 +25,7 @@
 
 using testing_support::DamagedMachine;
 using testing_support::Fate;
+using testing_support::ItemKind;
 using testing_support::FindMsiPackage;
 using testing_support::MachineItem;
 using testing_support::MsiPackage;
@@ -47,24 +54,201 @@ void ExpectMachine(const DamagedMachine& machine, bool restarted) {
     }
 }
 
+// ---- everything else on the machine ----
+// One entry per file, folder, key and value outside what the run may
+// change, with what it holds: a file's size and times, a folder's
+// attributes (its times change when a child goes), a value's type and data.
+using Picture = std::map<std::string, std::string>;
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool Within(const std::string& upperPath, const std::vector<std::string>& upperFolders) {
+    for (const std::string& folder : upperFolders) {
+        if (upperPath == folder || upperPath.compare(0, folder.size() + 1, folder + "\\") == 0) return true;
+    }
+    return false;
+}
+
+void ListFiles(const std::string& path, const std::vector<std::string>& skipped, Picture& picture) {
+    const std::string upper = Upper(path);
+    if (Within(upper, skipped)) return;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        picture["file " + upper] = std::to_string(data.nFileSizeLow) + " " +
+                                   std::to_string(data.ftCreationTime.dwLowDateTime) + " " +
+                                   std::to_string(data.ftLastWriteTime.dwLowDateTime);
+        return;
+    }
+    picture["folder " + upper] = std::to_string(data.dwFileAttributes);
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found = {};
+    platform::FindHandle find(::FindFirstFileA((path + "\\*").c_str(), &found));
+    for (bool more = static_cast<bool>(find); more; more = ::FindNextFileA(find.get(), &found) != FALSE) {
+        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0) {
+            names.push_back(found.cFileName);
+        }
+    }
+    for (const std::string& name : names) ListFiles(path + "\\" + name, skipped, picture);
+}
+
+void ExportKey(HKEY root, const std::string& name, const std::string& path, REGSAM view,
+               const std::vector<std::string>& skipped, Picture& picture) {
+    const std::string upper = Upper(name);
+    if (Within(upper, skipped)) return;
+    platform::RegKey key;
+    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return;
+    const std::string viewText = view == KEY_WOW64_64KEY ? " (64)" : " (32)";
+    picture["key " + upper + viewText] = "";
+    std::vector<char> valueName(16384);
+    std::vector<BYTE> data(1 << 16);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = static_cast<DWORD>(valueName.size()), size = static_cast<DWORD>(data.size()), type = 0;
+        if (::RegEnumValueA(key.get(), i, valueName.data(), &nameSize, nullptr, &type, data.data(), &size) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        const std::string valueText = upper + "\\" + Upper(valueName.data());
+        if (Within(valueText, skipped)) continue;
+        picture["value " + valueText + viewText] =
+            std::to_string(type) + " " + std::string(reinterpret_cast<const char*>(data.data()), size);
+    }
+    std::vector<std::string> children;
+    char child[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof child;
+        if (::RegEnumKeyExA(key.get(), i, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        children.push_back(child);
+    }
+    for (const std::string& c : children) {
+        ExportKey(root, name + "\\" + c, path.empty() ? c : path + "\\" + c, view, skipped, picture);
+    }
+}
+
+std::string Differences(const Picture& before, const Picture& after) {
+    std::string text;
+    for (const auto& entry : before) {
+        auto it = after.find(entry.first);
+        if (it == after.end()) text += "- " + entry.first + "\n";
+        else if (it->second != entry.second) text += "~ " + entry.first + "\n";
+    }
+    for (const auto& entry : after) {
+        if (before.find(entry.first) == before.end()) text += "+ " + entry.first + "\n";
+    }
+    return text;
+}
+
+// The machine's configuration with the mistakes people and scripts make,
+// each of which must cost nothing but its entry: keys of the system with a
+// trailing backslash, bare wildcards in common folders and in the Run key,
+// a path without a drive, a profile through a compatibility link, service
+// and process patterns that are nothing but a wildcard, and the ignore
+// entries in other spellings.
+std::string WithMistakes(const DamagedMachine& machine, const std::string& compat) {
+    std::string config = machine.Configuration();
+    auto replace = [&config](const std::string& from, const std::string& to) {
+        const size_t at = config.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        config.replace(at, from.size(), to);
+    };
+    replace("ignore=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmoran\\Shared\n",
+            "ignore=REG_KEY,BY_VALUE,hkey_local_machine\\software\\\\velmoran\\shared\\\n");
+    replace("ignore=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\\Velmoran\\Shared\n",
+            "ignore=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\\Velmoran\\.\\Shared\\\n");
+    replace("[service 1]\n", "[service 1]\nremove=SERVICE_NAME,BY_VALUE,*\n");
+    replace("[process 1]\n", "[process 1]\nstop=PROCESS_NAME,BY_VALUE,*\n");
+    replace("[registry value 1]\n",
+            "[registry value 1]\n"
+            "remove=REG_VALUE,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run\\*\n");
+    replace("[registry key 1]\n",
+            "[registry key 1]\n"
+            "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\\n"
+            "remove=REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\\n"
+            "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\\n");
+    replace("[file 1]\n",
+            "[file 1]\n"
+            "remove=FILE_NAME_EXPAND,BY_VALUE,%COMMON_APPDATA%\\*\n"
+            "remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%\\*\n"
+            "remove=FILE_NAME,BY_VALUE,\\WINDOWS\n"
+            "remove=FILE_NAME,BY_VALUE,Velmoran\n"
+            "remove=FILE_NAME,BY_VALUE," + compat + "\\john\n"
+            "remove=FILE_NAME,BY_VALUE," + compat + "\\*\n");
+    return config;
+}
+
 TEST(ProgramTest, ASilentRunWithoutRestartRemovesTheInstallationAndTheRestartFinishesIt) {
     const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
     const DamagedMachine machine = testing_support::MachineOf(package);
     testing_support::LayMachine(machine, package);
     if (HasFatalFailure()) return;
 
-    // The program with its configuration in a folder of its own.
+    // The program in a folder of its own, with the machine's configuration
+    // and the mistakes. The profiles folder under another name, as
+    // "Documents and Settings" names it on later Windows.
     TempFolder folder("program");
     const std::string program = testing_support::PlaceProgram(folder, machine);
+    char profile[MAX_PATH] = {};
+    ::GetEnvironmentVariableA("USERPROFILE", profile, MAX_PATH);
+    const std::string users = std::string(profile).substr(0, std::string(profile).rfind('\\'));
+    testing_support::UnixLink compat(testing_support::UnixPath(users), testing_support::UnixPath(folder / "Compat"));
+    ASSERT_EQ(compat.made, 0u);
+    const std::string config = WithMistakes(machine, folder / "Compat");
+    if (HasFatalFailure()) return;
+    testing_support::WriteWholeFile(folder / "Clearway.cfg", config);
+
+    // Everything but what the machine says goes, the product's MSI records,
+    // the run's own log and marker, and the program's folder.
+    std::vector<std::string> skipped = {Upper(package.InstallFolder()), "C:\\PROGRAMDATA\\VELMORAN CLEARWAY",
+                                        Upper(folder.path()), "C:\\WINDOWS\\INSTALLER", "C:\\WINDOWS\\TEMP\\VELSETUP-1.LOG",
+                                        "C:\\WINDOWS\\TEMP\\VELSETUP-2.LOG",
+                                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLASSES\\INSTALLER",
+                                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\INSTALLER",
+                                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\UNINSTALL\\" +
+                                            Upper(package.productCode),
+                                        "HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORAN CLEARWAY"};
+    for (const MachineItem& item : machine.Items()) {
+        if (item.fate != Fate::Stays) skipped.push_back(Upper(item.name));
+    }
+    auto registry = [&skipped]() {
+        Picture picture;
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            ExportKey(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\SOFTWARE", "SOFTWARE", view, skipped, picture);
+        }
+        ExportKey(HKEY_CURRENT_USER, "HKEY_CURRENT_USER\\Software", "Software", 0, skipped, picture);
+        return picture;
+    };
+    auto files = [&skipped, &users]() {
+        Picture picture;
+        for (const char* path : {"C:\\ProgramData", "C:\\Program Files", "C:\\Program Files (x86)", "C:\\windows"}) {
+            ListFiles(path, skipped, picture);
+        }
+        ListFiles(users, skipped, picture);
+        return picture;
+    };
+    const Picture registryBefore = registry();
+    const Picture filesBefore = files();
 
     // 3010: completed, a restart is still needed.
     EXPECT_EQ(RunAndWait("\"" + program + "\" --noreboot", kRunTimeoutMs), 3010u);
     const std::string log = testing_support::ReadWholeFile("C:\\ProgramData\\Velmoran clearway\\Clearway.log");
     EXPECT_NE(log.find("CleanupRegKeys"), std::string::npos) << log;
+    // Each mistake refused in one line.
+    for (const char* refusal : {"ListServicesByName: refusing '*'", "ListProcessesByName: refusing '*'",
+                                "ExpandRegKeyEntry: refusing to remove 'HKEY_LOCAL_MACHINE\\SOFTWARE\\'",
+                                "ListRegValuesByName: refusing 'HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN\\*'",
+                                "ExpandRemoveFileEntry: refusing to remove '\\WINDOWS': it is not a full path"}) {
+        EXPECT_NE(log.find(refusal), std::string::npos) << refusal;
+    }
     ExpectMachine(machine, false);
+    EXPECT_EQ(Differences(registryBefore, registry()), "");
 
     ASSERT_EQ(RunAndWait("C:\\windows\\system32\\wineboot.exe -r", 120000), 0u);
     ExpectMachine(machine, true);
+    EXPECT_EQ(Differences(filesBefore, files()), "");
 
     machine.Clear();
     testing_support::UninstallMsiPackage(package);

@@ -208,6 +208,13 @@ TEST_F(DetectorTest, InstallLocationsWhoseRemovalWouldDestroyData) {
         {"R:\\", 0, "R:"},
         {"N:", 0, "N:"},
         {"D:\\Velmoran", 0, "D:\\VELMORAN"},
+        // Not fully qualified: resolved against whatever folder the program
+        // started in (System32, for an elevated prompt), so removing it
+        // could take anything.
+        {"\\Program Files\\Velmoran", 1, "\\PROGRAM FILES\\VELMORAN"},
+        {"Velmoran\\Parlowe", 1, "VELMORAN\\PARLOWE"},
+        {"C:Velmoran", 1, "C:VELMORAN"},
+        {"\\\\server\\share\\Velmoran", 1, "\\SERVER\\SHARE\\VELMORAN"},
         {"", 0, ""},
     };
     for (const Case& c : cases) {

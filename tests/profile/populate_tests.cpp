@@ -186,6 +186,29 @@ TEST_F(PopulateTest, AccessDeniedKeyIsGrantedInThe64BitViewAndListed) {
     EXPECT_EQ(Elements(engine.expandedRegKeyList), Texts{kEntry});
 }
 
+// A locked key that is ignored, or holds an ignored key, keeps its
+// permissions: no grant, so it stays locked and unlisted. The ignore entry
+// names it in another spelling and in the other view.
+TEST_F(PopulateTest, AnIgnoredKeyAndItsHolderGetNoAccessGrant) {
+    MakeKey("Holder\\Kept", {"V"});
+    const SE_OBJECT_TYPE view64 = kRegistryWow64_64Key;
+    for (const char* spelling : {"hkey_local_machine\\software\\wow6432node\\clearwaytests\\populate\\holder\\kept\\",
+                                 "HKEY_LOCAL_MACHINE\\SOFTWARE\\\\CLEARWAYTESTS\\POPULATE\\HOLDER\\KEPT"}) {
+        for (const char* locked : {"HOLDER", "HOLDER\\KEPT"}) {
+            SCOPED_TRACE(std::string(spelling) + " locking " + locked);
+            TestPlatform os;
+            const std::string object = std::string("MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE\\") + locked;
+            os.LockKey(object, view64);
+            CNuke engine(os);
+            engine.dialog = &dialog_;
+            engine.ignoreRegKeyList.Insert(spelling);
+            engine.ExpandRegKeyEntry((std::string(kEntry) + "\\HOLDER").c_str());
+            for (const auto& call : os.securityCalls) EXPECT_NE(call.name, object) << "permissions touched";
+            EXPECT_TRUE(os.KeyLocked(HKEY_LOCAL_MACHINE, object.substr(8).c_str(), view64));
+        }
+    }
+}
+
 TEST_F(PopulateTest, CancelDuringKeyExpansionLeavesTheLaterStepsUndone) {
     MakeKey("A", {"V"});
     engine_.removeRegKeyList.Insert((std::string(kEntry) + "\\A").c_str());
