@@ -94,7 +94,9 @@ private:
     // Ends the dialog, settling the exit code from the state it ends in.
     void Finish();
     void StartRun();
+    // Waits for the worker to end, serving the messages sent to this thread.
     void WaitForWorker();
+    bool WorkerRunning();
     bool IsNT();
     // Copies the fields into the controls, the progress area's tail first.
     void Show();
@@ -103,4 +105,5 @@ private:
     CNuke& engine_;
     DWORD exitCode = kExitCancelled;
     bool exitSettled_ = false;
+    bool cancelWait_ = false;  // Cancel waits for the worker to notice it
 };
