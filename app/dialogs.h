@@ -31,6 +31,7 @@ enum ExitCode : DWORD {
     kExitNoRights = ERROR_ACCESS_DENIED,                  // 5
     kExitBadSwitch = ERROR_INVALID_PARAMETER,             // 87
     kExitCancelled = ERROR_CANCELLED,                     // 1223
+    kExitNoVisibleSession = ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION,  // 1459: --GUI where nobody sees windows
     kExitInstallerServiceFailed = 1601,                   // safe mode: the installer service cannot run
     kExitProtectedLocation = 1625,                        // the product folder must not be removed
     kExitIncompatibleProducts = 1638,                     // other products of the maker must go first

@@ -420,4 +420,60 @@ TEST(UnattendedSessionTest, WarningAndUsageGoToTheLogInsteadOfAWindow) {
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Corporation");
 }
 
+// --GUI where nobody could press Start: no dialog, a line in the trace log,
+// and a code of its own at once.
+TEST(UnattendedSessionTest, TheDialogModeOnlyWhereSomeoneSeesIt) {
+    for (bool visible : {true, false}) {
+        SCOPED_TRACE(visible ? "visible" : "invisible");
+        ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
+        AppPlatform os;
+        os.visible = visible;
+        CNuke engine(os);
+        CZerlinApp app(os, engine);
+        char* argv[] = {const_cast<char*>("Clearway.exe"), const_cast<char*>("--GUI")};
+        app.InitInstance(2, argv);
+        EXPECT_EQ(os.dialogs, (visible ? std::vector<int>{IDD_CLEARWAY} : std::vector<int>{}));
+        if (!visible) {
+            EXPECT_EQ(app.exitCode, 1459u);  // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION
+            EXPECT_NE(LogText().find("--GUI: nobody can see the windows of this session, so the dialog cannot be "
+                                     "shown; nothing was done (exit code 1459)"),
+                      std::string::npos)
+                << LogText();
+        }
+    }
+    ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
+}
+
+// Whether anyone can see the session's windows: the window station's flag,
+// and from Vista on the session id, since session 0's interactive station
+// says it is visible while nobody logs on to it.
+TEST(UnattendedSessionTest, SessionZeroFromVistaOnIsNobodysWhateverItsStationSays) {
+    struct Case {
+        bool stationVisible;
+        DWORD major;
+        DWORD session;
+        bool visible;
+    };
+    const Case cases[] = {
+        {true, 6, 1, true},   // a user's session
+        {true, 6, 0, false},  // services, start-up scripts, tasks run as SYSTEM
+        {true, 10, 0, false},
+        {true, 5, 0, true},   // Windows XP: session 0 is the console's
+        {false, 6, 1, false}, // a service's own window station
+        {false, 5, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.stationVisible) + " " + std::to_string(c.major) + " " +
+                     std::to_string(c.session));
+        AppPlatform os;
+        os.visible = c.stationVisible;
+        os.windowsMajorVersion = c.major;
+        os.sessionId = c.session;
+        EXPECT_EQ(IsVisibleSession(os), c.visible);
+    }
+    // The test program itself runs in a session someone could see.
+    AppPlatform os;
+    EXPECT_TRUE(IsVisibleSession(os));
+}
+
 }  // namespace

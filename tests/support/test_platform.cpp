@@ -236,6 +236,7 @@ BOOL TestPlatform::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS inf
 BOOL TestPlatform::GetVersionExA(LPOSVERSIONINFOA info) {
     const BOOL ok = Platform::GetVersionExA(info);
     if (ok) info->dwPlatformId = platformId;
+    if (ok && windowsMajorVersion != 0) info->dwMajorVersion = windowsMajorVersion;
     return ok;
 }
 

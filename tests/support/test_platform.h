@@ -120,7 +120,7 @@ public:
 
     // Rights: `editTokenGroups` changes what a successful TokenGroups read
     // returns; a non-zero `windowsMajorVersion` replaces the one
-    // GetVersionExW reports.
+    // GetVersionExW and GetVersionExA report.
     std::function<void(TOKEN_GROUPS*)> editTokenGroups;
     BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information, DWORD size,
                              PDWORD returnedSize) override;
