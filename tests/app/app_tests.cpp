@@ -476,4 +476,41 @@ TEST(UnattendedSessionTest, SessionZeroFromVistaOnIsNobodysWhateverItsStationSay
     EXPECT_TRUE(IsVisibleSession(os));
 }
 
+// The administrators' README: every example command line runs with switches
+// the program accepts (a mistyped one would show the usage text and end with
+// 87 on every machine it was deployed to).
+TEST(ReadmeTest, EveryExampleCommandLineUsesSwitchesTheProgramAccepts) {
+    const std::string readme = testing_support::ReadWholeFile(CLEARWAY_SOURCE_DIR "/dist/README.txt");
+    ASSERT_FALSE(readme.empty());
+    int examples = 0;
+    std::istringstream lines(readme);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t program = line.find("Clearway.exe");
+        if (program == std::string::npos) continue;
+        // The words after the program's name that are switches, with the
+        // quotes and separators of batch and PowerShell around them.
+        std::string rest = line.substr(program + std::strlen("Clearway.exe"));
+        for (char& c : rest) {
+            if (c == ',' || c == ';' || c == '"' || c == '\'' || c == '(' || c == ')' || c == '{' || c == '}') c = ' ';
+        }
+        std::vector<std::string> switches;
+        std::istringstream words(rest);
+        for (std::string word; words >> word;) {
+            if (word.compare(0, 2, "--") == 0) switches.push_back(word);
+        }
+        if (switches.empty()) continue;
+        ++examples;
+        SCOPED_TRACE(line);
+        std::vector<char*> argv = {const_cast<char*>("Clearway.exe")};
+        for (std::string& word : switches) argv.push_back(&word[0]);
+        AppPlatform os;
+        CNuke engine(os);
+        SwitchApp app(os, engine);
+        app.InitInstance(static_cast<int>(argv.size()), argv.data());
+        EXPECT_NE(app.exitCode, static_cast<DWORD>(kExitBadSwitch));
+        EXPECT_EQ(app.shown, switches[0] != "--help");
+    }
+    EXPECT_GE(examples, 10);  // the command line table and the deployment examples
+}
+
 }  // namespace
