@@ -90,6 +90,14 @@ TEST_F(InstalledProducts, UninstallRemovesEveryVersionNewestFirst) {
 
     EXPECT_EQ(RunMsiTool(os_, UninstallLine(older).c_str(), true), 0);
 
+    // The order the family received: the older first, so the newest-first
+    // removal below is the family's own doing.
+    std::vector<std::wstring> received;
+    for (const auto& call : os_.enumCalls) {
+        if (call.result != ERROR_SUCCESS) break;
+        received.push_back(call.productCode);
+    }
+    EXPECT_EQ(received, (std::vector<std::wstring>{Wide(older.productCode), Wide(newer.productCode)}));
     EXPECT_EQ(os_.configuredProducts, (std::vector<std::wstring>{Wide(newer.productCode), Wide(older.productCode)}));
     EXPECT_TRUE(os_.installCalls.empty());  // no retry was needed
     // The installer's interface was off for the removals and then restored.

@@ -150,7 +150,8 @@ UINT TestPlatform::MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, 
     const UINT result = enumRelatedProducts ? enumRelatedProducts(upgradeCode, index, productCode)
                                             : Platform::MsiEnumRelatedProductsW(upgradeCode, reserved, index,
                                                                                 productCode);
-    enumCalls.push_back({upgradeCode ? upgradeCode : L"", index, result});
+    enumCalls.push_back(
+        {upgradeCode ? upgradeCode : L"", index, result, result == ERROR_SUCCESS && productCode ? productCode : L""});
     return result;
 }
 
