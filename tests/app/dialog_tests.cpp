@@ -140,9 +140,14 @@ TEST(MainDialogTest, StartRunRestart) {
     ::PostMessageA(run.dialog.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = ::FindWindowA(nullptr, "About Zerlin")) != nullptr; }));
-    char line[64] = {};
-    ::GetWindowTextA(::GetWindow(box, GW_CHILD), line, sizeof line);
-    EXPECT_EQ(std::string(line), "Clearway  Version 1.01");
+    // The box is found as soon as it exists; its controls come a moment later.
+    std::string line;
+    EXPECT_TRUE(WaitFor([&] {
+        char text[64] = {};
+        if (HWND first = ::GetWindow(box, GW_CHILD)) ::GetWindowTextA(first, text, sizeof text);
+        line = text;
+        return line == "Clearway  Version 1.01";
+    })) << line;
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box); }));
 
