@@ -75,6 +75,16 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
             return false;
         }
     }
+    if (dialog.silent == 0 && !visibleSession_) {
+        // The dialog would wait for a Start nobody can press.
+        engine_.OpenTraceLog();
+        TraceWrite("", -1, 0, "--GUI: nobody can see the windows of this session, so the dialog cannot be shown; "
+                   "nothing was done (exit code %lu). Run Clearway without --GUI here.\n",
+                   static_cast<unsigned long>(kExitNoVisibleSession));
+        TraceShutdown();
+        exitCode = kExitNoVisibleSession;
+        return false;
+    }
     if (safeBootMode != 0 && !StartMsiServiceInSafeMode()) {
         exitCode = kExitInstallerServiceFailed;
         return false;
@@ -173,5 +183,16 @@ bool IsVisibleSession(platform::Platform& os) {
     // When the question cannot be answered, behave as the interactive
     // program always did.
     if (!station || !os.GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
-    return (flags.dwFlags & WSF_VISIBLE) != 0;
+    if ((flags.dwFlags & WSF_VISIBLE) == 0) return false;
+    // From Windows Vista on, session 0 holds the services and nobody logs on
+    // to it; its interactive station WinSta0 still reports itself visible
+    // (what services allowed to interact with the desktop and start-up
+    // scripts get). Before Vista session 0 is the console's, which users see.
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!os.GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT || version.dwMajorVersion < 6) {
+        return true;
+    }
+    DWORD session = 0;
+    return !os.ProcessIdToSessionId(os.GetCurrentProcessId(), &session) || session != 0;
 }

@@ -147,10 +147,27 @@ BOOL CZerlinDlg::OnInitDialog() {
 }
 
 void CZerlinDlg::WaitForWorker() {
-    if (!g_runContext.threadHandle) return;
-    os_.WaitForSingleObject(g_runContext.threadHandle, INFINITE);
-    os_.CloseHandle(g_runContext.threadHandle);
+    HANDLE worker = g_runContext.threadHandle;
+    if (!worker) return;
+    // The worker's confirmation box is owned by this window and sends it
+    // messages (to disable and enable it); they are served while waiting, or
+    // each thread would wait for the other for ever.
+    for (;;) {
+        const DWORD woke = os_.MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            os_.PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // serves what was sent
+            continue;
+        }
+        if (woke != WAIT_OBJECT_0) os_.WaitForSingleObject(worker, INFINITE);
+        break;
+    }
+    os_.CloseHandle(worker);
     g_runContext.threadHandle = nullptr;
+}
+
+bool CZerlinDlg::WorkerRunning() {
+    return g_runContext.threadHandle && os_.WaitForSingleObject(g_runContext.threadHandle, 0) == WAIT_TIMEOUT;
 }
 
 void CZerlinDlg::StartRun() {
@@ -189,7 +206,9 @@ void CZerlinDlg::OnStartButton() {
             return;
         case Running:
             runState = Cancelled;
+            cancelWait_ = true;
             WaitForWorker();
+            cancelWait_ = false;
             return;
         case RestartNeeded: {
             HANDLE token = nullptr;
@@ -201,12 +220,11 @@ void CZerlinDlg::OnStartButton() {
                 os_.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
                 os_.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
                 firewall.RestoreWindowsFirewall();
-                restartStarted = true;
-                os_.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+                restartStarted = RestartAccepted(os_, "ExitWindowsEx", os_.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
                 os_.CloseHandle(token);
             } else {
-                restartStarted = true;
-                os_.ExitWindowsEx(EWX_FORCE | EWX_POWEROFF, 0);
+                restartStarted =
+                    RestartAccepted(os_, "ExitWindowsEx", os_.ExitWindowsEx(EWX_FORCE | EWX_POWEROFF, 0));
             }
             // Then as for Quit.
             Finish();
@@ -278,6 +296,22 @@ void CZerlinDlg::OnCommand(int id, int notification) {
 
 void CZerlinDlg::OnCancel() {
     if (IsNT()) firewall.RestoreWindowsFirewall();
+    if (WorkerRunning()) {
+        if (runState.load() == Running || cancelWait_) {
+            // Ending the dialog would destroy it and the engine while the
+            // worker still uses them: the process ends at once instead, which
+            // stops the worker where it is. Every trace line is on disk as
+            // soon as it is written.
+            TraceWrite("", -1, 0, "The dialog was closed during the run: Clearway ends at once with %lu, the run "
+                       "stops where it is and nothing is rolled back\n", static_cast<unsigned long>(kExitCancelled));
+            exitCode = kExitCancelled;
+            exitSettled_ = true;
+            os_.ExitProcess(kExitCancelled);
+            return;  // only a test's platform comes back
+        }
+        // The worker has posted how the run ended and only returns.
+        WaitForWorker();
+    }
     Finish();
 }
 

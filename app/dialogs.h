@@ -31,6 +31,7 @@ enum ExitCode : DWORD {
     kExitNoRights = ERROR_ACCESS_DENIED,                  // 5
     kExitBadSwitch = ERROR_INVALID_PARAMETER,             // 87
     kExitCancelled = ERROR_CANCELLED,                     // 1223
+    kExitNoVisibleSession = ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION,  // 1459: --GUI where nobody sees windows
     kExitInstallerServiceFailed = 1601,                   // safe mode: the installer service cannot run
     kExitProtectedLocation = 1625,                        // the product folder must not be removed
     kExitIncompatibleProducts = 1638,                     // other products of the maker must go first
@@ -94,7 +95,9 @@ private:
     // Ends the dialog, settling the exit code from the state it ends in.
     void Finish();
     void StartRun();
+    // Waits for the worker to end, serving the messages sent to this thread.
     void WaitForWorker();
+    bool WorkerRunning();
     bool IsNT();
     // Copies the fields into the controls, the progress area's tail first.
     void Show();
@@ -103,4 +106,5 @@ private:
     CNuke& engine_;
     DWORD exitCode = kExitCancelled;
     bool exitSettled_ = false;
+    bool cancelWait_ = false;  // Cancel waits for the worker to notice it
 };

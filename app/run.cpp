@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "profile/engine.h"
 #include "restore/security_center.h"
+#include "trace/trace.h"
 
 RunContext g_runContext = {nullptr, nullptr, 0, nullptr};
 
@@ -48,6 +49,12 @@ DWORD Worker::Run() {
     if (!Report(rc)) return Fail();
 
     if (dialog_.silent == 0) {
+        // A Cancel pressed while the profile was built has answered the
+        // question already: the run ends as a cancelled step does.
+        if (dialog_.runState.load() == Cancelled) {
+            Report(ERROR_CANCELLED);
+            return Fail();
+        }
         const std::string question = dialog_.LoadString(IDS_CONFIRMATION);
         if (os_.MessageBoxA(dialog_.Window(), question.c_str(), "Notification!",
                             MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDNO) {
@@ -110,12 +117,21 @@ DWORD Worker::Run() {
 
 DWORD WINAPI RunRemoval(LPVOID context) { return Worker(*static_cast<RunContext*>(context)).Run(); }
 
+bool RestartAccepted(platform::Platform& os, const char* call, BOOL result) {
+    if (result) return true;
+    const DWORD error = os.GetLastError();
+    TraceWrite("", -1, 0, "%s failed with error %lu: Windows does not restart; restart it to finish the removal\n",
+               call, static_cast<unsigned long>(error));
+    return false;
+}
+
 void RestartAfterRun(RunContext& run) {
     CZerlinDlg& dialog = *run.dialog;
     platform::Platform& os = dialog.Os();
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     const bool nt = os.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    bool started = false;
     HANDLE token = nullptr;
     if (nt && os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
         TOKEN_PRIVILEGES privileges = {};
@@ -126,27 +142,30 @@ void RestartAfterRun(RunContext& run) {
         dialog.firewall.RestoreWindowsFirewall();
         os.Sleep(500);
         if (dialog.noReboot == 0 && dialog.rebootDelay == 0) {
-            dialog.restartStarted = true;
-            os.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0);
+            started = RestartAccepted(os, "ExitWindowsEx", os.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
         } else if (dialog.noReboot == 0) {
             char message[] =
                 "Uninstallation completed successfully.\nVelmoran Clearway\nwill restart your computer shortly.";
-            dialog.restartStarted = true;
-            os.InitiateSystemShutdownExA(nullptr, message, dialog.rebootDelay, TRUE, TRUE,
-                                         SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION |
-                                             SHTDN_REASON_MINOR_MAINTENANCE);
-        } else {
-            dialog.runState = RestartNeeded;
-            os.PostMessageA(dialog.Window(), kStateChanged, 0, 0);
+            // Windows refuses a time-out beyond its maximum (--reboot-delay=-1
+            // is 4294967295 seconds); the refusal is handled like any other.
+            started = RestartAccepted(os, "InitiateSystemShutdownExA",
+                                      os.InitiateSystemShutdownExA(nullptr, message, dialog.rebootDelay, TRUE, TRUE,
+                                                                   SHTDN_REASON_FLAG_PLANNED |
+                                                                       SHTDN_REASON_MAJOR_APPLICATION |
+                                                                       SHTDN_REASON_MINOR_MAINTENANCE));
         }
         os.CloseHandle(token);
+    } else if (dialog.noReboot == 0) {
+        if (nt) {
+            TraceWrite("", -1, 0, "RestartAfterRun: the process token could not be opened (error %lu)\n",
+                       static_cast<unsigned long>(os.GetLastError()));
+        }
+        started = RestartAccepted(os, "ExitWindowsEx", os.ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE, 0));
+    }
+    if (started) {
+        dialog.restartStarted = true;
         return;
     }
-    if (dialog.noReboot == 0) {
-        dialog.restartStarted = true;
-        os.ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE, 0);
-    } else {
-        dialog.runState = RestartNeeded;
-        os.PostMessageA(dialog.Window(), kStateChanged, 0, 0);
-    }
+    dialog.runState = RestartNeeded;
+    os.PostMessageA(dialog.Window(), kStateChanged, 0, 0);
 }

@@ -5,6 +5,7 @@
 
 class CNuke;
 class CZerlinDlg;
+namespace platform { class Platform; }
 
 // Worker to dialog messages (wParam 0): state changed; step started (lParam
 // the caption's string id); step result (lParam the Win32 code).
@@ -23,6 +24,12 @@ struct RunContext {
 extern RunContext g_runContext;
 
 DWORD WINAPI RunRemoval(LPVOID context);
-// After a silent run: the firewall restore and the restart (or, with
-// --noreboot, the state that offers it).
+// After a silent run: the firewall restore and the restart. The dialog's
+// restartStarted is set only when Windows accepted the restart; with
+// --noreboot, or when Windows refused, the run ends in RestartNeeded.
 void RestartAfterRun(RunContext& run);
+// The result of a restart or shut-down call (ExitWindowsEx,
+// InitiateSystemShutdownExA): true when Windows accepted it. A refusal is
+// traced with its error code; the files then stay scheduled for whatever
+// restart comes next.
+bool RestartAccepted(platform::Platform& os, const char* call, BOOL result);

@@ -191,7 +191,19 @@ std::string CDetector::ProcessImagePath(DWORD processId) {
     // PROCESS_ALL_ACCESS wider, which Windows XP refuses).
     const DWORD kAllAccess = 0x1F0FFF;
     platform::ObjectHandle process(os_.OpenProcess(kAllAccess, FALSE, processId));
-    if (!process) return std::string();
+    if (!process) {
+        // Windows refuses every right for SYSTEM's and protected processes
+        // (a service of the maker among them); from Vista on the image path
+        // below needs only the limited query right, which it grants.
+        OSVERSIONINFOA version = {};
+        version.dwOSVersionInfoSize = sizeof version;
+        if (!os_.GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT ||
+            version.dwMajorVersion < 6) {
+            return std::string();
+        }
+        process.reset(os_.OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+        if (!process) return std::string();
+    }
     char path[2048 + 1] = {};
     HMODULE first = nullptr;
     DWORD needed = 0;

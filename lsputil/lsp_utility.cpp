@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 const char kLspLibraryName[] = "instvelps_x64.dll";
 
@@ -44,19 +45,25 @@ bool PrintAll(PrintAllFunction function) { return function && (function(nullptr)
 
 }  // namespace
 
-bool LspLibraryBesideProgram(char* path, unsigned long size) {
-    char module[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, module, MAX_PATH);
+bool LspLibraryBesideProgram(wchar_t* path, unsigned long size) {
+    // The ANSI form would turn characters outside the code page into '?',
+    // naming a folder that does not exist.
+    wchar_t module[MAX_PATH] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, module, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false;
-    char* slash = std::strrchr(module, '\\');
+    wchar_t* slash = std::wcsrchr(module, L'\\');
     if (!slash) return false;
-    slash[1] = '\0';
-    const int written = std::snprintf(path, size, "%s%s", module, kLspLibraryName);
-    return written > 0 && static_cast<unsigned long>(written) < size;
+    slash[1] = L'\0';
+    const size_t folder = std::wcslen(module);
+    const size_t name = std::strlen(kLspLibraryName);
+    if (folder + name + 1 > size) return false;
+    std::wcscpy(path, module);
+    for (size_t i = 0; i <= name; ++i) path[folder + i] = static_cast<wchar_t>(kLspLibraryName[i]);  // ASCII
+    return true;
 }
 
-int RunLspUtility(int argc, char** argv, const char* libraryPath) {
-    HMODULE library = libraryPath ? ::LoadLibraryA(libraryPath) : nullptr;
+int RunLspUtility(int argc, char** argv, const wchar_t* libraryPath) {
+    HMODULE library = libraryPath ? ::LoadLibraryW(libraryPath) : nullptr;
     if (!library) {
         std::printf("install.dll must be placed in the current directory\n");
         return 0;

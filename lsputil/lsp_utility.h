@@ -7,9 +7,10 @@
 extern const char kLspLibraryName[];
 
 // The full path of the library in the folder of the running program, or
-// false when that path cannot be made within size characters.
-bool LspLibraryBesideProgram(char* path, unsigned long size);
+// false when that path cannot be made within size characters. Wide text:
+// the folder's name may hold characters the ANSI code page cannot.
+bool LspLibraryBesideProgram(wchar_t* path, unsigned long size);
 
 // Runs the command line (argv[0] the program) against the library at
 // libraryPath; prints through printf and returns the exit code.
-int RunLspUtility(int argc, char** argv, const char* libraryPath);
+int RunLspUtility(int argc, char** argv, const wchar_t* libraryPath);

@@ -8,6 +8,6 @@ int main(int argc, char** argv) {
     // loads: this program runs as administrator, and the current folder may
     // be anyone's.
     ::SetDllDirectoryA("");
-    char library[MAX_PATH] = {};
-    return RunLspUtility(argc, argv, LspLibraryBesideProgram(library, sizeof library) ? library : nullptr);
+    wchar_t library[MAX_PATH] = {};
+    return RunLspUtility(argc, argv, LspLibraryBesideProgram(library, sizeof library / sizeof library[0]) ? library : nullptr);
 }

@@ -2,9 +2,11 @@
 
 #include <cwchar>
 #include <initializer_list>
+#include <string>
 
 #include "msitool/registry_value.h"
 #include "platform/platform.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -20,6 +22,16 @@ UINT ReadProductInfo(platform::Platform& os, const std::wstring& productCode, co
     buffer.resize(std::wcslen(buffer.c_str()));
     value = buffer;
     return result;
+}
+
+// The text in the ANSI code page, for the trace log.
+std::string Narrow(platform::Platform& os, const std::wstring& text) {
+    const int length = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return std::string();
+    std::string narrow(static_cast<size_t>(length), '\0');
+    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &narrow[0], length, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(length - 1));
+    return narrow;
 }
 
 }  // namespace
@@ -82,8 +94,14 @@ bool Product::UninstallFromCachedPackage() {
     wchar_t folder[MAX_PATH] = {};
     const DWORD length = os_.GetTempPathW(MAX_PATH, folder);
     if (length == 0 || length >= MAX_PATH) return false;
-    std::wstring copy = folder + packageName;
-    if (copy.size() > MAX_PATH - 1) copy.resize(MAX_PATH - 1);
+    const std::wstring copy = folder + packageName;
+    if (copy.size() > MAX_PATH - 1) {
+        // Cut short, the path would name another file, which the copy would
+        // replace and the clean-up delete.
+        TraceWrite("", -1, 0, "UninstallFromCachedPackage: the copy's path '%s' is longer than %d characters; "
+                   "no retry from the cached package\n", Narrow(os_, copy).c_str(), MAX_PATH - 1);
+        return false;
+    }
 
     if (!os_.CopyFileW(cachedPackage.c_str(), copy.c_str(), FALSE)) return false;
     const UINT result = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand);

@@ -504,6 +504,22 @@ HWINSTA WindowApi::GetProcessWindowStation() { return ::GetProcessWindowStation(
 BOOL WindowApi::GetUserObjectInformationA(HANDLE object, int index, PVOID information, DWORD size, LPDWORD needed) {
     return ::GetUserObjectInformationA(object, index, information, size, needed);
 }
+BOOL WindowApi::ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
+    using Function = BOOL(WINAPI*)(DWORD, DWORD*);
+    static const Function call = LateBound<Function>("kernel32.dll", "ProcessIdToSessionId");
+    if (!call) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return call(processId, sessionId);
+}
+DWORD WindowApi::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
+                                           DWORD wakeMask) {
+    return ::MsgWaitForMultipleObjects(count, handles, waitAll, milliseconds, wakeMask);
+}
+BOOL WindowApi::PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove) {
+    return ::PeekMessageA(message, window, first, last, remove);
+}
 HANDLE WindowApi::CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                LPVOID parameter, DWORD flags, LPDWORD threadId) {
     return ::CreateThread(security, stackSize, start, parameter, flags, threadId);

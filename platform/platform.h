@@ -346,6 +346,14 @@ public:
     virtual HWINSTA GetProcessWindowStation();
     virtual BOOL GetUserObjectInformationA(HANDLE object, int index, PVOID information, DWORD size,
                                            LPDWORD needed);
+    // The Terminal Services session a process runs in. Looked up by name
+    // (Windows 9x and NT 4 lack it): ERROR_CALL_NOT_IMPLEMENTED without it.
+    virtual BOOL ProcessIdToSessionId(DWORD processId, DWORD* sessionId);
+    // A wait that still serves the messages other threads send to this
+    // thread's windows, and the peek that serves them.
+    virtual DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
+                                            DWORD wakeMask);
+    virtual BOOL PeekMessageA(LPMSG message, HWND window, UINT first, UINT last, UINT remove);
 
     virtual HANDLE CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize, LPTHREAD_START_ROUTINE start,
                                 LPVOID parameter, DWORD flags, LPDWORD threadId);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,22 +29,53 @@ public:
     };
     std::vector<Restart> restarts;
     std::string posts;  // "message:lParam " for each post
-    bool tokenOpens = true;
+    bool tokenOpens = true;  // false: the token refuses the access that adjusts its privileges
     bool admin = true;
     bool visible = true;
     int safeBoot = 0;
     std::vector<int> dialogs;  // resource ids of the dialogs shown
     std::atomic<RunState>* runState = nullptr;
 
+    // Restarts are recorded, never made, and answered as Windows answers
+    // them: on NT only once the shutdown privilege is enabled, which a policy
+    // that removed the shutdown right from administrators prevents; a
+    // time-out beyond the maximum is an invalid parameter.
+    bool shutdownRight = true;
+    bool shutdownPrivilegeEnabled = false;
     BOOL ExitWindowsEx(UINT flags, DWORD reason) override {
         restarts.push_back({"ExitWindowsEx", flags, reason, ""});
-        return TRUE;
+        return ShutdownAllowed();
     }
     BOOL InitiateSystemShutdownExA(LPSTR machine, LPSTR message, DWORD timeout, BOOL force, BOOL reboot,
                                    DWORD reason) override {
         EXPECT_EQ(machine, nullptr);
         EXPECT_TRUE(force && reboot);
         restarts.push_back({"InitiateSystemShutdownExA", timeout, reason, message});
+        if (timeout > MAX_SHUTDOWN_TIMEOUT) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        return ShutdownAllowed();
+    }
+    BOOL AdjustTokenPrivileges(HANDLE, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD, PTOKEN_PRIVILEGES,
+                               PDWORD) override {
+        LUID shutdown = {};
+        ::LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &shutdown);
+        for (DWORD i = 0; !disableAll && state && i < state->PrivilegeCount; ++i) {
+            const LUID& luid = state->Privileges[i].Luid;
+            if (luid.LowPart == shutdown.LowPart && luid.HighPart == shutdown.HighPart &&
+                (state->Privileges[i].Attributes & SE_PRIVILEGE_ENABLED) && shutdownRight) {
+                shutdownPrivilegeEnabled = true;
+            }
+        }
+        ::SetLastError(shutdownRight ? ERROR_SUCCESS : ERROR_NOT_ALL_ASSIGNED);
+        return TRUE;
+    }
+    BOOL ShutdownAllowed() {
+        if (platformId == VER_PLATFORM_WIN32_NT && !shutdownPrivilegeEnabled) {
+            ::SetLastError(ERROR_PRIVILEGE_NOT_HELD);
+            return FALSE;
+        }
         return TRUE;
     }
     BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
@@ -52,7 +84,7 @@ public:
         return window ? TestPlatform::PostMessageA(window, message, wParam, lParam) : TRUE;
     }
     BOOL OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) override {
-        if (!tokenOpens) {
+        if (!tokenOpens && (access & TOKEN_ADJUST_PRIVILEGES)) {
             ::SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
@@ -62,6 +94,33 @@ public:
                                   DWORD s3, DWORD s4, DWORD s5, DWORD s6, DWORD s7, PSID* sid) override {
         if (!admin) return FALSE;
         return TestPlatform::AllocateAndInitializeSid(authority, count, s0, s1, s2, s3, s4, s5, s6, s7, sid);
+    }
+    std::vector<UINT> beeps;
+    BOOL MessageBeep(UINT type) override {
+        beeps.push_back(type);
+        return TRUE;
+    }
+    DWORD serviceStartError = 0;  // StartServiceA fails with it
+    BOOL StartServiceA(SC_HANDLE service, DWORD count, LPCSTR* arguments) override {
+        if (serviceStartError == 0) return TestPlatform::StartServiceA(service, count, arguments);
+        ::SetLastError(serviceStartError);
+        return FALSE;
+    }
+    DWORD sessionId = ~0u;  // the session ProcessIdToSessionId reports; ~0u: the real one
+    BOOL ProcessIdToSessionId(DWORD processId, DWORD* session) override {
+        if (sessionId == ~0u) return TestPlatform::ProcessIdToSessionId(processId, session);
+        *session = sessionId;
+        return TRUE;
+    }
+    // Confirmation boxes: answered by the test platform unless realBoxes, when
+    // the real box shows; beforeBox runs first either way.
+    bool realBoxes = false;
+    std::function<void()> beforeBox;
+    int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) override {
+        if (beforeBox) beforeBox();
+        if (!realBoxes) return TestPlatform::MessageBoxA(owner, text, caption, type);
+        boxes.push_back({text ? text : "", caption ? caption : "", type});
+        return Platform::MessageBoxA(owner, text, caption, type);
     }
     HRESULT CoInitialize(LPVOID) override { return E_FAIL; }
     HRESULT CoInitializeEx(LPVOID, DWORD) override { return E_FAIL; }
@@ -105,13 +164,29 @@ public:
     std::string failing;  // the step that returns `code`
     DWORD code = 0;
 
-    HANDLE gate = nullptr;  // when set, MsiUninstall waits for it (a run held in Running)
+    // When gate is set, gateStep waits for it (a run held in Running); with
+    // loopAtGate the step asks IsCancelled over and over meanwhile, as the
+    // removal loops do between their items.
+    HANDLE gate = nullptr;
+    std::string gateStep = "MsiUninstall";
+    bool loopAtGate = false;
+    std::atomic<bool> atGate{false};
     DWORD Step(const char* name) {
-        if (gate && std::string(name) == "MsiUninstall") ::WaitForSingleObject(gate, 20000);
+        if (gate && gateStep == name) {
+            atGate = true;
+            if (loopAtGate) {
+                while (::WaitForSingleObject(gate, 5) == WAIT_TIMEOUT) IsCancelled();
+            } else {
+                ::WaitForSingleObject(gate, 20000);
+            }
+        }
         calls += std::string(name) + " ";
         return failing == name ? code : 0;
     }
-    DWORD InitializeLists(int, int) override { return Step("InitializeLists"); }
+    DWORD InitializeLists(int, int) override {
+        OpenTraceLog();  // as the real step does first
+        return Step("InitializeLists");
+    }
     DWORD PopulateLists() override { return Step("PopulateLists"); }
     DWORD MsiUninstall() override { return Step("MsiUninstall"); }
     DWORD StopNTProcesses() override { return Step("StopNTProcesses"); }

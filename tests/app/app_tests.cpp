@@ -5,11 +5,14 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/app.h"
 #include "app/dialogs.h"
+#include "app/resource.h"
 #include "app/run.h"
 #include "profile/engine.h"
 #include "tests/app/app_doubles.h"
@@ -30,6 +33,22 @@ const char kAllPosts[] =
     "1025:0 1026:106 1027:0 1026:114 1027:0 1027:0 1026:112 1027:0 1026:110 1027:0 1026:107 1027:0 1026:108 1027:0 "
     "1027:0 ";
 
+std::string LogFolder() {
+    char common[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+    return std::string(common) + "\\Velmoran clearway";
+}
+
+// The log as text with plain line ends.
+std::string LogText() {
+    std::string text = testing_support::ReadWholeFile(LogFolder() + "\\app_tests.log");
+    std::string out;
+    for (char c : text) {
+        if (c != '\r') out += c;
+    }
+    return out;
+}
+
 struct RunCase {
     const char* name;
     void (*setup)(AppPlatform&, CZerlinDlg&, ScriptedNuke&);
@@ -38,6 +57,8 @@ struct RunCase {
     std::vector<DWORD> sleeps;
     RunState state;  // after the run
     std::vector<std::string> restarts;  // "call flags reason"
+    bool started;  // Windows accepted the restart
+    const char* traced;  // a line of the trace log, or "" for none
 };
 
 std::vector<std::string> Restarts(const AppPlatform& os) {
@@ -52,39 +73,50 @@ TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
     const std::vector<DWORD> kPauses = {30000, 5000, 1500, 500};
     const RunCase cases[] = {
         {"silent, defaults", [](AppPlatform&, CZerlinDlg&, ScriptedNuke&) {}, kAllSteps, kAllPosts, kPauses,
-         Running, {"ExitWindowsEx 6 0"}},
+         Running, {"ExitWindowsEx 6 0"}, true, ""},
         {"delay 60", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.rebootDelay = 60; }, kAllSteps, kAllPosts,
-         kPauses, Running, {"InitiateSystemShutdownExA 60 2147745793"}},
+         kPauses, Running, {"InitiateSystemShutdownExA 60 2147745793"}, true, ""},
+        {"delay beyond the maximum (-1)", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.rebootDelay = ~0u; },
+         kAllSteps, std::string(kAllPosts) + "1025:0 ", kPauses, RestartNeeded,
+         {"InitiateSystemShutdownExA 4294967295 2147745793"}, false,
+         "InitiateSystemShutdownExA failed with error 87: Windows does not restart"},
+        {"shutdown right removed by policy",
+         [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.shutdownRight = false; }, kAllSteps,
+         std::string(kAllPosts) + "1025:0 ", kPauses, RestartNeeded, {"ExitWindowsEx 6 0"}, false,
+         "ExitWindowsEx failed with error 1314: Windows does not restart"},
         {"delay and --noreboot",
          [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) {
              d.rebootDelay = 60;
              d.noReboot = 1;
          },
-         kAllSteps, std::string(kAllPosts) + "1025:0 ", kPauses, RestartNeeded, {}},
+         kAllSteps, std::string(kAllPosts) + "1025:0 ", kPauses, RestartNeeded, {}, false, ""},
         {"Windows 9x", [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.platformId = VER_PLATFORM_WIN32_WINDOWS; },
-         kAllSteps, kAllPosts, {30000, 5000, 1500}, Running, {"ExitWindowsEx 5 0"}},
+         kAllSteps, kAllPosts, {30000, 5000, 1500}, Running, {"ExitWindowsEx 5 0"}, true, ""},
+        // Without its token the run cannot enable the shutdown privilege, and
+        // NT refuses the shut-down.
         {"token refused", [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.tokenOpens = false; }, kAllSteps,
-         kAllPosts, {30000, 5000, 1500}, Running, {"ExitWindowsEx 5 0"}},
+         std::string(kAllPosts) + "1025:0 ", {30000, 5000, 1500}, RestartNeeded, {"ExitWindowsEx 5 0"}, false,
+         "ExitWindowsEx failed with error 1314: Windows does not restart"},
         {"values fail", [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) { e.failing = "CleanupRegValues", e.code = 5; },
          "InitializeLists PopulateLists MsiUninstall StopNTProcesses StopNTServices ResetLspStack CleanupFiles "
          "CleanupRegValues ",
          "1025:0 1026:106 1027:0 1026:114 1027:0 1027:0 1026:112 1027:0 1026:110 1027:0 1026:107 1027:0 1026:108 "
          "1027:5 1025:0 ",
-         {30000, 5000, 1500}, Failed, {}},
+         {30000, 5000, 1500}, Failed, {}, false, ""},
         {"profile fails", [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) { e.failing = "InitializeLists", e.code = 2; },
-         "InitializeLists ", "1025:0 1026:106 1027:2 1025:0 ", {}, Failed, {}},
+         "InitializeLists ", "1025:0 1026:106 1027:2 1025:0 ", {}, Failed, {}, false, ""},
         {"dialog mode, No",
          [](AppPlatform& os, CZerlinDlg& d, ScriptedNuke&) {
              d.silent = 0;
              os.messageBoxAnswer = IDNO;
          },
-         "InitializeLists PopulateLists ", "1025:0 1026:106 1027:0 1025:0 ", {}, Cancelled, {}},
+         "InitializeLists PopulateLists ", "1025:0 1026:106 1027:0 1025:0 ", {}, Cancelled, {}, false, ""},
         {"dialog mode, Yes",
          [](AppPlatform& os, CZerlinDlg& d, ScriptedNuke&) {
              d.silent = 0;
              os.messageBoxAnswer = IDYES;
          },
-         kAllSteps, std::string(kAllPosts) + "1025:0 ", {30000, 5000, 1500}, RestartNeeded, {}},
+         kAllSteps, std::string(kAllPosts) + "1025:0 ", {30000, 5000, 1500}, RestartNeeded, {}, false, ""},
         {"cancel during the 30 s pause",
          [](AppPlatform& os, CZerlinDlg& d, ScriptedNuke&) {
              os.runState = &d.runState;
@@ -92,10 +124,12 @@ TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
          },
          "InitializeLists PopulateLists MsiUninstall StopNTProcesses StopNTServices ResetLspStack ",
          "1025:0 1026:106 1027:0 1026:114 1027:0 1027:0 1026:112 1027:0 1026:110 1027:1223 1025:0 ", {30000, 5000},
-         Failed, {}},
+         Failed, {}, false, ""},
     };
     for (const RunCase& c : cases) {
         SCOPED_TRACE(c.name);
+        TraceShutdown();
+        ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
         AppPlatform os;
         ScriptedNuke engine(os);
         CZerlinDlg dialog(os, engine);
@@ -121,8 +155,64 @@ TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
             EXPECT_EQ(os.boxes[0].type, static_cast<UINT>(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
             EXPECT_EQ(g_runContext.result, static_cast<DWORD>(ERROR_CANCELLED));
         }
-        EXPECT_EQ(dialog.restartStarted.load(), !c.restarts.empty());
+        EXPECT_EQ(dialog.restartStarted.load(), c.started);
+        const std::string log = LogText();
+        EXPECT_EQ(log.find(" failed with error ") != std::string::npos, *c.traced != '\0') << log;
+        if (*c.traced) {
+            EXPECT_NE(log.find(c.traced), std::string::npos) << log;
+        }
     }
+}
+
+// Shows of top-level windows on this thread (WM_SHOWWINDOW asking to show).
+int g_windowsShown = 0;
+LRESULT CALLBACK CountShows(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && message->message == WM_SHOWWINDOW && message->wParam &&
+        (::GetWindowLongA(message->hwnd, GWL_STYLE) & WS_CHILD) == 0) {
+        ++g_windowsShown;
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// A silent run through the real dialog, as a deployment tool starts it: the
+// exit code it reads, the restart calls, the beeps, and no window at all.
+TEST(SilentRunTest, TheExitCodeSaysWhatHappened) {
+    struct Case {
+        const char* name;
+        void (*setup)(AppPlatform&, CZerlinDlg&);
+        DWORD exitCode;
+        std::vector<std::string> restarts;
+        std::vector<UINT> beeps;
+    };
+    const Case cases[] = {
+        {"defaults: Windows restarts", [](AppPlatform&, CZerlinDlg&) {}, 1641, {"ExitWindowsEx 6 0"}, {}},
+        {"shutdown right removed by policy", [](AppPlatform& os, CZerlinDlg&) { os.shutdownRight = false; }, 3010,
+         {"ExitWindowsEx 6 0"}, {}},
+        {"--reboot-delay=-1", [](AppPlatform&, CZerlinDlg& d) { d.rebootDelay = ~0u; }, 3010,
+         {"InitiateSystemShutdownExA 4294967295 2147745793"}, {}},
+        {"token refused", [](AppPlatform& os, CZerlinDlg&) { os.tokenOpens = false; }, 3010, {"ExitWindowsEx 5 0"}, {}},
+        {"--noreboot", [](AppPlatform&, CZerlinDlg& d) { d.noReboot = 1; }, 3010, {}, {}},
+        {"no administrator rights", [](AppPlatform& os, CZerlinDlg&) { os.admin = false; }, 5, {}, {0xFFFFFFFF}},
+    };
+    HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, CountShows, nullptr, ::GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppPlatform os;
+        os.realDialogs = {IDD_CLEARWAY};
+        ScriptedNuke engine(os);
+        CZerlinDlg dialog(os, engine);
+        dialog.silent = 1;
+        c.setup(os, dialog);
+        g_windowsShown = 0;
+        dialog.DoModal();
+        EXPECT_EQ(dialog.ExitCode(), c.exitCode);
+        EXPECT_EQ(Restarts(os), c.restarts);
+        EXPECT_EQ(os.beeps, c.beeps);
+        EXPECT_EQ(g_windowsShown, 0);
+    }
+    ::UnhookWindowsHookEx(hook);
 }
 
 // The application's view: which switches reach the dialog, what the usage
@@ -217,52 +307,83 @@ TEST(SafeModeTest, TheInstallerServiceKeyOnlyInSafeModeAndGoneAtExit) {
         ::RegCloseKey(key);
         return true;
     };
-    for (int mode : {0, 2}) {
-        SCOPED_TRACE(mode);
+    struct Case {
+        int mode;
+        DWORD serviceError;  // StartServiceA fails with it
+        const char* key;     // the SafeBoot key while the program runs
+        bool shown;
+        DWORD exitCode;      // when not shown
+    };
+    const Case cases[] = {
+        {0, 0, nullptr, true, 0},
+        {1, 0, kMinimal, true, 0},
+        {2, 0, kNetwork, true, 0},
+        {1, ERROR_SERVICE_DISABLED, kMinimal, false, 1601},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.serviceError));
         AppPlatform os;
-        os.safeBoot = mode;
+        os.safeBoot = c.mode;
+        os.serviceStartError = c.serviceError;
         CNuke engine(os);
         {
             SwitchApp app(os, engine);
             char* argv[] = {const_cast<char*>("Clearway.exe")};
             app.InitInstance(1, argv);
-            EXPECT_TRUE(app.shown);  // Wine's installer service starts or already runs
-            EXPECT_EQ(exists(kNetwork), mode == 2);
-            EXPECT_FALSE(exists(kMinimal));
-            if (mode == 2) {
+            EXPECT_EQ(app.shown, c.shown);  // Wine's installer service starts or already runs
+            if (!c.shown) {
+                EXPECT_EQ(app.exitCode, c.exitCode);
+            }
+            for (const char* key : {kMinimal, kNetwork}) EXPECT_EQ(exists(key), key == c.key) << key;
+            if (c.key) {
                 char value[32] = {};
                 LONG size = sizeof value;
-                EXPECT_EQ(::RegQueryValueA(HKEY_LOCAL_MACHINE, kNetwork, value, &size), ERROR_SUCCESS);
+                EXPECT_EQ(::RegQueryValueA(HKEY_LOCAL_MACHINE, c.key, value, &size), ERROR_SUCCESS);
                 EXPECT_STREQ(value, "Service");
             }
         }
+        EXPECT_FALSE(exists(kMinimal));
         EXPECT_FALSE(exists(kNetwork));
     }
 }
 
 TEST(RightsTest, AdministratorsGroupEnabledOrWindows9x) {
-    AppPlatform os;
-    EXPECT_TRUE(IsUserAdmin(os));  // Wine's user is an administrator
-    os.admin = false;
-    EXPECT_FALSE(IsUserAdmin(os));
-    os.platformId = VER_PLATFORM_WIN32_WINDOWS;
-    EXPECT_TRUE(IsUserAdmin(os));
-}
-
-std::string LogFolder() {
-    char common[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
-    return std::string(common) + "\\Velmoran clearway";
-}
-
-// The log as text with plain line ends.
-std::string LogText() {
-    std::string text = testing_support::ReadWholeFile(LogFolder() + "\\app_tests.log");
-    std::string out;
-    for (char c : text) {
-        if (c != '\r') out += c;
+    struct Case {
+        const char* name;
+        bool sidMade;    // AllocateAndInitializeSid succeeds
+        bool denyOnly;   // the Administrators group is in the token for denial only, not enabled
+        DWORD platform;
+        bool admin;
+    };
+    const Case cases[] = {
+        {"Wine's user, an administrator", true, false, VER_PLATFORM_WIN32_NT, true},
+        {"the group's SID cannot be made", false, false, VER_PLATFORM_WIN32_NT, false},
+        {"group present but not enabled (a filtered token)", true, true, VER_PLATFORM_WIN32_NT, false},
+        {"Windows 9x", false, false, VER_PLATFORM_WIN32_WINDOWS, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppPlatform os;
+        os.admin = c.sidMade;
+        os.platformId = c.platform;
+        int filtered = 0;
+        if (c.denyOnly) {
+            os.editTokenGroups = [&filtered](TOKEN_GROUPS* groups) {
+                BYTE sid[SECURITY_MAX_SID_SIZE];
+                DWORD size = sizeof sid;
+                ::CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &size);
+                for (DWORD i = 0; i < groups->GroupCount; ++i) {
+                    if (!::EqualSid(groups->Groups[i].Sid, sid)) continue;
+                    groups->Groups[i].Attributes = SE_GROUP_USE_FOR_DENY_ONLY;
+                    ++filtered;
+                }
+            };
+        }
+        EXPECT_EQ(IsUserAdmin(os), c.admin);
+        if (c.denyOnly) {
+            EXPECT_GT(filtered, 0);  // the group was in the token
+        }
     }
-    return out;
 }
 
 // Where no one can see a window, the texts that would wait for a button go
@@ -297,6 +418,99 @@ TEST(UnattendedSessionTest, WarningAndUsageGoToTheLogInsteadOfAWindow) {
         ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
     }
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Corporation");
+}
+
+// --GUI where nobody could press Start: no dialog, a line in the trace log,
+// and a code of its own at once.
+TEST(UnattendedSessionTest, TheDialogModeOnlyWhereSomeoneSeesIt) {
+    for (bool visible : {true, false}) {
+        SCOPED_TRACE(visible ? "visible" : "invisible");
+        ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
+        AppPlatform os;
+        os.visible = visible;
+        CNuke engine(os);
+        CZerlinApp app(os, engine);
+        char* argv[] = {const_cast<char*>("Clearway.exe"), const_cast<char*>("--GUI")};
+        app.InitInstance(2, argv);
+        EXPECT_EQ(os.dialogs, (visible ? std::vector<int>{IDD_CLEARWAY} : std::vector<int>{}));
+        if (!visible) {
+            EXPECT_EQ(app.exitCode, 1459u);  // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION
+            EXPECT_NE(LogText().find("--GUI: nobody can see the windows of this session, so the dialog cannot be "
+                                     "shown; nothing was done (exit code 1459)"),
+                      std::string::npos)
+                << LogText();
+        }
+    }
+    ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
+}
+
+// Whether anyone can see the session's windows: the window station's flag,
+// and from Vista on the session id, since session 0's interactive station
+// says it is visible while nobody logs on to it.
+TEST(UnattendedSessionTest, SessionZeroFromVistaOnIsNobodysWhateverItsStationSays) {
+    struct Case {
+        bool stationVisible;
+        DWORD major;
+        DWORD session;
+        bool visible;
+    };
+    const Case cases[] = {
+        {true, 6, 1, true},   // a user's session
+        {true, 6, 0, false},  // services, start-up scripts, tasks run as SYSTEM
+        {true, 10, 0, false},
+        {true, 5, 0, true},   // Windows XP: session 0 is the console's
+        {false, 6, 1, false}, // a service's own window station
+        {false, 5, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.stationVisible) + " " + std::to_string(c.major) + " " +
+                     std::to_string(c.session));
+        AppPlatform os;
+        os.visible = c.stationVisible;
+        os.windowsMajorVersion = c.major;
+        os.sessionId = c.session;
+        EXPECT_EQ(IsVisibleSession(os), c.visible);
+    }
+    // The test program itself runs in a session someone could see.
+    AppPlatform os;
+    EXPECT_TRUE(IsVisibleSession(os));
+}
+
+// The administrators' README: every example command line runs with switches
+// the program accepts (a mistyped one would show the usage text and end with
+// 87 on every machine it was deployed to).
+TEST(ReadmeTest, EveryExampleCommandLineUsesSwitchesTheProgramAccepts) {
+    const std::string readme = testing_support::ReadWholeFile(CLEARWAY_SOURCE_DIR "/dist/README.txt");
+    ASSERT_FALSE(readme.empty());
+    int examples = 0;
+    std::istringstream lines(readme);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t program = line.find("Clearway.exe");
+        if (program == std::string::npos) continue;
+        // The words after the program's name that are switches, with the
+        // quotes and separators of batch and PowerShell around them.
+        std::string rest = line.substr(program + std::strlen("Clearway.exe"));
+        for (char& c : rest) {
+            if (c == ',' || c == ';' || c == '"' || c == '\'' || c == '(' || c == ')' || c == '{' || c == '}') c = ' ';
+        }
+        std::vector<std::string> switches;
+        std::istringstream words(rest);
+        for (std::string word; words >> word;) {
+            if (word.compare(0, 2, "--") == 0) switches.push_back(word);
+        }
+        if (switches.empty()) continue;
+        ++examples;
+        SCOPED_TRACE(line);
+        std::vector<char*> argv = {const_cast<char*>("Clearway.exe")};
+        for (std::string& word : switches) argv.push_back(&word[0]);
+        AppPlatform os;
+        CNuke engine(os);
+        SwitchApp app(os, engine);
+        app.InitInstance(static_cast<int>(argv.size()), argv.data());
+        EXPECT_NE(app.exitCode, static_cast<DWORD>(kExitBadSwitch));
+        EXPECT_EQ(app.shown, switches[0] != "--help");
+    }
+    EXPECT_GE(examples, 10);  // the command line table and the deployment examples
 }
 
 }  // namespace

@@ -2,15 +2,20 @@
 // pressed with window messages from the test thread while the dialog runs
 // on a thread of its own, and its texts are read back after each state.
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "app/resource.h"
 #include "app/run.h"
 #include "tests/app/app_doubles.h"
+#include "tests/support/test_platform.h"
 
 using testing_support::AppPlatform;
 using testing_support::ScriptedNuke;
@@ -37,6 +42,36 @@ std::string LoadText(UINT id) {
     return text;
 }
 
+// The system's text for a code, as the system message table gives it.
+std::string SystemText(DWORD code) {
+    char text[1024] = {};
+    ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                     MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
+    return text;
+}
+
+// A step's line in the progress area: its caption and the results after it.
+std::string StepLine(UINT caption, std::vector<DWORD> results) {
+    std::string line = " -- " + LoadText(caption);
+    for (DWORD code : results) line += " " + SystemText(code);
+    return line;
+}
+
+std::string LogText() {
+    char common[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+    return testing_support::ReadWholeFile(std::string(common) + "\\Velmoran clearway\\dialog_tests.log");
+}
+
+// Two threads that wait for each other stop every later test too: a test
+// that finds the dialog hung reports it and ends the program.
+void EndIfHung(bool settled, const char* what) {
+    if (settled) return;
+    ADD_FAILURE() << what << ": the dialog and the worker wait for each other";
+    std::fflush(stdout);
+    ::TerminateProcess(::GetCurrentProcess(), 3);
+}
+
 // One dialog on its own thread, in dialog mode unless the test says so.
 class DialogRun {
 public:
@@ -48,7 +83,13 @@ public:
     ~DialogRun() {
         ::SetEvent(gate);
         if (thread_.joinable()) {
-            if (dialog.Window()) ::PostMessageA(dialog.Window(), WM_COMMAND, IDCANCEL, 0);
+            // ESC until the dialog ends: while the worker still runs, ESC ends
+            // the process, which the test platform only records.
+            WaitFor([this] {
+                if (!::IsWindow(dialog.Window())) return true;
+                ::PostMessageA(dialog.Window(), WM_COMMAND, IDCANCEL, 0);
+                return false;
+            });
             thread_.join();
         }
         ::CloseHandle(gate);
@@ -99,9 +140,14 @@ TEST(MainDialogTest, StartRunRestart) {
     ::PostMessageA(run.dialog.Window(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     HWND box = nullptr;
     ASSERT_TRUE(WaitFor([&] { return (box = ::FindWindowA(nullptr, "About Zerlin")) != nullptr; }));
-    char line[64] = {};
-    ::GetWindowTextA(::GetWindow(box, GW_CHILD), line, sizeof line);
-    EXPECT_EQ(std::string(line), "Clearway  Version 1.01");
+    // The box is found as soon as it exists; its controls come a moment later.
+    std::string line;
+    EXPECT_TRUE(WaitFor([&] {
+        char text[64] = {};
+        if (HWND first = ::GetWindow(box, GW_CHILD)) ::GetWindowTextA(first, text, sizeof text);
+        line = text;
+        return line == "Clearway  Version 1.01";
+    })) << line;
     ::PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitFor([&] { return !::IsWindow(box); }));
 
@@ -134,23 +180,27 @@ TEST(MainDialogTest, EndStatesAndTheirExitCodes) {
         const char* name;
         void (*setup)(DialogRun&);
         bool cancelWhileRunning;
+        bool endsItself;  // the dialog closes without Quit
         UINT stepText;
         const char* button;
-        const char* progressEnd;  // the last line of the progress area, or "" for any
+        std::string progressEnd;  // the end of the progress area
         DWORD exitCode;
     };
     const Case cases[] = {
-        {"No to the confirmation", [](DialogRun& r) { r.os.messageBoxAnswer = IDNO; }, false, IDS_CANCELLED, "Quit",
-         "", 1223},
-        {"Cancel during the run", [](DialogRun& r) { r.engine.gate = r.gate; }, true, IDS_FAILED, "Quit", "", 1223},
+        {"No to the confirmation", [](DialogRun& r) { r.os.messageBoxAnswer = IDNO; }, false, false, IDS_CANCELLED,
+         "Quit", StepLine(IDS_CREATING_PROFILE, {0}), 1223},
+        {"Cancel during the run", [](DialogRun& r) { r.engine.gate = r.gate; }, true, false, IDS_FAILED, "Quit",
+         StepLine(IDS_RESTORING_DEFAULTS, {1223}), 1223},
         {"a code without a system text",
          [](DialogRun& r) {
              r.engine.failing = "MsiUninstall";
              r.engine.code = 0x2000BEEF;
          },
-         false, IDS_FAILED, "Quit", " Failed", 0x2000BEEF},
-        {"no administrator rights", [](DialogRun& r) { r.os.admin = false; }, false, IDS_FAILED, "Quit",
+         false, false, IDS_FAILED, "Quit", " -- " + LoadText(IDS_UNINSTALLING_MSI) + " Failed", 0x2000BEEF},
+        {"no administrator rights", [](DialogRun& r) { r.os.admin = false; }, false, false, IDS_FAILED, "Quit",
          "Not enough rights. You should re-logon as a local administrator.", 5},
+        {"--noreboot", [](DialogRun& r) { r.dialog.noReboot = 1; }, false, true, IDS_RESTART_NEEDED, "Restart",
+         StepLine(IDS_CLEANING_REGISTRY, {0, 0}), 3010},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,17 +217,111 @@ TEST(MainDialogTest, EndStatesAndTheirExitCodes) {
                 ::SetEvent(run.gate);  // the engine notices the cancel at its next test
             }
         }
-        // The dialog reads the state when it handles a message, so a quick run
-        // may pass through a mixed picture; the end state settles.
-        EXPECT_TRUE(WaitFor([&] { return run.Button() == c.button && run.Step() == LoadText(c.stepText); }))
-            << run.Button() << " / " << run.Step();
-        const std::string progress = run.Progress();
-        const std::string end = c.progressEnd;
-        EXPECT_EQ(progress.substr(progress.size() - std::min(progress.size(), end.size())), end) << progress;
-        run.Press();  // Quit
-        ASSERT_TRUE(run.Ended());
+        std::string progress;
+        if (c.endsItself) {
+            ASSERT_TRUE(run.Ended());
+            progress = run.dialog.logText;
+        } else {
+            // The dialog reads the state when it handles a message, so a quick
+            // run may pass through a mixed picture; the end state settles.
+            EXPECT_TRUE(WaitFor([&] { return run.Button() == c.button && run.Step() == LoadText(c.stepText); }))
+                << run.Button() << " / " << run.Step();
+            progress = run.Progress();
+            run.Press();  // Quit
+            ASSERT_TRUE(run.Ended());
+        }
+        ASSERT_FALSE(c.progressEnd.empty());
+        EXPECT_GE(progress.size(), c.progressEnd.size()) << progress;
+        EXPECT_EQ(progress.substr(progress.size() - std::min(progress.size(), c.progressEnd.size())), c.progressEnd)
+            << progress;
         EXPECT_TRUE(run.os.restarts.empty());
         EXPECT_EQ(run.dialog.ExitCode(), c.exitCode);
+    }
+}
+
+// ESC or the close box while the worker is inside a removal loop: the
+// process ends at once with 1223 and the dialog, which the worker reads
+// through its link, is not ended under it.
+TEST(MainDialogTest, ClosingDuringTheRunEndsTheProcessWithoutEndingTheDialog) {
+    DialogRun run;
+    run.os.messageBoxAnswer = IDYES;
+    run.engine.gate = run.gate;
+    run.engine.gateStep = "CleanupFiles";
+    run.engine.loopAtGate = true;
+    run.Start();
+    run.Press();
+    ASSERT_TRUE(WaitFor([&] { return run.engine.atGate.load(); }));
+
+    ::SendMessageA(run.dialog.Window(), WM_COMMAND, IDCANCEL, 0);  // handled when this returns
+    EXPECT_EQ(run.os.exitCodes, std::vector<UINT>{1223});
+    EXPECT_TRUE(::IsWindow(run.dialog.Window()));
+    EXPECT_EQ(run.dialog.runState.load(), Running);
+    EXPECT_NE(LogText().find("The dialog was closed during the run: Clearway ends at once with 1223"),
+              std::string::npos)
+        << LogText();
+
+    // Only the test platform comes back from ExitProcess: the worker goes on
+    // with the dialog it uses, and the exit code stays the one given.
+    ::SetEvent(run.gate);
+    ASSERT_TRUE(run.WaitForButton("Restart"));
+    run.os.exitCodes.clear();
+    ::SendMessageA(run.dialog.Window(), WM_COMMAND, IDCANCEL, 0);  // the run is over: the dialog ends
+    ASSERT_TRUE(run.Ended());
+    EXPECT_TRUE(run.os.exitCodes.empty());
+    EXPECT_EQ(run.dialog.ExitCode(), 1223u);
+}
+
+// Cancel pressed just before the worker asks its question: the question is
+// not asked when the cancel came first, and a question already on its way
+// still shows and is answered while the dialog waits for the worker.
+TEST(MainDialogTest, CancelNeverLeavesTheDialogAndTheQuestionWaitingForEachOther) {
+    struct Case {
+        const char* name;
+        bool cancelAsTheBoxOpens;  // else while the profile is built
+        size_t boxes;
+        UINT stepText;
+        std::string progressEnd;
+    };
+    const Case cases[] = {
+        {"Cancel while the profile is built", false, 0, IDS_FAILED, StepLine(IDS_CREATING_PROFILE, {0, 1223})},
+        {"Cancel as the question opens, answered No", true, 1, IDS_CANCELLED, StepLine(IDS_CREATING_PROFILE, {0})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogRun run;
+        if (c.cancelAsTheBoxOpens) {
+            run.os.realBoxes = true;
+            run.os.beforeBox = [&run] {
+                run.Press();  // Cancel, from the worker's thread as the box is about to open
+                WaitFor([&run] { return run.dialog.runState.load() == Cancelled; });
+            };
+        } else {
+            run.engine.gate = run.gate;
+            run.engine.gateStep = "PopulateLists";
+        }
+        run.Start();
+        run.Press();
+        if (c.cancelAsTheBoxOpens) {
+            HWND box = nullptr;
+            EndIfHung(WaitFor([&] { return (box = ::FindWindowA(nullptr, "Notification!")) != nullptr; }),
+                      "the question never opened");
+            ::PostMessageA(box, WM_COMMAND, IDNO, 0);
+        } else {
+            ASSERT_TRUE(WaitFor([&] { return run.engine.atGate.load(); }));
+            run.Press();  // Cancel
+            ASSERT_TRUE(WaitFor([&] { return run.dialog.runState.load() == Cancelled; }));
+            ::SetEvent(run.gate);
+        }
+        EndIfHung(WaitFor([&] { return run.Button() == "Quit" && run.Step() == LoadText(c.stepText); }),
+                  "the run never ended");
+        const std::string progress = run.Progress();
+        EXPECT_EQ(progress.substr(progress.size() - std::min(progress.size(), c.progressEnd.size())), c.progressEnd)
+            << progress;
+        EXPECT_EQ(run.os.boxes.size(), c.boxes);
+        EXPECT_EQ(run.engine.calls, "InitializeLists PopulateLists ");
+        run.Press();  // Quit
+        ASSERT_TRUE(run.Ended());
+        EXPECT_EQ(run.dialog.ExitCode(), 1223u);
     }
 }
 

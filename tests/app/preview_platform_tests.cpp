@@ -64,7 +64,8 @@ const std::set<std::string> kPassedThrough = {
     "DialogBoxParamA", "EndDialog", "PostMessageA", "SendMessageA", "GetDlgItem", "SetDlgItemTextA",
     "SetWindowTextA", "EnableWindow", "ShowWindow", "IsIconic", "GetSystemMenu", "AppendMenuA", "LoadStringA",
     "LoadIconA", "MessageBeep", "GetSystemMetrics", "FormatMessageA", "LocalFree", "GetProcessWindowStation",
-    "GetUserObjectInformationA", "CreateThread", "LookupPrivilegeValueA",
+    "GetUserObjectInformationA", "CreateThread", "LookupPrivilegeValueA", "ProcessIdToSessionId",
+    "MsgWaitForMultipleObjects", "PeekMessageA",
 };
 
 // Every virtual call the seam declares.

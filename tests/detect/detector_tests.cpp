@@ -40,8 +40,18 @@ void SetValue(const char* keyPath, const char* name, const std::string& text) {
 }
 
 // Two more drives than the prefix has: a removable one and a network one.
+// With refuseFullAccess every process refuses all rights but the limited
+// query right, as Windows does for SYSTEM's and protected processes.
 class DrivesPlatform : public TestPlatform {
 public:
+    bool refuseFullAccess = false;
+    HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId) override {
+        if (refuseFullAccess && access != PROCESS_QUERY_LIMITED_INFORMATION) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return nullptr;
+        }
+        return TestPlatform::OpenProcess(access, inherit, processId);
+    }
     DWORD GetLogicalDriveStringsA(DWORD size, LPSTR buffer) override {
         DWORD length = TestPlatform::GetLogicalDriveStringsA(size, buffer);
         static const char kExtra[] = "R:\\\0N:\\\0";
@@ -126,17 +136,35 @@ TEST_F(DetectorTest, ProductsThatMustGoFirstComeFromServicesWithTheirKeysAndTheC
 }
 
 TEST_F(DetectorTest, ARunningCorveyProgramIsFoundWhether32Or64Bit) {
+    struct Case {
+        const char* name;
+        bool bits64;
+        bool refuseFullAccess;
+        DWORD major;  // Windows version; 0: Wine's
+        bool found;
+    };
+    const Case cases[] = {
+        {"32-bit", false, false, 0, true},
+        {"64-bit", true, false, 0, true},
+        // A service of the maker, owned by SYSTEM: only the limited query right.
+        {"64-bit, only the limited right", true, true, 0, true},
+        {"64-bit, only the limited right, Windows XP (which lacks it)", true, true, 5, false},
+    };
     testing_support::TempFolder folder("detector_corvey");
-    for (bool bits64 : {false, true}) {
-        SCOPED_TRACE(bits64 ? "64-bit" : "32-bit");
-        const std::string path = folder / (bits64 ? "velcorvey64.exe" : "velcorvey32.exe");
-        StartProgram(path, bits64);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder / (c.bits64 ? "velcorvey64.exe" : "velcorvey32.exe");
+        StartProgram(path, c.bits64);
         ::Sleep(1500);  // let the copy start
+        os_.refuseFullAccess = c.refuseFullAccess;
+        os_.windowsMajorVersion = c.major;
         CDetector detector(os_);
         detector.DetectProducts();
-        EXPECT_EQ(detector.clientProcessPath, path);
-        EXPECT_EQ(detector.CheckIncompatibleProducts(), 1);
-        EXPECT_EQ(detector.message, std::string(kHeader) + "Velmoran Corvey\n");
+        os_.refuseFullAccess = false;
+        os_.windowsMajorVersion = 0;
+        EXPECT_EQ(detector.clientProcessPath, c.found ? path : "");
+        EXPECT_EQ(detector.CheckIncompatibleProducts(), c.found ? 1 : 0);
+        EXPECT_EQ(detector.message, std::string(kHeader) + (c.found ? "Velmoran Corvey\n" : ""));
         TearDown();
         processes_.clear();
     }

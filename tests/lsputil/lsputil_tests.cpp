@@ -193,6 +193,51 @@ TEST(LspUtility, CommandTable) {
     }
 }
 
+// A folder whose name the ANSI code page cannot hold (Cyrillic under code
+// page 1252): the utility still finds the library beside it.
+TEST(LspUtility, FindsItsLibraryInAFolderNamedOutsideTheCodePage) {
+    PlantedFolder planted;
+    TempFolder parent("lsputil-wide");
+    const std::wstring folder = std::wstring(parent.path().begin(), parent.path().end()) +
+                                L"\\\x0416\x0438\x0437\x043D\x044C";  // Cyrillic "Zhizn'"
+    BOOL lossy = FALSE;
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, folder.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    ASSERT_TRUE(lossy) << "the code page " << ::GetACP() << " holds the folder's name";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring utility = folder + L"\\instvelps_x64.exe", library = folder + L"\\instvelps_x64.dll";
+    const std::string source = ProgramFolder();
+    ASSERT_TRUE(::CopyFileW(std::wstring(source.begin(), source.end()).append(L"instvelps_x64.exe").c_str(),
+                            utility.c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW(std::wstring(source.begin(), source.end()).append(L"instvelps_x64.dll").c_str(),
+                            library.c_str(), FALSE));
+
+    UtilityRun run = {~0u, "not started"};
+    {
+        OutputFile out(parent / "output.txt");
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out.get();
+        startup.hStdError = out.get();
+        std::wstring line = L"\"" + utility + L"\" uninstall";
+        PROCESS_INFORMATION info = {};
+        if (::CreateProcessW(nullptr, &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                             &info)) {
+            platform::ObjectHandle process(info.hProcess), thread(info.hThread);
+            // A guard against a hung utility, not a measure of its speed.
+            if (::WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) {
+                ::GetExitCodeProcess(process.get(), &run.exitCode);
+                run.output = out.Close();
+            }
+        }
+    }
+    ::DeleteFileW(utility.c_str());
+    ::DeleteFileW(library.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "UnInstall: 0 removed\n");
+}
+
 // CNuke starts the utility from the folder of its own executable, by the
 // full quoted path, with the utility's output on its own standard output.
 struct LaunchCase {

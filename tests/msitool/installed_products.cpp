@@ -11,7 +11,9 @@
 #include "platform/handles.h"
 #include "tests/msitool/msitool_test_support.h"
 #include "tests/support/msi_packages.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
+#include "trace/trace.h"
 
 using msitool_testing::Narrow;
 using msitool_testing::Wide;
@@ -20,6 +22,7 @@ using testing_support::MachineKeyExists;
 using testing_support::MsiPackage;
 using testing_support::MsiPackageInstalled;
 using testing_support::PathExists;
+using testing_support::TempFolder;
 using testing_support::TestPlatform;
 
 namespace {
@@ -39,6 +42,14 @@ protected:
             EXPECT_TRUE(MsiPackageInstalled(packages.back())) << id;
         }
         return packages;
+    }
+    // Installs the package from a copy at path: its file name becomes the
+    // product's package name.
+    void InstallFrom(const MsiPackage& package, const std::string& path) {
+        installed_.push_back(package);
+        if (MsiPackageInstalled(package)) testing_support::UninstallMsiPackage(package);
+        EXPECT_EQ(testing_support::RunAndWait("msiexec /i \"" + path + "\" /qn", 120000), 0u);
+        EXPECT_TRUE(MsiPackageInstalled(package));
     }
     void TearDown() override {
         for (const MsiPackage& package : installed_) {
@@ -79,6 +90,14 @@ TEST_F(InstalledProducts, UninstallRemovesEveryVersionNewestFirst) {
 
     EXPECT_EQ(RunMsiTool(os_, UninstallLine(older).c_str(), true), 0);
 
+    // The order the family received: the older first, so the newest-first
+    // removal below is the family's own doing.
+    std::vector<std::wstring> received;
+    for (const auto& call : os_.enumCalls) {
+        if (call.result != ERROR_SUCCESS) break;
+        received.push_back(call.productCode);
+    }
+    EXPECT_EQ(received, (std::vector<std::wstring>{Wide(older.productCode), Wide(newer.productCode)}));
     EXPECT_EQ(os_.configuredProducts, (std::vector<std::wstring>{Wide(newer.productCode), Wide(older.productCode)}));
     EXPECT_TRUE(os_.installCalls.empty());  // no retry was needed
     // The installer's interface was off for the removals and then restored.
@@ -131,6 +150,54 @@ TEST_F(InstalledProducts, RefusedRemovalIsRetriedFromACopyOfTheCachedPackage) {
     EXPECT_EQ(os_.installCalls[0].result, 0u);
     EXPECT_FALSE(PathExists(Narrow(copy)));
     ExpectGone(retry);
+}
+
+// A temporary folder so deep that the copy's path would pass 259
+// characters: the retry is refused and traced, and the file at the path the
+// name would have been cut to stays as it was.
+TEST_F(InstalledProducts, ARetryWhoseCopyWouldNotFitIsRefusedNeverCut) {
+    const MsiPackage retry = FindMsiPackage("retry");
+    TempFolder source("msitool_package_name");
+    const std::string packageName = "retry-package-with-a-name-long-enough-to-pass-the-limit.msi";
+    ASSERT_TRUE(::CopyFileA(retry.PackagePath().c_str(), (source / packageName).c_str(), FALSE));
+    InstallFrom(retry, source / packageName);
+    ASSERT_FALSE(HasFailure());
+
+    TempFolder deep("msitool_deep_temp");
+    std::string temp = deep.path();
+    while (temp.size() < 220) {
+        temp += "\\" + std::string(20, 'd');
+        ASSERT_TRUE(::CreateDirectoryA(temp.c_str(), nullptr)) << temp;
+    }
+    const std::string copy = temp + "\\" + packageName;
+    ASSERT_GT(copy.size(), 259u);
+    const std::string cut = copy.substr(0, 259);  // a name in the same folder
+    testing_support::WriteWholeFile(cut, "someone else's file");
+    ASSERT_TRUE(PathExists(cut));
+
+    TempFolder logs("msitool_retry_log");
+    InitTraceLog(nullptr, false, logs.path().c_str());
+    wchar_t oldTemp[MAX_PATH] = {};
+    const DWORD hadTemp = ::GetEnvironmentVariableW(L"TMP", oldTemp, MAX_PATH);
+    ::SetEnvironmentVariableW(L"TMP", (Wide(temp) + L"\\").c_str());  // what GetTempPathW gives
+    os_.configureProductFault = [](LPCWSTR) -> UINT { return ERROR_INSTALL_FAILURE; };
+    os_.installProductFault = [](LPCWSTR) -> UINT { return ERROR_INSTALL_FAILURE; };
+    {
+        ProductFamily family(os_, Wide(retry.upgradeCode));
+        EXPECT_EQ(family.UninstallAll(), 0u);
+        EXPECT_EQ(family.GetCount(), 1u);  // the family keeps the product
+    }
+    ::SetEnvironmentVariableW(L"TMP", hadTemp ? oldTemp : nullptr);
+    TraceShutdown();
+
+    EXPECT_TRUE(os_.installCalls.empty());
+    EXPECT_EQ(testing_support::ReadWholeFile(cut), "someone else's file");
+    EXPECT_TRUE(MsiPackageInstalled(retry));
+    const std::string log = testing_support::ReadWholeFile(logs / "msitool_tests.log");
+    EXPECT_NE(log.find("UninstallFromCachedPackage: the copy's path '" + copy + "' is longer than 259 characters; no "
+                       "retry from the cached package"),
+              std::string::npos)
+        << log;
 }
 
 // SystemComponent of the package's Uninstall entry in a view: the double

@@ -260,6 +260,7 @@ TEST_F(GatheringTest, AnIgnoredCachedPackageStays) {
 }
 
 TEST_F(GatheringTest, MissingKeysAreTracedWithTheirCode) {
+    engine_.OpenTraceLog();
     EXPECT_EQ(engine_.EnumerateRegKeyAndMatchValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\C1EA\\Missing", "x",
                                                    engine_.removeRegValueList, false, false),
               2u);
@@ -269,6 +270,14 @@ TEST_F(GatheringTest, MissingKeysAreTracedWithTheirCode) {
     std::string name = "unchanged";
     engine_.ParseRegKeyPrefixCString(HKEY_PERFORMANCE_DATA, name);
     EXPECT_EQ(name, "unchanged");
+    const std::string log = Log();
+    for (const char* line :
+         {"EnumerateRegKeyAndMatchValue: Failed to open 'SOFTWARE\\C1EA\\Missing' with error '2'\r\n",
+          "EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to open 'SOFTWARE\\C1EA\\Missing', "
+          "reported error '2'\r\n",
+          "Warning: ParseRegKeyPrefixCString received invalid hrootKey parameter\r\n"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
 }
 
 }  // namespace

@@ -150,7 +150,8 @@ UINT TestPlatform::MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, 
     const UINT result = enumRelatedProducts ? enumRelatedProducts(upgradeCode, index, productCode)
                                             : Platform::MsiEnumRelatedProductsW(upgradeCode, reserved, index,
                                                                                 productCode);
-    enumCalls.push_back({upgradeCode ? upgradeCode : L"", index, result});
+    enumCalls.push_back(
+        {upgradeCode ? upgradeCode : L"", index, result, result == ERROR_SUCCESS && productCode ? productCode : L""});
     return result;
 }
 
@@ -236,6 +237,7 @@ BOOL TestPlatform::GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS inf
 BOOL TestPlatform::GetVersionExA(LPOSVERSIONINFOA info) {
     const BOOL ok = Platform::GetVersionExA(info);
     if (ok) info->dwPlatformId = platformId;
+    if (ok && windowsMajorVersion != 0) info->dwMajorVersion = windowsMajorVersion;
     return ok;
 }
 

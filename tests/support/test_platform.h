@@ -85,7 +85,7 @@ public:
     // Replaces MsiEnumRelatedProductsW (it may throw, as a faulty installer
     // would for the caller's guard).
     std::function<UINT(LPCWSTR upgradeCode, DWORD index, LPWSTR productCode)> enumRelatedProducts;
-    struct EnumCall { std::wstring upgradeCode; DWORD index; UINT result; };
+    struct EnumCall { std::wstring upgradeCode; DWORD index; UINT result; std::wstring productCode; };
     std::vector<EnumCall> enumCalls;
     UINT MsiEnumRelatedProductsW(LPCWSTR upgradeCode, DWORD reserved, DWORD index, LPWSTR productCode) override;
     // Asked before each MsiConfigureProductExW: a non-zero answer is returned
@@ -120,7 +120,7 @@ public:
 
     // Rights: `editTokenGroups` changes what a successful TokenGroups read
     // returns; a non-zero `windowsMajorVersion` replaces the one
-    // GetVersionExW reports.
+    // GetVersionExW and GetVersionExA report.
     std::function<void(TOKEN_GROUPS*)> editTokenGroups;
     BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass, LPVOID information, DWORD size,
                              PDWORD returnedSize) override;
