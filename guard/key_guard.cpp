@@ -188,7 +188,7 @@ std::string KeyGuard::Refuses(const char* keyEntry) const {
 std::string KeyGuard::RefusesPattern(const char* keyEntry, const char* namePattern) const {
     if (!namePattern) return std::string();
     const size_t literal = LiteralStart(namePattern);
-    if (namePattern[std::strcspn(namePattern, "*?")] == '\0' || literal >= kLiteralStartNeeded) return std::string();
+    if (namePattern[std::strcspn(namePattern, "*?<>\"")] == '\0' || literal >= kLiteralStartNeeded) return std::string();
     const std::string why = Refuses(keyEntry);
     if (why.empty()) return std::string();
     return "a wildcard directly inside a key that holds more than the product needs three letters before it (" +

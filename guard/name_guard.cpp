@@ -23,7 +23,7 @@ std::string RefusesNamePattern(const char* pattern) {
     if (!pattern) return "it is empty";
     const size_t literal = LiteralStart(pattern);
     bool wildcard = false;
-    for (const char* p = pattern; *p; ++p) wildcard = wildcard || *p == '*' || *p == '?';
+    for (const char* p = pattern; *p; ++p) wildcard = wildcard || *p == '*' || *p == '?' || *p == '<' || *p == '>';
     if (!wildcard || literal >= kLiteralStartNeeded) return std::string();
     return "a wildcard needs three letters before it, or it could reach the system's own";
 }

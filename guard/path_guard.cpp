@@ -221,7 +221,8 @@ bool IsInside(const std::string& path, const std::string& folder) {
 size_t LiteralStart(const char* pattern) {
     size_t count = 0;
     for (const Byte* p = reinterpret_cast<const Byte*>(pattern); p && *p; ++count) {
-        if (*p == '*' || *p == '?') break;
+        // "<", ">" and '"' are wildcards to Windows' own name matching too.
+        if (*p == '*' || *p == '?' || *p == '<' || *p == '>' || *p == '"') break;
         p += (_ismbblead(*p) && p[1]) ? 2 : 1;
     }
     return count;
@@ -397,6 +398,13 @@ std::string FolderGuard::RefusesPattern(const char* pattern) const {
     const std::string text = Backslashed(pattern);
     const std::vector<std::string> names = Names(text);
     const std::string root = text.substr(0, 3);
+    // "." and ".." are resolved as text before anything is listed: behind a
+    // wildcard they would climb out of the folder the rule looked at.
+    bool wildcard = false;
+    for (const std::string& name : names) {
+        if (wildcard && (name == "." || name == "..")) return "a wildcard pattern may not hold . or .. names after it";
+        wildcard = wildcard || LiteralStart(name.c_str()) != _mbslen(reinterpret_cast<const Byte*>(name.c_str()));
+    }
     for (size_t i = 0; i < names.size(); ++i) {
         const size_t literal = LiteralStart(names[i].c_str());
         if (literal == _mbslen(reinterpret_cast<const Byte*>(names[i].c_str()))) continue;  // no wildcard

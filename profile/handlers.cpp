@@ -336,6 +336,24 @@ static DWORD SplitDataMatchArgument(const char* argument, Text& copy, std::initi
     return ERROR_SUCCESS;
 }
 
+// A data match filters the names a pattern lists, so it may list directly
+// inside a key of the system; a data pattern without three literal
+// characters filters nothing there and is refused.
+static bool RefusedDataMatch(CNuke& nuke, const char* handler, const char* entry, const char* pattern) {
+    if (nuke.handlingIgnoreEntry) return false;
+    RegEntryParts parts;
+    if (SplitRegEntry(entry, parts) != ERROR_SUCCESS || !parts.last) return false;
+    std::string key;
+    JoinPath(key, {OrNull(parts.rootText), OrNull(parts.path)});
+    if (nuke.KeyGuard().RefusesPattern(key.c_str(), parts.last->c_str()).empty()) return false;
+    size_t literal = 0;
+    for (const char* p = pattern; p && *p; ++p) literal += std::strchr("*?<>\"", *p) ? 0 : 1;
+    if (literal >= 3) return false;
+    TraceWrite("", -1, 0, "%s: refusing '%s' with '%s': a data match inside a key of the system needs three "
+               "letters in its pattern\n", handler, entry, pattern ? pattern : "");
+    return true;
+}
+
 DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
     Text copy;
     char* entry = nullptr;
@@ -343,6 +361,7 @@ DWORD CNuke::ListRegValuesByData(TSet& list, char* argument) {
     const DWORD fields = SplitDataMatchArgument(argument, copy, {&entry, &pattern});
     if (fields != ERROR_SUCCESS) return fields;
 
+    if (RefusedDataMatch(*this, "ListRegValuesByData", entry, pattern)) return ERROR_SUCCESS;
     TSet candidates;
     if (ListRegNamesByPattern(*this, candidates, entry, false, false) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
 
@@ -380,6 +399,7 @@ DWORD CNuke::ListRegKeysByData(TSet& list, char* argument) {
     if (fields != ERROR_SUCCESS) return fields;
     if (HasWildcard(valueName)) return ERROR_INVALID_DATA;
 
+    if (RefusedDataMatch(*this, "ListRegKeysByData", entry, pattern)) return ERROR_SUCCESS;
     TSet candidates;
     if (ListRegNamesByPattern(*this, candidates, entry, true, false) != ERROR_SUCCESS) return ERROR_INVALID_DATA;
 

@@ -163,7 +163,7 @@ TEST_F(GuardTest, ProtectedFoldersAreRefusedInEverySpellingAndSoAreBareWildcards
     // A wildcard name directly inside them needs three literal characters.
     for (const std::string& folder : {std::string("C:"), common, appData, programs, windows, windows + "\\System32",
                                       profile, Lower(common) + "\\.\\"}) {
-        for (const char* bare : {"*", "*.*", "?*", "*.log", "Ve*"}) {
+        for (const char* bare : {"*", "*.*", "?*", "*.log", "Ve*", "<", ">>>*", "Velmoran*\\..\\*"}) {
             const std::string pattern = folder + "\\" + bare;
             EXPECT_NE(folders.RefusesPattern(pattern.c_str()), "") << pattern;
         }
