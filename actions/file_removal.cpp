@@ -1,8 +1,8 @@
 // File removal: every path of expandedFileList is handed to the pending-rename
 // table, so it disappears at the next restart, deepest paths first. Also the
-// two access-control operations of the engine: DropFileAcl opens a file or
-// folder to everybody, GrantRegKeyAccess gives the current user full control
-// of a registry key.
+// two access-control operations of the engine: DropFileAcl gives SYSTEM and
+// Administrators alone full control of a file or folder, GrantRegKeyAccess
+// gives the running account full control of one registry key.
 #include "actions/file_removal.h"
 
 #include <mbstring.h>
@@ -15,11 +15,12 @@
 #include <utility>
 #include <vector>
 
+#include "guard/own_files.h"
+#include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
-#include "guard/path_guard.h"
 #include "trace/trace.h"
 
 namespace {
@@ -58,27 +59,23 @@ BOOL AddAllowedAce(platform::Platform& os, PACL acl, BYTE flags, DWORD mask, PSI
 
 // ---- helpers ----
 
-DWORD GetAccountSid(platform::Platform& os, const char* accountName, std::unique_ptr<BYTE[]>& sid) {
+DWORD RunningAccountSid(platform::Platform& os, std::unique_ptr<BYTE[]>& sid) {
     sid.reset();
-    DWORD sidSize = 0;
-    DWORD domainSize = 0;
-    SID_NAME_USE use = SidTypeUnknown;
-    if (os.LookupAccountNameA(nullptr, accountName, nullptr, &sidSize, nullptr, &domainSize, &use)) {
-        // A size query that succeeds gives no SID to work with.
-        DWORD code = os.GetLastError();
-        return code != ERROR_SUCCESS ? code : ERROR_INVALID_SID;
-    }
-    DWORD code = os.GetLastError();
-    if (code != ERROR_INSUFFICIENT_BUFFER) return code;
-
-    std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[sidSize ? sidSize : 1]());
-    std::unique_ptr<char[]> domain(new (std::nothrow) char[domainSize ? domainSize : 1]());
-    if (!buffer || !domain) return ERROR_NOT_ENOUGH_MEMORY;
-    if (!os.LookupAccountNameA(nullptr, accountName, buffer.get(), &sidSize, domain.get(), &domainSize, &use)) {
-        code = os.GetLastError();
-        return code != ERROR_SUCCESS ? code : ERROR_INVALID_SID;
-    }
-    sid = std::move(buffer);
+    HANDLE raw = nullptr;
+    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, &raw)) return os.GetLastError();
+    platform::ObjectHandle token(raw);
+    DWORD needed = 0;
+    os.GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed);
+    if (needed == 0) return ERROR_INVALID_SID;
+    std::unique_ptr<BYTE[]> user(new (std::nothrow) BYTE[needed]());
+    if (!user) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!os.GetTokenInformation(token.get(), TokenUser, user.get(), needed, &needed)) return os.GetLastError();
+    const PSID account = reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid;
+    const DWORD length = os.GetLengthSid(account);
+    std::unique_ptr<BYTE[]> copy(new (std::nothrow) BYTE[length]());
+    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
+    std::memcpy(copy.get(), account, length);
+    sid = std::move(copy);
     return ERROR_SUCCESS;
 }
 
@@ -126,7 +123,7 @@ DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DW
 
     const DWORD sidLength = os.GetLengthSid(userSid);
     const DWORD used = dacl ? info.AclBytesInUse : static_cast<DWORD>(sizeof(ACL));
-    const DWORD size = used + 2 * AllowedAceSize(sidLength);
+    const DWORD size = used + AllowedAceSize(sidLength);
     std::unique_ptr<BYTE[]> buffer(new (std::nothrow) BYTE[size]());
     if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
     PACL acl = reinterpret_cast<PACL>(buffer.get());
@@ -145,11 +142,10 @@ DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DW
     // depend on how AddAce treats a starting index.
     for (DWORD i = 0; i <= info.AceCount; ++i) {
         if (i == insertAt || (i == info.AceCount && insertAt == MAXDWORD)) {
+            // This key only, never inherited: a subkey the run does not
+            // delete keeps its permissions, and one it deletes gets a grant
+            // of its own when it refuses.
             if (!AddAllowedAce(os, acl, 0, mask, userSid, sidLength)) return os.GetLastError();
-            if (!AddAllowedAce(os, acl, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, mask, userSid,
-                               sidLength)) {
-                return os.GetLastError();
-            }
         }
         if (i == info.AceCount) break;
         LPVOID ace = nullptr;
@@ -339,26 +335,18 @@ int CNuke::DropFileAcl(const char* path) {
         TraceWrite("", -1, 0, "DropFileAcl: leaving the permissions of '%s' as they are: %s\n", path, keep.c_str());
         return 0;
     }
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    platform::AllocatedSid everyone;
-    if (!os.AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, everyone.put())) return 0;
-
-    EXPLICIT_ACCESS_W entry = {};
-    os.BuildTrusteeWithSidW(&entry.Trustee, everyone.get());
-    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-    entry.grfAccessPermissions = GENERIC_ALL;
-    entry.grfAccessMode = SET_ACCESS;
-    entry.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-
-    // Built from nothing: Everyone is the only entry of the new DACL.
-    PACL acl = nullptr;
-    const DWORD rc = os.SetEntriesInAclW(1, &entry, nullptr, &acl);
-    platform::LocalMemory aclMemory(acl);
+    // Built from nothing: SYSTEM and Administrators get full control, and
+    // nobody else anything. That is all this run and the deletions at the
+    // restart need; a wider list would let any user plant files or links
+    // in a folder until the restart.
+    platform::LocalMemory aclMemory;
+    bool sidsFailed = false;
+    const DWORD rc = guard::BuildOwnAcl(os, guard::OwnAccess::AdminsOnly, aclMemory, &sidsFailed);
     if (rc != ERROR_SUCCESS) {
-        TraceWrite("", -1, 0, "DropFileAcl: SetEntriesInAclW failed as %d\n", static_cast<int>(rc));
+        if (!sidsFailed) TraceWrite("", -1, 0, "DropFileAcl: SetEntriesInAclW failed as %d\n", static_cast<int>(rc));
         return 0;
     }
+    PACL acl = static_cast<PACL>(aclMemory.get());
     std::vector<char> name = MutableCopy(path);
     // Protected: inherited entries are dropped and no longer flow in.
     return os.SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
@@ -428,12 +416,11 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
             return ERROR_ACCESS_DENIED;
         }
     }
-    std::vector<char> user(4096);
-    DWORD size = static_cast<DWORD>(user.size());
-    if (os.GetUserNameA(user.data(), &size) != 1) return 1;
-
+    // The running account from the process's own token: looked up by its
+    // name, a domain user could get the SID of a local account of the same
+    // name, and the grant would go to someone else.
     std::unique_ptr<BYTE[]> userSid;
-    DWORD rc = GetAccountSid(os, user.data(), userSid);
+    DWORD rc = RunningAccountSid(os, userSid);
     if (rc != ERROR_SUCCESS) return rc;
 
     std::string objectName;

@@ -10,9 +10,9 @@
 
 namespace platform { class Platform; }
 
-// The SID of an account name (LookupAccountNameA twice). 0 with the SID in
-// sid; 8 when a buffer cannot be allocated; else the lookup's error code.
-DWORD GetAccountSid(platform::Platform& os, const char* accountName, std::unique_ptr<BYTE[]>& sid);
+// The running account's SID, from the process token. 0 with the SID in
+// sid; 8 when a buffer cannot be allocated; else the error code.
+DWORD RunningAccountSid(platform::Platform& os, std::unique_ptr<BYTE[]>& sid);
 
 // The security object type of a key in the 64-bit registry view
 // (SE_REGISTRY_WOW64_64KEY of the newer SDK headers, which MinGW lacks).
@@ -23,9 +23,9 @@ constexpr SE_OBJECT_TYPE kRegistryWow64_64Key = static_cast<SE_OBJECT_TYPE>(12);
 DWORD BuildRegObjectName(HKEY root, const char* subkeyPath, std::string& name);
 
 // Removes the user's own allow and deny entries from dacl (in place), then
-// builds in newAcl a copy of the remaining entries with two allow entries for
-// the user (mask; the second one inherit-only for subkeys and values) placed
-// after the explicit deny entries. dacl may be null. 0, or the failing call's
+// builds in newAcl a copy of the remaining entries with one allow entry for
+// the user (mask, for the object itself: never inherited) placed after the
+// explicit deny entries. dacl may be null. 0, or the failing call's
 // last-error code.
 DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DWORD mask,
                              std::unique_ptr<BYTE[]>& newAcl);

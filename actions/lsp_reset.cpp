@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "guard/own_files.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -97,29 +98,51 @@ DWORD CNuke::ResetLspStack() {
 
 namespace {
 
-const char kUtilityFileName[] = "instvelps_x64.exe";
+const wchar_t kUtilityWideName[] = L"instvelps_x64.exe";
+const wchar_t kLibraryWideName[] = L"instvelps_x64.dll";
 
-// The utility's command line: its full path, quoted, in the folder of this
-// program's own executable, and "uninstall". Empty when the path cannot be
-// made. Naming the full path keeps the system from looking for the program
-// anywhere else (the current folder, PATH), where anyone could have put a
-// file of that name for an administrator to run.
-std::wstring UtilityCommandLine(platform::Platform& os) {
-    char module[MAX_PATH] = {};
-    const DWORD length = os.GetModuleFileNameA(nullptr, module, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::wstring();
-    char* slash = std::strrchr(module, '\\');
-    if (!slash) return std::wstring();
-    slash[1] = '\0';
-    const std::string command = std::string("\"") + module + kUtilityFileName + "\" uninstall";
-
-    const int wideLength = os.MultiByteToWideChar(CP_ACP, 0, command.c_str(), -1, nullptr, 0);
-    if (wideLength <= 1) return std::wstring();
-    std::vector<wchar_t> wide(static_cast<size_t>(wideLength));
-    if (os.MultiByteToWideChar(CP_ACP, 0, command.c_str(), -1, wide.data(), wideLength) != wideLength) {
-        return std::wstring();
+// The folder of this program's own executable, ending in a backslash; empty
+// when it cannot be had. Wide text: a folder whose name the ANSI code page
+// cannot hold would come back with '?' in it and name no file.
+std::wstring ProgramFolder(platform::Platform& os) {
+    std::vector<wchar_t> module(MAX_PATH);
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(module.size());
+        const DWORD length = os.GetModuleFileNameW(nullptr, module.data(), size);
+        if (length == 0) return std::wstring();
+        if (length < size) {
+            module.resize(length);
+            break;
+        }
+        if (module.size() >= 32768) return std::wstring();  // never cut: a cut path names another file
+        module.assign(module.size() * 2, L'\0');
     }
-    return std::wstring(wide.data());
+    const std::wstring path(module.begin(), module.end());
+    const size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+std::string Narrow(platform::Platform& os, const std::wstring& text) {
+    const int size = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::vector<char> narrow(static_cast<size_t>(size));
+    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+    return narrow.data();
+}
+
+// Why the utility must not be started from folder, empty when it may. It
+// runs with this run's full rights and loads the library beside it: if
+// anyone but SYSTEM, Administrators, TrustedInstaller or the running account
+// could change the folder or either file (a copy unpacked in C:\Temp or on a
+// share), it would run what they put there.
+std::string UnsafeUtilityFolder(platform::Platform& os, const std::wstring& folder) {
+    for (const wchar_t* name : {L"", kUtilityWideName, kLibraryWideName}) {
+        const std::wstring path = *name ? folder + name : folder.substr(0, folder.size() - 1);
+        bool missing = false;
+        const std::string why = guard::OthersCanChange(os, path, missing);
+        if (!why.empty()) return "'" + Narrow(os, path) + "': " + why;
+    }
+    return std::string();
 }
 
 }  // namespace
@@ -130,10 +153,23 @@ int CNuke::LaunchLspUtility() {
     // CreateProcessW may write to the command line, so it gets a buffer of
     // its own. MAX_PATH characters at least; more when the folder is deep,
     // since a cut path would name another file.
+    // The full path, quoted, in the folder of this program's own
+    // executable: naming it keeps the system from looking for the program
+    // anywhere else (the current folder, PATH), where anyone could have put
+    // a file of that name for an administrator to run.
     std::wstring command;
     std::vector<wchar_t> buffer;
     try {
-        command = UtilityCommandLine(os);
+        const std::wstring folder = ProgramFolder(os);
+        if (!folder.empty()) {
+            const std::string unsafe = UnsafeUtilityFolder(os, folder);
+            if (!unsafe.empty()) {
+                TraceWrite("", -1, 0, "instvelps_x64 is not started: others can change %s\n", unsafe.c_str());
+                TraceWrite("", -1, 0, "%s", "Calling instvelps_x64 failed!\n");
+                return 0;
+            }
+            command = L"\"" + folder + kUtilityWideName + L"\" uninstall";
+        }
         buffer.assign(command.size() + 1 > MAX_PATH ? command.size() + 1 : MAX_PATH, L'\0');
     } catch (const std::bad_alloc&) {
         return 1;

@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "app/dialogs.h"
+#include "guard/own_files.h"
+#include "platform/handles.h"
 #include "platform/preview.h"
 #include "profile/engine.h"
 #include "profile/tset.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -121,12 +124,19 @@ std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string&
     char common[MAX_PATH] = {};
     os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
     const std::string folder = std::string(common) + "\\" + kTraceFolderName;
-    ::CreateDirectoryA(folder.c_str(), nullptr);  // the preview's own output
+    // The preview's own output, through the trace log's platform: made the
+    // run's own like the trace folder, and never written through a link.
+    platform::Platform& files = TracePlatform();
     const std::string path = folder + "\\Clearway preview.txt";
-    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(report.data(), 1, report.size(), file);
-        std::fclose(file);
+    std::string done, why = guard::PrepareOwnFolder(files, folder, done);
+    if (why.empty()) {
+        platform::FileHandle file(guard::OpenOwnHandle(files, path, true, why));
+        DWORD written = 0;
+        if (file && !files.WriteFile(file.get(), report.data(), static_cast<DWORD>(report.size()), &written, nullptr)) {
+            why = "it cannot be written";
+        }
     }
+    if (!why.empty()) TraceWrite("", -1, 0, "The preview report '%s' is not written: %s\n", path.c_str(), why.c_str());
     // Started from a console: the report goes there too.
     HANDLE out = os.GetStdHandle(STD_OUTPUT_HANDLE);
     bool attached = false;

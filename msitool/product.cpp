@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "guard/own_files.h"
 #include "msitool/registry_value.h"
 #include "platform/platform.h"
 #include "trace/trace.h"
@@ -91,22 +92,41 @@ bool Product::UninstallFromCachedPackage() {
     if (ReadProductInfo(os_, productCode, L"LocalPackage", MAX_PATH, cachedPackage) != ERROR_SUCCESS) return false;
     if (ReadProductInfo(os_, productCode, L"PackageName", MAX_PATH, packageName) != ERROR_SUCCESS) return false;
 
-    wchar_t folder[MAX_PATH] = {};
-    const DWORD length = os_.GetTempPathW(MAX_PATH, folder);
+    wchar_t temporary[MAX_PATH] = {};
+    const DWORD length = os_.GetTempPathW(MAX_PATH, temporary);
     if (length == 0 || length >= MAX_PATH) return false;
+    // The shared temporary folder (C:\Windows\Temp for SYSTEM) lets every
+    // user create files: the copy goes into a folder of its own with a name
+    // nobody can guess, which only SYSTEM and Administrators can reach.
+    std::wstring folder;
+    const DWORD created = guard::CreatePrivateFolder(os_, temporary, folder);
+    if (created != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "UninstallFromCachedPackage: no private folder for the copy in '%s' (error %lu); "
+                   "no retry from the cached package\n", Narrow(os_, temporary).c_str(),
+                   static_cast<unsigned long>(created));
+        return false;
+    }
     const std::wstring copy = folder + packageName;
-    if (copy.size() > MAX_PATH - 1) {
+    bool removed = false;
+    if (packageName.empty() || packageName.find_first_of(L"\\/:") != std::wstring::npos || packageName == L"." ||
+        packageName == L"..") {
+        TraceWrite("", -1, 0, "UninstallFromCachedPackage: the package name '%s' is not a plain file name; "
+                   "no retry from the cached package\n", Narrow(os_, packageName).c_str());
+    } else if (copy.size() > MAX_PATH - 1) {
         // Cut short, the path would name another file, which the copy would
         // replace and the clean-up delete.
         TraceWrite("", -1, 0, "UninstallFromCachedPackage: the copy's path '%s' is longer than %d characters; "
                    "no retry from the cached package\n", Narrow(os_, copy).c_str(), MAX_PATH - 1);
-        return false;
+    } else if (os_.CopyFileW(cachedPackage.c_str(), copy.c_str(), TRUE)) {
+        removed = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand) == ERROR_SUCCESS;
+        os_.DeleteFileW(copy.c_str());
     }
-
-    if (!os_.CopyFileW(cachedPackage.c_str(), copy.c_str(), FALSE)) return false;
-    const UINT result = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand);
-    os_.DeleteFileW(copy.c_str());
-    return result == ERROR_SUCCESS;
+    // Gone whatever the outcome.
+    if (!os_.RemoveDirectoryW(folder.c_str())) {
+        TraceWrite("", -1, 0, "UninstallFromCachedPackage: the private folder '%s' could not be removed (error %lu)\n",
+                   Narrow(os_, folder).c_str(), static_cast<unsigned long>(os_.GetLastError()));
+    }
+    return removed;
 }
 
 bool Product::HideFromAddRemove() {

@@ -1,6 +1,9 @@
 #include "platform/platform.h"
 
+#include <cstring>
+#include <fcntl.h>
 #include <io.h>
+#include <wincrypt.h>
 #include <share.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -109,6 +112,25 @@ BOOL FileApi::CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
 }
 BOOL FileApi::DeleteFileA(LPCSTR path) { return ::DeleteFileA(path); }
 BOOL FileApi::RemoveDirectoryA(LPCSTR path) { return ::RemoveDirectoryA(path); }
+BOOL FileApi::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    return ::CreateDirectoryW(path, security);
+}
+BOOL FileApi::RemoveDirectoryW(LPCWSTR path) { return ::RemoveDirectoryW(path); }
+BOOL FileApi::SetEndOfFile(HANDLE file) { return ::SetEndOfFile(file); }
+std::FILE* FileApi::StreamFromHandle(HANDLE file, const char* mode) {
+    const bool append = mode && mode[0] == 'a';
+    const bool binary = mode && std::strchr(mode, 'b');
+    // Translated line ends unless "b", as fopen would open it.
+    const int descriptor =
+        ::_open_osfhandle(reinterpret_cast<intptr_t>(file), (append ? _O_APPEND : 0) | (binary ? 0 : _O_TEXT));
+    if (descriptor == -1) {
+        ::CloseHandle(file);
+        return nullptr;
+    }
+    std::FILE* stream = ::_fdopen(descriptor, mode);
+    if (!stream) ::_close(descriptor);  // closes the handle with it
+    return stream;
+}
 std::FILE* FileApi::OpenSharedStream(const char* path, const char* mode) {
     return ::_fsopen(path, mode, _SH_DENYNO);
 }
@@ -316,6 +338,20 @@ PVOID SecurityApi::FreeSid(PSID sid) { return ::FreeSid(sid); }
 void SecurityApi::BuildTrusteeWithSidW(PTRUSTEE_W trustee, PSID sid) { ::BuildTrusteeWithSidW(trustee, sid); }
 DWORD SecurityApi::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl) {
     return ::SetEntriesInAclW(count, entries, oldAcl, newAcl);
+}
+DWORD SecurityApi::GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
+                                         PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                                         PSECURITY_DESCRIPTOR* descriptor) {
+    return ::GetNamedSecurityInfoW(name, type, info, owner, group, dacl, sacl, descriptor);
+}
+BOOL SecurityApi::GenerateRandom(BYTE* buffer, DWORD size) {
+    HCRYPTPROV provider = 0;
+    if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+        return FALSE;
+    }
+    const BOOL ok = ::CryptGenRandom(provider, size, buffer);
+    ::CryptReleaseContext(provider, 0);
+    return ok;
 }
 DWORD SecurityApi::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
                                          PSID group, PACL dacl, PACL sacl) {

@@ -105,6 +105,13 @@ public:
     virtual DWORD GetTempPathW(DWORD size, LPWSTR buffer);
     virtual BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists);
     virtual BOOL DeleteFileW(LPCWSTR path);
+    virtual BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+    virtual BOOL RemoveDirectoryW(LPCWSTR path);
+    virtual BOOL SetEndOfFile(HANDLE file);
+    // A C runtime stream over an open file handle (_open_osfhandle and
+    // _fdopen; appending when mode starts with 'a'). The stream owns the
+    // handle from then on; on failure (null) the handle is closed.
+    virtual std::FILE* StreamFromHandle(HANDLE file, const char* mode);
 
     // What a path stands for: its full form ("." and ".." segments, trailing
     // dots and blanks resolved), an open handle's identity, and the final
@@ -236,6 +243,10 @@ public:
                                         PSID group, PACL dacl, PACL sacl);
     virtual DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                         PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+    virtual DWORD GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                        PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+    // Random bytes from the system's generator (for names no one can guess).
+    virtual BOOL GenerateRandom(BYTE* buffer, DWORD size);
     virtual BOOL LookupAccountNameA(LPCSTR system, LPCSTR account, PSID sid, LPDWORD sidSize, LPSTR domain,
                                     LPDWORD domainSize, PSID_NAME_USE use);
     virtual BOOL GetAclInformation(PACL acl, LPVOID information, DWORD size, ACL_INFORMATION_CLASS informationClass);

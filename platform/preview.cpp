@@ -158,6 +158,18 @@ BOOL PreviewPlatform::DeleteFileW(LPCWSTR path) {
     Record("file deleted", Narrow(path));
     return TRUE;
 }
+BOOL PreviewPlatform::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+    Record("folder created", Narrow(path));
+    return TRUE;
+}
+BOOL PreviewPlatform::RemoveDirectoryW(LPCWSTR path) {
+    Record("folder deleted", Narrow(path));
+    return TRUE;
+}
+BOOL PreviewPlatform::SetEndOfFile(HANDLE) {
+    Record("file emptied", "");
+    return TRUE;
+}
 HANDLE PreviewPlatform::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                     DWORD disposition, DWORD flags, HANDLE templateFile) {
     const DWORD writing = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |

@@ -43,6 +43,9 @@ public:
     BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override;
     BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) override;
     BOOL DeleteFileW(LPCWSTR path) override;
+    BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) override;
+    BOOL RemoveDirectoryW(LPCWSTR path) override;
+    BOOL SetEndOfFile(HANDLE file) override;
     // Opens an existing file or folder to read what it is; an open that
     // could write or create fails with access denied.
     HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security, DWORD disposition,

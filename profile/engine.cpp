@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "guard/own_files.h"
 #include "msitool/msitool.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -335,12 +336,46 @@ void CNuke::InitISPCustomizationOverride() {
     TraceWrite("", -1, 0, "InitISPCustomizationOverride: customization start menu mask=%s\n", startMenuMask.c_str());
 }
 
+namespace {
+
+// A console program that started this one gets the text on its console.
+void SayOnParentConsole(platform::Platform& os, const std::string& text) {
+    if (!os.AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    platform::FileHandle console(os.CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+    DWORD written = 0;
+    if (console) os.WriteFile(console.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+}  // namespace
+
 void CNuke::OpenTraceLog() {
+    // The log is the run's own output, not a change to the machine: it
+    // goes through the trace's platform, also in a preview.
+    platform::Platform& files = TracePlatform();
     char common[MAX_PATH] = {};
     os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
-    std::string folder = std::string(common) + "\\" + kTraceFolderName;
-    os.CreateDirectoryA(folder.c_str(), nullptr);  // an existing folder is fine
-    InitTraceLog(nullptr, false, folder.c_str());
+    const std::string folder = std::string(common) + "\\" + kTraceFolderName;
+    std::string done;
+    std::string refusal = guard::PrepareOwnFolder(files, folder, done);
+    if (refusal.empty()) {
+        InitTraceLog(nullptr, false, folder.c_str());
+        if (*TraceLogPath() == '\0') {
+            refusal = *TraceLogRefusal() ? std::string("its log file: ") + TraceLogRefusal()
+                                         : std::string("its log file cannot be opened");
+        }
+    }
+    if (!refusal.empty()) {
+        // Never elsewhere: beside the program may be a folder anyone can
+        // write to. The run goes on without a log file.
+        const std::string text = "Clearway: no trace log is written: the folder '" + folder + "' is not safe: " +
+                                 refusal + "\r\n";
+        TraceWrite("", -1, 0, "%s", text.c_str());
+        if (!logRefusalSaid_) SayOnParentConsole(files, text);
+        logRefusalSaid_ = true;
+        return;
+    }
+    if (!done.empty()) TraceWrite("", -1, 0, "OpenTraceLog: the trace folder '%s' was %s\n", folder.c_str(), done.c_str());
 }
 
 DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {

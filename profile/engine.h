@@ -42,7 +42,11 @@ public:
     virtual DWORD InitializeLists(int removeAll, int forceMsi);
     // Opens the run's trace log: the program's base name with ".log" in the
     // folder "Velmoran clearway" below the common application data folder.
+    // The folder is made the run's own first (created private, or taken
+    // over); a folder or log file that is not safe gives no log at all,
+    // said once on the console of a console parent.
     void OpenTraceLog();
+    bool logRefusalSaid_ = false;
     DWORD InitIgnoreServiceList();
     DWORD InitRemoveServiceList();
     DWORD InitStopProcessList();

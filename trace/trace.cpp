@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "guard/own_files.h"
 #include "platform/platform.h"
 
 namespace {
@@ -42,6 +43,7 @@ struct TraceState {
     int liveScopes = 0;
     std::FILE* log = nullptr;
     std::string logPath;
+    std::string logRefusal;  // why the last log file asked for was not opened
     bool headerWritten = false;
     std::FILE* settings = nullptr;
     long long lastSettingsRead = 0;
@@ -399,14 +401,21 @@ void TraceOpenLog(const char* path, const char* mode) {
         s.log = nullptr;
     }
     s.logPath.clear();
+    s.logRefusal.clear();
     std::string resolved = ResolveRelative(wanted);
     if (*wanted == '\0' || resolved.size() > kPathLimit) return;
-    std::FILE* f = Os().OpenSharedStream(resolved.c_str(), mode && *mode ? mode : "w");
+    // Never through a link at its name: the run may be SYSTEM, and the
+    // folder may be one that another user could reach into.
+    std::FILE* f = guard::OpenOwnFile(Os(), resolved, mode && *mode ? mode : "w", s.logRefusal);
     if (!f) return;
     s.log = f;
     s.logPath = wanted;
     s.headerWritten = false;
 }
+
+platform::Platform& TracePlatform() { return Os(); }
+
+const char* TraceLogRefusal() { return State().logRefusal.c_str(); }
 
 void TraceSetOptions(int types, int level, bool dateTime, bool threadId) {
     Options& o = State().options;

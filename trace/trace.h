@@ -13,8 +13,12 @@ void TraceWrite(const char* component, int types, int level, const char* format,
 void InitTraceLog(HMODULE module, bool append, const char* folder);
 
 // Opens path with mode ("w", "a+"), replacing the open log file unless it is
-// that very path.
+// that very path. A link at the name is never written through.
 void TraceOpenLog(const char* path, const char* mode);
+
+// Why the log file last asked for was refused (a link, a hard link, a file
+// that is not the one named), empty when it opened or was never asked for.
+const char* TraceLogRefusal();
 
 void TraceSetOptions(int types, int level, bool dateTime, bool threadId);
 
@@ -34,6 +38,7 @@ void TraceSetLineEnd(const char* text);
 // The platform the trace log reaches Windows through (the production one
 // unless a test replaces it). Returns the previous one.
 platform::Platform* TraceSetPlatform(platform::Platform* platform);
+platform::Platform& TracePlatform();
 
 // Text added to the program's base name in the name of the log that
 // InitTraceLog opens ("Clearway preview.log" with " preview").

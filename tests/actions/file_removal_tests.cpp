@@ -18,6 +18,7 @@
 #include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
+#include "tests/support/acl_entries.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
@@ -40,7 +41,11 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
+using testing_support::Ace;
+using testing_support::Bytes;
+using testing_support::Entries;
+using testing_support::SidBytes;
+using testing_support::WellKnownSid;
 
 std::string Folder(int csidl) {
     char path[MAX_PATH] = {};
@@ -64,49 +69,6 @@ std::string Lower(std::string text) {
     return copy.data();
 }
 
-
-Bytes SidBytes(PSID sid) {
-    const BYTE* p = static_cast<const BYTE*>(sid);
-    return Bytes(p, p + ::GetLengthSid(sid));
-}
-
-Bytes WellKnownSid(WELL_KNOWN_SID_TYPE type) {
-    BYTE buffer[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof buffer;
-    if (!::CreateWellKnownSid(type, nullptr, buffer, &size)) return {};
-    return Bytes(buffer, buffer + size);
-}
-
-// One entry of an ACL as a test looks at it.
-struct Ace {
-    BYTE type;
-    BYTE flags;
-    DWORD mask;
-    Bytes sid;
-    bool operator==(const Ace& o) const {
-        return type == o.type && flags == o.flags && mask == o.mask && sid == o.sid;
-    }
-};
-
-std::ostream& operator<<(std::ostream& out, const Ace& a) {
-    return out << "{type " << int(a.type) << " flags 0x" << std::hex << int(a.flags) << " mask 0x" << a.mask
-               << std::dec << " sid " << a.sid.size() << " bytes}";
-}
-
-// The entries of acl through the real calls; empty for a null ACL.
-std::vector<Ace> Entries(PACL acl) {
-    std::vector<Ace> out;
-    if (!acl) return out;
-    ACL_SIZE_INFORMATION info = {};
-    if (!::GetAclInformation(acl, &info, sizeof info, AclSizeInformation)) return out;
-    for (DWORD i = 0; i < info.AceCount; ++i) {
-        LPVOID raw = nullptr;
-        if (!::GetAce(acl, i, &raw)) break;
-        auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(raw);
-        out.push_back({ace->Header.AceType, ace->Header.AceFlags, ace->Mask, SidBytes(&ace->SidStart)});
-    }
-    return out;
-}
 
 // The production platform with a record of the calls the tests look at and
 // scripted results where Wine cannot produce the fault.
@@ -312,7 +274,7 @@ TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre)
     TempFolder outside("file-removal-keep-target");
     const std::string root = Upper(folder.path());
     ::CreateDirectoryA((folder / "Holder").c_str(), nullptr);
-    ::CreateDirectoryA((folder / "Holder\Kept").c_str(), nullptr);
+    ::CreateDirectoryA((folder / "Holder\\Kept").c_str(), nullptr);
     ::CreateDirectoryA((folder / "Plain").c_str(), nullptr);
     UnixLink link(UnixPath(outside.path()), UnixPath(folder / "Link"));
     ASSERT_EQ(link.made, 0u);
@@ -364,7 +326,7 @@ TEST_F(FileRemovalTest, AMissingPathIsStillScheduled) {
 
 // ---- DropFileAcl ----
 
-TEST_F(FileRemovalTest, DropFileAclSetsAProtectedDaclOfEveryoneOnly) {
+TEST_F(FileRemovalTest, DropFileAclSetsAProtectedDaclOfSystemAndAdministratorsOnly) {
     TempFolder folder("file-removal-acl");
     EXPECT_EQ(engine_.DropFileAcl(folder.path().c_str()), 1);
     ASSERT_EQ(os_.sets.size(), 1u);
@@ -377,9 +339,8 @@ TEST_F(FileRemovalTest, DropFileAclSetsAProtectedDaclOfEveryoneOnly) {
     EXPECT_FALSE(call.group);
     EXPECT_FALSE(call.sacl);
     ASSERT_TRUE(call.hasDacl);
-    const std::vector<Ace> expected = {{ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                                        GENERIC_ALL, WellKnownSid(WinWorldSid)}};
-    EXPECT_EQ(call.dacl, expected);
+    // Nobody else: until the restart no user may plant a file or a link in it.
+    EXPECT_EQ(call.dacl, testing_support::OwnAcl(false));
     EXPECT_EQ(Log().find("DropFileAcl"), std::string::npos);
 }
 
@@ -446,11 +407,10 @@ TEST(BuildAclWithUserAccessTest, UserEntriesGoAndTheNewOnesFollowTheExplicitDeni
                                         {ACCESS_DENIED_ACE_TYPE, inherited, DELETE, guests}};
     EXPECT_EQ(Entries(dacl), remaining);
 
+    // The new entry is for the key itself, never inherited by its subkeys.
     PACL acl = reinterpret_cast<PACL>(built.get());
-    const BYTE inheritOnly = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE;
     const std::vector<Ace> expected = {{ACCESS_DENIED_ACE_TYPE, 0, KEY_WRITE, guests},
                                        {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, user},
-                                       {ACCESS_ALLOWED_ACE_TYPE, inheritOnly, GENERIC_ALL, user},
                                        {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, admins},
                                        {ACCESS_ALLOWED_ACE_TYPE, inherited, KEY_READ, world},
                                        {ACCESS_DENIED_ACE_TYPE, inherited, DELETE, guests}};
@@ -460,7 +420,7 @@ TEST(BuildAclWithUserAccessTest, UserEntriesGoAndTheNewOnesFollowTheExplicitDeni
     ACL_SIZE_INFORMATION in = {}, out = {};
     ::GetAclInformation(dacl, &in, sizeof in, AclSizeInformation);
     ::GetAclInformation(acl, &out, sizeof out, AclSizeInformation);
-    EXPECT_EQ(out.AclBytesInUse + out.AclBytesFree, in.AclBytesInUse + 2 * (8 + DWORD(user.size())));
+    EXPECT_EQ(out.AclBytesInUse + out.AclBytesFree, in.AclBytesInUse + 8 + DWORD(user.size()));
     EXPECT_EQ(out.AclBytesFree, 0u);
 }
 
@@ -475,35 +435,29 @@ TEST(BuildAclWithUserAccessTest, WithoutAllowOrInheritedEntriesTheNewOnesAreAppe
               0u);
     const std::vector<Ace> expected = {
         {ACCESS_DENIED_ACE_TYPE, 0, KEY_WRITE, guests},
-        {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, user},
-        {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, GENERIC_ALL, user}};
+        {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, user}};
     EXPECT_EQ(Entries(reinterpret_cast<PACL>(built.get())), expected);
 
-    // No DACL at all: the two entries alone.
+    // No DACL at all: the entry alone.
     std::unique_ptr<BYTE[]> fresh;
     ASSERT_EQ(BuildAclWithUserAccess(os, nullptr, const_cast<BYTE*>(user.data()), KEY_READ, fresh), 0u);
-    const std::vector<Ace> two = {
-        {ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, user},
-        {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE, KEY_READ, user}};
-    EXPECT_EQ(Entries(reinterpret_cast<PACL>(fresh.get())), two);
+    const std::vector<Ace> one = {{ACCESS_ALLOWED_ACE_TYPE, 0, KEY_READ, user}};
+    EXPECT_EQ(Entries(reinterpret_cast<PACL>(fresh.get())), one);
 }
 
 // ---- GrantRegKeyAccess ----
 
 const char kGrantKey[] = "Software\\clearway-work\\grant";
 
-std::string UserName() {
-    char name[256] = {};
-    DWORD size = sizeof name;
-    ::GetUserNameA(name, &size);
-    return name;
-}
-
+// The running account, from the process token.
 Bytes UserSid() {
-    testing_support::TestPlatform os;
-    std::unique_ptr<BYTE[]> sid;
-    if (GetAccountSid(os, UserName().c_str(), sid) != 0) return {};
-    return SidBytes(sid.get());
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+    platform::ObjectHandle token(raw);
+    BYTE buffer[512];
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return {};
+    return SidBytes(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
 }
 
 TEST(BuildRegObjectNameTest, TheFourRootsAndNoOther) {
@@ -518,16 +472,6 @@ TEST(BuildRegObjectNameTest, TheFourRootsAndNoOther) {
     EXPECT_EQ(name, "USERS\\.DEFAULT");
     EXPECT_EQ(BuildRegObjectName(HKEY_CURRENT_CONFIG, "A", name), 2u);
     EXPECT_EQ(name, "USERS\\.DEFAULT");
-}
-
-TEST(GetAccountSidTest, TheCurrentUserHasASidAndAnUnknownNameHasNone) {
-    testing_support::TestPlatform os;
-    std::unique_ptr<BYTE[]> sid;
-    ASSERT_EQ(GetAccountSid(os, UserName().c_str(), sid), 0u);
-    ASSERT_TRUE(sid);
-    EXPECT_TRUE(::IsValidSid(sid.get()));
-    EXPECT_EQ(GetAccountSid(os, "clearway-no-such-account", sid), static_cast<DWORD>(ERROR_NONE_MAPPED));
-    EXPECT_FALSE(sid);
 }
 
 TEST_F(FileRemovalTest, GrantRegKeyAccessWithAnotherRootReturns2AndChangesNothing) {
@@ -553,16 +497,15 @@ TEST_F(FileRemovalTest, GrantRegKeyAccessGivesTheUserFullControlOfARealKey) {
     EXPECT_EQ(call.info, static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION |
                                                             PROTECTED_DACL_SECURITY_INFORMATION));
     EXPECT_TRUE(call.owner.empty());
-    // The user's two entries are in, once each, whatever the key held before.
+    // The running account's one entry is in, whatever the key held before,
+    // for this key alone: nothing of the user's is inherited by subkeys.
     const Ace full = {ACCESS_ALLOWED_ACE_TYPE, 0, GENERIC_ALL, user};
-    const Ace below = {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE | INHERIT_ONLY_ACE,
-                       GENERIC_ALL, user};
     EXPECT_EQ(std::count(call.dacl.begin(), call.dacl.end(), full), 1);
-    EXPECT_EQ(std::count(call.dacl.begin(), call.dacl.end(), below), 1);
-    auto at = std::find(call.dacl.begin(), call.dacl.end(), full);
-    ASSERT_NE(at, call.dacl.end());
-    ASSERT_NE(at + 1, call.dacl.end());
-    EXPECT_EQ(*(at + 1), below);
+    for (const Ace& ace : call.dacl) {
+        if (ace.sid == user) {
+            EXPECT_EQ(ace.flags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE), 0) << ace;
+        }
+    }
 
     // Granting again replaces the user's entries instead of adding more.
     os_.sets.clear();

@@ -34,6 +34,7 @@ const std::set<std::string> kPassedThrough = {
     "GetWindowsDirectoryA", "GetSystemDirectoryA", "GetLogicalDriveStringsA", "GetDriveTypeA", "GetTempPathW",
     "GetFullPathNameA", "GetFileInformationByHandle", "GetFinalPathNameByHandleA", "HasGetFinalPathNameByHandleA",
     "CreateFileA",  // opens for reading only: a writing or creating open is refused
+    "StreamFromHandle",  // over a handle the preview opened, so for reading
     // registry
     "RegOpenKeyExA", "RegCloseKey", "RegQueryValueExA", "RegEnumValueA", "RegEnumKeyA", "RegEnumKeyExA",
     "RegQueryInfoKeyA", "SHGetValueA", "HasRegDeleteKeyExA", "RegOpenKeyExW", "RegQueryValueExW",
@@ -49,7 +50,7 @@ const std::set<std::string> kPassedThrough = {
     "QueryFullProcessImageNameA", "WaitForSingleObject", "GetExitCodeProcess",
     // access control (lists built in memory; reading)
     "AllocateAndInitializeSid", "FreeSid", "BuildTrusteeWithSidW", "SetEntriesInAclW", "GetNamedSecurityInfoA",
-    "LookupAccountNameA", "GetAclInformation", "GetAce", "DeleteAce", "InitializeAcl", "AddAce", "EqualSid",
+    "GetNamedSecurityInfoW", "GenerateRandom", "LookupAccountNameA", "GetAclInformation", "GetAce", "DeleteAce", "InitializeAcl", "AddAce", "EqualSid",
     "GetLengthSid", "OpenThreadToken", "OpenProcessToken", "GetTokenInformation",
     // installer
     "MsiEnumRelatedProductsW", "MsiGetProductInfoW", "MsiSetInternalUI",
@@ -139,6 +140,14 @@ TEST(PreviewPlatformTest, EveryCallThatWouldChangeTheMachineIsListedAndNotMade) 
         {"MoveFileExA", [&] { os.MoveFileExA(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); }},
         {"CopyFileW", [&] { os.CopyFileW(wideFile.c_str(), (wideFile + L".copy").c_str(), FALSE); }},
         {"DeleteFileW", [&] { os.DeleteFileW((wideFile + L".other").c_str()); }},
+        {"CreateDirectoryW", [&] { os.CreateDirectoryW(std::wstring(wideFile + L".new").c_str(), nullptr); }},
+        {"RemoveDirectoryW", [&] { os.RemoveDirectoryW((std::wstring(subfolder.begin(), subfolder.end()) + L"W").c_str()); }},
+        {"SetEndOfFile",
+         [&] {
+             platform::FileHandle read(::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                     OPEN_EXISTING, 0, nullptr));
+             os.SetEndOfFile(read.get());
+         }},
         {"RegCreateKeyExA",
          [&] {
              HKEY created = nullptr;

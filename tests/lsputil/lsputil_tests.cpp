@@ -195,22 +195,40 @@ TEST(LspUtility, CommandTable) {
 
 // A folder whose name the ANSI code page cannot hold (Cyrillic under code
 // page 1252): the utility still finds the library beside it.
+// A folder below parent whose name the ANSI code page cannot hold
+// (Cyrillic under code page 1252), holding the utility and the library.
+// Removed with its files at the end of its scope.
+class WideFolder {
+public:
+    explicit WideFolder(const TempFolder& parent)
+        : path_(std::wstring(parent.path().begin(), parent.path().end()) +
+                L"\\\x0416\x0438\x0437\x043D\x044C") {  // "Zhizn'"
+        BOOL lossy = FALSE;
+        ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path_.c_str(), -1, nullptr, 0, nullptr, &lossy);
+        EXPECT_TRUE(lossy) << "the code page " << ::GetACP() << " holds the folder's name";
+        EXPECT_TRUE(::CreateDirectoryW(path_.c_str(), nullptr));
+        const std::string source = ProgramFolder();
+        for (const wchar_t* name : {L"instvelps_x64.exe", L"instvelps_x64.dll"}) {
+            EXPECT_TRUE(::CopyFileW(std::wstring(source.begin(), source.end()).append(name).c_str(),
+                                    (path_ + L"\\" + name).c_str(), FALSE));
+        }
+    }
+    ~WideFolder() {
+        ::DeleteFileW((path_ + L"\\instvelps_x64.exe").c_str());
+        ::DeleteFileW((path_ + L"\\instvelps_x64.dll").c_str());
+        ::RemoveDirectoryW(path_.c_str());
+    }
+    const std::wstring& path() const { return path_; }
+
+private:
+    std::wstring path_;
+};
+
 TEST(LspUtility, FindsItsLibraryInAFolderNamedOutsideTheCodePage) {
     PlantedFolder planted;
     TempFolder parent("lsputil-wide");
-    const std::wstring folder = std::wstring(parent.path().begin(), parent.path().end()) +
-                                L"\\\x0416\x0438\x0437\x043D\x044C";  // Cyrillic "Zhizn'"
-    BOOL lossy = FALSE;
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, folder.c_str(), -1, nullptr, 0, nullptr, &lossy);
-    ASSERT_TRUE(lossy) << "the code page " << ::GetACP() << " holds the folder's name";
-    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
-    const std::wstring utility = folder + L"\\instvelps_x64.exe", library = folder + L"\\instvelps_x64.dll";
-    const std::string source = ProgramFolder();
-    ASSERT_TRUE(::CopyFileW(std::wstring(source.begin(), source.end()).append(L"instvelps_x64.exe").c_str(),
-                            utility.c_str(), FALSE));
-    ASSERT_TRUE(::CopyFileW(std::wstring(source.begin(), source.end()).append(L"instvelps_x64.dll").c_str(),
-                            library.c_str(), FALSE));
-
+    WideFolder folder(parent);
+    const std::wstring utility = folder.path() + L"\\instvelps_x64.exe";
     UtilityRun run = {~0u, "not started"};
     {
         OutputFile out(parent / "output.txt");
@@ -231,9 +249,6 @@ TEST(LspUtility, FindsItsLibraryInAFolderNamedOutsideTheCodePage) {
             }
         }
     }
-    ::DeleteFileW(utility.c_str());
-    ::DeleteFileW(library.c_str());
-    ::RemoveDirectoryW(folder.c_str());
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.output, "UnInstall: 0 removed\n");
 }
@@ -244,6 +259,8 @@ struct LaunchCase {
     const char* name;
     const char* moduleFolder;  // a TempFolder name, stocked with the utility; null: this program's folder
     bool stocked;
+    bool wide;  // the program lies in a folder below it named outside the code page
+    bool openToOthers;  // every user may write to the folder
     int result;
     const char* trace;
     const char* output;  // what the utility printed
@@ -251,16 +268,29 @@ struct LaunchCase {
 
 TEST(LspUtility, LaunchFromTheProgramFolder) {
     const LaunchCase cases[] = {
-        {"beside the program", nullptr, true, 1,
+        {"beside the program", nullptr, true, false, false, 1,
          "Calling UnInstall function from the installation utility.\n"
          "instvelps_x64 process finished with code: 0\n",
          "UnInstall: 0 removed\n"},
-        {"folder name with spaces", "lsputil launch folder", true, 1,
+        {"folder name with spaces", "lsputil launch folder", true, false, false, 1,
+         "Calling UnInstall function from the installation utility.\n"
+         "instvelps_x64 process finished with code: 0\n",
+         "UnInstall: 0 removed\n"},
+        {"folder named outside the code page", "lsputil launch wide", false, true, false, 1,
          "Calling UnInstall function from the installation utility.\n"
          "instvelps_x64 process finished with code: 0\n",
          "UnInstall: 0 removed\n"},
         // Only the planted copies could be started: none is.
-        {"not beside the program", "lsputil empty folder", false, 0,
+        // The utility would run with full rights whatever another user put
+        // beside it: it is not started (Wine shows a folder whose Unix
+        // mode lets others write as one Everyone may change).
+        {"folder others can write to", "lsputil-open-folder", true, false, true, 0,
+         "Calling UnInstall function from the installation utility.\n"
+         "instvelps_x64 is not started: others can change 'C:\\clearway-work\\lsputil-open-folder': "
+         "S-1-1-0 may change it\n"
+         "Calling instvelps_x64 failed!\n",
+         ""},
+        {"not beside the program", "lsputil empty folder", false, false, false, 0,
          "Calling UnInstall function from the installation utility.\n"
          "Calling instvelps_x64 failed!\n",
          ""},
@@ -270,13 +300,20 @@ TEST(LspUtility, LaunchFromTheProgramFolder) {
         PlantedFolder planted;
         TestPlatform os;
         std::unique_ptr<TempFolder> moduleFolder;
+        std::unique_ptr<WideFolder> wideFolder;
         if (c.moduleFolder) {
             moduleFolder.reset(new TempFolder(c.moduleFolder));
             if (c.stocked) Stock(*moduleFolder, "instvelps_x64.dll");
-            const std::string module = *moduleFolder / "Clearway.exe";
-            os.moduleFileName = [module](HMODULE, LPSTR buffer, DWORD size) {
-                lstrcpynA(buffer, module.c_str(), static_cast<int>(size));
-                return static_cast<DWORD>(module.size());
+            if (c.openToOthers) testing_support::RunUnix("/bin/chmod o+w " + testing_support::UnixPath(moduleFolder->path()));
+            const std::string folder = moduleFolder->path();
+            std::wstring module = std::wstring(folder.begin(), folder.end()) + L"\\Clearway.exe";
+            if (c.wide) {
+                wideFolder.reset(new WideFolder(*moduleFolder));
+                module = wideFolder->path() + L"\\Clearway.exe";
+            }
+            os.moduleFileNameW = [module](HMODULE, LPWSTR buffer, DWORD size) {
+                lstrcpynW(buffer, module.c_str(), static_cast<int>(size));
+                return static_cast<DWORD>(module.size() < size ? module.size() : size);
             };
         }
         TempFolder outputFolder("lsputil-output");

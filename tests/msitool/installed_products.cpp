@@ -113,9 +113,10 @@ TEST_F(InstalledProducts, RefusedRemovalIsRetriedFromACopyOfTheCachedPackage) {
     ASSERT_FALSE(HasFailure());
     wchar_t temp[MAX_PATH] = {};
     ASSERT_NE(::GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring copy = std::wstring(temp) + Wide(retry.id) + L".msi";  // the package's own file name
-    // A file of that name is replaced.
-    testing_support::WriteWholeFile(Narrow(copy), "stale");
+    // A file under the package's own name in the shared temporary folder,
+    // where anyone could have put it: never copied over, never run.
+    const std::string planted = Narrow(temp) + retry.id + ".msi";
+    testing_support::WriteWholeFile(planted, "planted");
 
     // The silent removal is refused and the retry fails too: the copy goes
     // all the same, and the family keeps the product.
@@ -131,11 +132,20 @@ TEST_F(InstalledProducts, RefusedRemovalIsRetriedFromACopyOfTheCachedPackage) {
         ASSERT_EQ(family.GetCount(), 1u);
         EXPECT_EQ(family.Products().front()->GetProductCode(), Wide(retry.productCode));
     }
+    // The copy lay in a folder of its own, made for SYSTEM and
+    // Administrators alone, under a fresh name, and the folder is gone.
     ASSERT_EQ(os_.installCalls.size(), 1u);
-    EXPECT_EQ(os_.installCalls[0].packagePath, copy);
+    ASSERT_EQ(os_.createdFolders.size(), 1u);
+    const std::string folder = os_.createdFolders[0].path;
+    EXPECT_EQ(folder.rfind(Narrow(temp) + "Clearway-", 0), 0u) << folder;
+    EXPECT_EQ(folder.size(), Narrow(temp).size() + 9 + 32);
+    EXPECT_TRUE(os_.createdFolders[0].protectedDacl);
+    EXPECT_EQ(os_.createdFolders[0].dacl, testing_support::OwnAcl(false));
+    EXPECT_EQ(os_.installCalls[0].packagePath, Wide(folder) + L"\\" + Wide(retry.id) + L".msi");
     EXPECT_EQ(os_.installCalls[0].commandLine, kRemoveCommand);
-    EXPECT_EQ(copied.substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // a package, not the stale file
-    EXPECT_FALSE(PathExists(Narrow(copy)));
+    EXPECT_EQ(copied.substr(0, 4), std::string("\xD0\xCF\x11\xE0", 4));  // the cached package
+    EXPECT_FALSE(PathExists(folder));
+    EXPECT_EQ(testing_support::ReadWholeFile(planted), "planted");
     EXPECT_TRUE(MsiPackageInstalled(retry));
 
     // Refused once, then the installer removes it from the copy.
@@ -143,18 +153,21 @@ TEST_F(InstalledProducts, RefusedRemovalIsRetriedFromACopyOfTheCachedPackage) {
     os_.configureProductFault = [&refusals](LPCWSTR) -> UINT { return refusals-- > 0 ? ERROR_INSTALL_FAILURE : 0; };
     os_.installProductFault = nullptr;
     os_.installCalls.clear();
+    os_.createdFolders.clear();
     EXPECT_EQ(RunMsiTool(os_, UninstallLine(retry).c_str(), true), 0);
     ASSERT_EQ(os_.installCalls.size(), 1u);
-    EXPECT_EQ(os_.installCalls[0].packagePath, copy);
+    ASSERT_EQ(os_.createdFolders.size(), 1u);
+    EXPECT_NE(os_.createdFolders[0].path, folder);  // a fresh name each time
     EXPECT_TRUE(os_.installCalls[0].packageExisted);
     EXPECT_EQ(os_.installCalls[0].result, 0u);
-    EXPECT_FALSE(PathExists(Narrow(copy)));
+    EXPECT_FALSE(PathExists(os_.createdFolders[0].path));
+    ::DeleteFileA(planted.c_str());
     ExpectGone(retry);
 }
 
-// A temporary folder so deep that the copy's path would pass 259
-// characters: the retry is refused and traced, and the file at the path the
-// name would have been cut to stays as it was.
+// A temporary folder so deep that the copy's path in its private folder
+// would pass 259 characters: the retry is refused and traced, never cut,
+// and the private folder is gone.
 TEST_F(InstalledProducts, ARetryWhoseCopyWouldNotFitIsRefusedNeverCut) {
     const MsiPackage retry = FindMsiPackage("retry");
     TempFolder source("msitool_package_name");
@@ -165,15 +178,10 @@ TEST_F(InstalledProducts, ARetryWhoseCopyWouldNotFitIsRefusedNeverCut) {
 
     TempFolder deep("msitool_deep_temp");
     std::string temp = deep.path();
-    while (temp.size() < 220) {
+    while (temp.size() < 190) {
         temp += "\\" + std::string(20, 'd');
         ASSERT_TRUE(::CreateDirectoryA(temp.c_str(), nullptr)) << temp;
     }
-    const std::string copy = temp + "\\" + packageName;
-    ASSERT_GT(copy.size(), 259u);
-    const std::string cut = copy.substr(0, 259);  // a name in the same folder
-    testing_support::WriteWholeFile(cut, "someone else's file");
-    ASSERT_TRUE(PathExists(cut));
 
     TempFolder logs("msitool_retry_log");
     InitTraceLog(nullptr, false, logs.path().c_str());
@@ -191,8 +199,11 @@ TEST_F(InstalledProducts, ARetryWhoseCopyWouldNotFitIsRefusedNeverCut) {
     TraceShutdown();
 
     EXPECT_TRUE(os_.installCalls.empty());
-    EXPECT_EQ(testing_support::ReadWholeFile(cut), "someone else's file");
     EXPECT_TRUE(MsiPackageInstalled(retry));
+    ASSERT_EQ(os_.createdFolders.size(), 1u);
+    EXPECT_FALSE(PathExists(os_.createdFolders[0].path));
+    const std::string copy = os_.createdFolders[0].path + "\\" + packageName;
+    EXPECT_GT(copy.size(), 259u);
     const std::string log = testing_support::ReadWholeFile(logs / "msitool_tests.log");
     EXPECT_NE(log.find("UninstallFromCachedPackage: the copy's path '" + copy + "' is longer than 259 characters; no "
                        "retry from the cached package"),

@@ -41,6 +41,38 @@ void TestPlatform::GetLocalTime(LPSYSTEMTIME time) {
     }
 }
 
+namespace {
+
+void RecordFolder(std::vector<TestPlatform::CreatedFolder>& folders, const std::string& path,
+                  LPSECURITY_ATTRIBUTES security) {
+    if (!security || !security->lpSecurityDescriptor) return;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    ::GetSecurityDescriptorDacl(security->lpSecurityDescriptor, &present, &dacl, &defaulted);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(security->lpSecurityDescriptor, &control, &revision);
+    folders.push_back({path, (control & SE_DACL_PROTECTED) != 0, Entries(present ? dacl : nullptr)});
+}
+
+}  // namespace
+
+BOOL TestPlatform::CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) {
+    RecordFolder(createdFolders, path ? path : "", security);
+    return Platform::CreateDirectoryA(path, security);
+}
+
+BOOL TestPlatform::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+    char narrow[MAX_PATH * 2] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, path ? path : L"", -1, narrow, sizeof narrow, nullptr, nullptr);
+    RecordFolder(createdFolders, narrow, security);
+    return Platform::CreateDirectoryW(path, security);
+}
+
+DWORD TestPlatform::GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
+    return moduleFileNameW ? moduleFileNameW(module, buffer, size) : Platform::GetModuleFileNameW(module, buffer, size);
+}
+
 DWORD TestPlatform::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     return moduleFileName ? moduleFileName(module, buffer, size) : Platform::GetModuleFileNameA(module, buffer, size);
 }

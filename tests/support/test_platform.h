@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/acl_entries.h"
 
 namespace testing_support {
 
@@ -38,6 +39,18 @@ public:
     void GetLocalTime(LPSYSTEMTIME time) override;
     std::function<DWORD(HMODULE, LPSTR, DWORD)> moduleFileName;
     DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) override;
+    std::function<DWORD(HMODULE, LPWSTR, DWORD)> moduleFileNameW;
+    DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) override;
+    // Folders created with security attributes and the access list they
+    // were given: Wine keeps of it only what its file modes can hold.
+    struct CreatedFolder {
+        std::string path;
+        bool protectedDacl;
+        std::vector<Ace> dacl;
+    };
+    std::vector<CreatedFolder> createdFolders;
+    BOOL CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES security) override;
+    BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) override;
     std::function<std::time_t()> now;
     std::time_t Time() override;
 

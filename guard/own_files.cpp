@@ -1,0 +1,301 @@
+#include "guard/own_files.h"
+
+#include <windows.h>
+#include <aclapi.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "guard/path_guard.h"
+#include "platform/platform.h"
+
+namespace guard {
+
+namespace {
+
+// The well-known accounts by their authority and relative identifiers.
+struct WellKnown {
+    BYTE authority;
+    BYTE count;
+    DWORD rids[6];
+};
+const WellKnown kSystem = {5, 1, {SECURITY_LOCAL_SYSTEM_RID}};
+const WellKnown kAdministrators = {5, 2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS}};
+const WellKnown kUsers = {5, 2, {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}};
+const WellKnown kTrustedInstaller = {5, 6, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+
+bool MakeSid(platform::Platform& os, const WellKnown& known, platform::AllocatedSid& sid) {
+    SID_IDENTIFIER_AUTHORITY authority = {{0, 0, 0, 0, 0, known.authority}};
+    const DWORD* r = known.rids;
+    return os.AllocateAndInitializeSid(&authority, known.count, r[0], r[1], r[2], r[3], r[4], r[5], 0, 0,
+                                       sid.put()) != FALSE;
+}
+
+bool IsSid(platform::Platform& os, PSID sid, const WellKnown& known) {
+    platform::AllocatedSid wanted;
+    return sid && MakeSid(os, known, wanted) && os.EqualSid(sid, wanted.get());
+}
+
+// The running account, from the process's own token.
+bool IsRunningUser(platform::Platform& os, PSID sid) {
+    HANDLE raw = nullptr;
+    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+    platform::ObjectHandle token(raw);
+    std::vector<BYTE> buffer(256);
+    DWORD needed = 0;
+    if (!os.GetTokenInformation(token.get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                &needed)) {
+        if (needed <= buffer.size()) return false;
+        buffer.resize(needed);
+        if (!os.GetTokenInformation(token.get(), TokenUser, buffer.data(), needed, &needed)) return false;
+    }
+    return os.EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != FALSE;
+}
+
+std::string ErrorText(const char* what, DWORD code) {
+    char text[256];
+    std::snprintf(text, sizeof text, "%s (error %lu)", what, static_cast<unsigned long>(code));
+    return text;
+}
+
+// Strips the "\\?\" that the final-path call puts before a drive letter.
+std::string WithoutLongPrefix(const std::string& path) {
+    return path.compare(0, 4, "\\\\?\\") == 0 ? path.substr(4) : path;
+}
+
+}  // namespace
+
+std::string SidText(PSID sid) {
+    if (!sid || !::IsValidSid(sid)) return "an unknown account";
+    const SID_IDENTIFIER_AUTHORITY* authority = ::GetSidIdentifierAuthority(sid);
+    unsigned long long value = 0;
+    for (int i = 0; i < 6; ++i) value = (value << 8) | authority->Value[i];
+    std::string text = "S-1-" + std::to_string(value);
+    const BYTE count = *::GetSidSubAuthorityCount(sid);
+    for (BYTE i = 0; i < count; ++i) text += "-" + std::to_string(*::GetSidSubAuthority(sid, i));
+    return text;
+}
+
+DWORD BuildOwnAcl(platform::Platform& os, OwnAccess access, platform::LocalMemory& acl, bool* sidsFailed) {
+    platform::AllocatedSid system, administrators, users;
+    const bool readers = access == OwnAccess::UsersRead;
+    if (!MakeSid(os, kSystem, system) || !MakeSid(os, kAdministrators, administrators) ||
+        (readers && !MakeSid(os, kUsers, users))) {
+        if (sidsFailed) *sidsFailed = true;
+        const DWORD code = os.GetLastError();
+        return code != ERROR_SUCCESS ? code : ERROR_INVALID_SID;
+    }
+
+    EXPLICIT_ACCESS_W entries[3] = {};
+    const PSID sids[3] = {system.get(), administrators.get(), users.get()};
+    const ULONG count = readers ? 3 : 2;
+    for (ULONG i = 0; i < count; ++i) {
+        os.BuildTrusteeWithSidW(&entries[i].Trustee, sids[i]);
+        entries[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+        entries[i].Trustee.TrusteeType = i == 0 ? TRUSTEE_IS_USER : TRUSTEE_IS_ALIAS;
+        entries[i].grfAccessPermissions = i < 2 ? GENERIC_ALL : GENERIC_READ | GENERIC_EXECUTE;
+        entries[i].grfAccessMode = SET_ACCESS;
+        entries[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    }
+    PACL built = nullptr;
+    const DWORD rc = os.SetEntriesInAclW(count, entries, nullptr, &built);
+    acl.reset(built);
+    return rc;
+}
+
+OwnSecurity::OwnSecurity(platform::Platform& os, OwnAccess access) : descriptor_(), attributes_() {
+    if (BuildOwnAcl(os, access, acl_) != ERROR_SUCCESS || !acl_) return;
+    // Memory only: the descriptor is made here, Windows sees it at creation.
+    if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(&descriptor_, TRUE, static_cast<PACL>(acl_.get()), FALSE) ||
+        !::SetSecurityDescriptorControl(&descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+        return;
+    }
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = &descriptor_;
+    attributes_.bInheritHandle = FALSE;
+    ready_ = true;
+}
+
+std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, std::string& done) {
+    done.clear();
+    if (!IsFullyQualified(folder.c_str())) return "it is not a fully qualified local path";
+    DWORD attributes = os.GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        OwnSecurity security(os, OwnAccess::UsersRead);
+        if (!security.get()) return "its access list could not be built";
+        if (os.CreateDirectoryA(folder.c_str(), security.get())) {
+            done = "created";
+            return std::string();
+        }
+        const DWORD code = os.GetLastError();
+        if (code != ERROR_ALREADY_EXISTS) return ErrorText("it could not be created", code);
+        attributes = os.GetFileAttributesA(folder.c_str());  // made by someone else meanwhile
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) return ErrorText("it cannot be read", os.GetLastError());
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is not a folder";
+
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD rc = os.GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                        nullptr, nullptr, &descriptor);
+    platform::LocalMemory descriptorMemory(descriptor);  // owner points into it
+    if (rc != ERROR_SUCCESS) return ErrorText("its owner cannot be read", rc);
+    std::vector<char> name(folder.begin(), folder.end());
+    name.push_back('\0');
+    // The running account is an administrator (or SYSTEM) itself: a folder
+    // it made under a policy that makes the creator the owner is its own.
+    const bool foreign =
+        !IsSid(os, owner, kSystem) && !IsSid(os, owner, kAdministrators) && !IsRunningUser(os, owner);
+    if (foreign) {
+        platform::AllocatedSid administrators;
+        if (!MakeSid(os, kAdministrators, administrators)) return "its owner cannot be changed";
+        rc = os.SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators.get(),
+                                      nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) return ErrorText(("it belongs to " + SidText(owner) + " and cannot be taken over").c_str(), rc);
+    }
+    // The access list is set every time: a folder an earlier version made
+    // inherited the parent's, which lets every user create files in it.
+    platform::LocalMemory acl;
+    rc = BuildOwnAcl(os, OwnAccess::UsersRead, acl);
+    if (rc != ERROR_SUCCESS) return ErrorText("its access list could not be built", rc);
+    rc = os.SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
+                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                  static_cast<PACL>(acl.get()), nullptr);
+    if (rc != ERROR_SUCCESS) return ErrorText("its permissions cannot be set", rc);
+    if (foreign) done = "taken over from its owner " + SidText(owner);
+    return std::string();
+}
+
+HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty, std::string& why) {
+    why.clear();
+    std::string expected;
+    if (const char* reason = ResolvePath(os, path.c_str(), expected)) {
+        why = reason;
+        return INVALID_HANDLE_VALUE;
+    }
+    // Opened as it stands: a link at the name is opened as the link, never
+    // followed, and nothing is emptied before the checks.
+    const HANDLE raw = os.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr);
+    if (raw == INVALID_HANDLE_VALUE) {
+        why = ErrorText("it cannot be opened", os.GetLastError());
+        return INVALID_HANDLE_VALUE;
+    }
+    platform::FileHandle file(raw);
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!os.GetFileInformationByHandle(file.get(), &information)) {
+        why = ErrorText("it cannot be examined", os.GetLastError());
+        return INVALID_HANDLE_VALUE;
+    }
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        why = "it is a link";
+        return INVALID_HANDLE_VALUE;
+    }
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        why = "it is a folder";
+        return INVALID_HANDLE_VALUE;
+    }
+    if (information.nNumberOfLinks > 1) {
+        why = "it has another name (a hard link)";
+        return INVALID_HANDLE_VALUE;
+    }
+    if (os.HasGetFinalPathNameByHandleA()) {
+        std::vector<char> final(32768);
+        const DWORD length = os.GetFinalPathNameByHandleA(file.get(), final.data(), static_cast<DWORD>(final.size()),
+                                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0 || length >= final.size()) {
+            why = ErrorText("its final path cannot be read", os.GetLastError());
+            return INVALID_HANDLE_VALUE;
+        }
+        const std::string reached = WithoutLongPrefix(std::string(final.data(), length));
+        if (UpperText(reached.c_str()) != expected) {
+            why = "it leads to '" + reached + "'";
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    if (empty && !os.SetEndOfFile(file.get())) {
+        why = ErrorText("it cannot be emptied", os.GetLastError());
+        return INVALID_HANDLE_VALUE;
+    }
+    return file.release();
+}
+
+std::FILE* OpenOwnFile(platform::Platform& os, const std::string& path, const char* mode, std::string& why) {
+    const HANDLE file = OpenOwnHandle(os, path, mode[0] == 'w', why);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    std::FILE* stream = os.StreamFromHandle(file, mode);
+    if (!stream) why = "no stream could be made for it";
+    return stream;
+}
+
+DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, std::wstring& folder) {
+    folder.clear();
+    OwnSecurity security(os, OwnAccess::AdminsOnly);
+    if (!security.get()) return ERROR_INVALID_ACL;
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    DWORD code = ERROR_ALREADY_EXISTS;
+    // A name that already exists was made by someone else: never used.
+    for (int attempt = 0; attempt < 8 && code == ERROR_ALREADY_EXISTS; ++attempt) {
+        BYTE random[16] = {};
+        if (!os.GenerateRandom(random, sizeof random)) return os.GetLastError();
+        std::wstring name = parent + L"Clearway-";
+        for (BYTE b : random) {
+            name += kDigits[b >> 4];
+            name += kDigits[b & 15];
+        }
+        if (name.size() + 1 >= MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
+        if (os.CreateDirectoryW(name.c_str(), security.get())) {
+            folder = name + L"\\";
+            return ERROR_SUCCESS;
+        }
+        code = os.GetLastError();
+    }
+    return code;
+}
+
+std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing) {
+    missing = false;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD rc = os.GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                              &dacl, nullptr, &descriptor);
+    platform::LocalMemory descriptorMemory(descriptor);  // owner and dacl point into it
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) {
+        missing = true;
+        return std::string();
+    }
+    if (rc != ERROR_SUCCESS) return ErrorText("its permissions cannot be read", rc);
+    const auto trusted = [&os](PSID sid) {
+        return IsSid(os, sid, kSystem) || IsSid(os, sid, kAdministrators) || IsSid(os, sid, kTrustedInstaller) ||
+               IsRunningUser(os, sid);
+    };
+    // The owner may always change the permissions.
+    if (!trusted(owner)) return "its owner " + SidText(owner) + " may change it";
+    if (!dacl) return "it has no access list: everyone may change it";
+    ACL_SIZE_INFORMATION size = {};
+    if (!os.GetAclInformation(dacl, &size, sizeof size, AclSizeInformation)) {
+        return ErrorText("its access list cannot be read", os.GetLastError());
+    }
+    const ACCESS_MASK kChanges = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                 WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+    for (DWORD i = 0; i < size.AceCount; ++i) {
+        LPVOID ace = nullptr;
+        if (!os.GetAce(dacl, i, &ace)) return ErrorText("its access list cannot be read", os.GetLastError());
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        // Deny entries are not weighed: only who is allowed counts.
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+        if ((allowed->Mask & kChanges) != 0 && !trusted(sid)) return SidText(sid) + " may change it";
+    }
+    return std::string();
+}
+
+}  // namespace guard

@@ -1,0 +1,89 @@
+// The run's own files and folders: the trace folder and what is written in
+// it, the installer's private copy, the folders opened up for deletion at
+// the restart, and the utility the run starts. The run has full rights
+// (an elevated administrator, or SYSTEM in a deployment), so none of these
+// may be within reach of the machine's other users, during the run or until
+// the restart.
+#pragma once
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/handles.h"
+
+namespace platform { class Platform; }
+
+namespace guard {
+
+// Who besides SYSTEM and Administrators (full control) may use what the run
+// makes its own.
+enum class OwnAccess {
+    AdminsOnly,  // nobody
+    UsersRead,   // Users may read (the trace log, for a help desk)
+};
+
+// The access list of what the run makes its own, built from nothing and
+// inheritable to everything below. Returns ERROR_SUCCESS with acl holding
+// it (LocalFree'd memory), or the error; sidsFailed, when given, is set when
+// the accounts' SIDs could not be made (else it was the list itself).
+DWORD BuildOwnAcl(platform::Platform& os, OwnAccess access, platform::LocalMemory& acl,
+                  bool* sidsFailed = nullptr);
+
+// Security attributes with that access list, protected from the parent's
+// inheritable entries, for creating a folder that is private from its first
+// moment. get() is null when the list could not be built.
+class OwnSecurity {
+public:
+    OwnSecurity(platform::Platform& os, OwnAccess access);
+    OwnSecurity(const OwnSecurity&) = delete;
+    OwnSecurity& operator=(const OwnSecurity&) = delete;
+    LPSECURITY_ATTRIBUTES get() { return ready_ ? &attributes_ : nullptr; }
+
+private:
+    platform::LocalMemory acl_;
+    SECURITY_DESCRIPTOR descriptor_;
+    SECURITY_ATTRIBUTES attributes_;
+    bool ready_ = false;
+};
+
+// Makes folder (fully qualified) fit to hold the run's files: created with
+// the own access list (Users may read) when it is missing; when it exists,
+// refused if it is a link or not a folder, otherwise given that access
+// list, and taken over (owner Administrators) when anyone but SYSTEM,
+// Administrators or the running account owns it: whoever made it first
+// could otherwise change it.
+// Returns empty when the folder may be used, with done saying what was done
+// ("created", "taken over from its owner S-1-5-21-...", or empty), or the
+// reason it is refused.
+std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, std::string& done);
+
+// Opens path for writing ("w" empties it, "a" appends) without following a
+// link at its name: refused when the name is a link, a folder or a file
+// with another name (a hard link), or when the opened file is not the one
+// the path names. The file is emptied only after these checks. Returns the
+// stream, or null with why set.
+std::FILE* OpenOwnFile(platform::Platform& os, const std::string& path, const char* mode, std::string& why);
+
+// The same as a handle for WriteFile (emptied when empty is set), or
+// INVALID_HANDLE_VALUE with why set. For output written at once: a C
+// runtime stream of a windowed program may take the number of a standard
+// stream, and closing it then closes that standard handle too.
+HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty, std::string& why);
+
+// Creates a folder with a fresh random name in parent (ending in a
+// backslash), for SYSTEM and Administrators only. Returns ERROR_SUCCESS with
+// folder (ending in a backslash), or the error. The caller removes it.
+DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, std::wstring& folder);
+
+// Why anyone but SYSTEM, Administrators, TrustedInstaller or the running
+// user could change path (write to it, create or delete files in it, change
+// its permissions or owner), read from its access list and owner; empty
+// when nobody else can. A path that does not exist gives empty with missing
+// set.
+std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing);
+
+// "S-1-5-32-544" for a SID.
+std::string SidText(PSID sid);
+
+}  // namespace guard

@@ -1,0 +1,220 @@
+// The run's own folders and files on real folders of the prefix. Wine keeps
+// no owner but the Unix user's and no access list beyond what its file
+// modes hold, so the owner another user would have and the access lists
+// the run sets are seen through the platform seam.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "guard/own_files.h"
+#include "platform/handles.h"
+#include "tests/support/acl_entries.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_platform.h"
+
+namespace {
+
+using testing_support::Ace;
+using testing_support::Entries;
+using testing_support::OwnAcl;
+using testing_support::PathExists;
+using testing_support::ReadWholeFile;
+using testing_support::RunUnix;
+using testing_support::SidBytes;
+using testing_support::TempFolder;
+using testing_support::UnixLink;
+using testing_support::UnixPath;
+using testing_support::WriteWholeFile;
+
+const char kForeignOwner[] = "S-1-5-21-1-2-3-1001";
+
+// Owners Wine cannot keep, and the owner and access list each set call gave.
+class OwnerPlatform : public testing_support::TestPlatform {
+public:
+    PSID foreignOwner = nullptr;  // reported as the owner when set
+    DWORD ownerResult = ERROR_SUCCESS;
+    struct Set {
+        SECURITY_INFORMATION info;
+        testing_support::Bytes owner;
+        std::vector<Ace> dacl;
+    };
+    std::vector<Set> sets;
+
+    DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
+        const DWORD rc = TestPlatform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+        if (rc == ERROR_SUCCESS && owner && foreignOwner) *owner = foreignOwner;
+        return rc;
+    }
+    DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                                PACL dacl, PACL sacl) override {
+        sets.push_back({info, owner ? SidBytes(owner) : testing_support::Bytes(), Entries(dacl)});
+        if ((info & OWNER_SECURITY_INFORMATION) && ownerResult != ERROR_SUCCESS) return ownerResult;
+        return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+    }
+};
+
+struct FolderCase {
+    const char* name;
+    const char* what;  // "missing", "folder", "link", "file"
+    bool foreign;
+    DWORD ownerResult;
+    const char* refusal;  // the start of the reason, empty when the folder may be used
+    const char* done;
+};
+
+TEST(OwnFiles, TheTraceFolderIsCreatedPrivateTakenOverOrRefused) {
+    const std::string taken = std::string("taken over from its owner ") + kForeignOwner;
+    const std::string refused = std::string("it belongs to ") + kForeignOwner + " and cannot be taken over (error 5)";
+    const FolderCase cases[] = {
+        {"missing: created with the access list from its first moment", "missing", false, 0, "", "created"},
+        {"the running account's own: its access list is set again", "folder", false, 0, "", ""},
+        {"made first by another user: taken over", "folder", true, 0, "", taken.c_str()},
+        {"made by another user and not to be taken over", "folder", true, ERROR_ACCESS_DENIED, refused.c_str(), ""},
+        {"a link in its place", "link", false, 0, "it is a link", ""},
+        {"a file in its place", "file", false, 0, "it is not a folder", ""},
+    };
+    PSID foreign = nullptr;
+    ASSERT_TRUE(::ConvertStringSidToSidA(kForeignOwner, &foreign));
+    platform::LocalMemory foreignMemory(foreign);
+    for (const FolderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder parent("own-folder");
+        TempFolder elsewhere("own-folder-target");
+        const std::string folder = parent / "Velmoran clearway";
+        std::unique_ptr<UnixLink> link;
+        if (std::string(c.what) == "folder") ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+        if (std::string(c.what) == "file") WriteWholeFile(folder, "x");
+        if (std::string(c.what) == "link") {
+            link.reset(new UnixLink(UnixPath(elsewhere.path()), UnixPath(folder)));
+            ASSERT_EQ(link->made, 0u);
+        }
+        OwnerPlatform os;
+        if (c.foreign) os.foreignOwner = foreign;
+        os.ownerResult = c.ownerResult;
+
+        std::string done = "untouched";
+        const std::string why = guard::PrepareOwnFolder(os, folder, done);
+        EXPECT_EQ(why, c.refusal);
+        if (!*c.refusal) EXPECT_EQ(done, c.done);
+        if (std::string(c.what) == "missing") {
+            ASSERT_EQ(os.createdFolders.size(), 1u);
+            EXPECT_TRUE(os.createdFolders[0].protectedDacl);
+            EXPECT_EQ(os.createdFolders[0].dacl, OwnAcl(true));
+            EXPECT_TRUE(os.sets.empty());
+            continue;
+        }
+        // The owner goes to Administrators before the list is set; a refused
+        // folder, a link or a file keep theirs.
+        std::vector<SECURITY_INFORMATION> infos;
+        for (const auto& set : os.sets) infos.push_back(set.info);
+        const SECURITY_INFORMATION dacl = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+        std::vector<SECURITY_INFORMATION> expected;
+        if (c.foreign) expected.push_back(OWNER_SECURITY_INFORMATION);
+        if (!*c.refusal) expected.push_back(dacl);
+        EXPECT_EQ(infos, expected);
+        if (c.foreign && !os.sets.empty()) {
+            EXPECT_EQ(os.sets[0].owner, testing_support::WellKnownSid(WinBuiltinAdministratorsSid));
+        }
+        if (!*c.refusal) EXPECT_EQ(os.sets.back().dacl, OwnAcl(true));
+    }
+}
+
+// A file of the run is opened as it stands: a link or a second name at it
+// is refused before anything is emptied or written.
+struct FileCase {
+    const char* name;
+    const char* what;  // "new", "old", "link", "hardlink", "folder"
+    const char* mode;
+    const char* refusal;  // the start of the reason, empty when opened
+    const char* content;  // the file's content after writing "new\n"
+};
+
+TEST(OwnFiles, TheRunsFilesAreNeverWrittenThroughALink) {
+    const FileCase cases[] = {
+        {"a new file", "new", "w", "", "new\r\n"},
+        {"an old file is emptied", "old", "w", "", "new\r\n"},
+        {"an old file is appended to", "old", "a+", "", "old\r\nnew\r\n"},
+        {"a link to another file", "link", "w", "it leads to '", "old\r\n"},
+        {"a second name of another file", "hardlink", "w", "it has another name (a hard link)", "old\r\n"},
+        {"a folder", "folder", "w", "it cannot be opened", nullptr},
+    };
+    for (const FileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder("own-file");
+        TempFolder elsewhere("own-file-target");
+        const std::string path = folder / "Clearway.log";
+        const std::string target = elsewhere / "other-program.txt";
+        WriteWholeFile(target, "old\r\n");
+        const std::string what = c.what;
+        std::unique_ptr<UnixLink> link;
+        if (what == "old") WriteWholeFile(path, "old\r\n");
+        if (what == "folder") ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr));
+        if (what == "link") {
+            link.reset(new UnixLink(UnixPath(target), UnixPath(path)));
+            ASSERT_EQ(link->made, 0u);
+        }
+        if (what == "hardlink") {
+            RunUnix("/bin/ln " + UnixPath(target) + " " + UnixPath(path));  // no blanks in either
+            ASSERT_EQ(ReadWholeFile(path), "old\r\n");
+        }
+
+        testing_support::TestPlatform os;
+        std::string why;
+        std::FILE* file = guard::OpenOwnFile(os, path, c.mode, why);
+        EXPECT_EQ(why.compare(0, std::strlen(c.refusal), c.refusal), 0) << why;
+        EXPECT_EQ(file == nullptr, *c.refusal != '\0');
+        if (file) {
+            std::fputs("new\n", file);
+            std::fclose(file);
+        }
+        const bool written = what == "new" || what == "old";
+        if (c.content) EXPECT_EQ(ReadWholeFile(written ? path : target), c.content);
+        if (!written) EXPECT_EQ(ReadWholeFile(target), "old\r\n");
+        if (what == "hardlink") ::DeleteFileA(path.c_str());
+    }
+}
+
+TEST(OwnFiles, APrivateFolderHasAFreshNameAndAdministratorsAlone) {
+    TempFolder parent("own-private");
+    testing_support::TestPlatform os;
+    std::wstring first, second;
+    const std::wstring base(parent.path().begin(), parent.path().end());
+    ASSERT_EQ(guard::CreatePrivateFolder(os, base + L"\\", first), 0u);
+    ASSERT_EQ(guard::CreatePrivateFolder(os, base + L"\\", second), 0u);
+    EXPECT_NE(first, second);
+    ASSERT_EQ(os.createdFolders.size(), 2u);
+    for (const auto& created : os.createdFolders) {
+        EXPECT_TRUE(PathExists(created.path));
+        EXPECT_TRUE(created.protectedDacl);
+        EXPECT_EQ(created.dacl, OwnAcl(false));
+    }
+    // A name too long for a path is refused, never cut.
+    std::wstring none;
+    EXPECT_EQ(guard::CreatePrivateFolder(os, base + L"\\" + std::wstring(220, L'x') + L"\\", none),
+              static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    EXPECT_TRUE(none.empty());
+}
+
+// What Wine shows for a folder anyone may write to: Everyone with write
+// access (its file mode for others has the write bit).
+TEST(OwnFiles, AFolderOthersCanWriteToIsSeen) {
+    TempFolder folder("own-writable");
+    testing_support::TestPlatform os;
+    const std::wstring path(folder.path().begin(), folder.path().end());
+    bool missing = true;
+    EXPECT_EQ(guard::OthersCanChange(os, path, missing), "");
+    EXPECT_FALSE(missing);
+    RunUnix("/bin/chmod o+w " + UnixPath(folder.path()));
+    EXPECT_EQ(guard::OthersCanChange(os, path, missing), "S-1-1-0 may change it");
+    EXPECT_EQ(guard::OthersCanChange(os, path + L"\\missing", missing), "");
+    EXPECT_TRUE(missing);
+}
+
+}  // namespace
