@@ -2,7 +2,7 @@
 // table, so it disappears at the next restart, deepest paths first. Also the
 // two access-control operations of the engine: DropFileAcl gives SYSTEM and
 // Administrators alone full control of a file or folder, GrantRegKeyAccess
-// gives the running account full control of one registry key.
+// gives Administrators full control of one registry key.
 #include "actions/file_removal.h"
 
 #include <mbstring.h>
@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "actions/run_backup.h"
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
 #include "platform/handles.h"
@@ -58,26 +59,6 @@ BOOL AddAllowedAce(platform::Platform& os, PACL acl, BYTE flags, DWORD mask, PSI
 }  // namespace
 
 // ---- helpers ----
-
-DWORD RunningAccountSid(platform::Platform& os, std::unique_ptr<BYTE[]>& sid) {
-    sid.reset();
-    HANDLE raw = nullptr;
-    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, &raw)) return os.GetLastError();
-    platform::ObjectHandle token(raw);
-    DWORD needed = 0;
-    os.GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed);
-    if (needed == 0) return ERROR_INVALID_SID;
-    std::unique_ptr<BYTE[]> user(new (std::nothrow) BYTE[needed]());
-    if (!user) return ERROR_NOT_ENOUGH_MEMORY;
-    if (!os.GetTokenInformation(token.get(), TokenUser, user.get(), needed, &needed)) return os.GetLastError();
-    const PSID account = reinterpret_cast<TOKEN_USER*>(user.get())->User.Sid;
-    const DWORD length = os.GetLengthSid(account);
-    std::unique_ptr<BYTE[]> copy(new (std::nothrow) BYTE[length]());
-    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
-    std::memcpy(copy.get(), account, length);
-    sid = std::move(copy);
-    return ERROR_SUCCESS;
-}
 
 DWORD BuildRegObjectName(HKEY root, const char* subkeyPath, std::string& name) {
     const char* rootName = nullptr;
@@ -294,6 +275,7 @@ void CNuke::ScheduleFileRemoval(const char* path) {
 
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         TraceWrite("", -1, 0, "MoveFileEx for '%s' was successful\n", path);
+        Backup().ScheduledFile(path);
         return;
     }
     TraceWrite("", -1, 0, "MoveFileEx for '%s' FAILED. Trying again with DropFileAcl...\n", path);
@@ -304,6 +286,7 @@ void CNuke::ScheduleFileRemoval(const char* path) {
     TraceWrite("", -1, 0, "DropFileAcl for '%s' was successful, trying again MoveFileEx...\n", path);
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         TraceWrite("", -1, 0, "MoveFileEx (2nd try) for '%s' was successful\n", path);
+        Backup().ScheduledFile(path);
     } else {
         TraceWrite("", -1, 0, "MoveFileEx (2nd try) for '%s' FAILED\n", path);
     }
@@ -347,11 +330,16 @@ int CNuke::DropFileAcl(const char* path) {
         return 0;
     }
     PACL acl = static_cast<PACL>(aclMemory.get());
+    // Owned by Administrators too: an owner may always change the list
+    // again, and whoever owned the folder could reopen it until the restart.
+    platform::AllocatedSid administrators;
+    if (!guard::MakeAdministratorsSid(os, administrators)) return 0;
     std::vector<char> name = MutableCopy(path);
     // Protected: inherited entries are dropped and no longer flow in.
     return os.SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
-                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                    nullptr, acl, nullptr) == ERROR_SUCCESS
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                        PROTECTED_DACL_SECURITY_INFORMATION,
+                                    administrators.get(), nullptr, acl, nullptr) == ERROR_SUCCESS
                ? 1
                : 0;
 }
@@ -416,12 +404,17 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
             return ERROR_ACCESS_DENIED;
         }
     }
-    // The running account from the process's own token: looked up by its
-    // name, a domain user could get the SID of a local account of the same
-    // name, and the grant would go to someone else.
-    std::unique_ptr<BYTE[]> userSid;
-    DWORD rc = RunningAccountSid(os, userSid);
-    if (rc != ERROR_SUCCESS) return rc;
+    // The grant goes to Administrators, the group the run has its rights
+    // through (elevated, or as SYSTEM). Not to the account: an
+    // administrator's account also runs unelevated programs, and a name
+    // looked up could be another account of the same name.
+    platform::AllocatedSid administrators;
+    if (!guard::MakeAdministratorsSid(os, administrators)) {
+        const DWORD failed = os.GetLastError();
+        return failed != ERROR_SUCCESS ? failed : static_cast<DWORD>(ERROR_INVALID_SID);
+    }
+    PSID userSid = administrators.get();
+    DWORD rc = ERROR_SUCCESS;
 
     std::string objectName;
     rc = BuildRegObjectName(root, subkeyPath, objectName);
@@ -439,7 +432,7 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
     if (rc != ERROR_SUCCESS) return rc;
 
     std::unique_ptr<BYTE[]> newAcl;
-    rc = BuildAclWithUserAccess(os, dacl, userSid.get(), GENERIC_ALL, newAcl);
+    rc = BuildAclWithUserAccess(os, dacl, userSid, GENERIC_ALL, newAcl);
     if (rc != ERROR_SUCCESS) return rc;
 
     std::vector<char> name = MutableCopy(objectName.c_str());
@@ -448,7 +441,7 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
     rc = os.SetNamedSecurityInfoA(name.data(), type, daclInfo, nullptr, nullptr, acl, nullptr);
     if (rc == ERROR_ACCESS_DENIED) {
         // Not allowed to change the DACL: take ownership, then try again.
-        rc = os.SetNamedSecurityInfoA(name.data(), type, OWNER_SECURITY_INFORMATION, userSid.get(),
+        rc = os.SetNamedSecurityInfoA(name.data(), type, OWNER_SECURITY_INFORMATION, userSid,
                                       nullptr, nullptr, nullptr);
         if (rc == ERROR_SUCCESS) {
             rc = os.SetNamedSecurityInfoA(name.data(), type, daclInfo, nullptr, nullptr, acl, nullptr);

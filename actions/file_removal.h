@@ -10,9 +10,6 @@
 
 namespace platform { class Platform; }
 
-// The running account's SID, from the process token. 0 with the SID in
-// sid; 8 when a buffer cannot be allocated; else the error code.
-DWORD RunningAccountSid(platform::Platform& os, std::unique_ptr<BYTE[]>& sid);
 
 // The security object type of a key in the 64-bit registry view
 // (SE_REGISTRY_WOW64_64KEY of the newer SDK headers, which MinGW lacks).

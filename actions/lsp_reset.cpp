@@ -137,7 +137,10 @@ std::string Narrow(platform::Platform& os, const std::wstring& text) {
 // share), it would run what they put there.
 std::string UnsafeUtilityFolder(platform::Platform& os, const std::wstring& folder) {
     for (const wchar_t* name : {L"", kUtilityWideName, kLibraryWideName}) {
-        const std::wstring path = *name ? folder + name : folder.substr(0, folder.size() - 1);
+        // The folder without its last backslash, but a drive root with it:
+        // "C:" alone names the drive's current folder.
+        const std::wstring path = *name ? folder + name
+                                        : folder.size() <= 3 ? folder : folder.substr(0, folder.size() - 1);
         bool missing = false;
         const std::string why = guard::OthersCanChange(os, path, missing);
         if (!why.empty()) return "'" + Narrow(os, path) + "': " + why;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/run_backup.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
@@ -50,6 +51,31 @@ std::wstring UninstallCommand(platform::Platform& os, const char* upgradeCode) {
     return command;
 }
 
+// The installed products of an upgrade code.
+std::vector<std::wstring> RelatedProducts(platform::Platform& os, const char* upgradeCode) {
+    std::vector<std::wstring> products;
+    const std::wstring code = Widen(os, upgradeCode);
+    wchar_t product[39] = {};
+    for (DWORD index = 0; os.MsiEnumRelatedProductsW(code.c_str(), 0, index, product) == ERROR_SUCCESS; ++index) {
+        products.push_back(product);
+    }
+    return products;
+}
+
+// Products no backup can bring back go into the backup as a note, so that
+// taking the run back can say what it cannot restore.
+void NoteUninstalled(CNuke& engine, const char* upgradeCode, const std::vector<std::wstring>& before) {
+    const std::vector<std::wstring> after = RelatedProducts(engine.os, upgradeCode);
+    for (const std::wstring& product : before) {
+        bool still = false;
+        for (const std::wstring& left : after) still = still || left == product;
+        if (!still) {
+            engine.Backup().Note("the installer package " + Narrow(engine.os, product) + " (upgrade code " +
+                                 upgradeCode + ") was uninstalled");
+        }
+    }
+}
+
 // One guarded call of the tool; false when it threw.
 bool CallMsiTool(CNuke& engine, const std::wstring& command, int& value) {
     try {
@@ -77,6 +103,7 @@ DWORD CNuke::MsiUninstall() {
         const std::wstring command = UninstallCommand(os, code);
         TraceWrite("", -1, 0, "MsiUninstall calling VelMsi api using command '%s'...\n",
                    Narrow(os, command).c_str());
+        const std::vector<std::wstring> installed = RelatedProducts(os, code);
         int value = 0;
         if (CallMsiTool(*this, command, value)) {
             TraceWrite("", -1, 0, "MsiUninstall returned value '%d'\n", value);
@@ -91,6 +118,7 @@ DWORD CNuke::MsiUninstall() {
             }
         }
         if (result == ERROR_SUCCESS && value != 0) result = static_cast<DWORD>(value);
+        NoteUninstalled(*this, code, installed);
     }
     HCMSIUninstall();
     TraceWrite("", -1, 0, "%s", "MsiUninstall: looping exit\n");
@@ -103,9 +131,11 @@ void CNuke::HCMSIUninstall() {
     for (const std::string& code : table) {
         const std::wstring command = UninstallCommand(os, code.c_str());
         TraceWrite("", -1, 0, "HCMSIUninstall calling VelMsi api using command '%s'...\n", code.c_str());
+        const std::vector<std::wstring> installed = RelatedProducts(os, code.c_str());
         int value = 0;
         if (CallMsiTool(*this, command, value)) {
             TraceWrite("", -1, 0, "HCMSIUninstall returned value '%d'\n", value);
+            NoteUninstalled(*this, code.c_str(), installed);
             os.Sleep(10000);
             continue;
         }
@@ -113,6 +143,7 @@ void CNuke::HCMSIUninstall() {
         TraceWrite("", -1, 0, "%s", "Trying again the HCMSIUninstall uninstall...\n");
         if (CallMsiTool(*this, command, value)) {
             TraceWrite("", -1, 0, "HCMSIUninstall returned value '%d'\n", value);
+            NoteUninstalled(*this, code.c_str(), installed);
             os.Sleep(10000);
         } else {
             TraceWrite("", -1, 0, "%s", "HCMSIUninstall crashed two times in row, trying next MsiUninstall\n");

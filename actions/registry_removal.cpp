@@ -7,6 +7,7 @@
 
 #include "actions/reg_entry.h"
 #include "actions/report.h"
+#include "actions/run_backup.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -95,6 +96,7 @@ DWORD CNuke::CleanupRegValues() {
 }
 
 bool CNuke::DeleteRegValue(HKEY root, const char* subkey, const char* valueName, const char* display) {
+    Backup().Value(root, subkey, valueName, 0);
     DWORD rc = os.SHDeleteValueA(root, subkey, valueName);
     if (rc == ERROR_ACCESS_DENIED) {
         GrantRegKeyAccess(root, subkey);
@@ -130,6 +132,7 @@ DWORD CNuke::DeleteRegValue64(HKEY root, const char* subkey, const char* valueNa
         ReportOperationError(rc, "Opening registry key", subkey);
         return rc;
     }
+    Backup().Value(root, subkey, valueName, KEY_WOW64_64KEY);
     rc = static_cast<DWORD>(os.RegDeleteValueA(key.get(), valueName));
     // No access grant in the 64-bit view: just one more try.
     if (rc == ERROR_ACCESS_DENIED) rc = static_cast<DWORD>(os.RegDeleteValueA(key.get(), valueName));
@@ -173,6 +176,7 @@ DWORD CNuke::CleanupRegKeys() {
         ParseRegKeyPrefix(parts.root, rootName);
         std::string display = Display(rootName, subkey.c_str());
 
+        Backup().Key(parts.root, subkey, 0);
         DWORD result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
         if (result == ERROR_ACCESS_DENIED) {
             GrantRegKeyAccess(parts.root, subkey.c_str());
@@ -224,6 +228,7 @@ DWORD CNuke::DeleteRegKey64(const char* entry) {
         ReportOperationError(rc, "Opening registry key", parentPath.c_str());
         return rc;
     }
+    Backup().Key(parts.root, parentPath.empty() ? name : parentPath + "\\" + name, KEY_WOW64_64KEY);
     for (int attempt = 0; attempt < 2; ++attempt) {  // one more try after access denied
         rc = static_cast<DWORD>(os.RegDeleteKeyExA(parent.get(), name.c_str(), KEY_WOW64_64KEY, 0));
         if (rc != ERROR_ACCESS_DENIED) break;

@@ -1,5 +1,6 @@
 #include "actions/services.h"
 
+#include "actions/run_backup.h"
 #include "guard/name_guard.h"
 
 #include <algorithm>
@@ -79,6 +80,8 @@ DWORD CNuke::StopNTServices() {
         } while (status.dwCurrentState != SERVICE_STOPPED && polls < 30);
 
         // Deleted whether it stopped or not: the removal goes in at the restart.
+        // Its key first into the backup: imported, it brings the service back.
+        Backup().Key(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Services\\") + name, KEY_WOW64_64KEY);
         if (os.DeleteService(service.get())) {
             TraceWrite("", -1, 0, "Terminating service '%s' was successful\n", name);
         } else {

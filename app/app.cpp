@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "actions/run_undo.h"
 #include "app/dialogs.h"
 #include "app/preview_report.h"
 #include "platform/preview.h"
@@ -33,6 +34,8 @@ CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine)
 CZerlinApp::~CZerlinApp() { DeleteSafeModeMsiKey(); }
 
 void CZerlinApp::ShowDialog(CZerlinDlg& dialog) { dialog.DoModal(); }
+
+DWORD CZerlinApp::Undo() { return UndoNewestRun(engine_.os); }
 
 void CZerlinApp::Usage(const char* programName) {
     std::vector<char> text(std::strlen(kUsage) + std::strlen(programName) + 1);
@@ -65,6 +68,8 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
             dialog.noReboot = 1;
         } else if (Equal(argument, "--preview")) {
             preview = 1;
+        } else if (Equal(argument, "--undo")) {
+            undo = 1;
         } else if (std::strstr(argument, "--reboot-delay=")) {
             // The value follows the first equals sign; strtol saturates.
             const long value = std::strtol(std::strchr(argument, '=') + 1, nullptr, 10);
@@ -83,6 +88,20 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
                    static_cast<unsigned long>(kExitNoVisibleSession));
         TraceShutdown();
         exitCode = kExitNoVisibleSession;
+        return false;
+    }
+    if (undo) {
+        // Its own log: the log of the run it takes back stays.
+        TraceSetLogNameSuffix(" undo");
+        engine_.OpenTraceLog();
+        if (!IsUserAdmin(os_)) {
+            TraceWrite("", -1, 0, "--undo: administrator rights are needed; nothing was taken back\n");
+            os_.MessageBeep(MB_ICONHAND);
+            exitCode = kExitNoRights;
+        } else {
+            exitCode = Undo();
+        }
+        TraceShutdown();
         return false;
     }
     if (safeBootMode != 0 && !StartMsiServiceInSafeMode()) {

@@ -30,12 +30,16 @@ public:
     // "--preview": the run changes nothing and reports what it would do;
     // the program gives this object a preview platform for it.
     int preview = 0;
+    // "--undo": takes back the newest run that has not been undone.
+    int undo = 0;
     std::string reportPath;
 
 protected:
     // Shows the main dialog modally; tests replace it to look at the
     // switches without a window.
     virtual void ShowDialog(CZerlinDlg& dialog);
+    // Takes the newest run back (--undo); its exit code. Tests replace it.
+    virtual DWORD Undo();
 
 private:
     void Usage(const char* programName);

@@ -4,8 +4,10 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
 #include <vector>
 
+#include "actions/run_backup.h"
 #include "app/dialogs.h"
 #include "guard/own_files.h"
 #include "platform/handles.h"
@@ -110,6 +112,13 @@ std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, CZe
     std::snprintf(line, sizeof line, "\r\nIn all: %u changes; %.1f s of pauses not waited for.\r\n",
                   static_cast<unsigned>(total), os.PausedMilliseconds() / 1000.0);
     report += line;
+    if (engine.backup && (engine.backup->Keys() || engine.backup->Values())) {
+        report += "\r\nBackup the run would write first: '" + engine.backup->BackupPath() + "' with " +
+                  std::to_string(engine.backup->Keys()) + " keys and " + std::to_string(engine.backup->Values()) +
+                  " values\r\n";
+    } else {
+        report += "\r\nBackup the run would write first: none (no registry data would be deleted)\r\n";
+    }
     std::snprintf(line, sizeof line, "\r\nIgnore entries that kept something: %u\r\n",
                   static_cast<unsigned>(kept.size()));
     report += line;
@@ -132,7 +141,9 @@ std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string&
     if (why.empty()) {
         platform::FileHandle file(guard::OpenOwnHandle(files, path, true, why));
         DWORD written = 0;
-        if (file && !files.WriteFile(file.get(), report.data(), static_cast<DWORD>(report.size()), &written, nullptr)) {
+        if (file && (!files.WriteFile(file.get(), report.data(), static_cast<DWORD>(report.size()), &written,
+                                      nullptr) ||
+                     written != report.size())) {
             why = "it cannot be written";
         }
     }
@@ -150,5 +161,5 @@ std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string&
         os.WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
         if (attached) ::CloseHandle(out);
     }
-    return path;
+    return why.empty() ? path : std::string();  // no path for a report that is not there
 }

@@ -14,5 +14,5 @@ std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, CZe
 
 // Writes the report to "Clearway preview.txt" in the trace folder and, when
 // the program was started from a console, to that console. Returns the
-// report file's path.
+// report file's path, empty when it could not be written safely (traced).
 std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string& report);

@@ -65,7 +65,25 @@ std::string WithoutLongPrefix(const std::string& path) {
     return path.compare(0, 4, "\\\\?\\") == 0 ? path.substr(4) : path;
 }
 
+// Why the open file or folder is not the one path names letter for letter
+// (a folder on the way, or the name itself, leads elsewhere); empty when it
+// is, or when this Windows cannot say.
+std::string LeadsElsewhere(platform::Platform& os, HANDLE handle, const std::string& path) {
+    if (!os.HasGetFinalPathNameByHandleA()) return std::string();
+    std::vector<char> final(32768);
+    const DWORD length = os.GetFinalPathNameByHandleA(handle, final.data(), static_cast<DWORD>(final.size()),
+                                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= final.size()) return ErrorText("its final path cannot be read", os.GetLastError());
+    const std::string reached = WithoutLongPrefix(std::string(final.data(), length));
+    if (UpperText(reached.c_str()) != UpperText(path.c_str())) return "it leads to '" + reached + "'";
+    return std::string();
+}
+
 }  // namespace
+
+bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid) {
+    return MakeSid(os, kAdministrators, sid);
+}
 
 std::string SidText(PSID sid) {
     if (!sid || !::IsValidSid(sid)) return "an unknown account";
@@ -122,8 +140,7 @@ OwnSecurity::OwnSecurity(platform::Platform& os, OwnAccess access) : descriptor_
 std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, std::string& done) {
     done.clear();
     if (!IsFullyQualified(folder.c_str())) return "it is not a fully qualified local path";
-    DWORD attributes = os.GetFileAttributesA(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (os.GetFileAttributesA(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
         OwnSecurity security(os, OwnAccess::UsersRead);
         if (!security.get()) return "its access list could not be built";
         if (os.CreateDirectoryA(folder.c_str(), security.get())) {
@@ -132,56 +149,69 @@ std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, 
         }
         const DWORD code = os.GetLastError();
         if (code != ERROR_ALREADY_EXISTS) return ErrorText("it could not be created", code);
-        attributes = os.GetFileAttributesA(folder.c_str());  // made by someone else meanwhile
+        // Made by someone else meanwhile: examined like any other.
     }
-    if (attributes == INVALID_FILE_ATTRIBUTES) return ErrorText("it cannot be read", os.GetLastError());
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is not a folder";
+    const DWORD attributes = os.GetFileAttributesA(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "it is a link";
+    // Everything through one handle on the folder itself, not on what a
+    // link at its name leads to, and with no deleting share: it cannot be
+    // swapped for a link between the check and the change.
+    platform::FileHandle handle(os.CreateFileA(folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle) return ErrorText("it cannot be opened", os.GetLastError());
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!os.GetFileInformationByHandle(handle.get(), &information)) {
+        return ErrorText("it cannot be examined", os.GetLastError());
+    }
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link";
+    if (!(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return "it is not a folder";
+    const std::string leads = LeadsElsewhere(os, handle.get(), folder);
+    if (!leads.empty()) return leads;
 
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD rc = os.GetNamedSecurityInfoA(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                                        nullptr, nullptr, &descriptor);
+    DWORD rc = os.GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                                  nullptr, nullptr, &descriptor);
     platform::LocalMemory descriptorMemory(descriptor);  // owner points into it
     if (rc != ERROR_SUCCESS) return ErrorText("its owner cannot be read", rc);
-    std::vector<char> name(folder.begin(), folder.end());
-    name.push_back('\0');
-    // The running account is an administrator (or SYSTEM) itself: a folder
-    // it made under a policy that makes the creator the owner is its own.
-    const bool foreign =
-        !IsSid(os, owner, kSystem) && !IsSid(os, owner, kAdministrators) && !IsRunningUser(os, owner);
+    // Only SYSTEM and Administrators: an administrator's own account also
+    // runs unelevated programs, which an owner's rights would reach.
+    const bool foreign = !IsSid(os, owner, kSystem) && !IsSid(os, owner, kAdministrators);
     if (foreign) {
         platform::AllocatedSid administrators;
         if (!MakeSid(os, kAdministrators, administrators)) return "its owner cannot be changed";
-        rc = os.SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators.get(),
-                                      nullptr, nullptr, nullptr);
-        if (rc != ERROR_SUCCESS) return ErrorText(("it belongs to " + SidText(owner) + " and cannot be taken over").c_str(), rc);
+        rc = os.SetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators.get(),
+                                nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) {
+            return ErrorText(("it belongs to " + SidText(owner) + " and cannot be taken over").c_str(), rc);
+        }
     }
     // The access list is set every time: a folder an earlier version made
     // inherited the parent's, which lets every user create files in it.
     platform::LocalMemory acl;
     rc = BuildOwnAcl(os, OwnAccess::UsersRead, acl);
     if (rc != ERROR_SUCCESS) return ErrorText("its access list could not be built", rc);
-    rc = os.SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                  static_cast<PACL>(acl.get()), nullptr);
+    rc = os.SetSecurityInfo(handle.get(), SE_FILE_OBJECT,
+                            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                            static_cast<PACL>(acl.get()), nullptr);
     if (rc != ERROR_SUCCESS) return ErrorText("its permissions cannot be set", rc);
     if (foreign) done = "taken over from its owner " + SidText(owner);
     return std::string();
 }
 
-HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty, std::string& why) {
+HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty, std::string& why, bool fresh) {
     why.clear();
-    std::string expected;
-    if (const char* reason = ResolvePath(os, path.c_str(), expected)) {
-        why = reason;
+    if (!IsFullyQualified(path.c_str())) {
+        why = "it is not a fully qualified local path";
         return INVALID_HANDLE_VALUE;
     }
-    // Opened as it stands: a link at the name is opened as the link, never
-    // followed, and nothing is emptied before the checks.
-    const HANDLE raw = os.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                                      nullptr);
+    // A link at the name is opened as the link, never followed; nothing is
+    // emptied before the checks. Deleting the name first is no way out: on
+    // some systems that deletes what a link leads to.
+    const HANDLE raw = os.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, fresh ? CREATE_NEW : OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (raw == INVALID_HANDLE_VALUE) {
         why = ErrorText("it cannot be opened", os.GetLastError());
         return INVALID_HANDLE_VALUE;
@@ -204,17 +234,23 @@ HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty
         why = "it has another name (a hard link)";
         return INVALID_HANDLE_VALUE;
     }
-    if (os.HasGetFinalPathNameByHandleA()) {
-        std::vector<char> final(32768);
-        const DWORD length = os.GetFinalPathNameByHandleA(file.get(), final.data(), static_cast<DWORD>(final.size()),
-                                                          FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0 || length >= final.size()) {
-            why = ErrorText("its final path cannot be read", os.GetLastError());
-            return INVALID_HANDLE_VALUE;
+    why = LeadsElsewhere(os, file.get(), path);
+    if (!why.empty()) return INVALID_HANDLE_VALUE;
+    if (!fresh) {
+        // A file that stood there already may have been placed by someone
+        // else, with an owner and permissions of their own: made the run's.
+        platform::AllocatedSid administrators;
+        platform::LocalMemory acl;
+        DWORD rc = MakeSid(os, kAdministrators, administrators) ? BuildOwnAcl(os, OwnAccess::UsersRead, acl)
+                                                                : static_cast<DWORD>(ERROR_INVALID_SID);
+        if (rc == ERROR_SUCCESS) {
+            rc = os.SetSecurityInfo(file.get(), SE_FILE_OBJECT,
+                                    OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                        PROTECTED_DACL_SECURITY_INFORMATION,
+                                    administrators.get(), nullptr, static_cast<PACL>(acl.get()), nullptr);
         }
-        const std::string reached = WithoutLongPrefix(std::string(final.data(), length));
-        if (UpperText(reached.c_str()) != expected) {
-            why = "it leads to '" + reached + "'";
+        if (rc != ERROR_SUCCESS) {
+            why = ErrorText("its permissions cannot be made the run's", rc);
             return INVALID_HANDLE_VALUE;
         }
     }
@@ -242,7 +278,10 @@ DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, st
     // A name that already exists was made by someone else: never used.
     for (int attempt = 0; attempt < 8 && code == ERROR_ALREADY_EXISTS; ++attempt) {
         BYTE random[16] = {};
-        if (!os.GenerateRandom(random, sizeof random)) return os.GetLastError();
+        if (!os.GenerateRandom(random, sizeof random)) {
+            const DWORD failed = os.GetLastError();
+            return failed != ERROR_SUCCESS ? failed : ERROR_GEN_FAILURE;  // never a success without a folder
+        }
         std::wstring name = parent + L"Clearway-";
         for (BYTE b : random) {
             name += kDigits[b >> 4];

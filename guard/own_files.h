@@ -50,26 +50,30 @@ private:
 // Makes folder (fully qualified) fit to hold the run's files: created with
 // the own access list (Users may read) when it is missing; when it exists,
 // refused if it is a link or not a folder, otherwise given that access
-// list, and taken over (owner Administrators) when anyone but SYSTEM,
-// Administrators or the running account owns it: whoever made it first
-// could otherwise change it.
-// Returns empty when the folder may be used, with done saying what was done
+// list, and taken over (owner Administrators) when anyone but SYSTEM or
+// Administrators owns it: whoever made it first could otherwise change it.
+// The existing folder is examined and changed through one handle. Returns
+// empty when the folder may be used, with done saying what was done
 // ("created", "taken over from its owner S-1-5-21-...", or empty), or the
 // reason it is refused.
 std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, std::string& done);
 
-// Opens path for writing ("w" empties it, "a" appends) without following a
-// link at its name: refused when the name is a link, a folder or a file
-// with another name (a hard link), or when the opened file is not the one
-// the path names. The file is emptied only after these checks. Returns the
+// Opens path (fully qualified) for writing ("w" empties it, "a" appends)
+// without following a link at its name: refused when the name is a link, a
+// folder or a file with another name (a hard link), or when the opened file
+// is not the one the path names letter for letter (a folder on the way
+// swapped for a link). A file that stood there already is given the run's
+// owner and permissions before anything is emptied or written. Returns the
 // stream, or null with why set.
 std::FILE* OpenOwnFile(platform::Platform& os, const std::string& path, const char* mode, std::string& why);
 
-// The same as a handle for WriteFile (emptied when empty is set), or
+// The same as a handle for WriteFile (emptied when empty is set; with
+// fresh, only a file that does not exist yet is made), or
 // INVALID_HANDLE_VALUE with why set. For output written at once: a C
 // runtime stream of a windowed program may take the number of a standard
 // stream, and closing it then closes that standard handle too.
-HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty, std::string& why);
+HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty, std::string& why,
+                     bool fresh = false);
 
 // Creates a folder with a fresh random name in parent (ending in a
 // backslash), for SYSTEM and Administrators only. Returns ERROR_SUCCESS with
@@ -82,6 +86,9 @@ DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, st
 // when nobody else can. A path that does not exist gives empty with missing
 // set.
 std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing);
+
+// The Administrators group's SID; false when it cannot be made.
+bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid);
 
 // "S-1-5-32-544" for a SID.
 std::string SidText(PSID sid);

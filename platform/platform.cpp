@@ -1,6 +1,8 @@
 #include "platform/platform.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 #include <fcntl.h>
 #include <io.h>
 #include <wincrypt.h>
@@ -67,6 +69,7 @@ struct LateBoundFunctions {
     BOOL(WINAPI* isWow64Process)(HANDLE, PBOOL);
     LSTATUS(WINAPI* regDeleteKeyExA)(HKEY, LPCSTR, REGSAM, DWORD);
     DWORD(WINAPI* getFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
+    LONG(WINAPI* ntQueryKey)(HANDLE, int, PVOID, ULONG, PULONG);
 };
 
 template <typename Function>
@@ -83,6 +86,7 @@ const LateBoundFunctions& LateBound() {
         Resolve<BOOL(WINAPI*)(HANDLE, PBOOL)>("kernel32", "IsWow64Process"),
         Resolve<LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD)>("AdvAPI32.dll", "RegDeleteKeyExA"),
         Resolve<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>("kernel32", "GetFinalPathNameByHandleA"),
+        Resolve<LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG)>("ntdll", "NtQueryKey"),
     };
     return functions;
 }
@@ -159,6 +163,35 @@ DWORD FileApi::GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, 
         return 0;
     }
     return LateBound().getFinalPathNameByHandleA(file, buffer, size, flags);
+}
+LSTATUS RegistryApi::RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                                   LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+    return ::RegEnumValueW(key, index, name, nameSize, reserved, type, data, dataSize);
+}
+LSTATUS RegistryApi::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                                   LPWSTR keyClass, LPDWORD classSize, PFILETIME lastWrite) {
+    return ::RegEnumKeyExW(key, index, name, nameSize, reserved, keyClass, classSize, lastWrite);
+}
+bool RegistryApi::RegKeyFullName(HKEY key, std::wstring& name) {
+    name.clear();
+    if (!LateBound().ntQueryKey) return false;
+    const int kKeyNameInformation = 3;  // KEY_NAME_INFORMATION: a length in bytes, then the name
+    std::vector<BYTE> buffer(1024);
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        ULONG needed = 0;
+        const LONG status = LateBound().ntQueryKey(key, kKeyNameInformation, buffer.data(),
+                                                   static_cast<ULONG>(buffer.size()), &needed);
+        if (status >= 0) {
+            ULONG bytes = 0;
+            std::memcpy(&bytes, buffer.data(), sizeof bytes);
+            if (bytes > buffer.size() - sizeof bytes) return false;
+            name.assign(reinterpret_cast<const wchar_t*>(buffer.data() + sizeof bytes), bytes / sizeof(wchar_t));
+            return true;
+        }
+        if (needed <= buffer.size()) return false;
+        buffer.resize(needed);
+    }
+    return false;
 }
 bool FileApi::HasGetFinalPathNameByHandleA() { return LateBound().getFinalPathNameByHandleA != nullptr; }
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
@@ -338,6 +371,14 @@ PVOID SecurityApi::FreeSid(PSID sid) { return ::FreeSid(sid); }
 void SecurityApi::BuildTrusteeWithSidW(PTRUSTEE_W trustee, PSID sid) { ::BuildTrusteeWithSidW(trustee, sid); }
 DWORD SecurityApi::SetEntriesInAclW(ULONG count, PEXPLICIT_ACCESS_W entries, PACL oldAcl, PACL* newAcl) {
     return ::SetEntriesInAclW(count, entries, oldAcl, newAcl);
+}
+DWORD SecurityApi::GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                   PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    return ::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
+}
+DWORD SecurityApi::SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                   PSID group, PACL dacl, PACL sacl) {
+    return ::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
 }
 DWORD SecurityApi::GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info,
                                          PSID* owner, PSID* group, PACL* dacl, PACL* sacl,

@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace platform {
 
@@ -159,6 +160,15 @@ public:
 
     // Wide forms, for the MSI tool's registry values.
     virtual LSTATUS RegOpenKeyExW(HKEY root, LPCWSTR subKey, DWORD options, REGSAM sam, PHKEY key);
+    virtual LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                                  LPDWORD type, LPBYTE data, LPDWORD dataSize);
+    virtual LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
+                                  LPWSTR keyClass, LPDWORD classSize, PFILETIME lastWrite);
+    // The name Windows gives an open key (for a key of the 32-bit view
+    // "\REGISTRY\MACHINE\SOFTWARE\Wow6432Node\X"): ntdll's NtQueryKey with
+    // KeyNameInformation, looked up by name. False when it fails or is
+    // missing.
+    virtual bool RegKeyFullName(HKEY key, std::wstring& name);
     virtual LSTATUS RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass, DWORD options,
                                     REGSAM sam, LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition);
     virtual LSTATUS RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
@@ -243,6 +253,11 @@ public:
                                         PSID group, PACL dacl, PACL sacl);
     virtual DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                         PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+    // The same through an open handle: the object checked is the one set.
+    virtual DWORD GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                  PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
+    virtual DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                  PSID group, PACL dacl, PACL sacl);
     virtual DWORD GetNamedSecurityInfoW(LPCWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                         PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor);
     // Random bytes from the system's generator (for names no one can guess).

@@ -477,9 +477,14 @@ BOOL PreviewPlatform::GetExitCodeProcess(HANDLE process, LPDWORD code) {
 
 // ---- access control ----
 
+DWORD PreviewPlatform::SetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL) {
+    Record("permissions changed", "an open file or folder");
+    return ERROR_SUCCESS;
+}
 DWORD PreviewPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION, PSID, PSID, PACL,
                                              PACL) {
-    Record(type == SE_FILE_OBJECT ? "file permissions opened to the user" : "registry permissions opened to the user",
+    Record(type == SE_FILE_OBJECT ? "file permissions given to SYSTEM and Administrators alone"
+                                  : "registry permissions opened to Administrators",
            std::string(name ? name : "") + (type == static_cast<SE_OBJECT_TYPE>(12) ? " (64-bit view)" : ""));
     return ERROR_SUCCESS;
 }

@@ -91,6 +91,8 @@ public:
     BOOL GetExitCodeProcess(HANDLE process, LPDWORD code) override;
 
     // Access control.
+    DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                          PACL dacl, PACL sacl) override;
     DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
                                 PACL dacl, PACL sacl) override;
 

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "actions/run_backup.h"
 #include "guard/own_files.h"
 #include "msitool/msitool.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/preview.h"
 #include "profile/entry_text.h"
 #include "profile/folder_macros.h"
 #include "trace/trace.h"
@@ -67,6 +69,14 @@ std::string UpperCopy(const char* text) {
 
 CNuke::CNuke(platform::Platform& platform)
     : runMsiTool(RunMsiTool), errorText(CopyText("<error not initialized>")), configFilePath(nullptr), os(platform) {}
+
+RunBackup& CNuke::Backup() {
+    if (!backup) {
+        const bool preview = dynamic_cast<platform::PreviewPlatform*>(&os) != nullptr;
+        backup.reset(new RunBackup(os, TracePlatform(), !preview));
+    }
+    return *backup;
+}
 
 CNuke::~CNuke() {
     delete[] configFilePath;

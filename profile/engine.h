@@ -11,6 +11,8 @@
 #include "guard/path_guard.h"
 #include "profile/tset.h"
 
+class RunBackup;
+
 namespace platform { class Platform; }
 
 // The state of a removal run, held by the main dialog.
@@ -47,6 +49,10 @@ public:
     // said once on the console of a console parent.
     void OpenTraceLog();
     bool logRefusalSaid_ = false;
+    // The backup of what this run deletes (registry data) and schedules
+    // (files), made when first needed; a preview only counts.
+    RunBackup& Backup();
+    std::unique_ptr<RunBackup> backup;
     DWORD InitIgnoreServiceList();
     DWORD InitRemoveServiceList();
     DWORD InitStopProcessList();

@@ -333,9 +333,9 @@ TEST_F(FileRemovalTest, DropFileAclSetsAProtectedDaclOfSystemAndAdministratorsOn
     const auto& call = os_.sets[0];
     EXPECT_EQ(call.name, folder.path());
     EXPECT_EQ(call.type, SE_FILE_OBJECT);
-    EXPECT_EQ(call.info, static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION |
+    EXPECT_EQ(call.info, static_cast<SECURITY_INFORMATION>(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
                                                             PROTECTED_DACL_SECURITY_INFORMATION));
-    EXPECT_TRUE(call.owner.empty());
+    EXPECT_EQ(call.owner, WellKnownSid(WinBuiltinAdministratorsSid));  // an owner could reopen it
     EXPECT_FALSE(call.group);
     EXPECT_FALSE(call.sacl);
     ASSERT_TRUE(call.hasDacl);
@@ -449,16 +449,9 @@ TEST(BuildAclWithUserAccessTest, WithoutAllowOrInheritedEntriesTheNewOnesAreAppe
 
 const char kGrantKey[] = "Software\\clearway-work\\grant";
 
-// The running account, from the process token.
-Bytes UserSid() {
-    HANDLE raw = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-    platform::ObjectHandle token(raw);
-    BYTE buffer[512];
-    DWORD size = 0;
-    if (!::GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return {};
-    return SidBytes(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-}
+// Who a grant goes to: Administrators, the group the run has its rights
+// through; never the account, whose unelevated programs would share it.
+Bytes UserSid() { return WellKnownSid(WinBuiltinAdministratorsSid); }
 
 TEST(BuildRegObjectNameTest, TheFourRootsAndNoOther) {
     std::string name = "untouched";

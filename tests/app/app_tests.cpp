@@ -220,11 +220,15 @@ TEST(SilentRunTest, TheExitCodeSaysWhatHappened) {
 class SwitchApp : public CZerlinApp {
 public:
     SwitchApp(platform::Platform& os, CNuke& engine) : CZerlinApp(os, engine) {}
-    bool shown = false;
+    bool shown = false, undone = false;
     int silent = -1, removeAll = -1, forceMsi = -1, noReboot = -1;
     DWORD rebootDelay = 0;
 
 protected:
+    DWORD Undo() override {
+        undone = true;
+        return 0;
+    }
     void ShowDialog(CZerlinDlg& dialog) override {
         shown = true;
         silent = dialog.silent;
@@ -508,7 +512,8 @@ TEST(ReadmeTest, EveryExampleCommandLineUsesSwitchesTheProgramAccepts) {
         SwitchApp app(os, engine);
         app.InitInstance(static_cast<int>(argv.size()), argv.data());
         EXPECT_NE(app.exitCode, static_cast<DWORD>(kExitBadSwitch));
-        EXPECT_EQ(app.shown, switches[0] != "--help");
+        EXPECT_EQ(app.shown, switches[0] != "--help" && switches[0] != "--undo");
+        EXPECT_EQ(app.undone, switches[0] == "--undo");
     }
     EXPECT_GE(examples, 10);  // the command line table and the deployment examples
 }

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "actions/run_backup.h"
+#include "actions/run_undo.h"
 #include "app/dialogs.h"
 #include "app/run.h"
 #include "platform/handles.h"
@@ -475,6 +477,89 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
         EXPECT_FALSE(DamagedMachine::Present(item) && !HoldsSomething(item.name))
             << "listed and still there: " << item.KindText() << " " << item.name;
     }
+
+    machine.Clear();
+    testing_support::UninstallMsiPackage(package);
+    ::DeleteFileA((ProgramFolder() + "preview_machine_tests.cfg").c_str());
+}
+
+
+// A real run with its restart still to come, then an undo, then the
+// restart: the registry data the run deleted is back in its view, the
+// files it scheduled stay, another program's rename still goes through,
+// and the uninstalled package stays uninstalled, as the trace says.
+TEST(PreviewMachineTest, AnUndoBeforeTheRestartBringsTheRegistryBackAndKeepsTheFiles) {
+    const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
+    const DamagedMachine machine = testing_support::MachineOf(package);
+    testing_support::LayMachine(machine, package);
+    if (HasFatalFailure()) return;
+    TempFolder other("undo-other-program");
+    const std::string otherFile = other / "replaced.tmp";
+    testing_support::WriteWholeFile(otherFile, "x");
+    ASSERT_TRUE(::MoveFileExA(otherFile.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    const Picture before = TakePicture(machine, package);
+
+    TempFolder backups("undo-backups");
+    testing_support::WriteWholeFile(ProgramFolder() + "preview_machine_tests.cfg", machine.Configuration());
+    {
+        testing_support::AppPlatform os;
+        CNuke engine(os);
+        engine.Backup().SetFolder(backups.path());
+        CZerlinDlg dialog(os, engine);
+        dialog.runState = Running;
+        engine.dialog = &dialog;
+        g_runContext = {&dialog, nullptr, 0, &engine};
+        RunRemoval(&g_runContext);
+        EXPECT_EQ(g_runContext.result, 0u);
+        EXPECT_GT(engine.Backup().Values(), 0u);
+        TraceShutdown();
+    }
+    const Picture afterRun = TakePicture(machine, package);
+
+    TempFolder logs("undo-log");
+    testing_support::TestPlatform os;
+    TraceSetPlatform(&os);
+    InitTraceLog(nullptr, false, logs.path().c_str());
+    const DWORD code = UndoNewestRun(os, backups.path());
+    TraceShutdown();
+    TraceSetPlatform(nullptr);
+    EXPECT_EQ(code, 3010u) << "the service comes back at the next start";
+    const std::string log = testing_support::ReadWholeFile(logs / "preview_machine_tests.log");
+    EXPECT_NE(log.find("Undo: not restored: the installer package " + package.productCode), std::string::npos) << log;
+    const Picture afterUndo = TakePicture(machine, package);
+
+    // Every key and value the run deleted is back with its type and data,
+    // but for what the installer took with its package.
+    const std::string uninstall = Upper("key HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+                                        package.productCode);
+    std::string missing;
+    int restored = 0;
+    for (const auto& entry : before) {
+        const bool key = StartsWith(entry.first, "key "), value = StartsWith(entry.first, "value ");
+        if ((!key && !value) || afterRun.count(entry.first)) continue;
+        if (entry.first.find(uninstall.substr(4)) != std::string::npos) continue;
+        auto now = afterUndo.find(entry.first);
+        if (now == afterUndo.end() || (value && now->second != entry.second)) {
+            missing += entry.first + " = " + entry.second + "\n";
+        } else {
+            ++restored;
+        }
+    }
+    EXPECT_EQ(missing, "");
+    EXPECT_GT(restored, 0);
+    EXPECT_NE(afterUndo.at(std::string("pending renames") + k64), "none") << "another program's rename was taken";
+
+    ASSERT_EQ(RunAndWait("C:\\windows\\system32\\wineboot.exe -r", 120000), 0u);
+    const Picture after = TakePicture(machine, package);
+    std::string gone;
+    for (const auto& entry : afterRun) {
+        if (StartsWith(entry.first, "file ") && !after.count(entry.first)) gone += entry.first + "\n";
+    }
+    EXPECT_EQ(gone, "") << "scheduled by the run, and deleted although it was taken back";
+    EXPECT_FALSE(testing_support::PathExists(otherFile)) << "another program's rename went through";
+    EXPECT_NE(after.at("product " + Upper(package.productCode)), std::to_string(INSTALLSTATE_DEFAULT));
+    // Taken back once: a second undo finds nothing.
+    EXPECT_EQ(UndoNewestRun(os, backups.path()), 1168u);
 
     machine.Clear();
     testing_support::UninstallMsiPackage(package);

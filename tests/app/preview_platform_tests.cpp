@@ -39,6 +39,7 @@ const std::set<std::string> kPassedThrough = {
     "RegOpenKeyExA", "RegCloseKey", "RegQueryValueExA", "RegEnumValueA", "RegEnumKeyA", "RegEnumKeyExA",
     "RegQueryInfoKeyA", "SHGetValueA", "HasRegDeleteKeyExA", "RegOpenKeyExW", "RegQueryValueExW",
     "RegFlushKey",  // writes nothing of its own
+    "RegEnumValueW", "RegEnumKeyExW", "RegKeyFullName",
     // shell
     "SHGetSpecialFolderPathA", "GetUserNameA", "PathFindFileNameA", "PathFindOnPathA",
     // services
@@ -50,7 +51,7 @@ const std::set<std::string> kPassedThrough = {
     "QueryFullProcessImageNameA", "WaitForSingleObject", "GetExitCodeProcess",
     // access control (lists built in memory; reading)
     "AllocateAndInitializeSid", "FreeSid", "BuildTrusteeWithSidW", "SetEntriesInAclW", "GetNamedSecurityInfoA",
-    "GetNamedSecurityInfoW", "GenerateRandom", "LookupAccountNameA", "GetAclInformation", "GetAce", "DeleteAce", "InitializeAcl", "AddAce", "EqualSid",
+    "GetNamedSecurityInfoW", "GetSecurityInfo", "GenerateRandom", "LookupAccountNameA", "GetAclInformation", "GetAce", "DeleteAce", "InitializeAcl", "AddAce", "EqualSid",
     "GetLengthSid", "OpenThreadToken", "OpenProcessToken", "GetTokenInformation",
     // installer
     "MsiEnumRelatedProductsW", "MsiGetProductInfoW", "MsiSetInternalUI",
@@ -142,6 +143,8 @@ TEST(PreviewPlatformTest, EveryCallThatWouldChangeTheMachineIsListedAndNotMade) 
         {"DeleteFileW", [&] { os.DeleteFileW((wideFile + L".other").c_str()); }},
         {"CreateDirectoryW", [&] { os.CreateDirectoryW(std::wstring(wideFile + L".new").c_str(), nullptr); }},
         {"RemoveDirectoryW", [&] { os.RemoveDirectoryW((std::wstring(subfolder.begin(), subfolder.end()) + L"W").c_str()); }},
+        {"SetSecurityInfo",
+         [&] { os.SetSecurityInfo(nullptr, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr); }},
         {"SetEndOfFile",
          [&] {
              platform::FileHandle read(::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

@@ -34,10 +34,11 @@ using testing_support::WriteWholeFile;
 
 const char kForeignOwner[] = "S-1-5-21-1-2-3-1001";
 
-// Owners Wine cannot keep, and the owner and access list each set call gave.
+// Owners Wine cannot keep (it shows the Unix user, the running account,
+// as every owner), and the owner and access list each set call gave.
 class OwnerPlatform : public testing_support::TestPlatform {
 public:
-    PSID foreignOwner = nullptr;  // reported as the owner when set
+    PSID reportedOwner = nullptr;  // the owner reported when set
     DWORD ownerResult = ERROR_SUCCESS;
     struct Set {
         SECURITY_INFORMATION info;
@@ -46,64 +47,75 @@ public:
     };
     std::vector<Set> sets;
 
-    DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
-                                PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
-        const DWORD rc = TestPlatform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
-        if (rc == ERROR_SUCCESS && owner && foreignOwner) *owner = foreignOwner;
+    DWORD GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner, PSID* group,
+                          PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
+        const DWORD rc = TestPlatform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
+        if (rc == ERROR_SUCCESS && owner && reportedOwner) *owner = reportedOwner;
         return rc;
     }
-    DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
-                                PACL dacl, PACL sacl) override {
+    DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                          PACL dacl, PACL sacl) override {
         sets.push_back({info, owner ? SidBytes(owner) : testing_support::Bytes(), Entries(dacl)});
         if ((info & OWNER_SECURITY_INFORMATION) && ownerResult != ERROR_SUCCESS) return ownerResult;
-        return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+        return TestPlatform::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
     }
 };
 
 struct FolderCase {
     const char* name;
-    const char* what;  // "missing", "folder", "link", "file"
-    bool foreign;
+    const char* what;   // "missing", "folder", "link", "file"
+    const char* owner;  // the owner reported: a SID, or null for Wine's (the running account)
     DWORD ownerResult;
-    const char* refusal;  // the start of the reason, empty when the folder may be used
-    const char* done;
+    const char* refusal;  // the reason, empty when the folder may be used
+    const char* done;     // the start of what was done
 };
 
 TEST(OwnFiles, TheTraceFolderIsCreatedPrivateTakenOverOrRefused) {
     const std::string taken = std::string("taken over from its owner ") + kForeignOwner;
     const std::string refused = std::string("it belongs to ") + kForeignOwner + " and cannot be taken over (error 5)";
     const FolderCase cases[] = {
-        {"missing: created with the access list from its first moment", "missing", false, 0, "", "created"},
-        {"the running account's own: its access list is set again", "folder", false, 0, "", ""},
-        {"made first by another user: taken over", "folder", true, 0, "", taken.c_str()},
-        {"made by another user and not to be taken over", "folder", true, ERROR_ACCESS_DENIED, refused.c_str(), ""},
-        {"a link in its place", "link", false, 0, "it is a link", ""},
-        {"a file in its place", "file", false, 0, "it is not a folder", ""},
+        {"missing: created with the access list from its first moment", "missing", nullptr, 0, "", "created"},
+        {"Administrators': its access list is set again", "folder", "S-1-5-32-544", 0, "", ""},
+        {"SYSTEM's: its access list is set again", "folder", "S-1-5-18", 0, "", ""},
+        // The administrator's own account also runs unelevated programs.
+        {"the running account's: taken over", "folder", nullptr, 0, "", "taken over from its owner S-1-5-21-"},
+        {"made first by another user: taken over", "folder", kForeignOwner, 0, "", taken.c_str()},
+        {"made by another user and not to be taken over", "folder", kForeignOwner, ERROR_ACCESS_DENIED,
+         refused.c_str(), ""},
+        {"a link in its place", "link", nullptr, 0, "it is a link", ""},
+        {"a file in its place", "file", nullptr, 0, "it is not a folder", ""},
     };
-    PSID foreign = nullptr;
-    ASSERT_TRUE(::ConvertStringSidToSidA(kForeignOwner, &foreign));
-    platform::LocalMemory foreignMemory(foreign);
     for (const FolderCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempFolder parent("own-folder");
         TempFolder elsewhere("own-folder-target");
         const std::string folder = parent / "Velmoran clearway";
+        const std::string what = c.what;
         std::unique_ptr<UnixLink> link;
-        if (std::string(c.what) == "folder") ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-        if (std::string(c.what) == "file") WriteWholeFile(folder, "x");
-        if (std::string(c.what) == "link") {
+        if (what == "folder") {
+            ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+        }
+        if (what == "file") WriteWholeFile(folder, "x");
+        if (what == "link") {
             link.reset(new UnixLink(UnixPath(elsewhere.path()), UnixPath(folder)));
             ASSERT_EQ(link->made, 0u);
         }
         OwnerPlatform os;
-        if (c.foreign) os.foreignOwner = foreign;
+        PSID owner = nullptr;
+        if (c.owner) {
+            ASSERT_TRUE(::ConvertStringSidToSidA(c.owner, &owner));
+        }
+        platform::LocalMemory ownerMemory(owner);
+        os.reportedOwner = owner;
         os.ownerResult = c.ownerResult;
 
         std::string done = "untouched";
         const std::string why = guard::PrepareOwnFolder(os, folder, done);
         EXPECT_EQ(why, c.refusal);
-        if (!*c.refusal) EXPECT_EQ(done, c.done);
-        if (std::string(c.what) == "missing") {
+        if (!*c.refusal) {
+            EXPECT_EQ(done.compare(0, std::strlen(c.done), c.done), 0) << done;
+        }
+        if (what == "missing") {
             ASSERT_EQ(os.createdFolders.size(), 1u);
             EXPECT_TRUE(os.createdFolders[0].protectedDacl);
             EXPECT_EQ(os.createdFolders[0].dacl, OwnAcl(true));
@@ -112,22 +124,25 @@ TEST(OwnFiles, TheTraceFolderIsCreatedPrivateTakenOverOrRefused) {
         }
         // The owner goes to Administrators before the list is set; a refused
         // folder, a link or a file keep theirs.
+        const bool foreign = what == "folder" && (!c.owner || std::string(c.owner) == kForeignOwner);
         std::vector<SECURITY_INFORMATION> infos;
         for (const auto& set : os.sets) infos.push_back(set.info);
-        const SECURITY_INFORMATION dacl = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
         std::vector<SECURITY_INFORMATION> expected;
-        if (c.foreign) expected.push_back(OWNER_SECURITY_INFORMATION);
-        if (!*c.refusal) expected.push_back(dacl);
+        if (foreign) expected.push_back(OWNER_SECURITY_INFORMATION);
+        if (!*c.refusal) expected.push_back(DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
         EXPECT_EQ(infos, expected);
-        if (c.foreign && !os.sets.empty()) {
+        if (foreign) {
             EXPECT_EQ(os.sets[0].owner, testing_support::WellKnownSid(WinBuiltinAdministratorsSid));
         }
-        if (!*c.refusal) EXPECT_EQ(os.sets.back().dacl, OwnAcl(true));
+        if (!*c.refusal) {
+            EXPECT_EQ(os.sets.back().dacl, OwnAcl(true));
+        }
     }
 }
 
 // A file of the run is opened as it stands: a link or a second name at it
-// is refused before anything is emptied or written.
+// is refused before anything is emptied or written, and another file is
+// never written through it.
 struct FileCase {
     const char* name;
     const char* what;  // "new", "old", "link", "hardlink", "folder"
@@ -141,8 +156,11 @@ TEST(OwnFiles, TheRunsFilesAreNeverWrittenThroughALink) {
         {"a new file", "new", "w", "", "new\r\n"},
         {"an old file is emptied", "old", "w", "", "new\r\n"},
         {"an old file is appended to", "old", "a+", "", "old\r\nnew\r\n"},
-        {"a link to another file", "link", "w", "it leads to '", "old\r\n"},
-        {"a second name of another file", "hardlink", "w", "it has another name (a hard link)", "old\r\n"},
+        // Wine shows a link to a file as the file it leads to: the final
+        // path gives it away (Windows: "it is a link").
+        {"a link", "link", "w", "it leads to '", nullptr},
+        {"a link is not appended to", "link", "a+", "it leads to '", nullptr},
+        {"a second name of another file", "hardlink", "w", "it has another name (a hard link)", nullptr},
         {"a folder", "folder", "w", "it cannot be opened", nullptr},
     };
     for (const FileCase& c : cases) {
@@ -155,7 +173,9 @@ TEST(OwnFiles, TheRunsFilesAreNeverWrittenThroughALink) {
         const std::string what = c.what;
         std::unique_ptr<UnixLink> link;
         if (what == "old") WriteWholeFile(path, "old\r\n");
-        if (what == "folder") ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr));
+        if (what == "folder") {
+            ASSERT_TRUE(::CreateDirectoryA(path.c_str(), nullptr));
+        }
         if (what == "link") {
             link.reset(new UnixLink(UnixPath(target), UnixPath(path)));
             ASSERT_EQ(link->made, 0u);
@@ -174,9 +194,10 @@ TEST(OwnFiles, TheRunsFilesAreNeverWrittenThroughALink) {
             std::fputs("new\n", file);
             std::fclose(file);
         }
-        const bool written = what == "new" || what == "old";
-        if (c.content) EXPECT_EQ(ReadWholeFile(written ? path : target), c.content);
-        if (!written) EXPECT_EQ(ReadWholeFile(target), "old\r\n");
+        if (c.content) {
+            EXPECT_EQ(ReadWholeFile(path), c.content);
+        }
+        EXPECT_EQ(ReadWholeFile(target), "old\r\n");
         if (what == "hardlink") ::DeleteFileA(path.c_str());
     }
 }

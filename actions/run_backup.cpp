@@ -1,0 +1,313 @@
+#include "actions/run_backup.h"
+
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "guard/own_files.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
+namespace {
+
+const wchar_t kRegHeader[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n";
+
+std::wstring Wide(platform::Platform& os, const std::string& text) {
+    if (text.empty()) return std::wstring();
+    const int size = os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1) return std::wstring();
+    std::vector<wchar_t> wide(static_cast<size_t>(size));
+    os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
+    return wide.data();
+}
+
+const wchar_t* RootName(HKEY root) {
+    if (root == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
+    if (root == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
+    if (root == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";
+    if (root == HKEY_USERS) return L"HKEY_USERS";
+    if (root == HKEY_CURRENT_CONFIG) return L"HKEY_CURRENT_CONFIG";
+    return nullptr;
+}
+
+void AppendQuoted(std::wstring& text, const wchar_t* begin, size_t length) {
+    text += L'"';
+    for (size_t i = 0; i < length; ++i) {
+        if (begin[i] == L'\\' || begin[i] == L'"') text += L'\\';
+        text += begin[i];
+    }
+    text += L'"';
+}
+
+// A string value that reads back the same when written in quotes: one
+// terminating null and no other, and no line break.
+bool QuotesCleanly(const BYTE* data, DWORD size) {
+    if (size < sizeof(wchar_t) || size % sizeof(wchar_t) != 0) return false;
+    const size_t count = size / sizeof(wchar_t);
+    std::vector<wchar_t> text(count);
+    std::memcpy(text.data(), data, size);
+    if (text[count - 1] != L'\0') return false;
+    for (size_t i = 0; i + 1 < count; ++i) {
+        if (text[i] == L'\0' || text[i] == L'\r' || text[i] == L'\n') return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::wstring RegValueLine(const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
+    std::wstring line;
+    if (name.empty()) {
+        line = L"@";
+    } else {
+        AppendQuoted(line, name.c_str(), name.size());
+    }
+    line += L'=';
+    if (type == REG_SZ && QuotesCleanly(data, size)) {
+        std::vector<wchar_t> text(size / sizeof(wchar_t));
+        std::memcpy(text.data(), data, size);
+        AppendQuoted(line, text.data(), text.size() - 1);
+        return line + L"\r\n";
+    }
+    if (type == REG_DWORD && size == 4) {
+        DWORD value = 0;
+        std::memcpy(&value, data, 4);
+        wchar_t digits[16];
+        std::swprintf(digits, 16, L"dword:%08lx", static_cast<unsigned long>(value));
+        return line + digits + L"\r\n";
+    }
+    wchar_t prefix[16];
+    if (type == REG_BINARY) {
+        std::wcscpy(prefix, L"hex:");
+    } else {
+        std::swprintf(prefix, 16, L"hex(%lx):", static_cast<unsigned long>(type));
+    }
+    line += prefix;
+    // Lines wrapped as regedit wraps them, with a backslash before the break.
+    size_t column = line.size();
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    for (DWORD i = 0; i < size; ++i) {
+        line += kDigits[data[i] >> 4];
+        line += kDigits[data[i] & 15];
+        column += 2;
+        if (i + 1 < size) {
+            line += L',';
+            ++column;
+            if (column > 76) {
+                line += L"\\\r\n  ";
+                column = 2;
+            }
+        }
+    }
+    return line + L"\r\n";
+}
+
+std::wstring RegFileKeyName(const std::wstring& fullName) {
+    static const struct {
+        const wchar_t* kernel;
+        const wchar_t* file;
+    } kRoots[] = {{L"\\REGISTRY\\MACHINE", L"HKEY_LOCAL_MACHINE"}, {L"\\REGISTRY\\USER", L"HKEY_USERS"}};
+    for (const auto& root : kRoots) {
+        const size_t length = std::wcslen(root.kernel);
+        if (fullName.size() >= length && _wcsnicmp(fullName.c_str(), root.kernel, length) == 0 &&
+            (fullName.size() == length || fullName[length] == L'\\')) {
+            return root.file + fullName.substr(length);
+        }
+    }
+    return std::wstring();
+}
+
+RunBackup::RunBackup(platform::Platform& registry, platform::Platform& files, bool writing)
+    : registry_(registry), files_(files), writing_(writing) {}
+
+RunBackup::~RunBackup() = default;
+
+void RunBackup::Fail(const std::string& why) {
+    if (!failed_) {
+        TraceWrite("", -1, 0, "RunBackup: no backup of this run can be written: %s; the removal goes on without it\n",
+                   why.c_str());
+    }
+    failed_ = true;
+    backup_.reset();
+    record_.reset();
+}
+
+bool RunBackup::Open() {
+    if (failed_) return false;
+    if (opened_) return writing_;
+    opened_ = true;
+    if (folder_.empty()) {
+        char common[MAX_PATH] = {};
+        files_.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+        folder_ = std::string(common) + "\\" + kTraceFolderName;
+    }
+    std::string done;
+    if (writing_) {
+        const std::string why = guard::PrepareOwnFolder(files_, folder_, done);
+        if (!why.empty()) {
+            Fail("the folder '" + folder_ + "': " + why);
+            return false;
+        }
+    }
+    SYSTEMTIME now = {};
+    files_.GetLocalTime(&now);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond);
+    // A second run in the same second gets a name of its own: no backup is
+    // ever written over.
+    for (int copy = 1; copy < 100; ++copy) {
+        stamp_ = stamp;
+        if (copy > 1) stamp_ += " (" + std::to_string(copy) + ")";
+        backupPath_ = folder_ + "\\Clearway backup " + stamp_ + ".reg";
+        recordPath_ = folder_ + "\\Clearway deletions " + stamp_ + ".txt";
+        if (files_.GetFileAttributesA(backupPath_.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            files_.GetFileAttributesA(recordPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            break;
+        }
+    }
+    if (!writing_) return false;
+    std::string why;
+    backup_.reset(guard::OpenOwnHandle(files_, backupPath_, false, why, true));
+    if (backup_) record_.reset(guard::OpenOwnHandle(files_, recordPath_, false, why, true));
+    if (!backup_ || !record_) {
+        Fail(why);
+        return false;
+    }
+    TraceWrite("", -1, 0, "RunBackup: what this run deletes is kept in '%s', the paths it schedules in '%s'\n",
+               backupPath_.c_str(), recordPath_.c_str());
+    Write(false, kRegHeader);
+    Write(true, L"\xFEFF");
+    return !failed_;
+}
+
+void RunBackup::Write(bool record, const std::wstring& text) {
+    if (!Open()) return;
+    HANDLE file = (record ? record_ : backup_).get();
+    const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    DWORD written = 0;
+    // One write per item: a run that ends half-way leaves everything it
+    // deleted in the file.
+    if (!files_.WriteFile(file, text.data(), bytes, &written, nullptr) || written != bytes) {
+        Fail("'" + (record ? recordPath_ : backupPath_) + "' cannot be written");
+    }
+}
+
+bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstring& text, bool subtree,
+                          const std::wstring* onlyValue, unsigned& keys, unsigned& values) {
+    std::wstring full;
+    std::wstring name = registry_.RegKeyFullName(key, full) ? RegFileKeyName(full) : std::wstring();
+    if (name.empty()) name = fallbackName;
+    std::wstring block = L"[" + name + L"]\r\n";
+    std::vector<BYTE> data(4096);
+    if (onlyValue) {
+        // The value under its own name: the lists hold names in upper case,
+        // and an import would bring the value back under the name written.
+        std::vector<wchar_t> valueName(16384);
+        bool found = false;
+        for (DWORD index = 0; !found;) {
+            DWORD nameSize = static_cast<DWORD>(valueName.size()), type = 0, size = static_cast<DWORD>(data.size());
+            const LSTATUS rc = registry_.RegEnumValueW(key, index, valueName.data(), &nameSize, nullptr, &type,
+                                                       data.data(), &size);
+            if (rc == ERROR_MORE_DATA && size > data.size()) {
+                data.resize(size);
+                continue;
+            }
+            if (rc != ERROR_SUCCESS) break;
+            const std::wstring name(valueName.data(), nameSize);
+            if (_wcsicmp(name.c_str(), onlyValue->c_str()) == 0) {
+                block += RegValueLine(name, type, data.data(), size);
+                ++values;
+                found = true;
+            }
+            ++index;
+        }
+        if (!found) return false;
+    } else {
+        ++keys;
+        std::vector<wchar_t> valueName(16384);
+        for (DWORD index = 0;;) {
+            DWORD nameSize = static_cast<DWORD>(valueName.size()), type = 0, size = static_cast<DWORD>(data.size());
+            const LSTATUS rc = registry_.RegEnumValueW(key, index, valueName.data(), &nameSize, nullptr, &type,
+                                                       data.data(), &size);
+            if (rc == ERROR_MORE_DATA && size > data.size()) {
+                data.resize(size);
+                continue;  // the same index with room for its data
+            }
+            if (rc != ERROR_SUCCESS) break;
+            block += RegValueLine(std::wstring(valueName.data(), nameSize), type, data.data(), size);
+            ++values;
+            ++index;
+        }
+    }
+    text += block + L"\r\n";
+    if (!subtree) return true;
+    std::vector<std::wstring> subkeys;
+    std::vector<wchar_t> subkeyName(256);
+    for (DWORD index = 0;; ++index) {
+        DWORD size = static_cast<DWORD>(subkeyName.size());
+        if (registry_.RegEnumKeyExW(key, index, subkeyName.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        subkeys.emplace_back(subkeyName.data(), size);
+    }
+    for (const std::wstring& subkey : subkeys) {
+        platform::RegKey child;
+        if (registry_.RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, child.put()) != ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "RunBackup: a subkey of '%ls' cannot be read for the backup\n", name.c_str());
+            continue;
+        }
+        AppendKey(child.get(), name + L"\\" + subkey, text, true, nullptr, keys, values);
+    }
+    return true;
+}
+
+void RunBackup::Key(HKEY root, const std::string& subkey, REGSAM view) {
+    const wchar_t* rootName = RootName(root);
+    if (!rootName || failed_) return;
+    const std::wstring path = Wide(registry_, subkey);
+    platform::RegKey key;
+    const LSTATUS rc = registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put());
+    if (rc == ERROR_FILE_NOT_FOUND) return;
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "RunBackup: '%ls\\%s' cannot be read for the backup (error %ld)\n", rootName,
+                   subkey.c_str(), static_cast<long>(rc));
+        return;
+    }
+    std::wstring text;
+    unsigned keys = 0, values = 0;
+    AppendKey(key.get(), std::wstring(rootName) + L"\\" + path, text, true, nullptr, keys, values);
+    keys_ += keys;
+    values_ += values;
+    Write(false, text);
+}
+
+void RunBackup::Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view) {
+    const wchar_t* rootName = RootName(root);
+    if (!rootName || failed_) return;
+    const std::wstring path = Wide(registry_, subkey);
+    platform::RegKey key;
+    if (registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return;
+    const std::wstring valueName = Wide(registry_, name);
+    std::wstring text;
+    unsigned keys = 0, values = 0;
+    if (!AppendKey(key.get(), std::wstring(rootName) + L"\\" + path, text, false, &valueName, keys, values)) return;
+    values_ += values;
+    Write(false, text);
+}
+
+void RunBackup::Note(const std::string& text) {
+    if (failed_) return;
+    Write(false, L"; " + Wide(files_, text) + L"\r\n\r\n");
+}
+
+void RunBackup::ScheduledFile(const std::string& path) {
+    if (failed_) return;
+    Write(true, Wide(files_, path) + L"\r\n");
+}

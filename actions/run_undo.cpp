@@ -1,0 +1,241 @@
+#include "actions/run_undo.h"
+
+#include <shlobj.h>
+
+#include <cstring>
+#include <cwctype>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
+namespace {
+
+const char kBackupPrefix[] = "Clearway backup ";
+const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+
+std::wstring Upper(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+    return text;
+}
+
+std::wstring Wide(platform::Platform& os, const std::string& text) {
+    const int size = os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1) return std::wstring();
+    std::vector<wchar_t> wide(static_cast<size_t>(size));
+    os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
+    return wide.data();
+}
+
+std::string Narrow(platform::Platform& os, const std::wstring& text) {
+    const int size = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return std::string();
+    std::vector<char> narrow(static_cast<size_t>(size));
+    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
+    return narrow.data();
+}
+
+// The lines of a UTF-16 file with its byte-order mark; false when it cannot
+// be read.
+bool ReadLines(platform::Platform& os, const std::string& path, std::vector<std::wstring>& lines) {
+    lines.clear();
+    std::FILE* file = os.OpenSharedStream(path.c_str(), "rb");
+    if (!file) return false;
+    std::string bytes;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+    std::fclose(file);
+    if (bytes.size() < 2 || bytes[0] != '\xFF' || bytes[1] != '\xFE') return false;
+    std::wstring text((bytes.size() - 2) / 2, L'\0');
+    std::memcpy(&text[0], bytes.data() + 2, text.size() * 2);
+    size_t from = 0;
+    while (from < text.size()) {
+        size_t end = text.find(L"\r\n", from);
+        if (end == std::wstring::npos) end = text.size();
+        lines.push_back(text.substr(from, end - from));
+        from = end + 2;
+    }
+    return true;
+}
+
+// The newest backup in folder that has not been taken back; empty if none.
+std::string NewestBackup(platform::Platform& os, const std::string& folder) {
+    WIN32_FIND_DATAA data = {};
+    platform::FindHandle find(os.FindFirstFileA((folder + "\\" + kBackupPrefix + "*.reg").c_str(), &data));
+    if (!find) return std::string();
+    std::string newest;
+    FILETIME newestTime = {};
+    do {
+        const std::string name = data.cFileName;
+        // "*.reg" also matches longer extensions in short names: only ".reg".
+        if (name.size() < 4 || _stricmp(name.c_str() + name.size() - 4, ".reg") != 0) continue;
+        if (newest.empty() || ::CompareFileTime(&data.ftLastWriteTime, &newestTime) > 0 ||
+            (::CompareFileTime(&data.ftLastWriteTime, &newestTime) == 0 && name > newest)) {
+            newest = name;
+            newestTime = data.ftLastWriteTime;
+        }
+    } while (os.FindNextFileA(find.get(), &data));
+    return newest;
+}
+
+// reg.exe of the system's own width: from a 32-bit program on 64-bit
+// Windows the 64-bit one, which puts a Wow6432Node key into the 32-bit view.
+DWORD ImportWithReg(platform::Platform& os, bool wow64, const std::string& backup) {
+    char windows[MAX_PATH] = {};
+    const UINT length = os.GetWindowsDirectoryA(windows, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return ERROR_PATH_NOT_FOUND;
+    const std::string reg = std::string(windows) + (wow64 ? "\\Sysnative\\reg.exe" : "\\System32\\reg.exe");
+    std::wstring command = Wide(os, "\"" + reg + "\" import \"" + backup + "\"");
+    command.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION info = {};
+    if (!os.CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                           &info)) {
+        return os.GetLastError();
+    }
+    platform::ObjectHandle process(info.hProcess), thread(info.hThread);
+    if (os.WaitForSingleObject(process.get(), 300000) != WAIT_OBJECT_0) return WAIT_TIMEOUT;
+    DWORD code = 0;
+    if (!os.GetExitCodeProcess(process.get(), &code)) return os.GetLastError();
+    return code;
+}
+
+// Takes the recorded paths out of the pending renames, every other pair
+// kept as it was; the value is written back once. Returns how many were
+// taken out.
+size_t TakeOutOfPendingRenames(platform::Platform& os, const std::set<std::wstring>& recorded) {
+    platform::RegKey key;
+    if (os.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY,
+                         key.put()) != ERROR_SUCCESS) {
+        return 0;
+    }
+    DWORD type = 0, size = 0;
+    if (os.RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_MULTI_SZ) {
+        return 0;
+    }
+    std::vector<wchar_t> value(size / sizeof(wchar_t) + 2, L'\0');
+    if (os.RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
+                            &size) != ERROR_SUCCESS) {
+        return 0;
+    }
+    // The strings as they stand, empty ones (a deletion's target) included.
+    std::vector<std::wstring> strings;
+    const size_t count = size / sizeof(wchar_t);
+    for (size_t at = 0; at < count;) {
+        const std::wstring text(value.data() + at);
+        if (text.empty() && at + 1 >= count) break;  // the list's closing null
+        strings.push_back(text);
+        at += text.size() + 1;
+    }
+    std::vector<wchar_t> kept;
+    size_t removed = 0;
+    for (size_t i = 0; i < strings.size(); i += 2) {
+        const std::wstring& source = strings[i];
+        const std::wstring target = i + 1 < strings.size() ? strings[i + 1] : std::wstring();
+        std::wstring path = source.compare(0, 4, L"\\??\\") == 0 ? source.substr(4) : source;
+        if (target.empty() && recorded.count(Upper(path))) {
+            ++removed;
+            continue;
+        }
+        kept.insert(kept.end(), source.begin(), source.end());
+        kept.push_back(L'\0');
+        if (i + 1 < strings.size()) {
+            kept.insert(kept.end(), target.begin(), target.end());
+            kept.push_back(L'\0');
+        }
+    }
+    if (removed == 0) return 0;
+    if (kept.empty()) {
+        os.RegDeleteValueW(key.get(), kPendingRenames);
+    } else {
+        kept.push_back(L'\0');
+        os.RegSetValueExW(key.get(), kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kept.data()),
+                          static_cast<DWORD>(kept.size() * sizeof(wchar_t)));
+    }
+    return removed;
+}
+
+}  // namespace
+
+DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
+    std::string folder = givenFolder;
+    if (folder.empty()) {
+        char common[MAX_PATH] = {};
+        os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+        folder = std::string(common) + "\\" + kTraceFolderName;
+    }
+    const std::string name = NewestBackup(os, folder);
+    if (name.empty()) {
+        TraceWrite("", -1, 0, "Undo: no run to take back: no backup in '%s' that has not been undone\n",
+                   folder.c_str());
+        return kUndoNothing;
+    }
+    const std::string stamp = name.substr(std::strlen(kBackupPrefix), name.size() - std::strlen(kBackupPrefix) - 4);
+    const std::string backup = folder + "\\" + name;
+    const std::string record = folder + "\\Clearway deletions " + stamp + ".txt";
+    TraceWrite("", -1, 0, "Undo: taking back the run of %s from '%s'\n", stamp.c_str(), backup.c_str());
+
+    std::vector<std::wstring> lines;
+    if (!ReadLines(os, backup, lines)) {
+        TraceWrite("", -1, 0, "Undo: '%s' cannot be read; nothing was taken back\n", backup.c_str());
+        return kUndoNothing;
+    }
+    bool services = false;
+    for (const std::wstring& line : lines) {
+        const std::wstring upper = Upper(line);
+        if (upper.compare(0, 26, L"[HKEY_LOCAL_MACHINE\\SYSTEM") == 0 && upper.find(L"\\SERVICES\\") != std::wstring::npos) {
+            services = true;
+        }
+        if (line.compare(0, 2, L"; ") == 0) {
+            TraceWrite("", -1, 0, "Undo: not restored: %s\n", Narrow(os, line.substr(2)).c_str());
+        }
+    }
+    BOOL wow64 = FALSE;
+    if (os.HasIsWow64Process()) os.IsWow64Process(os.GetCurrentProcess(), &wow64);
+    const DWORD imported = ImportWithReg(os, wow64 != FALSE, backup);
+    if (imported == 0) {
+        TraceWrite("", -1, 0, "Undo: the registry data the run deleted is back, in both views\n");
+    } else {
+        TraceWrite("", -1, 0, "Undo: reg import of '%s' failed with %lu; the registry is not restored\n",
+                   backup.c_str(), static_cast<unsigned long>(imported));
+    }
+
+    // The deletions at the restart the run scheduled.
+    std::set<std::wstring> recorded;
+    std::vector<std::wstring> paths;
+    if (ReadLines(os, record, paths)) {
+        for (const std::wstring& path : paths) {
+            if (!path.empty()) recorded.insert(Upper(path));
+        }
+    }
+    const size_t takenOut = TakeOutOfPendingRenames(os, recorded);
+    size_t gone = 0;
+    for (const std::wstring& path : recorded) {
+        if (os.GetFileAttributesA(Narrow(os, path).c_str()) == INVALID_FILE_ATTRIBUTES) ++gone;
+    }
+    TraceWrite("", -1, 0, "Undo: %u of the run's %u deletions at the restart taken back\n",
+               static_cast<unsigned>(takenOut), static_cast<unsigned>(recorded.size()));
+    if (gone > 0) {
+        TraceWrite("", -1, 0, "Undo: %u of its files and folders are gone already: a restart deleted them\n",
+                   static_cast<unsigned>(gone));
+    }
+
+    // Taken back: not again.
+    for (const std::string& done : {backup, record}) {
+        if (os.GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            os.MoveFileExA(done.c_str(), (done + ".undone").c_str(), 0);
+        }
+    }
+    if (imported != 0) return imported;  // reg.exe's own code
+    if (gone > 0) return kUndoFilesGone;
+    return services ? kUndoRestartNeeded : kUndoRestored;
+}

@@ -1,0 +1,227 @@
+// The backup of a run on the real registry of the prefix: what it writes
+// goes back with the system's own "reg import" (the 64-bit one, as an
+// administrator would run it) byte for byte, into the view it came from.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "actions/run_backup.h"
+#include "platform/handles.h"
+#include "profile/engine.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+namespace {
+
+using testing_support::PathExists;
+using testing_support::ReadWholeFile;
+using testing_support::RunAndWait;
+using testing_support::TempFolder;
+using testing_support::TestPlatform;
+using testing_support::WriteWholeFile;
+
+const wchar_t kKey[] = L"SOFTWARE\\ClearwayTests\\Backup";
+
+struct Value {
+    const char* row;
+    std::wstring name;
+    DWORD type;
+    std::vector<BYTE> data;
+};
+
+std::vector<BYTE> Bytes(const void* data, size_t size) {
+    const BYTE* p = static_cast<const BYTE*>(data);
+    return std::vector<BYTE>(p, p + size);
+}
+std::vector<BYTE> Text(const std::wstring& text) {  // with its terminator
+    return Bytes(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+std::string CharUpperText(std::string text) {
+    for (char& c : text) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The values of kKey in a view, by name.
+std::vector<Value> Read(REGSAM view) {
+    std::vector<Value> out;
+    platform::RegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return out;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        BYTE data[4096];
+        DWORD nameSize = 256, dataSize = sizeof data, type = 0;
+        if (::RegEnumValueW(key.get(), index, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
+        out.push_back({"", std::wstring(name, nameSize), type, Bytes(data, dataSize)});
+    }
+    return out;
+}
+
+void DeleteTree(REGSAM view) {
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kKey) + L"\\Sub").c_str(), view, 0);
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, view, 0);
+}
+
+class RunBackupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TraceShutdown();
+        TraceSetOptions(-1, 0, false, false);
+        TraceSetPlatform(&os_);
+    }
+    void TearDown() override {
+        TraceSetPlatform(nullptr);
+        DeleteTree(KEY_WOW64_32KEY);
+        DeleteTree(KEY_WOW64_64KEY);
+    }
+    TestPlatform os_;
+    TempFolder folder_{"run-backup"};
+};
+
+TEST_F(RunBackupTest, EveryTypeGoesBackByteForByteIntoItsView) {
+    const DWORD dword = 0x01020304;
+    const unsigned long long qword = 0x0102030405060708ull;
+    const BYTE binary[] = {0, 1, 0, 0, 255, 0};
+    const wchar_t multi[] = L"one\0\0three\0";  // an empty element between two
+    const std::vector<Value> values = {
+        {"string", L"Plain", REG_SZ, Text(L"C:\\Program Files\\\"Velmoran\"")},
+        {"unnamed", L"", REG_SZ, Text(L"default")},
+        {"string with a line break", L"Lines", REG_SZ, Text(L"one\r\ntwo")},
+        {"expandable", L"Expand", REG_EXPAND_SZ, Text(L"%SystemRoot%\\x")},
+        {"multi-string with an empty element", L"Multi", REG_MULTI_SZ, Bytes(multi, sizeof multi)},
+        {"double word", L"Dword", REG_DWORD, Bytes(&dword, 4)},
+        {"quad word", L"Qword", REG_QWORD, Bytes(&qword, 8)},
+        {"binary with zeros", L"Binary", REG_BINARY, Bytes(binary, sizeof binary)},
+        {"empty binary", L"Empty", REG_BINARY, {}},
+        {"no type", L"None", REG_NONE, Bytes(binary, 2)},
+        {"a type of its own", L"Other", 0x20, Bytes(binary, 3)},
+        {"outside ASCII, in the code page", L"Caf\x00E9", REG_SZ, Text(L"na\x00EFve \x00A3")},
+    };
+    {
+        platform::RegKey key, sub;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                                    nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        for (const Value& v : values) {
+            ASSERT_EQ(::RegSetValueExW(key.get(), v.name.c_str(), 0, v.type, v.data.data(),
+                                       static_cast<DWORD>(v.data.size())),
+                      ERROR_SUCCESS)
+                << v.row;
+        }
+        ASSERT_EQ(::RegCreateKeyExW(key.get(), L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.put(), nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(sub.get(), L"Deep", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), 4);
+    }
+    const std::vector<Value> before = Read(KEY_WOW64_32KEY);
+    ASSERT_EQ(before.size(), values.size());
+
+    std::string path;
+    {
+        RunBackup backup(os_, os_, true);
+        backup.SetFolder(folder_.path());
+        backup.Key(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Backup", 0);  // this 32-bit program's own view
+        EXPECT_EQ(backup.Keys(), 2u);
+        EXPECT_EQ(backup.Values(), values.size() + 1);
+        path = backup.BackupPath();
+    }
+    const std::string file = ReadWholeFile(path);
+    const std::string header = "\xFF\xFE" "W\0i\0n\0d\0o\0w\0s\0 \0R\0e\0g\0";
+    EXPECT_EQ(file.compare(0, header.size(), header), 0);
+    DeleteTree(KEY_WOW64_32KEY);
+    ASSERT_TRUE(Read(KEY_WOW64_32KEY).empty());
+
+    // The 64-bit reg.exe puts the key back in the 32-bit view through its
+    // Wow6432Node name, and nothing into the 64-bit view.
+    EXPECT_EQ(RunAndWait("C:\\windows\\sysnative\\reg.exe import \"" + path + "\"", 60000), 0u);
+    const std::vector<Value> after = Read(KEY_WOW64_32KEY);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i) {
+        SCOPED_TRACE(values[i].row);
+        EXPECT_EQ(after[i].name, before[i].name);
+        EXPECT_EQ(after[i].type, before[i].type);
+        EXPECT_EQ(after[i].data, before[i].data);
+    }
+    EXPECT_TRUE(Read(KEY_WOW64_64KEY).empty());
+    platform::RegKey sub;
+    EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kKey) + L"\\Sub").c_str(), 0,
+                              KEY_READ | KEY_WOW64_32KEY, sub.put()),
+              ERROR_SUCCESS);
+}
+
+// Two runs in one second: the second gets a name of its own and the first
+// backup stays as it was. A backup folder that cannot be made is said once
+// and costs nothing else.
+TEST_F(RunBackupTest, NoBackupIsWrittenOverAndAFolderThatCannotBeUsedIsSaidOnce) {
+    os_.localTime = [](LPSYSTEMTIME time) {
+        *time = SYSTEMTIME{2026, 12, 2, 8, 23, 59, 58, 0};
+    };
+    {
+        platform::RegKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                                    nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key.get(), L"A", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+    }
+    std::string first, second;
+    for (std::string* path : {&first, &second}) {
+        RunBackup backup(os_, os_, true);
+        backup.SetFolder(folder_.path());
+        backup.Value(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Backup", "A", 0);
+        backup.ScheduledFile("C:\\Program Files\\Velmoran\\x.dll");
+        *path = backup.BackupPath();
+    }
+    EXPECT_EQ(first, folder_ / "Clearway backup 2026-12-08 235958.reg");
+    EXPECT_EQ(second, folder_ / "Clearway backup 2026-12-08 235958 (2).reg");
+    EXPECT_EQ(ReadWholeFile(first), ReadWholeFile(second));
+    const std::string record = ReadWholeFile(folder_ / "Clearway deletions 2026-12-08 235958.txt");
+    EXPECT_EQ(record, std::string("\xFF\xFE" "C\0:\0\\\0P\0", 10) + record.substr(10));
+    EXPECT_NE(record.find(std::string("x\0.\0d\0l\0l\0\r\0\n\0", 14)), std::string::npos);
+
+    WriteWholeFile(folder_ / "taken", "a file where the folder would be");
+    os_.ClearDebugOutput();
+    RunBackup backup(os_, os_, true);
+    backup.SetFolder(folder_ / "taken");
+    backup.Value(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Backup", "A", 0);
+    backup.Key(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Backup", 0);
+    backup.ScheduledFile("C:\\x");
+    const std::string trace = os_.DebugOutput();
+    EXPECT_NE(trace.find("RunBackup: no backup of this run can be written: the folder '" + (folder_ / "taken") +
+                         "': it is not a folder; the removal goes on without it\n"),
+              std::string::npos)
+        << trace;
+    EXPECT_EQ(trace.find("RunBackup: no backup"), trace.rfind("RunBackup: no backup"));
+}
+
+// The engine backs up each value just before it deletes it, in the view it
+// deletes it from: here only the 64-bit view holds it.
+TEST_F(RunBackupTest, TheEngineBacksUpWhatItDeletesInTheViewItDeletesItFrom) {
+    {
+        platform::RegKey key;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                    nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        ::RegSetValueExW(key.get(), L"Only64", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"v"), 4);
+    }
+    testing_support::TestDialog dialog;
+    CNuke engine(os_);
+    engine.dialog = &dialog;
+    engine.Backup().SetFolder(folder_.path());
+    engine.expandedRegValueList.Insert("HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\BACKUP\\ONLY64");
+    EXPECT_EQ(engine.CleanupRegValues(), 0u);
+    EXPECT_TRUE(Read(KEY_WOW64_64KEY).empty());
+    EXPECT_EQ(engine.Backup().Values(), 1u);
+    // Under its own name and in its own letters, not the list's upper case.
+    std::string file = ReadWholeFile(engine.Backup().BackupPath());
+    std::string narrow;
+    for (size_t i = 2; i < file.size(); i += 2) narrow += file[i];
+    EXPECT_NE(CharUpperText(narrow).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\BACKUP]\r\n\"ONLY64\"=\"V\"\r\n"),
+              std::string::npos)
+        << narrow;
+    EXPECT_NE(narrow.find("\"Only64\"=\"v\""), std::string::npos) << narrow;
+}
+
+}  // namespace
