@@ -328,8 +328,16 @@ std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bo
         LPVOID ace = nullptr;
         if (!os.GetAce(dacl, i, &ace)) return ErrorText("its access list cannot be read", os.GetLastError());
         const auto* header = static_cast<const ACE_HEADER*>(ace);
-        // Deny entries are not weighed: only who is allowed counts.
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+        // Deny entries are not weighed: only who is allowed counts. An allow
+        // entry of another kind (callback, object, compound) is not read: it
+        // counts as one that may allow a change.
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE || header->AceType == ACCESS_DENIED_OBJECT_ACE_TYPE ||
+            header->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE ||
+            header->AceType == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE) {
+            continue;
+        }
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return "an access entry of a kind not read here may allow a change";
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
         PSID sid = const_cast<DWORD*>(&allowed->SidStart);
         if ((allowed->Mask & kChanges) != 0 && !trusted(sid)) return SidText(sid) + " may change it";

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/run_backup.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/support/test_dialog.h"
@@ -143,7 +144,12 @@ void CleanAll() {
 
 class RegistryRemovalTest : public ::testing::Test {
 protected:
-    RegistryRemovalTest() : engine_(os_) { engine_.dialog = &dialog_; }
+    // The steps' own trace lines are what these tests read: the backup of
+    // what they delete only counts here (its own tests write and import it).
+    RegistryRemovalTest() : engine_(os_) {
+        engine_.dialog = &dialog_;
+        engine_.backup.reset(new RunBackup(os_, os_, false));
+    }
 
     void SetUp() override {
         TraceShutdown();  // no log file: trace lines go to the platform's debugger output

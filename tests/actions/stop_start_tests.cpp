@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/run_backup.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
@@ -112,8 +113,13 @@ bool WaitForFile(const std::string& path) {
     return false;
 }
 
+// The step's own trace lines are what these tests read: the backup of what
+// it deletes only counts here (its own tests write and import it).
 struct Engine {
-    explicit Engine(TestPlatform& os) : nuke(os) { nuke.dialog = &dialog; }
+    explicit Engine(TestPlatform& os) : nuke(os) {
+        nuke.dialog = &dialog;
+        nuke.backup.reset(new RunBackup(os, os, false));
+    }
     testing_support::TestDialog dialog;
     CNuke nuke;
 };
