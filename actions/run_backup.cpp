@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@
 
 namespace {
 
-const wchar_t kRegHeader[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n\r\n";
+const wchar_t kRegHeader[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
 
 std::wstring Wide(platform::Platform& os, const std::string& text) {
     if (text.empty()) return std::wstring();
@@ -24,6 +25,11 @@ std::wstring Wide(platform::Platform& os, const std::string& text) {
     std::vector<wchar_t> wide(static_cast<size_t>(size));
     os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
     return wide.data();
+}
+
+std::wstring UpperWide(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+    return text;
 }
 
 const wchar_t* RootName(HKEY root) {
@@ -123,7 +129,18 @@ std::wstring RegFileKeyName(const std::wstring& fullName) {
 }
 
 RunBackup::RunBackup(platform::Platform& registry, platform::Platform& files, bool writing)
-    : registry_(registry), files_(files), writing_(writing) {}
+    : registry_(registry), files_(files), writing_(writing) {
+    BOOL wow64 = FALSE;
+    if (registry_.HasIsWow64Process()) registry_.IsWow64Process(registry_.GetCurrentProcess(), &wow64);
+    wow64_ = wow64 != FALSE;
+}
+
+bool RunBackup::AsksName(REGSAM view) const {
+    // Only the 32-bit view of 64-bit Windows has names of its own
+    // (Wow6432Node): Windows is asked for them. Elsewhere the name as spelled
+    // is where an import puts the key back.
+    return view == KEY_WOW64_32KEY || (view == 0 && wow64_);
+}
 
 RunBackup::~RunBackup() = default;
 
@@ -198,38 +215,20 @@ void RunBackup::Write(bool record, const std::wstring& text) {
     }
 }
 
-bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstring& text, bool subtree,
-                          const std::wstring* onlyValue, unsigned& keys, unsigned& values) {
+bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstring& text, bool subtree, bool askName,
+                          unsigned& keys, unsigned& values) {
     std::wstring full;
-    std::wstring name = registry_.RegKeyFullName(key, full) ? RegFileKeyName(full) : std::wstring();
+    std::wstring name = askName && registry_.RegKeyFullName(key, full) ? RegFileKeyName(full) : std::wstring();
     if (name.empty()) name = fallbackName;
-    std::wstring block = L"[" + name + L"]\r\n";
+    std::wstring block = L"\r\n[" + name + L"]\r\n";
+    ++keys;
+    // Most keys are empty by the time they go (their values and subkeys went
+    // first): one question instead of two listings.
+    DWORD subkeyCount = 1, valueCount = 1;
+    registry_.RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, &valueCount, nullptr,
+                               nullptr, nullptr, nullptr);
     std::vector<BYTE> data(4096);
-    if (onlyValue) {
-        // The value under its own name: the lists hold names in upper case,
-        // and an import would bring the value back under the name written.
-        std::vector<wchar_t> valueName(16384);
-        bool found = false;
-        for (DWORD index = 0; !found;) {
-            DWORD nameSize = static_cast<DWORD>(valueName.size()), type = 0, size = static_cast<DWORD>(data.size());
-            const LSTATUS rc = registry_.RegEnumValueW(key, index, valueName.data(), &nameSize, nullptr, &type,
-                                                       data.data(), &size);
-            if (rc == ERROR_MORE_DATA && size > data.size()) {
-                data.resize(size);
-                continue;
-            }
-            if (rc != ERROR_SUCCESS) break;
-            const std::wstring name(valueName.data(), nameSize);
-            if (_wcsicmp(name.c_str(), onlyValue->c_str()) == 0) {
-                block += RegValueLine(name, type, data.data(), size);
-                ++values;
-                found = true;
-            }
-            ++index;
-        }
-        if (!found) return false;
-    } else {
-        ++keys;
+    if (valueCount > 0) {
         std::vector<wchar_t> valueName(16384);
         for (DWORD index = 0;;) {
             DWORD nameSize = static_cast<DWORD>(valueName.size()), type = 0, size = static_cast<DWORD>(data.size());
@@ -245,8 +244,8 @@ bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstri
             ++index;
         }
     }
-    text += block + L"\r\n";
-    if (!subtree) return true;
+    text += block;
+    if (!subtree || subkeyCount == 0) return true;
     std::vector<std::wstring> subkeys;
     std::vector<wchar_t> subkeyName(256);
     for (DWORD index = 0;; ++index) {
@@ -263,7 +262,7 @@ bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstri
             TraceWrite("", -1, 0, "RunBackup: a subkey of '%ls' cannot be read for the backup\n", name.c_str());
             continue;
         }
-        AppendKey(child.get(), name + L"\\" + subkey, text, true, nullptr, keys, values);
+        AppendKey(child.get(), name + L"\\" + subkey, text, true, askName, keys, values);
     }
     return true;
 }
@@ -271,6 +270,7 @@ bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstri
 void RunBackup::Key(HKEY root, const std::string& subkey, REGSAM view) {
     const wchar_t* rootName = RootName(root);
     if (!rootName || failed_) return;
+    openKeys_.clear();  // the key is about to go: no value of it comes after
     const std::wstring path = Wide(registry_, subkey);
     platform::RegKey key;
     const LSTATUS rc = registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put());
@@ -282,29 +282,66 @@ void RunBackup::Key(HKEY root, const std::string& subkey, REGSAM view) {
     }
     std::wstring text;
     unsigned keys = 0, values = 0;
-    AppendKey(key.get(), std::wstring(rootName) + L"\\" + path, text, true, nullptr, keys, values);
+    AppendKey(key.get(), std::wstring(rootName) + L"\\" + path, text, true, AsksName(view), keys, values);
     keys_ += keys;
     values_ += values;
     Write(false, text);
 }
 
-void RunBackup::Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view) {
-    const wchar_t* rootName = RootName(root);
-    if (!rootName || failed_) return;
+RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGSAM view) {
+    OpenKey& open = openKeys_[view];
+    if (open.root == root && open.subkey == subkey) return open;
+    open = OpenKey();
+    open.root = root;
+    open.subkey = subkey;
     const std::wstring path = Wide(registry_, subkey);
     platform::RegKey key;
-    if (registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return;
-    const std::wstring valueName = Wide(registry_, name);
-    std::wstring text;
-    unsigned keys = 0, values = 0;
-    if (!AppendKey(key.get(), std::wstring(rootName) + L"\\" + path, text, false, &valueName, keys, values)) return;
-    values_ += values;
-    Write(false, text);
+    if (registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
+        return open;  // remembered as missing
+    }
+    open.exists = true;
+    // The key's values in one block, read and written once: the run
+    // deletes the listed ones one after the other.
+    std::wstring full;
+    std::wstring name =
+        AsksName(view) && registry_.RegKeyFullName(key.get(), full) ? RegFileKeyName(full) : std::wstring();
+    if (name.empty()) name = std::wstring(RootName(root)) + L"\\" + path;
+    open.block = L"\r\n[" + name + L"]\r\n";
+    std::vector<wchar_t> valueName(16384);
+    std::vector<BYTE> data(4096);
+    for (DWORD index = 0;;) {
+        DWORD nameSize = static_cast<DWORD>(valueName.size()), type = 0, size = static_cast<DWORD>(data.size());
+        const LSTATUS rc =
+            registry_.RegEnumValueW(key.get(), index, valueName.data(), &nameSize, nullptr, &type, data.data(), &size);
+        if (rc == ERROR_MORE_DATA && size > data.size()) {
+            data.resize(size);
+            continue;  // the same index with room for its data
+        }
+        if (rc != ERROR_SUCCESS) break;
+        const std::wstring own(valueName.data(), nameSize);
+        open.valueNames.insert(UpperWide(own));
+        open.block += RegValueLine(own, type, data.data(), size);
+        ++index;
+    }
+    return open;
+}
+
+void RunBackup::Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view) {
+    if (!RootName(root) || failed_) return;
+    OpenKey& open = KeyFor(root, subkey, view);
+    if (!open.exists || !open.valueNames.count(UpperWide(Wide(registry_, name)))) return;
+    // Before the key's first value goes, all of them go into the backup,
+    // each under its own name and letters (the lists hold upper case).
+    if (!open.written) {
+        Write(false, open.block);
+        open.written = true;
+    }
+    ++values_;
 }
 
 void RunBackup::Note(const std::string& text) {
     if (failed_) return;
-    Write(false, L"; " + Wide(files_, text) + L"\r\n\r\n");
+    Write(false, L"\r\n; " + Wide(files_, text) + L"\r\n");
 }
 
 void RunBackup::ScheduledFile(const std::string& path) {

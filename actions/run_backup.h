@@ -7,6 +7,8 @@
 #pragma once
 #include <windows.h>
 
+#include <map>
+#include <set>
 #include <string>
 
 #include "platform/handles.h"
@@ -27,7 +29,8 @@ public:
     // (0: this program's own; KEY_WOW64_64KEY or KEY_WOW64_32KEY). A key
     // that does not exist is passed over.
     void Key(HKEY root, const std::string& subkey, REGSAM view);
-    // One value of a key (name empty: the unnamed value).
+    // One value of a key (name empty: the unnamed value). The first value of
+    // a key backs up all of the key's values in one write.
     void Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view);
     // One path scheduled for deletion at the restart.
     void ScheduledFile(const std::string& path);
@@ -46,11 +49,11 @@ private:
     bool Open();
     void Write(bool record, const std::wstring& text);
     void Fail(const std::string& why);
-    // Appends the key's header and values (only the one named by onlyValue
-    // when given) and, with subtree, its subkeys'; false when nothing of it
-    // could be read.
-    bool AppendKey(HKEY key, const std::wstring& fallbackName, std::wstring& text, bool subtree,
-                   const std::wstring* onlyValue, unsigned& keys, unsigned& values);
+    // Appends the key's header and values and, with subtree, its subkeys'.
+    bool AppendKey(HKEY key, const std::wstring& fallbackName, std::wstring& text, bool subtree, bool askName,
+                   unsigned& keys, unsigned& values);
+    bool AsksName(REGSAM view) const;
+    bool wow64_ = false;
 
     platform::Platform& registry_;
     platform::Platform& files_;
@@ -61,6 +64,19 @@ private:
     std::string backupPath_, recordPath_;
     bool opened_ = false;
     platform::FileHandle backup_, record_;
+    // The key of the last value backed up, per view, with its values read
+    // once: the values of one key come one after the other, and the run
+    // tries its own view before the 64-bit one.
+    struct OpenKey {
+        HKEY root = nullptr;
+        std::string subkey;
+        bool exists = false;
+        bool written = false;
+        std::wstring block;               // its header and every value
+        std::set<std::wstring> valueNames;  // upper case
+    };
+    std::map<REGSAM, OpenKey> openKeys_;
+    OpenKey& KeyFor(HKEY root, const std::string& subkey, REGSAM view);
     unsigned keys_ = 0, values_ = 0;
 };
 

@@ -261,14 +261,6 @@ HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty
     return file.release();
 }
 
-std::FILE* OpenOwnFile(platform::Platform& os, const std::string& path, const char* mode, std::string& why) {
-    const HANDLE file = OpenOwnHandle(os, path, mode[0] == 'w', why);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    std::FILE* stream = os.StreamFromHandle(file, mode);
-    if (!stream) why = "no stream could be made for it";
-    return stream;
-}
-
 DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, std::wstring& folder) {
     folder.clear();
     OwnSecurity security(os, OwnAccess::AdminsOnly);

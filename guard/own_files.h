@@ -58,20 +58,16 @@ private:
 // reason it is refused.
 std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, std::string& done);
 
-// Opens path (fully qualified) for writing ("w" empties it, "a" appends)
-// without following a link at its name: refused when the name is a link, a
-// folder or a file with another name (a hard link), or when the opened file
-// is not the one the path names letter for letter (a folder on the way
-// swapped for a link). A file that stood there already is given the run's
-// owner and permissions before anything is emptied or written. Returns the
-// stream, or null with why set.
-std::FILE* OpenOwnFile(platform::Platform& os, const std::string& path, const char* mode, std::string& why);
-
-// The same as a handle for WriteFile (emptied when empty is set; with
-// fresh, only a file that does not exist yet is made), or
-// INVALID_HANDLE_VALUE with why set. For output written at once: a C
-// runtime stream of a windowed program may take the number of a standard
-// stream, and closing it then closes that standard handle too.
+// Opens path (fully qualified) for writing without following a link at its
+// name: refused when the name is a link, a folder or a file with another
+// name (a hard link), or when the opened file is not the one the path names
+// letter for letter (a folder on the way swapped for a link). A file that
+// stood there already is given the run's owner and permissions before
+// anything is emptied (with empty) or written; with fresh, only a file that
+// does not exist yet is made. The handle is for WriteFile, not a C runtime
+// stream: in a windowed program such a stream may take the number of a
+// standard stream, and closing it closes that standard handle too. Returns
+// INVALID_HANDLE_VALUE with why set when refused.
 HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty, std::string& why,
                      bool fresh = false);
 

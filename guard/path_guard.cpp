@@ -173,8 +173,14 @@ const char* Resolve(platform::Platform& os, const char* path, std::string& resol
         char longPath[kPathRoom] = {};
         const DWORD length = os.GetLongPathNameA(out.c_str(), longPath, kPathRoom);
         if (length > 0 && length < kPathRoom) {
-            const char* last = std::strrchr(longPath, '\\');
-            out = out.substr(0, out.rfind('\\') + 1) + UpperText(last ? last + 1 : longPath);
+            // Multibyte aware: a trail byte may have the separator's value.
+            const unsigned char* last =
+                _mbsrchr(reinterpret_cast<const unsigned char*>(longPath), static_cast<unsigned int>('\\'));
+            const unsigned char* ownLast =
+                _mbsrchr(reinterpret_cast<const unsigned char*>(out.c_str()), static_cast<unsigned int>('\\'));
+            const size_t keep = ownLast ? static_cast<size_t>(ownLast - reinterpret_cast<const unsigned char*>(out.c_str())) + 1 : 0;
+            out = out.substr(0, keep) +
+                  UpperText(last ? reinterpret_cast<const char*>(last) + 1 : longPath);
         }
     }
     if (out.size() >= MAX_PATH) return kTooLong;
@@ -306,7 +312,11 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
     for (const Special& special : {Special{CSIDL_WINDOWS, "the Windows folder"}, Special{CSIDL_SYSTEM, "a system folder"},
                                    Special{CSIDL_SYSTEMX86, "a system folder"},
                                    Special{CSIDL_PROGRAM_FILES, "a Program Files folder"},
-                                   Special{CSIDL_PROGRAM_FILESX86, "a Program Files folder"}}) {
+                                   Special{CSIDL_PROGRAM_FILESX86, "a Program Files folder"},
+                                   Special{CSIDL_PROGRAM_FILES_COMMON, "a Common Files folder"},
+                                   Special{CSIDL_PROGRAM_FILES_COMMONX86, "a Common Files folder"},
+                                   Special{CSIDL_COMMON_APPDATA, "the common application data folder"},
+                                   Special{CSIDL_COMMON_DOCUMENTS, "the public documents folder"}}) {
         buffer[0] = '\0';
         if (os.SHGetSpecialFolderPathA(nullptr, buffer, special.folder, FALSE)) Add(buffer, special.what);
     }
@@ -314,6 +324,14 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
     for (const char* variable : {"ProgramW6432", "ProgramFiles", "ProgramFiles(x86)"}) {
         const DWORD n = os.GetEnvironmentVariableA(variable, buffer, MAX_PATH);
         if (n > 0 && n < MAX_PATH) Add(buffer, "a Program Files folder");
+    }
+    for (const char* variable : {"CommonProgramW6432", "CommonProgramFiles", "CommonProgramFiles(x86)"}) {
+        const DWORD n = os.GetEnvironmentVariableA(variable, buffer, MAX_PATH);
+        if (n > 0 && n < MAX_PATH) Add(buffer, "a Common Files folder");
+    }
+    {
+        const DWORD n = os.GetEnvironmentVariableA("PUBLIC", buffer, MAX_PATH);
+        if (n > 0 && n < MAX_PATH) Add(buffer, "the public profile");
     }
 
     // The profiles folder and every profile folder, as Windows records them
@@ -356,6 +374,17 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
         if (folder.empty() || ResolveFinalPath(os, folder.c_str(), resolved)) continue;
         Add(folder, "a folder a folder macro names");
         if (IsInside(resolved, current)) perUser_.push_back(resolved.substr(current.size()));
+    }
+    // The user folders every profile has, whether or not a macro names them.
+    for (const int csidl : {CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY}) {
+        buffer[0] = '\0';
+        std::string resolved;
+        if (!os.SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE) || buffer[0] == '\0' ||
+            ResolveFinalPath(os, buffer, resolved)) {
+            continue;
+        }
+        Add(buffer, "a folder every profile has");
+        if (!current.empty() && IsInside(resolved, current)) perUser_.push_back(resolved.substr(current.size()));
     }
 }
 

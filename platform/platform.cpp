@@ -3,7 +3,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include <fcntl.h>
 #include <io.h>
 #include <wincrypt.h>
 #include <share.h>
@@ -121,19 +120,8 @@ BOOL FileApi::CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
 }
 BOOL FileApi::RemoveDirectoryW(LPCWSTR path) { return ::RemoveDirectoryW(path); }
 BOOL FileApi::SetEndOfFile(HANDLE file) { return ::SetEndOfFile(file); }
-std::FILE* FileApi::StreamFromHandle(HANDLE file, const char* mode) {
-    const bool append = mode && mode[0] == 'a';
-    const bool binary = mode && std::strchr(mode, 'b');
-    // Translated line ends unless "b", as fopen would open it.
-    const int descriptor =
-        ::_open_osfhandle(reinterpret_cast<intptr_t>(file), (append ? _O_APPEND : 0) | (binary ? 0 : _O_TEXT));
-    if (descriptor == -1) {
-        ::CloseHandle(file);
-        return nullptr;
-    }
-    std::FILE* stream = ::_fdopen(descriptor, mode);
-    if (!stream) ::_close(descriptor);  // closes the handle with it
-    return stream;
+DWORD FileApi::SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+    return ::SetFilePointer(file, distance, distanceHigh, method);
 }
 std::FILE* FileApi::OpenSharedStream(const char* path, const char* mode) {
     return ::_fsopen(path, mode, _SH_DENYNO);

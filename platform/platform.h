@@ -109,10 +109,7 @@ public:
     virtual BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
     virtual BOOL RemoveDirectoryW(LPCWSTR path);
     virtual BOOL SetEndOfFile(HANDLE file);
-    // A C runtime stream over an open file handle (_open_osfhandle and
-    // _fdopen; appending when mode starts with 'a'). The stream owns the
-    // handle from then on; on failure (null) the handle is closed.
-    virtual std::FILE* StreamFromHandle(HANDLE file, const char* mode);
+    virtual DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
 
     // What a path stands for: its full form ("." and ".." segments, trailing
     // dots and blanks resolved), an open handle's identity, and the final

@@ -41,7 +41,10 @@ struct TraceState {
     std::string lineEnd;
     int depth = 0;
     int liveScopes = 0;
-    std::FILE* log = nullptr;
+    // The log file, written with WriteFile: a C runtime stream of a windowed
+    // program may take the number of a standard stream, and closing it
+    // would close that standard handle too.
+    HANDLE log = nullptr;
     std::string logPath;
     std::string logRefusal;  // why the last log file asked for was not opened
     bool headerWritten = false;
@@ -92,8 +95,14 @@ public:
 void WritePiece(const char* text) {
     TraceState& s = State();
     if (s.log) {
-        std::fputs(text, s.log);
-        std::fflush(s.log);
+        // Line ends as a text-mode stream writes them.
+        std::string out;
+        for (const char* p = text; *p; ++p) {
+            if (*p == '\n') out += '\r';
+            out += *p;
+        }
+        DWORD written = 0;
+        Os().WriteFile(s.log, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
     } else {
         Os().OutputDebugStringA(text);
     }
@@ -397,7 +406,7 @@ void TraceOpenLog(const char* path, const char* mode) {
     const char* wanted = path ? path : "";
     if (s.log && _stricmp(s.logPath.c_str(), wanted) == 0) return;
     if (s.log) {
-        std::fclose(s.log);
+        Os().CloseHandle(s.log);
         s.log = nullptr;
     }
     s.logPath.clear();
@@ -406,8 +415,10 @@ void TraceOpenLog(const char* path, const char* mode) {
     if (*wanted == '\0' || resolved.size() > kPathLimit) return;
     // Never through a link at its name: the run may be SYSTEM, and the
     // folder may be one that another user could reach into.
-    std::FILE* f = guard::OpenOwnFile(Os(), resolved, mode && *mode ? mode : "w", s.logRefusal);
-    if (!f) return;
+    const bool append = mode && mode[0] == 'a';
+    const HANDLE f = guard::OpenOwnHandle(Os(), resolved, !append, s.logRefusal);
+    if (f == INVALID_HANDLE_VALUE) return;
+    if (append) Os().SetFilePointer(f, 0, nullptr, FILE_END);
     s.log = f;
     s.logPath = wanted;
     s.headerWritten = false;
@@ -443,8 +454,7 @@ void TraceShutdown() {
     TraceState& s = State();
     if (s.lockReady) Os().EnterCriticalSection(&s.lock);
     if (s.log) {
-        std::fflush(s.log);
-        std::fclose(s.log);
+        Os().CloseHandle(s.log);
         s.log = nullptr;
     }
     s.logPath.clear();

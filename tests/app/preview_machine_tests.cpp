@@ -181,6 +181,9 @@ void ListProcesses(Picture& picture) {
         for (BOOL more = snapshot && ::Process32First(snapshot.get(), &entry); more;
              more = ::Process32Next(snapshot.get(), &entry)) {
             named = named && entry.szExeFile[0] != '\0';
+            // A console host comes and goes with every console: the preview
+            // writes its report to the console of its parent, which starts one.
+            if (Upper(entry.szExeFile) == "CONHOST.EXE") continue;
             processes["process " + Upper(entry.szExeFile) + " " + std::to_string(entry.th32ProcessID)] =
                 "parent " + std::to_string(entry.th32ParentProcessID);
         }

@@ -34,7 +34,7 @@ const std::set<std::string> kPassedThrough = {
     "GetWindowsDirectoryA", "GetSystemDirectoryA", "GetLogicalDriveStringsA", "GetDriveTypeA", "GetTempPathW",
     "GetFullPathNameA", "GetFileInformationByHandle", "GetFinalPathNameByHandleA", "HasGetFinalPathNameByHandleA",
     "CreateFileA",  // opens for reading only: a writing or creating open is refused
-    "StreamFromHandle",  // over a handle the preview opened, so for reading
+    "SetFilePointer",
     // registry
     "RegOpenKeyExA", "RegCloseKey", "RegQueryValueExA", "RegEnumValueA", "RegEnumKeyA", "RegEnumKeyExA",
     "RegQueryInfoKeyA", "SHGetValueA", "HasRegDeleteKeyExA", "RegOpenKeyExW", "RegQueryValueExW",

@@ -148,7 +148,7 @@ struct FileCase {
     const char* what;  // "new", "old", "link", "hardlink", "folder"
     const char* mode;
     const char* refusal;  // the start of the reason, empty when opened
-    const char* content;  // the file's content after writing "new\n"
+    const char* content;  // the file's content after writing "new" and a line end
 };
 
 TEST(OwnFiles, TheRunsFilesAreNeverWrittenThroughALink) {
@@ -187,12 +187,15 @@ TEST(OwnFiles, TheRunsFilesAreNeverWrittenThroughALink) {
 
         testing_support::TestPlatform os;
         std::string why;
-        std::FILE* file = guard::OpenOwnFile(os, path, c.mode, why);
+        const bool append = c.mode[0] == 'a';
+        platform::FileHandle file(guard::OpenOwnHandle(os, path, !append, why));
         EXPECT_EQ(why.compare(0, std::strlen(c.refusal), c.refusal), 0) << why;
-        EXPECT_EQ(file == nullptr, *c.refusal != '\0');
+        EXPECT_EQ(!file, *c.refusal != '\0');
         if (file) {
-            std::fputs("new\n", file);
-            std::fclose(file);
+            if (append) ::SetFilePointer(file.get(), 0, nullptr, FILE_END);
+            DWORD written = 0;
+            ::WriteFile(file.get(), "new\r\n", 5, &written, nullptr);
+            file.reset();
         }
         if (c.content) {
             EXPECT_EQ(ReadWholeFile(path), c.content);
