@@ -13,6 +13,7 @@
 #include "guard/own_files.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
 
@@ -122,13 +123,6 @@ std::wstring ProgramFolder(platform::Platform& os) {
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
-std::string Narrow(platform::Platform& os, const std::wstring& text) {
-    const int size = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return std::string();
-    std::vector<char> narrow(static_cast<size_t>(size));
-    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
-    return narrow.data();
-}
 
 // Why the utility must not be started from folder, empty when it may. It
 // runs with this run's full rights and loads the library beside it: if
@@ -143,7 +137,7 @@ std::string UnsafeUtilityFolder(platform::Platform& os, const std::wstring& fold
                                         : folder.size() <= 3 ? folder : folder.substr(0, folder.size() - 1);
         bool missing = false;
         const std::string why = guard::OthersCanChange(os, path, missing);
-        if (!why.empty()) return "'" + Narrow(os, path) + "': " + why;
+        if (!why.empty()) return "'" + platform::NarrowText(os, path) + "': " + why;
     }
     return std::string();
 }

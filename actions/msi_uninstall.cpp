@@ -7,6 +7,7 @@
 
 #include "actions/run_backup.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
 
@@ -29,24 +30,10 @@ const char* const kBuiltInUpgradeCodes[] = {
 // The tool's command text holds at most 259 characters and its terminator.
 const size_t kCommandCharacters = 259;
 
-std::wstring Widen(platform::Platform& os, const char* text) {
-    const int length = os.MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (length <= 1) return std::wstring();
-    std::vector<wchar_t> wide(static_cast<size_t>(length));
-    os.MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
-    return std::wstring(wide.data());
-}
 
-std::string Narrow(platform::Platform& os, const std::wstring& text) {
-    const int length = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return std::string();
-    std::vector<char> narrow(static_cast<size_t>(length));
-    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), length, nullptr, nullptr);
-    return std::string(narrow.data());
-}
 
 std::wstring UninstallCommand(platform::Platform& os, const char* upgradeCode) {
-    std::wstring command = L"/uninstall /u:" + Widen(os, upgradeCode);
+    std::wstring command = L"/uninstall /u:" + platform::WideText(os, upgradeCode);
     if (command.size() > kCommandCharacters) command.resize(kCommandCharacters);
     return command;
 }
@@ -54,7 +41,7 @@ std::wstring UninstallCommand(platform::Platform& os, const char* upgradeCode) {
 // The installed products of an upgrade code.
 std::vector<std::wstring> RelatedProducts(platform::Platform& os, const char* upgradeCode) {
     std::vector<std::wstring> products;
-    const std::wstring code = Widen(os, upgradeCode);
+    const std::wstring code = platform::WideText(os, upgradeCode);
     wchar_t product[39] = {};
     for (DWORD index = 0; os.MsiEnumRelatedProductsW(code.c_str(), 0, index, product) == ERROR_SUCCESS; ++index) {
         products.push_back(product);
@@ -70,7 +57,7 @@ void NoteUninstalled(CNuke& engine, const char* upgradeCode, const std::vector<s
         bool still = false;
         for (const std::wstring& left : after) still = still || left == product;
         if (!still) {
-            engine.Backup().Note("the installer package " + Narrow(engine.os, product) + " (upgrade code " +
+            engine.Backup().Note("the installer package " + platform::NarrowText(engine.os, product) + " (upgrade code " +
                                  upgradeCode + ") was uninstalled");
         }
     }
@@ -102,7 +89,7 @@ DWORD CNuke::MsiUninstall() {
         TraceWrite("", -1, 0, "%s", "MsiUninstall Parsing upgrade code...\n");
         const std::wstring command = UninstallCommand(os, code);
         TraceWrite("", -1, 0, "MsiUninstall calling VelMsi api using command '%s'...\n",
-                   Narrow(os, command).c_str());
+                   platform::NarrowText(os, command).c_str());
         const std::vector<std::wstring> installed = RelatedProducts(os, code);
         int value = 0;
         if (CallMsiTool(*this, command, value)) {

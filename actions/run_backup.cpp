@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
-#include <cwctype>
 #include <string>
 #include <vector>
 
 #include "guard/own_files.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
 
@@ -18,19 +18,7 @@ namespace {
 
 const wchar_t kRegHeader[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
 
-std::wstring Wide(platform::Platform& os, const std::string& text) {
-    if (text.empty()) return std::wstring();
-    const int size = os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) return std::wstring();
-    std::vector<wchar_t> wide(static_cast<size_t>(size));
-    os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
-    return wide.data();
-}
 
-std::wstring UpperWide(std::wstring text) {
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
-    return text;
-}
 
 const wchar_t* RootName(HKEY root) {
     if (root == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
@@ -271,7 +259,7 @@ void RunBackup::Key(HKEY root, const std::string& subkey, REGSAM view) {
     const wchar_t* rootName = RootName(root);
     if (!rootName || failed_) return;
     openKeys_.clear();  // the key is about to go: no value of it comes after
-    const std::wstring path = Wide(registry_, subkey);
+    const std::wstring path = platform::WideText(registry_, subkey);
     platform::RegKey key;
     const LSTATUS rc = registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put());
     if (rc == ERROR_FILE_NOT_FOUND) return;
@@ -294,7 +282,7 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
     open = OpenKey();
     open.root = root;
     open.subkey = subkey;
-    const std::wstring path = Wide(registry_, subkey);
+    const std::wstring path = platform::WideText(registry_, subkey);
     platform::RegKey key;
     if (registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
         return open;  // remembered as missing
@@ -319,7 +307,7 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
         }
         if (rc != ERROR_SUCCESS) break;
         const std::wstring own(valueName.data(), nameSize);
-        open.valueNames.insert(UpperWide(own));
+        open.valueNames.insert(platform::UpperWide(own));
         open.block += RegValueLine(own, type, data.data(), size);
         ++index;
     }
@@ -329,7 +317,7 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
 void RunBackup::Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view) {
     if (!RootName(root) || failed_) return;
     OpenKey& open = KeyFor(root, subkey, view);
-    if (!open.exists || !open.valueNames.count(UpperWide(Wide(registry_, name)))) return;
+    if (!open.exists || !open.valueNames.count(platform::UpperWide(platform::WideText(registry_, name)))) return;
     // Before the key's first value goes, all of them go into the backup,
     // each under its own name and letters (the lists hold upper case).
     if (!open.written) {
@@ -341,10 +329,10 @@ void RunBackup::Value(HKEY root, const std::string& subkey, const std::string& n
 
 void RunBackup::Note(const std::string& text) {
     if (failed_) return;
-    Write(false, L"\r\n; " + Wide(files_, text) + L"\r\n");
+    Write(false, L"\r\n; " + platform::WideText(files_, text) + L"\r\n");
 }
 
 void RunBackup::ScheduledFile(const std::string& path) {
     if (failed_) return;
-    Write(true, Wide(files_, path) + L"\r\n");
+    Write(true, platform::WideText(files_, path) + L"\r\n");
 }

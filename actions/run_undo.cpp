@@ -3,13 +3,14 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "guard/own_files.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
 
@@ -19,26 +20,8 @@ const char kBackupPrefix[] = "Clearway backup ";
 const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
 
-std::wstring Upper(std::wstring text) {
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
-    return text;
-}
 
-std::wstring Wide(platform::Platform& os, const std::string& text) {
-    const int size = os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (size <= 1) return std::wstring();
-    std::vector<wchar_t> wide(static_cast<size_t>(size));
-    os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), size);
-    return wide.data();
-}
 
-std::string Narrow(platform::Platform& os, const std::wstring& text) {
-    const int size = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return std::string();
-    std::vector<char> narrow(static_cast<size_t>(size));
-    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), size, nullptr, nullptr);
-    return narrow.data();
-}
 
 // The lines of a UTF-16 file with its byte-order mark; false when it cannot
 // be read.
@@ -90,7 +73,7 @@ DWORD ImportWithReg(platform::Platform& os, bool wow64, const std::string& backu
     const UINT length = os.GetWindowsDirectoryA(windows, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return ERROR_PATH_NOT_FOUND;
     const std::string reg = std::string(windows) + (wow64 ? "\\Sysnative\\reg.exe" : "\\System32\\reg.exe");
-    std::wstring command = Wide(os, "\"" + reg + "\" import \"" + backup + "\"");
+    std::wstring command = platform::WideText(os, "\"" + reg + "\" import \"" + backup + "\"");
     command.push_back(L'\0');
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -142,7 +125,7 @@ size_t TakeOutOfPendingRenames(platform::Platform& os, const std::set<std::wstri
         const std::wstring& source = strings[i];
         const std::wstring target = i + 1 < strings.size() ? strings[i + 1] : std::wstring();
         std::wstring path = source.compare(0, 4, L"\\??\\") == 0 ? source.substr(4) : source;
-        if (target.empty() && recorded.count(Upper(path))) {
+        if (target.empty() && recorded.count(platform::UpperWide(path))) {
             ++removed;
             continue;
         }
@@ -182,6 +165,18 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
     const std::string stamp = name.substr(std::strlen(kBackupPrefix), name.size() - std::strlen(kBackupPrefix) - 4);
     const std::string backup = folder + "\\" + name;
     const std::string record = folder + "\\Clearway deletions " + stamp + ".txt";
+    // Imported with full rights: only files no other user could have put
+    // there or changed (a folder an earlier version made let every user
+    // create files in it).
+    for (const std::string& path : {backup, record}) {
+        bool missing = false;
+        const std::string why = guard::OthersCanChange(os, platform::WideText(os, path), missing);
+        if (!why.empty()) {
+            TraceWrite("", -1, 0, "Undo: '%s' is not used, others can change it: %s; nothing was taken back\n",
+                       path.c_str(), why.c_str());
+            return kUndoNothing;
+        }
+    }
     TraceWrite("", -1, 0, "Undo: taking back the run of %s from '%s'\n", stamp.c_str(), backup.c_str());
 
     std::vector<std::wstring> lines;
@@ -191,12 +186,12 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
     }
     bool services = false;
     for (const std::wstring& line : lines) {
-        const std::wstring upper = Upper(line);
+        const std::wstring upper = platform::UpperWide(line);
         if (upper.compare(0, 26, L"[HKEY_LOCAL_MACHINE\\SYSTEM") == 0 && upper.find(L"\\SERVICES\\") != std::wstring::npos) {
             services = true;
         }
         if (line.compare(0, 2, L"; ") == 0) {
-            TraceWrite("", -1, 0, "Undo: not restored: %s\n", Narrow(os, line.substr(2)).c_str());
+            TraceWrite("", -1, 0, "Undo: not restored: %s\n", platform::NarrowText(os, line.substr(2)).c_str());
         }
     }
     BOOL wow64 = FALSE;
@@ -214,13 +209,13 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
     std::vector<std::wstring> paths;
     if (ReadLines(os, record, paths)) {
         for (const std::wstring& path : paths) {
-            if (!path.empty()) recorded.insert(Upper(path));
+            if (!path.empty()) recorded.insert(platform::UpperWide(path));
         }
     }
     const size_t takenOut = TakeOutOfPendingRenames(os, recorded);
     size_t gone = 0;
     for (const std::wstring& path : recorded) {
-        if (os.GetFileAttributesA(Narrow(os, path).c_str()) == INVALID_FILE_ATTRIBUTES) ++gone;
+        if (os.GetFileAttributesA(platform::NarrowText(os, path).c_str()) == INVALID_FILE_ATTRIBUTES) ++gone;
     }
     TraceWrite("", -1, 0, "Undo: %u of the run's %u deletions at the restart taken back\n",
                static_cast<unsigned>(takenOut), static_cast<unsigned>(recorded.size()));

@@ -7,6 +7,7 @@
 #include "guard/own_files.h"
 #include "msitool/registry_value.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 #include "trace/trace.h"
 
 namespace {
@@ -25,15 +26,6 @@ UINT ReadProductInfo(platform::Platform& os, const std::wstring& productCode, co
     return result;
 }
 
-// The text in the ANSI code page, for the trace log.
-std::string Narrow(platform::Platform& os, const std::wstring& text) {
-    const int length = os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return std::string();
-    std::string narrow(static_cast<size_t>(length), '\0');
-    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &narrow[0], length, nullptr, nullptr);
-    narrow.resize(static_cast<size_t>(length - 1));
-    return narrow;
-}
 
 }  // namespace
 
@@ -102,7 +94,7 @@ bool Product::UninstallFromCachedPackage() {
     const DWORD created = guard::CreatePrivateFolder(os_, temporary, folder);
     if (created != ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "UninstallFromCachedPackage: no private folder for the copy in '%s' (error %lu); "
-                   "no retry from the cached package\n", Narrow(os_, temporary).c_str(),
+                   "no retry from the cached package\n", platform::NarrowText(os_, temporary).c_str(),
                    static_cast<unsigned long>(created));
         return false;
     }
@@ -111,12 +103,12 @@ bool Product::UninstallFromCachedPackage() {
     if (packageName.empty() || packageName.find_first_of(L"\\/:") != std::wstring::npos || packageName == L"." ||
         packageName == L"..") {
         TraceWrite("", -1, 0, "UninstallFromCachedPackage: the package name '%s' is not a plain file name; "
-                   "no retry from the cached package\n", Narrow(os_, packageName).c_str());
+                   "no retry from the cached package\n", platform::NarrowText(os_, packageName).c_str());
     } else if (copy.size() > MAX_PATH - 1) {
         // Cut short, the path would name another file, which the copy would
         // replace and the clean-up delete.
         TraceWrite("", -1, 0, "UninstallFromCachedPackage: the copy's path '%s' is longer than %d characters; "
-                   "no retry from the cached package\n", Narrow(os_, copy).c_str(), MAX_PATH - 1);
+                   "no retry from the cached package\n", platform::NarrowText(os_, copy).c_str(), MAX_PATH - 1);
     } else if (os_.CopyFileW(cachedPackage.c_str(), copy.c_str(), TRUE)) {
         removed = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand) == ERROR_SUCCESS;
         os_.DeleteFileW(copy.c_str());
@@ -124,7 +116,7 @@ bool Product::UninstallFromCachedPackage() {
     // Gone whatever the outcome.
     if (!os_.RemoveDirectoryW(folder.c_str())) {
         TraceWrite("", -1, 0, "UninstallFromCachedPackage: the private folder '%s' could not be removed (error %lu)\n",
-                   Narrow(os_, folder).c_str(), static_cast<unsigned long>(os_.GetLastError()));
+                   platform::NarrowText(os_, folder).c_str(), static_cast<unsigned long>(os_.GetLastError()));
     }
     return removed;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "actions/run_backup.h"
+#include "actions/run_undo.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
@@ -222,6 +223,27 @@ TEST_F(RunBackupTest, TheEngineBacksUpWhatItDeletesInTheViewItDeletesItFrom) {
               std::string::npos)
         << narrow;
     EXPECT_NE(narrow.find("\"Only64\"=\"v\""), std::string::npos) << narrow;
+}
+
+// A backup another user could have written is never imported with the
+// undo's full rights (Wine shows a file whose Unix mode lets others write as
+// one Everyone may change).
+TEST_F(RunBackupTest, AnUndoImportsNoBackupOthersCouldHaveWritten) {
+    const std::string path = folder_ / "Clearway backup 2099-01-01 000000.reg";
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\"
+                             "Backup]\r\n\"Planted\"=\"1\"\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string(1, c) + '\0';
+    WriteWholeFile(path, utf16);
+    // Unix paths with blanks do not pass through here: find names the file.
+    testing_support::RunUnix("/usr/bin/find " + testing_support::UnixPath(folder_.path()) +
+                             " -name Clearway* -exec /bin/chmod o+w {} +");
+    EXPECT_EQ(UndoNewestRun(os_, folder_.path()), 1168u);
+    EXPECT_NE(os_.DebugOutput().find("others can change it: S-1-1-0 may change it; nothing was taken back"),
+              std::string::npos)
+        << os_.DebugOutput();
+    EXPECT_TRUE(Read(KEY_WOW64_32KEY).empty());
+    EXPECT_TRUE(Read(KEY_WOW64_64KEY).empty());
 }
 
 }  // namespace

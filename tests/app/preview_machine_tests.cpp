@@ -390,6 +390,25 @@ private:
     const MsiPackage& package_;
 };
 
+// The real run: the program's run sequence in this process, silent, with
+// the machine's configuration and its restart recorded (the test restarts
+// the prefix itself). A backup folder other than the trace folder when given.
+void RunForReal(const DamagedMachine& machine, const std::string& backupFolder) {
+    testing_support::WriteWholeFile(ProgramFolder() + "preview_machine_tests.cfg", machine.Configuration());
+    testing_support::AppPlatform os;
+    CNuke engine(os);
+    if (!backupFolder.empty()) engine.Backup().SetFolder(backupFolder);
+    CZerlinDlg dialog(os, engine);
+    dialog.runState = Running;
+    engine.dialog = &dialog;
+    g_runContext = {&dialog, nullptr, 0, &engine};
+    RunRemoval(&g_runContext);
+    TraceShutdown();
+    EXPECT_EQ(g_runContext.result, 0u);
+    ASSERT_EQ(os.restarts.size(), 1u);
+    EXPECT_GT(engine.Backup().Values(), 0u);
+}
+
 TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsReportListed) {
     const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
     const DamagedMachine machine = testing_support::MachineOf(package);
@@ -411,19 +430,8 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
 
     // The real run: the program's run sequence here, silent, its restart
     // recorded; then the prefix restarts and carries out the renames.
-    testing_support::WriteWholeFile(ProgramFolder() + "preview_machine_tests.cfg", machine.Configuration());
-    {
-        testing_support::AppPlatform os;
-        CNuke engine(os);
-        CZerlinDlg dialog(os, engine);
-        dialog.runState = Running;
-        engine.dialog = &dialog;
-        g_runContext = {&dialog, nullptr, 0, &engine};
-        RunRemoval(&g_runContext);
-        EXPECT_EQ(g_runContext.result, 0u);
-        ASSERT_EQ(os.restarts.size(), 1u);
-        TraceShutdown();
-    }
+    RunForReal(machine, std::string());
+    if (HasFatalFailure()) return;
     // A restart ends every process: the processes are compared now.
     const Picture afterRun = TakePicture(machine, package);
     EXPECT_FALSE(report.processes.empty());
@@ -503,20 +511,8 @@ TEST(PreviewMachineTest, AnUndoBeforeTheRestartBringsTheRegistryBackAndKeepsTheF
     const Picture before = TakePicture(machine, package);
 
     TempFolder backups("undo-backups");
-    testing_support::WriteWholeFile(ProgramFolder() + "preview_machine_tests.cfg", machine.Configuration());
-    {
-        testing_support::AppPlatform os;
-        CNuke engine(os);
-        engine.Backup().SetFolder(backups.path());
-        CZerlinDlg dialog(os, engine);
-        dialog.runState = Running;
-        engine.dialog = &dialog;
-        g_runContext = {&dialog, nullptr, 0, &engine};
-        RunRemoval(&g_runContext);
-        EXPECT_EQ(g_runContext.result, 0u);
-        EXPECT_GT(engine.Backup().Values(), 0u);
-        TraceShutdown();
-    }
+    RunForReal(machine, backups.path());
+    if (HasFatalFailure()) return;
     const Picture afterRun = TakePicture(machine, package);
 
     TempFolder logs("undo-log");
