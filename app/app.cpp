@@ -90,11 +90,25 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
         exitCode = kExitNoVisibleSession;
         return false;
     }
+    if (undo && preview) {
+        // A preview platform would only pretend to import the backup.
+        engine_.OpenTraceLog();
+        TraceWrite("", -1, 0, "--undo cannot be previewed: nothing was taken back\n");
+        TraceShutdown();
+        exitCode = kExitBadSwitch;
+        return false;
+    }
     if (undo) {
         // Its own log: the log of the run it takes back stays.
         TraceSetLogNameSuffix(" undo");
         engine_.OpenTraceLog();
-        if (!IsUserAdmin(os_)) {
+        if (dialog.silent == 0) {
+            // The same dialog with its own texts; it checks the rights itself.
+            dialog.undo = true;
+            dialog.undoRun = [this] { return Undo(); };
+            ShowDialog(dialog);
+            exitCode = dialog.ExitCode();
+        } else if (!IsUserAdmin(os_)) {
             TraceWrite("", -1, 0, "--undo: administrator rights are needed; nothing was taken back\n");
             os_.MessageBeep(MB_ICONHAND);
             exitCode = kExitNoRights;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "actions/run_undo.h"
 #include "app/app.h"
 #include "app/resource.h"
 #include "app/run.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-const char* const kStateCaptions[] = {"Start", "Quit", "Cancel", "Quit", "Restart"};
+const char* const kStateCaptions[] = {"Start", "Quit", "Cancel", "Quit", "Restart", "Quit"};
 
 }  // namespace
 
@@ -56,6 +57,25 @@ void CZerlinDlg::Show() {
     UpdateData();
 }
 
+UINT CZerlinDlg::StateText(RunState state) const {
+    switch (state) {
+        case Ready:
+            return undo ? IDS_UNDO_READY : IDS_READY;
+        case Failed:
+            return undo ? IDS_UNDO_FAILED : IDS_FAILED;
+        case Cancelled:
+            return IDS_CANCELLED;
+        case RestartNeeded:
+            return undo ? IDS_UNDO_RESTART_NEEDED : IDS_RESTART_NEEDED;
+        case Finished:
+            if (g_runContext.result == kUndoFilesGone) return IDS_UNDO_FILES_GONE;
+            return g_runContext.result == kUndoNothing ? IDS_UNDO_NOTHING : IDS_UNDO_DONE;
+        case Running:
+            break;
+    }
+    return 0;
+}
+
 bool CZerlinDlg::IsNT() {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
@@ -80,6 +100,9 @@ void CZerlinDlg::Finish() {
                     break;
                 case RestartNeeded:
                     exitCode = kExitRestartRequired;
+                    break;
+                case Finished:  // an undo: its own result
+                    exitCode = g_runContext.result;
                     break;
             }
         }
@@ -127,12 +150,14 @@ BOOL CZerlinDlg::OnInitDialog() {
         ::ReleaseDC(progress, dc);
     }
 
-    detector.DetectProducts();
-    if (detector.CheckIncompatibleProducts() == 1) {
+    // An undo puts back what a run took: what is installed now is no reason
+    // to refuse it.
+    if (!undo) detector.DetectProducts();
+    if (!undo && detector.CheckIncompatibleProducts() == 1) {
         Refuse(detector.message, kExitIncompatibleProducts);
         return TRUE;
     }
-    if (detector.CheckInstallLocation() == 1) {
+    if (!undo && detector.CheckInstallLocation() == 1) {
         Refuse(detector.message, kExitProtectedLocation);
         return TRUE;
     }
@@ -176,7 +201,7 @@ void CZerlinDlg::StartRun() {
     g_runContext.result = 0;
     engine_.dialog = this;
     g_runContext.engine = &engine_;
-    g_runContext.threadHandle = os_.CreateThread(nullptr, 0, RunRemoval, &g_runContext, 0, nullptr);
+    g_runContext.threadHandle = os_.CreateThread(nullptr, 0, undo ? RunUndo : RunRemoval, &g_runContext, 0, nullptr);
     if (!g_runContext.threadHandle) {
         g_runContext.result = os_.GetLastError();
         runState = Failed;
@@ -205,6 +230,7 @@ void CZerlinDlg::OnStartButton() {
             if (silent == 1 && runState.load() == Failed && !g_runContext.threadHandle) Finish();
             return;
         case Running:
+            if (undo) return;  // half an import is worse than a whole one
             runState = Cancelled;
             cancelWait_ = true;
             WaitForWorker();
@@ -219,7 +245,7 @@ void CZerlinDlg::OnStartButton() {
                 privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
                 os_.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
                 os_.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-                firewall.RestoreWindowsFirewall();
+                if (!undo) firewall.RestoreWindowsFirewall();
                 restartStarted = RestartAccepted(os_, "ExitWindowsEx", os_.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
                 os_.CloseHandle(token);
             } else {
@@ -234,6 +260,7 @@ void CZerlinDlg::OnStartButton() {
         }
         case Failed:
         case Cancelled:
+        case Finished:
             Finish();  // the exit code comes from the state the run ended in
             runState = Ready;
             WaitForWorker();
@@ -243,28 +270,28 @@ void CZerlinDlg::OnStartButton() {
 
 void CZerlinDlg::OnStateChanged() {
     const RunState state = runState.load();
+    if (state != Running) stepText = LoadString(StateText(state));
     switch (state) {
-        case Ready:
-            stepText = LoadString(IDS_READY);
-            break;
         case Failed:
-            stepText = LoadString(IDS_FAILED);
             os_.MessageBeep(0xFFFFFFFF);
-            break;
-        case Running:
-            break;
-        case Cancelled:
-            stepText = LoadString(IDS_CANCELLED);
             break;
         case RestartNeeded:
             if (noReboot == 1) Finish();
-            stepText = LoadString(IDS_RESTART_NEEDED);
             os_.MessageBeep(MB_ICONASTERISK);
+            break;
+        case Finished:
+            os_.MessageBeep(MB_ICONASTERISK);
+            break;
+        case Ready:
+        case Running:
+        case Cancelled:
             break;
     }
     HWND button = os_.GetDlgItem(Window(), IDC_START);
     os_.SetWindowTextA(button, kStateCaptions[state]);
     Show();
+    // An undo cannot be cancelled: its button waits for the end.
+    if (undo && state == Running) return;
     os_.EnableWindow(button, TRUE);
     os_.SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
 }
@@ -295,7 +322,9 @@ void CZerlinDlg::OnCommand(int id, int notification) {
 }
 
 void CZerlinDlg::OnCancel() {
-    if (IsNT()) firewall.RestoreWindowsFirewall();
+    // ESC during an undo waits for its end: the import is not cut short.
+    if (undo && WorkerRunning() && runState.load() == Running) return;
+    if (!undo && IsNT()) firewall.RestoreWindowsFirewall();
     if (WorkerRunning()) {
         if (runState.load() == Running || cancelWait_) {
             // Ending the dialog would destroy it and the engine while the

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "detect/detector.h"
@@ -72,6 +73,11 @@ public:
     // False where nobody can see a window (a service's session): the
     // detector's warning then goes to the trace log instead of a dialog.
     bool visibleSession = true;
+    // --undo --GUI: the dialog takes the newest run back with undoRun
+    // instead of removing, with its own texts; no detection, and the one step
+    // cannot be cancelled half-way.
+    bool undo = false;
+    std::function<DWORD()> undoRun;
     // Set by the run when it started a restart or shut-down of Windows.
     std::atomic<bool> restartStarted{false};
     bool noRights = false;
@@ -99,6 +105,8 @@ private:
     void WaitForWorker();
     bool WorkerRunning();
     bool IsNT();
+    // The text the step line shows in a state, for a removal or an undo.
+    UINT StateText(RunState state) const;
     // Copies the fields into the controls, the progress area's tail first.
     void Show();
     int visibleLines_ = 0;  // lines the progress area holds; 0: unknown

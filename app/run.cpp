@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "actions/run_undo.h"
 #include "app/dialogs.h"
 #include "app/resource.h"
 #include "platform/platform.h"
@@ -18,6 +19,7 @@ public:
     explicit Worker(RunContext& run) : run_(run), dialog_(*run.dialog), engine_(*run.engine), os_(dialog_.Os()) {}
 
     DWORD Run();
+    DWORD Undo();
 
 private:
     void Post(UINT message, LPARAM lParam) { os_.PostMessageA(dialog_.Window(), message, 0, lParam); }
@@ -113,9 +115,36 @@ DWORD Worker::Run() {
     return 0;
 }
 
+DWORD Worker::Undo() {
+    Post(kStateChanged, 0);
+    Post(kStepStarted, IDS_UNDOING);
+    const DWORD rc = dialog_.undoRun ? dialog_.undoRun() : static_cast<DWORD>(kUndoNothing);
+    run_.result = rc;
+    // The step itself succeeded when only a restart is missing: the state's
+    // text says that.
+    Post(kStepResult, static_cast<LPARAM>(rc == kUndoRestartNeeded ? ERROR_SUCCESS : rc));
+    switch (rc) {
+        case kUndoRestored:
+        case kUndoFilesGone:
+        case kUndoNothing:
+            dialog_.runState = Finished;
+            break;
+        case kUndoRestartNeeded:
+            dialog_.runState = RestartNeeded;
+            break;
+        default:
+            dialog_.runState = Failed;
+            break;
+    }
+    Post(kStateChanged, 0);
+    return rc;
+}
+
 }  // namespace
 
 DWORD WINAPI RunRemoval(LPVOID context) { return Worker(*static_cast<RunContext*>(context)).Run(); }
+
+DWORD WINAPI RunUndo(LPVOID context) { return Worker(*static_cast<RunContext*>(context)).Undo(); }
 
 bool RestartAccepted(platform::Platform& os, const char* call, BOOL result) {
     if (result) return true;

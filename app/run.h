@@ -24,6 +24,9 @@ struct RunContext {
 extern RunContext g_runContext;
 
 DWORD WINAPI RunRemoval(LPVOID context);
+// The undo of --undo --GUI: one step, the dialog's undoRun, whose result
+// settles the state (Finished, RestartNeeded, or Failed for an error).
+DWORD WINAPI RunUndo(LPVOID context);
 // After a silent run: the firewall restore and the restart. The dialog's
 // restartStarted is set only when Windows accepted the restart; with
 // --noreboot, or when Windows refused, the run ends in RestartNeeded.

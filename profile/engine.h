@@ -15,8 +15,9 @@ class RunBackup;
 
 namespace platform { class Platform; }
 
-// The state of a removal run, held by the main dialog.
-enum RunState : LONG { Ready = 0, Failed = 1, Running = 2, Cancelled = 3, RestartNeeded = 4 };
+// The state of a removal run, held by the main dialog. Finished: an undo
+// ended; the exit code is its result.
+enum RunState : LONG { Ready = 0, Failed = 1, Running = 2, Cancelled = 3, RestartNeeded = 4, Finished = 5 };
 
 // What the engine reads from the main dialog during a run: the run state
 // (for the cancel test) and the detector's product name and install folder.

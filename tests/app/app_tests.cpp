@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <sstream>
@@ -220,7 +221,7 @@ TEST(SilentRunTest, TheExitCodeSaysWhatHappened) {
 class SwitchApp : public CZerlinApp {
 public:
     SwitchApp(platform::Platform& os, CNuke& engine) : CZerlinApp(os, engine) {}
-    bool shown = false, undone = false;
+    bool shown = false, undone = false, dialogUndo = false;
     int silent = -1, removeAll = -1, forceMsi = -1, noReboot = -1;
     DWORD rebootDelay = 0;
 
@@ -236,6 +237,8 @@ protected:
         forceMsi = dialog.forceMsi;
         noReboot = dialog.noReboot;
         rebootDelay = dialog.rebootDelay;
+        dialogUndo = dialog.undo;
+        if (dialog.undoRun) dialog.undoRun();  // as Start would
     }
 };
 
@@ -300,6 +303,35 @@ TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
             }
         }
     }
+}
+
+// --undo alone takes the run back without a window; with --GUI the dialog
+// does it with its own texts; it cannot be previewed.
+TEST(CommandLineTest, UndoAloneInTheDialogButNeverAsAPreview) {
+    struct Case {
+        std::vector<const char*> arguments;
+        bool shown, dialogUndo, undone;
+        DWORD exitCode;
+    };
+    const Case cases[] = {
+        {{"--undo"}, false, false, true, 0},
+        {{"--GUI", "--UNDO"}, true, true, true, 1223},  // the test's dialog is never started
+        {{"--undo", "--preview"}, false, false, false, 87},
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv = {const_cast<char*>("Clearway.exe")};
+        for (const char* a : c.arguments) argv.push_back(const_cast<char*>(a));
+        SCOPED_TRACE(c.arguments.size() > 1 ? c.arguments[1] : c.arguments[0]);
+        AppPlatform os;
+        CNuke engine(os);
+        SwitchApp app(os, engine);
+        app.InitInstance(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(app.shown, c.shown);
+        EXPECT_EQ(app.dialogUndo, c.dialogUndo);
+        EXPECT_EQ(app.undone, c.undone);
+        EXPECT_EQ(app.exitCode, c.exitCode);
+    }
+    TraceSetLogNameSuffix(nullptr);  // the undo's log name is the process's from then on
 }
 
 TEST(SafeModeTest, TheInstallerServiceKeyOnlyInSafeModeAndGoneAtExit) {
@@ -512,8 +544,10 @@ TEST(ReadmeTest, EveryExampleCommandLineUsesSwitchesTheProgramAccepts) {
         SwitchApp app(os, engine);
         app.InitInstance(static_cast<int>(argv.size()), argv.data());
         EXPECT_NE(app.exitCode, static_cast<DWORD>(kExitBadSwitch));
-        EXPECT_EQ(app.shown, switches[0] != "--help" && switches[0] != "--undo");
-        EXPECT_EQ(app.undone, switches[0] == "--undo");
+        const bool undo = switches[0] == "--undo";
+        const bool gui = std::find(switches.begin(), switches.end(), "--GUI") != switches.end();
+        EXPECT_EQ(app.shown, switches[0] != "--help" && (!undo || gui));
+        EXPECT_EQ(app.undone, undo);
     }
     EXPECT_GE(examples, 10);  // the command line table and the deployment examples
 }

@@ -325,4 +325,61 @@ TEST(MainDialogTest, CancelNeverLeavesTheDialogAndTheQuestionWaitingForEachOther
     }
 }
 
+// --undo --GUI: the same dialog with the undo's texts. Its one step cannot
+// be cancelled (the button waits, ESC is ignored), and its result settles
+// the end: Quit with the undo's code, or Restart when services come back only
+// at the next start.
+TEST(MainDialogTest, UndoWithItsOwnTexts) {
+    struct Case {
+        const char* name;
+        bool admin;
+        DWORD result;
+        const char* button;
+        UINT stepText;
+        DWORD exitCode;
+    };
+    const Case cases[] = {
+        {"restored", true, 0, "Quit", IDS_UNDO_DONE, 0},
+        {"files deleted by a restart", true, 18, "Quit", IDS_UNDO_FILES_GONE, 18},
+        {"nothing to undo", true, 1168, "Quit", IDS_UNDO_NOTHING, 1168},
+        {"an error", true, ERROR_WRITE_FAULT, "Quit", IDS_UNDO_FAILED, ERROR_WRITE_FAULT},
+        {"services at the next start", true, 3010, "Restart", IDS_UNDO_RESTART_NEEDED, 1641},
+        {"no administrator rights", false, 0, "Quit", IDS_UNDO_FAILED, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DialogRun run;
+        run.os.admin = c.admin;
+        run.dialog.undo = true;
+        int undos = 0;
+        run.dialog.undoRun = [&] {
+            ++undos;
+            ::WaitForSingleObject(run.gate, 20000);
+            return c.result;
+        };
+        run.Start();
+        if (c.admin) {
+            EXPECT_EQ(run.Step(), LoadText(IDS_UNDO_READY));
+            run.Press();
+            ASSERT_TRUE(WaitFor([&] { return run.Step() == LoadText(IDS_UNDOING); })) << run.Step();
+            EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(run.dialog.Window(), IDC_START)));
+            ::SendMessageA(run.dialog.Window(), WM_COMMAND, IDCANCEL, 0);  // ESC
+            EXPECT_TRUE(::IsWindow(run.dialog.Window()));
+            EXPECT_TRUE(run.os.exitCodes.empty());
+            ::SetEvent(run.gate);
+        }
+        EXPECT_TRUE(run.WaitForButton(c.button) && WaitFor([&] { return run.Step() == LoadText(c.stepText); }))
+            << run.Button() << " / " << run.Step();
+        const std::string progress = run.Progress();
+        const std::string end = c.admin ? StepLine(IDS_UNDOING, {c.result == 3010 ? 0 : c.result}) : LoadText(IDS_NO_RIGHTS);
+        EXPECT_EQ(progress.substr(progress.size() - std::min(progress.size(), end.size())), end) << progress;
+        run.Press();
+        ASSERT_TRUE(run.Ended());
+        EXPECT_EQ(undos, c.admin ? 1 : 0);
+        EXPECT_EQ(run.engine.calls, "");  // no removal step
+        EXPECT_EQ(run.os.restarts.size(), c.result == 3010 ? 1u : 0u);
+        EXPECT_EQ(run.dialog.ExitCode(), c.exitCode);
+    }
+}
+
 }  // namespace
