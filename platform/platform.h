@@ -20,6 +20,10 @@
 
 namespace platform {
 
+// The security object type of a key in the 64-bit registry view
+// (SE_REGISTRY_WOW64_64KEY of the newer SDK headers, which MinGW lacks).
+constexpr SE_OBJECT_TYPE kRegistryWow64_64Key = static_cast<SE_OBJECT_TYPE>(12);
+
 // Module path and version resource, debugger output, time and counters,
 // locks, last error, environment, message boxes and process end.
 class SystemApi {

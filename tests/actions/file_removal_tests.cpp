@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "actions/file_removal.h"
+#include "actions/access_control.h"
 #include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "profile/engine.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "actions/file_removal.h"
+#include "actions/access_control.h"
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
@@ -160,7 +160,7 @@ TEST_F(PopulateTest, AKeyEntryOf259CharactersKeepsItsUnnamedValue) {
 TEST_F(PopulateTest, AccessDeniedKeyIsGrantedInThe64BitViewAndListed) {
     MakeKey("", {"V"});  // in the 64-bit view only
     const std::string object = "MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";
-    const SE_OBJECT_TYPE view64 = kRegistryWow64_64Key;
+    const SE_OBJECT_TYPE view64 = platform::kRegistryWow64_64Key;
     os_.LockKey(object, view64);
     EXPECT_EQ(engine_.ExpandRegKeyEntry(kEntry), 0u);
     EXPECT_FALSE(os_.KeyLocked(HKEY_LOCAL_MACHINE, "SOFTWARE\\CLEARWAYTESTS\\POPULATE", view64));
@@ -191,7 +191,7 @@ TEST_F(PopulateTest, AccessDeniedKeyIsGrantedInThe64BitViewAndListed) {
 // names it in another spelling and in the other view.
 TEST_F(PopulateTest, AnIgnoredKeyAndItsHolderGetNoAccessGrant) {
     MakeKey("Holder\\Kept", {"V"});
-    const SE_OBJECT_TYPE view64 = kRegistryWow64_64Key;
+    const SE_OBJECT_TYPE view64 = platform::kRegistryWow64_64Key;
     for (const char* spelling : {"hkey_local_machine\\software\\wow6432node\\clearwaytests\\populate\\holder\\kept\\",
                                  "HKEY_LOCAL_MACHINE\\SOFTWARE\\\\CLEARWAYTESTS\\POPULATE\\HOLDER\\KEPT"}) {
         for (const char* locked : {"HOLDER", "HOLDER\\KEPT"}) {

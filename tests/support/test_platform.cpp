@@ -4,7 +4,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "actions/file_removal.h"
 #include "platform/handles.h"
 
 #include <vector>
@@ -108,7 +107,7 @@ bool TestPlatform::KeyLocked(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE type) cons
 LSTATUS TestPlatform::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
     // 32-bit Windows has one view, whatever the open asks for.
     const bool view64 = (sam & KEY_WOW64_64KEY) && wow64;
-    if (KeyLocked(root, subKey, view64 ? kRegistryWow64_64Key : SE_REGISTRY_KEY)) {
+    if (KeyLocked(root, subKey, view64 ? platform::kRegistryWow64_64Key : SE_REGISTRY_KEY)) {
         return ERROR_ACCESS_DENIED;
     }
     return Platform::RegOpenKeyExA(root, subKey, options, sam, key);

@@ -1,6 +1,7 @@
-// Helpers of the file removal and of the registry access grant: the account
-// SID lookup, the security object name of a registry key and the DACL that
-// gives one user full control.
+// Helpers of the access control (access_control.cpp): the security object
+// name of a registry key and the DACL that gives one account full control.
+// The engine's DropFileAcl and GrantRegKeyAccess are declared in
+// profile/engine.h.
 #pragma once
 #include <windows.h>
 #include <aclapi.h>
@@ -10,10 +11,6 @@
 
 namespace platform { class Platform; }
 
-
-// The security object type of a key in the 64-bit registry view
-// (SE_REGISTRY_WOW64_64KEY of the newer SDK headers, which MinGW lacks).
-constexpr SE_OBJECT_TYPE kRegistryWow64_64Key = static_cast<SE_OBJECT_TYPE>(12);
 
 // "CLASSES_ROOT\path", "CURRENT_USER\path", "MACHINE\path" or "USERS\path"
 // for the four predefined roots; 2 (and name untouched) for any other root.

@@ -1,0 +1,51 @@
+#!/bin/sh
+# The build targets are layered: a file includes headers of its own target
+# or of a lower one, never of a peer or of one above it. Prints each include
+# that breaks this and fails when there is one.
+#   platform < guard < trace < text < detect, msitool, restore < engine < app
+cd "$(dirname "$0")/.." || exit 2
+
+target() {
+    case "$1" in
+        platform/*) echo platform ;;
+        guard/*) echo guard ;;
+        trace/*) echo trace ;;
+        profile/tset.* | profile/entry_text.*) echo text ;;
+        detect/*) echo detect ;;
+        msitool/*) echo msitool ;;
+        restore/*) echo restore ;;
+        profile/* | actions/*) echo engine ;;
+        app/*) echo app ;;
+        lsputil/*) echo lsputil ;;
+        *) echo unknown ;;
+    esac
+}
+
+rank() {
+    case "$1" in
+        platform) echo 0 ;;
+        guard) echo 1 ;;
+        trace) echo 2 ;;
+        text) echo 3 ;;
+        detect | msitool | restore) echo 4 ;;
+        engine) echo 5 ;;
+        app) echo 6 ;;
+        *) echo 99 ;;
+    esac
+}
+
+broken=0
+for file in platform/* guard/* trace/* profile/* detect/* msitool/* restore/* actions/* app/* lsputil/*; do
+    case "$file" in *.cpp | *.h) ;; *) continue ;; esac
+    own=$(target "$file")
+    for header in $(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file"); do
+        case "$header" in */*) ;; *) continue ;; esac  # beside the file
+        other=$(target "$header")
+        [ "$other" = "$own" ] && continue
+        if [ "$own" = lsputil ] || [ "$other" = unknown ] || [ "$(rank "$other")" -ge "$(rank "$own")" ]; then
+            echo "$file ($own) includes $header ($other)"
+            broken=1
+        fi
+    done
+done
+exit $broken
