@@ -19,6 +19,7 @@
 #include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/registry_names.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
 #include "trace/trace.h"
@@ -191,13 +192,6 @@ int CNuke::DropFileAcl(const char* path) {
 
 namespace {
 
-const char* RootName(HKEY root) {
-    if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
-    if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
-    if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
-    if (root == HKEY_USERS) return "HKEY_USERS";
-    return nullptr;
-}
 
 // Why a key's permissions must stay as they are, or empty: it is a key of
 // the system, it is ignored, or it holds an ignored key (a fragment ignore
@@ -219,7 +213,7 @@ std::string KeepsKeyPermissions(CNuke& nuke, const std::string& entry) {
 }  // namespace
 
 DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
-    if (const char* rootName = RootName(root)) {
+    if (const char* rootName = platform::RootKeyName(root)) {
         const std::string entry = std::string(rootName) + "\\" + (subkeyPath ? subkeyPath : "");
         const std::string keep = KeepsKeyPermissions(*this, entry);
         if (!keep.empty()) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/registry_names.h"
 #include "profile/entry_text.h"
 #include "trace/trace.h"
 
@@ -58,16 +59,8 @@ DWORD SplitRegEntry(const char* text, RegEntryParts& parts) {
 }
 
 void ParseRegKeyPrefix(HKEY root, char* buffer) {
-    const char* name = nullptr;
-    if (root == HKEY_CLASSES_ROOT) {
-        name = "HKEY_CLASSES_ROOT";
-    } else if (root == HKEY_CURRENT_USER) {
-        name = "HKEY_CURRENT_USER";
-    } else if (root == HKEY_LOCAL_MACHINE) {
-        name = "HKEY_LOCAL_MACHINE";
-    } else if (root == HKEY_USERS) {
-        name = "HKEY_USERS";
-    }
+    // The four roots an entry names a key below.
+    const char* name = root == HKEY_CURRENT_CONFIG ? nullptr : platform::RootKeyName(root);
     if (!name) {
         TraceWrite("", -1, 0, "%s", "Warning: ParseRegKeyPrefix received invalid hrootKey parameter\n");
         return;

@@ -10,6 +10,7 @@
 
 #include "guard/own_files.h"
 #include "platform/platform.h"
+#include "platform/registry_names.h"
 #include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
@@ -20,14 +21,6 @@ const wchar_t kRegHeader[] = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
 
 
 
-const wchar_t* RootName(HKEY root) {
-    if (root == HKEY_LOCAL_MACHINE) return L"HKEY_LOCAL_MACHINE";
-    if (root == HKEY_CURRENT_USER) return L"HKEY_CURRENT_USER";
-    if (root == HKEY_CLASSES_ROOT) return L"HKEY_CLASSES_ROOT";
-    if (root == HKEY_USERS) return L"HKEY_USERS";
-    if (root == HKEY_CURRENT_CONFIG) return L"HKEY_CURRENT_CONFIG";
-    return nullptr;
-}
 
 void AppendQuoted(std::wstring& text, const wchar_t* begin, size_t length) {
     text += L'"';
@@ -256,7 +249,7 @@ bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstri
 }
 
 void RunBackup::Key(HKEY root, const std::string& subkey, REGSAM view) {
-    const wchar_t* rootName = RootName(root);
+    const wchar_t* rootName = platform::RootKeyNameW(root);
     if (!rootName || failed_) return;
     openKeys_.clear();  // the key is about to go: no value of it comes after
     const std::wstring path = platform::WideText(registry_, subkey);
@@ -293,7 +286,7 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
     std::wstring full;
     std::wstring name =
         AsksName(view) && registry_.RegKeyFullName(key.get(), full) ? RegFileKeyName(full) : std::wstring();
-    if (name.empty()) name = std::wstring(RootName(root)) + L"\\" + path;
+    if (name.empty()) name = std::wstring(platform::RootKeyNameW(root)) + L"\\" + path;
     open.block = L"\r\n[" + name + L"]\r\n";
     std::vector<wchar_t> valueName(16384);
     std::vector<BYTE> data(4096);
@@ -315,7 +308,7 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
 }
 
 void RunBackup::Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view) {
-    if (!RootName(root) || failed_) return;
+    if (!platform::RootKeyNameW(root) || failed_) return;
     OpenKey& open = KeyFor(root, subkey, view);
     if (!open.exists || !open.valueNames.count(platform::UpperWide(platform::WideText(registry_, name)))) return;
     // Before the key's first value goes, all of them go into the backup,

@@ -9,6 +9,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "platform/late_bound.h"
+
 namespace platform {
 
 DWORD SystemApi::GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
@@ -71,39 +73,30 @@ struct LateBoundFunctions {
     LONG(WINAPI* ntQueryKey)(HANDLE, int, PVOID, ULONG, PULONG);
 };
 
-template <typename Function>
-Function Resolve(const char* module, const char* name) {
-    HMODULE handle = ::GetModuleHandleA(module);
-    FARPROC address = handle ? ::GetProcAddress(handle, name) : nullptr;
-    // Through the generic function pointer type: a cast between unrelated
-    // function pointer types is what the compilers warn about.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
-}
-
-const LateBoundFunctions& LateBound() {
+const LateBoundFunctions& Resolved() {
     static const LateBoundFunctions functions = {
-        Resolve<BOOL(WINAPI*)(HANDLE, PBOOL)>("kernel32", "IsWow64Process"),
-        Resolve<LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD)>("AdvAPI32.dll", "RegDeleteKeyExA"),
-        Resolve<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>("kernel32", "GetFinalPathNameByHandleA"),
-        Resolve<LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG)>("ntdll", "NtQueryKey"),
+        LateBound<BOOL(WINAPI*)(HANDLE, PBOOL)>("kernel32.dll", "IsWow64Process"),
+        LateBound<LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD)>("advapi32.dll", "RegDeleteKeyExA"),
+        LateBound<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>("kernel32.dll", "GetFinalPathNameByHandleA"),
+        LateBound<LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG)>("ntdll.dll", "NtQueryKey"),
     };
     return functions;
 }
 
 // Looked up once while the program starts, before any window is created.
-[[maybe_unused]] const LateBoundFunctions& lateBoundAtStart = LateBound();
+[[maybe_unused]] const LateBoundFunctions& lateBoundAtStart = Resolved();
 
 }  // namespace
 
 BOOL SystemApi::IsWow64Process(HANDLE process, PBOOL wow64) {
-    if (!LateBound().isWow64Process) {
+    if (!Resolved().isWow64Process) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-    return LateBound().isWow64Process(process, wow64);
+    return Resolved().isWow64Process(process, wow64);
 }
 HANDLE SystemApi::GetCurrentProcess() { return ::GetCurrentProcess(); }
-bool SystemApi::HasIsWow64Process() { return LateBound().isWow64Process != nullptr; }
+bool SystemApi::HasIsWow64Process() { return Resolved().isWow64Process != nullptr; }
 
 DWORD FileApi::GetFileAttributesA(LPCSTR path) { return ::GetFileAttributesA(path); }
 DWORD FileApi::GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD size) {
@@ -146,11 +139,11 @@ BOOL FileApi::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATI
     return ::GetFileInformationByHandle(file, information);
 }
 DWORD FileApi::GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags) {
-    if (!LateBound().getFinalPathNameByHandleA) {
+    if (!Resolved().getFinalPathNameByHandleA) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return 0;
     }
-    return LateBound().getFinalPathNameByHandleA(file, buffer, size, flags);
+    return Resolved().getFinalPathNameByHandleA(file, buffer, size, flags);
 }
 LSTATUS RegistryApi::RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                                    LPDWORD type, LPBYTE data, LPDWORD dataSize) {
@@ -162,12 +155,12 @@ LSTATUS RegistryApi::RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD n
 }
 bool RegistryApi::RegKeyFullName(HKEY key, std::wstring& name) {
     name.clear();
-    if (!LateBound().ntQueryKey) return false;
+    if (!Resolved().ntQueryKey) return false;
     const int kKeyNameInformation = 3;  // KEY_NAME_INFORMATION: a length in bytes, then the name
     std::vector<BYTE> buffer(1024);
     for (int attempt = 0; attempt < 4; ++attempt) {
         ULONG needed = 0;
-        const LONG status = LateBound().ntQueryKey(key, kKeyNameInformation, buffer.data(),
+        const LONG status = Resolved().ntQueryKey(key, kKeyNameInformation, buffer.data(),
                                                    static_cast<ULONG>(buffer.size()), &needed);
         if (status >= 0) {
             ULONG bytes = 0;
@@ -181,7 +174,7 @@ bool RegistryApi::RegKeyFullName(HKEY key, std::wstring& name) {
     }
     return false;
 }
-bool FileApi::HasGetFinalPathNameByHandleA() { return LateBound().getFinalPathNameByHandleA != nullptr; }
+bool FileApi::HasGetFinalPathNameByHandleA() { return Resolved().getFinalPathNameByHandleA != nullptr; }
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return ::MoveFileExA(existing, newName, flags);
 }
@@ -232,10 +225,10 @@ DWORD RegistryApi::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
     return static_cast<DWORD>(::SHDeleteEmptyKeyA(root, subKey));
 }
 LSTATUS RegistryApi::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DWORD reserved) {
-    if (!LateBound().regDeleteKeyExA) return ERROR_CALL_NOT_IMPLEMENTED;
-    return LateBound().regDeleteKeyExA(key, subKey, sam, reserved);
+    if (!Resolved().regDeleteKeyExA) return ERROR_CALL_NOT_IMPLEMENTED;
+    return Resolved().regDeleteKeyExA(key, subKey, sam, reserved);
 }
-bool RegistryApi::HasRegDeleteKeyExA() { return LateBound().regDeleteKeyExA != nullptr; }
+bool RegistryApi::HasRegDeleteKeyExA() { return Resolved().regDeleteKeyExA != nullptr; }
 
 BOOL ShellApi::SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) {
     return ::SHGetSpecialFolderPathA(owner, path, folder, create);
@@ -278,15 +271,6 @@ DWORD ProcessApi::WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOO
     return ::WaitForMultipleObjects(count, handles, waitAll, milliseconds);
 }
 namespace {
-
-// A function of a system library, resolved once by name; null when the
-// library or the function is missing.
-template <typename Function>
-Function LateBound(const char* library, const char* name) {
-    HMODULE module = ::GetModuleHandleA(library);
-    if (!module) module = ::LoadLibraryA(library);
-    return module ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
-}
 
 using EnumProcessesFn = BOOL(WINAPI*)(DWORD*, DWORD, DWORD*);
 using EnumProcessModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, LPDWORD);

@@ -7,18 +7,18 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/late_bound.h"
+#include "platform/registry_names.h"
+
 namespace platform {
 
 namespace {
 
-std::string RootName(HKEY root) {
-    if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
-    if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
-    if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
-    if (root == HKEY_USERS) return "HKEY_USERS";
-    if (root == HKEY_CURRENT_CONFIG) return "HKEY_CURRENT_CONFIG";
-    return std::string();
+std::string RootText(HKEY root) {
+    const char* name = RootKeyName(root);
+    return name ? name : "";
 }
+
 
 std::string View(REGSAM sam) {
     if (sam & KEY_WOW64_64KEY) return " (64-bit view)";
@@ -45,8 +45,7 @@ std::string Upper(std::string text) {
 // the process list, else its id.
 std::string ProcessName(HANDLE process, DWORD processId) {
     using Query = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
-    static const Query query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
+    static const Query query = LateBound<Query>("kernel32.dll", "QueryFullProcessImageNameA");
     char path[MAX_PATH * 2] = {};
     DWORD size = sizeof path;
     if (query && process && query(process, 0, path, &size)) return std::string(path, size);
@@ -184,7 +183,7 @@ HANDLE PreviewPlatform::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSE
 // ---- registry ----
 
 std::string PreviewPlatform::KeyName(HKEY root, const std::string& subKey, REGSAM sam) {
-    std::string name = RootName(root);
+    std::string name = RootText(root);
     if (name.empty()) {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = keys_.find(root);
@@ -201,12 +200,12 @@ std::string PreviewPlatform::KeyName(HKEY key) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = keys_.find(key);
     if (it != keys_.end()) return it->second.name + View(it->second.sam);
-    const std::string root = RootName(key);
+    const std::string root = RootText(key);
     return root.empty() ? "an open key" : root + View(0);
 }
 
 void PreviewPlatform::Remember(HKEY key, HKEY root, const std::string& subKey, REGSAM sam) {
-    std::string name = RootName(root);
+    std::string name = RootText(root);
     REGSAM view = sam & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
     std::lock_guard<std::mutex> lock(mutex_);
     if (name.empty()) {

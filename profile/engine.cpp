@@ -27,13 +27,6 @@ const char kProductWordInNames[] = "Velmoran";
 
 namespace {
 
-char* CopyText(const char* text) {
-    size_t size = std::strlen(text) + 1;
-    char* copy = new (std::nothrow) char[size];
-    if (copy) std::memcpy(copy, text, size);
-    return copy;
-}
-
 // Every occurrence of word in text (a case-sensitive search) replaced by
 // replacement; false when there was none.
 bool ReplaceAll(std::string& text, const char* word, const std::string& replacement) {
@@ -59,16 +52,10 @@ bool ReplaceAll(std::string& text, const char* word, const std::string& replacem
     return replaced;
 }
 
-std::string UpperCopy(const char* text) {
-    std::vector<char> copy(text, text + std::strlen(text) + 1);
-    UpperCaseText(copy.data());
-    return copy.data();
-}
-
 }  // namespace
 
 CNuke::CNuke(platform::Platform& platform)
-    : runMsiTool(RunMsiTool), errorText(CopyText("<error not initialized>")), configFilePath(nullptr), os(platform) {}
+    : runMsiTool(RunMsiTool), errorText(CopyText("<error not initialized>").release()), configFilePath(nullptr), os(platform) {}
 
 RunBackup& CNuke::Backup() {
     if (!backup) {
@@ -97,13 +84,13 @@ bool CNuke::IsCancelled() const { return dialog && dialog->GetRunState() == Canc
 
 void CNuke::SetErrorText(const char* text) {
     delete[] errorText;
-    errorText = CopyText(text ? text : "");
+    errorText = CopyText(text).release();
 }
 
 bool CNuke::IsStartMenuMaskActive() const { return !startMenuMask.empty() && removeAll == 0; }
 
 std::string CNuke::StartMenuVariant(const char* entry) const {
-    std::string variant = UpperCopy(entry ? entry : "");
+    std::string variant = UpperCased(entry);
     return ReplaceAll(variant, kProductWordInEntries, startMenuMask) ? variant : std::string();
 }
 
@@ -431,19 +418,31 @@ DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {
     for (const Step& step : kSteps) {
         if (step.skippedByRemoveAll && removeAll != 0) continue;
         rc = (this->*step.run)();
-        TSet& list = this->*step.list;
-        if (rc == ERROR_SUCCESS) {
-            TraceWrite("", -1, 0, "%s was successful with '%d' items in the list\n", step.name, list.Count());
-            continue;
-        }
-        if (errorText) {
-            TraceWrite("", -1, 0, "%s reported error message '%s' and returned error code '%04d'\n", step.name,
-                       errorText, static_cast<int>(rc));
-        } else {
-            TraceWrite("", -1, 0, "%s constructed list with '%d' items and returned code '%04d'\n", step.name,
-                       list.Count(), static_cast<int>(rc));
-        }
-        return rc;
+        if (!TraceListStep(step.name, rc, (this->*step.list).Count())) return rc;
     }
     return ERROR_SUCCESS;
+}
+
+bool CNuke::TraceListStep(const char* name, DWORD rc, int items, int values) {
+    const bool both = values >= 0;  // the registry lists: keys and values
+    if (rc == ERROR_SUCCESS) {
+        if (both) {
+            TraceWrite("", -1, 0, "%s was successful with '%d' keys and '%d' values in the lists\n", name, items,
+                       values);
+        } else {
+            TraceWrite("", -1, 0, "%s was successful with '%d' items in the list\n", name, items);
+        }
+        return true;
+    }
+    if (errorText) {
+        TraceWrite("", -1, 0, "%s reported error message '%s' and returned error code '%04d'\n", name, errorText,
+                   static_cast<int>(rc));
+    } else if (both) {
+        TraceWrite("", -1, 0, "%s constructed lists with '%d' keys, '%d' values and returned code '%04d'\n", name,
+                   items, values, static_cast<int>(rc));
+    } else {
+        TraceWrite("", -1, 0, "%s constructed list with '%d' items and returned code '%04d'\n", name, items,
+                   static_cast<int>(rc));
+    }
+    return false;
 }

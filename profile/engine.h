@@ -41,7 +41,7 @@ public:
     CNuke(const CNuke&) = delete;
     CNuke& operator=(const CNuke&) = delete;
 
-    // ---- list initialisation ----
+    // ---- list initialisation (profile/engine.cpp) ----
     virtual DWORD InitializeLists(int removeAll, int forceMsi);
     // Opens the run's trace log: the program's base name with ".log" in the
     // folder "Velmoran clearway" below the common application data folder.
@@ -73,7 +73,7 @@ public:
     void SetErrorText(const char* text);
     DWORD Get64ProgramFilesPath(char* buffer, DWORD size);
 
-    // ---- removal lists ----
+    // ---- removal lists (profile/engine.cpp) ----
     // Removes every element that holds an ignore element, letters compared
     // as the lists compare them. The registry lists compare their
     // canonical key forms, so any spelling of an ignored key keeps it.
@@ -83,14 +83,18 @@ public:
     bool IsIgnored(TSet& ignoreList, const char* text);
     bool IsIgnoreList(const TSet& list) const;
     void LogListContents(TSet& list);
+    // The result line of a list step: how many items its list holds (values
+    // >= 0: keys and values of the registry lists), or its error. True when
+    // rc is success.
+    bool TraceListStep(const char* name, DWORD rc, int items, int values = -1);
 
-    // ---- configuration file ----
+    // ---- configuration file (profile/config.cpp) ----
     DWORD InitConfigFile();
     DWORD ReadConfigList(TSet& list, const char* sectionKind, const char* key);
     DWORD ParseListEntry(TSet& list, const char* text);
     DWORD AddListEntry(TSet& list, const char* type, const char* method, const char* argument);
 
-    // ---- entry handlers ----
+    // ---- entry handlers (profile/handlers.cpp) ----
     DWORD ListRegValueData(TSet& list, char* argument);
     DWORD ListRegValuesByName(TSet& list, char* argument);
     DWORD ListRegValuesByData(TSet& list, char* argument);
@@ -105,7 +109,7 @@ public:
     DWORD InsertFileMatches(TSet& list, char* path);
     DWORD ListFolderMatches(TSet& list, char* argument);
 
-    // ---- installer registry gathering ----
+    // ---- installer registry gathering (profile/gathering.cpp) ----
     DWORD GatherS1518ComponentQtAssemblies();
     void ProductBasedMSIRemoval();
     DWORD GatherCurrentVersionInstallerUpgradeCodeKeys(const char* productId);
@@ -126,14 +130,14 @@ public:
     // The root's name, or out unchanged (with a warning) for another root.
     void ParseRegKeyPrefixCString(HKEY root, std::string& out);
 
-    // ---- MSI uninstall ----
+    // ---- MSI uninstall (actions/msi_uninstall.cpp) ----
     virtual DWORD MsiUninstall();
     void HCMSIUninstall();
     // The MSI tool's in-process entry (RunMsiTool); tests put a stand-in here
     // to make the tool throw or answer as they need.
     int (*runMsiTool)(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck);
 
-    // ---- populate step ----
+    // ---- populate step (profile/populate.cpp) ----
     virtual DWORD PopulateLists();
     DWORD PopulateRemoveServiceList();
     DWORD PopulateRemoveRegList();
@@ -142,18 +146,19 @@ public:
     DWORD ExpandRegKeyEntry(const char* keyEntry);
     DWORD CopyList(TSet& target, TSet& source);
 
-    // ---- file removal and access control ----
+    // ---- file removal (actions/file_removal.cpp) and access control
+    // (actions/access_control.cpp) ----
     virtual DWORD CleanupFiles();
     void ScheduleFileRemoval(const char* path);
     int DropFileAcl(const char* path);
     // Normalises entry in place; the GetLastError code when it does not exist.
     DWORD ExpandRemoveFileEntry(char* entry);
-    // Gives the current user full control of the key in the view of the open
+    // Gives Administrators full control of the key in the view of the open
     // that was refused: KEY_WOW64_64KEY in view names the 64-bit view, else
     // the program's own view.
     DWORD GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view = 0);
 
-    // ---- registry removal ----
+    // ---- registry removal (actions/registry_removal.cpp) ----
     virtual DWORD CleanupRegValues();
     virtual DWORD CleanupRegKeys();
     bool DeleteRegValue(HKEY root, const char* subkey, const char* valueName, const char* display);
@@ -161,16 +166,16 @@ public:
     DWORD DeleteRegKey64(const char* entry);
     bool Is64BitWindows();
 
-    // ---- removal-retry marker ----
+    // ---- removal-retry marker (actions/retry_marker.cpp) ----
     void MarkRegistryForPossibleRemovalRetry();
     void ReadRegistryForRemovalRetry();
 
-    // ---- services and processes ----
+    // ---- services and processes (actions/services.cpp) ----
     virtual DWORD StopNTServices();
     virtual DWORD StopNTProcesses();
     virtual DWORD StartProcesses();
 
-    // ---- LSP reset ----
+    // ---- LSP reset (actions/lsp_reset.cpp) ----
     virtual DWORD ResetLspStack();
     int LaunchLspUtility();
 

@@ -274,3 +274,23 @@ void LowerCaseText(char* text) {
     if (!text) return;
     FoldInPlace(reinterpret_cast<Byte*>(text), std::strlen(text), true);
 }
+
+std::string UpperCased(const char* text) {
+    std::string copy(text ? text : "");
+    UpperCaseText(&copy[0]);
+    return copy;
+}
+
+std::string LowerCased(const char* text) {
+    std::string copy(text ? text : "");
+    LowerCaseText(&copy[0]);
+    return copy;
+}
+
+std::unique_ptr<char[]> CopyText(const char* text) {
+    if (!text) text = "";
+    const size_t size = std::strlen(text) + 1;
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[size]);
+    if (copy) std::memcpy(copy.get(), text, size);
+    return copy;
+}

@@ -6,6 +6,7 @@
 // the terminating NUL; a null text counts as empty.
 #pragma once
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 // Rewrites text in place: leading and trailing double quotes removed, one
@@ -19,6 +20,12 @@ void NormalizeEntry(char* text);
 void UpperCaseText(char* text);
 // The same with _mbslwr.
 void LowerCaseText(char* text);
+// Upper- and lower-cased copies of text (null counts as empty).
+std::string UpperCased(const char* text);
+std::string LowerCased(const char* text);
+// A copy of text on the heap that a handler may rewrite in place; null when
+// there is no memory for it.
+std::unique_ptr<char[]> CopyText(const char* text);
 
 // Joins the non-empty parts with one backslash between them (none is added
 // when out already ends in a separator or the part begins with one). Null

@@ -4,6 +4,11 @@
 
 #include <cstring>
 
+#include "detect/google_plugin.h"
+#include "platform/platform.h"
+#include "profile/engine.h"
+#include "trace/trace.h"
+
 // Rows 3 and 5 name common folders but stand for the user's own ones; that
 // is how the product's entries were written, and they rely on it.
 const FolderMacro kFolderMacros[21] = {
@@ -36,4 +41,39 @@ const FolderMacro* FindFolderMacro(const char* entry) {
         if (std::strstr(entry, row.macro)) return &row;
     }
     return nullptr;
+}
+
+void ResolveMacroFolder(CNuke& nuke, int code, bool forContent, char (&folder)[MAX_PATH]) {
+    std::memset(folder, 0, sizeof folder);
+    const UINT size = static_cast<UINT>(sizeof folder);
+    bool found = false;
+    if (code == CSIDL_WINDOWS) {
+        const UINT n = nuke.os.GetWindowsDirectoryA(folder, size);
+        found = n > 0 && n < size;
+    } else if (code == CSIDL_SYSTEM && forContent) {
+        const UINT n = nuke.os.GetSystemDirectoryA(folder, size);
+        found = n > 0 && n < size;
+    } else if (code == kGoogleGadgetsFolder) {
+        std::string plugins;
+        get_google_plugin_dir(nuke.os, plugins);
+        if (plugins.size() < sizeof folder) {
+            std::memcpy(folder, plugins.c_str(), plugins.size() + 1);
+            found = true;
+        } else {
+            // A cut folder would name some other folder.
+            TraceWrite("", -1, 0, "ResolveMacroFolder: plug-in folder '%s' is too long\n", plugins.c_str());
+        }
+    } else if (code == kProgramFiles64Folder) {
+        found = nuke.Get64ProgramFilesPath(folder, size) == ERROR_SUCCESS;
+    } else {
+        found = nuke.os.SHGetSpecialFolderPathA(nullptr, folder, code, FALSE) != FALSE;
+    }
+    if (!found) folder[0] = '\0';
+    folder[sizeof folder - 1] = '\0';
+}
+
+std::string MacroFolder(CNuke& nuke, int code) {
+    char folder[MAX_PATH];
+    ResolveMacroFolder(nuke, code, false, folder);
+    return folder;
 }

@@ -12,6 +12,7 @@
 #include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/registry_names.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
 #include "trace/trace.h"
@@ -34,16 +35,10 @@ const REGSAM kGatherAccess = KEY_READ | KEY_WOW64_64KEY;
 // The installer's records of the maker's products name it like this.
 const char kPublisherWord[] = "velmoran";
 
-std::string LowerCopy(const char* text) {
-    std::string copy(text ? text : "");
-    LowerCaseText(&copy[0]);
-    return copy;
-}
-
 // Case-insensitive containment of the lower-cased texts.
 bool ContainsLower(const char* text, const char* pattern) {
-    std::string haystack = LowerCopy(text);
-    std::string needle = LowerCopy(pattern);
+    std::string haystack = LowerCased(text);
+    std::string needle = LowerCased(pattern);
     return _mbsstr(reinterpret_cast<const unsigned char*>(haystack.c_str()),
                    reinterpret_cast<const unsigned char*>(needle.c_str())) != nullptr;
 }
@@ -51,7 +46,7 @@ bool ContainsLower(const char* text, const char* pattern) {
 // The value entry's last part: lower case, every backslash written "---" so
 // the name survives the entry's own backslash split.
 std::string ValueEntryName(const char* name) {
-    std::string lower = LowerCopy(name);
+    std::string lower = LowerCased(name);
     std::string out;
     for (size_t i = 0; i < lower.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(lower[i]);
@@ -77,14 +72,9 @@ LSTATUS ReadText260(platform::Platform& os, HKEY key, const char* name, char (&b
 }  // namespace
 
 void CNuke::ParseRegKeyPrefixCString(HKEY root, std::string& out) {
-    if (root == HKEY_CLASSES_ROOT) {
-        out = "HKEY_CLASSES_ROOT";
-    } else if (root == HKEY_CURRENT_USER) {
-        out = "HKEY_CURRENT_USER";
-    } else if (root == HKEY_LOCAL_MACHINE) {
-        out = "HKEY_LOCAL_MACHINE";
-    } else if (root == HKEY_USERS) {
-        out = "HKEY_USERS";
+    const char* name = root == HKEY_CURRENT_CONFIG ? nullptr : platform::RootKeyName(root);
+    if (name) {
+        out = name;
     } else {
         TraceWrite("", -1, 0, "Warning: ParseRegKeyPrefixCString received invalid hrootKey parameter\n");
     }

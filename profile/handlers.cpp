@@ -34,13 +34,6 @@ constexpr DWORD kUserNameSize = 128;
 
 using Text = std::unique_ptr<char[]>;
 
-Text CopyText(const char* text) {
-    const size_t size = std::strlen(text) + 1;
-    Text copy(new (std::nothrow) char[size]);
-    if (copy) std::memcpy(copy.get(), text, size);
-    return copy;
-}
-
 // A zero-filled buffer of size + 1 bytes for registry data of size bytes, so
 // the text ends inside it whatever was stored; null when it cannot be made.
 Text DataBuffer(DWORD size) {
@@ -56,8 +49,6 @@ const char* OrEmpty(const std::optional<std::string>& text) { return text ? text
 
 unsigned char* Bytes(char* text) { return reinterpret_cast<unsigned char*>(text); }
 const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
-
-void UpperInPlace(char* text) { UpperCaseText(text); }
 
 bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
@@ -99,7 +90,7 @@ DWORD InsertMatchingNames(TSet& list, const std::string& prefix, const char* pat
         if (rc != ERROR_SUCCESS) break;
         buffer[sizeof buffer - 1] = '\0';
         if (!WildcardMatch(name, pattern)) continue;
-        UpperInPlace(name);
+        UpperCaseText(name);
         result = list.Insert(buffer);
         if (result != ERROR_SUCCESS) break;
     }
@@ -120,38 +111,6 @@ DWORD SplitValueEntry(const char* entry, RegEntryParts& parts) {
         parts.last.reset();
     }
     return ERROR_SUCCESS;
-}
-
-// Resolves a folder macro's folder into a 260-byte buffer; the buffer is
-// left empty when the folder cannot be found or does not fit. The content
-// handler reads the system folder with GetSystemDirectoryA.
-void ResolveMacroFolder(CNuke& nuke, int code, bool forContent, char (&folder)[kPathBufferSize]) {
-    std::memset(folder, 0, sizeof folder);
-    const UINT size = static_cast<UINT>(sizeof folder);
-    bool found = false;
-    if (code == CSIDL_WINDOWS) {
-        const UINT n = nuke.os.GetWindowsDirectoryA(folder, size);
-        found = n > 0 && n < size;
-    } else if (code == CSIDL_SYSTEM && forContent) {
-        const UINT n = nuke.os.GetSystemDirectoryA(folder, size);
-        found = n > 0 && n < size;
-    } else if (code == kGoogleGadgetsFolder) {
-        std::string plugins;
-        get_google_plugin_dir(nuke.os, plugins);
-        if (plugins.size() < sizeof folder) {
-            std::memcpy(folder, plugins.c_str(), plugins.size() + 1);
-            found = true;
-        } else {
-            // A cut folder would name some other folder.
-            TraceWrite("", -1, 0, "ResolveMacroFolder: plug-in folder '%s' is too long\n", plugins.c_str());
-        }
-    } else if (code == kProgramFiles64Folder) {
-        found = nuke.Get64ProgramFilesPath(folder, size) == ERROR_SUCCESS;
-    } else {
-        found = nuke.os.SHGetSpecialFolderPathA(nullptr, folder, code, FALSE) != FALSE;
-    }
-    if (!found) folder[0] = '\0';
-    folder[sizeof folder - 1] = '\0';
 }
 
 using EntryHandler = DWORD (CNuke::*)(TSet&, char*);
@@ -194,7 +153,7 @@ DWORD ExpandFolderMacro(CNuke& nuke, TSet& list, char* argument, bool forContent
     DWORD userSize = sizeof user;
     if (!nuke.os.GetUserNameA(user, &userSize)) user[0] = '\0';
     user[sizeof user - 1] = '\0';
-    UpperInPlace(user);
+    UpperCaseText(user);
 
     // The macro stands at the start; the argument holds it, so it is at
     // least that long.
@@ -232,12 +191,6 @@ DWORD ExpandFolderMacro(CNuke& nuke, TSet& list, char* argument, bool forContent
 }
 
 }  // namespace
-
-std::string MacroFolder(CNuke& nuke, int code) {
-    char folder[kPathBufferSize];
-    ResolveMacroFolder(nuke, code, false, folder);
-    return folder;
-}
 
 DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
     if (!argument) return ERROR_INVALID_DATA;
@@ -504,7 +457,7 @@ static DWORD InsertFolderMatches(platform::Platform& os, TSet& list, char* path)
             continue;
         }
         std::memcpy(buffer + folderLength, found.cFileName, nameLength + 1);
-        UpperInPlace(buffer + folderLength);
+        UpperCaseText(buffer + folderLength);
         list.Insert(buffer);
     } while (os.FindNextFileA(find.get(), &found));
     return ERROR_SUCCESS;

@@ -177,37 +177,12 @@ DWORD CNuke::PopulateLists() {
         {"PopulateRemoveFileList", &CNuke::PopulateRemoveFileList, &CNuke::expandedFileList},
     };
     for (const Step& step : kSteps) {
-        DWORD rc = (this->*step.run)();
-        const int keys = expandedRegKeyList.Count();
-        const int values = expandedRegValueList.Count();
-        if (!step.list) {  // the registry step names both of its lists
-            if (rc == ERROR_SUCCESS) {
-                TraceWrite("", -1, 0, "%s was successful with '%d' keys and '%d' values in the lists\n", step.name,
-                           keys, values);
-                continue;
-            }
-            if (errorText) {
-                TraceWrite("", -1, 0, "%s reported error message '%s' and returned error code '%04d'\n", step.name,
-                           errorText, static_cast<int>(rc));
-            } else {
-                TraceWrite("", -1, 0, "%s constructed lists with '%d' keys, '%d' values and returned code '%04d'\n",
-                           step.name, keys, values, static_cast<int>(rc));
-            }
-            return rc;
-        }
-        const int count = (this->*step.list).Count();
-        if (rc == ERROR_SUCCESS) {
-            TraceWrite("", -1, 0, "%s was successful with '%d' items in the list\n", step.name, count);
-            continue;
-        }
-        if (errorText) {
-            TraceWrite("", -1, 0, "%s reported error message '%s' and returned error code '%04d'\n", step.name,
-                       errorText, static_cast<int>(rc));
-        } else {
-            TraceWrite("", -1, 0, "%s constructed list with '%d' items and returned code '%04d'\n", step.name, count,
-                       static_cast<int>(rc));
-        }
-        return rc;
+        const DWORD rc = (this->*step.run)();
+        // The registry step names both of its lists.
+        const bool done = step.list ? TraceListStep(step.name, rc, (this->*step.list).Count())
+                                    : TraceListStep(step.name, rc, expandedRegKeyList.Count(),
+                                                    expandedRegValueList.Count());
+        if (!done) return rc;
     }
     return ERROR_SUCCESS;
 }
