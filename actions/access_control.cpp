@@ -168,7 +168,7 @@ int CNuke::DropFileAcl(const char* path) {
     // nobody else anything. That is all this run and the deletions at the
     // restart need; a wider list would let any user plant files or links
     // in a folder until the restart.
-    platform::LocalMemory aclMemory;
+    platform::LocalMemory aclMemory(os);
     bool sidsFailed = false;
     const DWORD rc = guard::BuildOwnAcl(os, guard::OwnAccess::AdminsOnly, aclMemory, &sidsFailed);
     if (rc != ERROR_SUCCESS) {
@@ -178,7 +178,7 @@ int CNuke::DropFileAcl(const char* path) {
     PACL acl = static_cast<PACL>(aclMemory.get());
     // Owned by Administrators too: an owner may always change the list
     // again, and whoever owned the folder could reopen it until the restart.
-    platform::AllocatedSid administrators;
+    platform::AllocatedSid administrators(os);
     if (!guard::MakeAdministratorsSid(os, administrators)) return 0;
     std::vector<char> name = MutableCopy(path);
     // Protected: inherited entries are dropped and no longer flow in.
@@ -226,7 +226,7 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
     // through (elevated, or as SYSTEM). Not to the account: an
     // administrator's account also runs unelevated programs, and a name
     // looked up could be another account of the same name.
-    platform::AllocatedSid administrators;
+    platform::AllocatedSid administrators(os);
     if (!guard::MakeAdministratorsSid(os, administrators)) {
         const DWORD failed = os.GetLastError();
         return failed != ERROR_SUCCESS ? failed : static_cast<DWORD>(ERROR_INVALID_SID);
@@ -246,7 +246,7 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     rc = os.GetNamedSecurityInfoA(objectName.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
                                   &dacl, nullptr, &descriptor);
-    platform::LocalMemory descriptorMemory(descriptor);  // dacl points into it
+    platform::LocalMemory descriptorMemory(os, descriptor);  // dacl points into it
     if (rc != ERROR_SUCCESS) return rc;
 
     std::unique_ptr<BYTE[]> newAcl;

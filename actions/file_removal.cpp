@@ -57,7 +57,7 @@ public:
         platform::Platform& os = nuke_.os;
         const std::string pattern = entry + "\\*";
         WIN32_FIND_DATAA data;
-        platform::FindHandle find(os.FindFirstFileA(pattern.c_str(), &data));
+        platform::FindHandle find(os, os.FindFirstFileA(pattern.c_str(), &data));
         bool opened = false;
         if (!find && os.GetLastError() == ERROR_ACCESS_DENIED && !ignored && !MayHoldIgnored(entry)) {
             // A folder that cannot be listed is opened first, when nothing

@@ -183,8 +183,8 @@ int CNuke::LaunchLspUtility() {
         TraceWrite("", -1, 0, "%s", "Calling instvelps_x64 failed!\n");
         return 0;
     }
-    platform::ObjectHandle process(info.hProcess);
-    platform::ObjectHandle thread(info.hThread);
+    platform::ObjectHandle process(os, info.hProcess);
+    platform::ObjectHandle thread(os, info.hThread);
 
     // A utility still running after a minute is left to itself, unreported.
     if (os.WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) {

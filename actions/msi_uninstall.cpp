@@ -8,6 +8,7 @@
 #include "actions/run_backup.h"
 #include "platform/platform.h"
 #include "platform/wide_text.h"
+#include "platform/windows_version.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
 
@@ -77,9 +78,7 @@ bool CallMsiTool(CNuke& engine, const std::wstring& command, int& value) {
 
 DWORD CNuke::MsiUninstall() {
     TraceWrite("", -1, 0, "%s", "MsiUninstall: entry\n");
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!os.GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return ERROR_SUCCESS;
+    if (!platform::IsWindowsNT(os)) return ERROR_SUCCESS;
 
     TraceWrite("", -1, 0, "%s", "MsiUninstall: looping start...\n");
     DWORD result = ERROR_SUCCESS;

@@ -126,7 +126,7 @@ DWORD CNuke::DeleteRegValue64(HKEY root, const char* subkey, const char* valueNa
         return ERROR_BAD_ENVIRONMENT;
     }
     std::string display = Display(subkey, valueName);
-    platform::RegKey key;
+    platform::RegKey key(os);
     DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(root, subkey, 0, kAllAccess64, key.put()));
     if (rc != ERROR_SUCCESS) {
         ReportOperationError(rc, "Opening registry key", subkey);
@@ -222,7 +222,7 @@ DWORD CNuke::DeleteRegKey64(const char* entry) {
     std::string parentPath = parts.last ? (parts.path ? *parts.path : std::string()) : std::string();
     std::string name = parts.last ? *parts.last : (parts.path ? *parts.path : std::string());
 
-    platform::RegKey parent;
+    platform::RegKey parent(os);
     DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(parts.root, parentPath.c_str(), 0, kAllAccess64, parent.put()));
     if (rc != ERROR_SUCCESS) {
         ReportOperationError(rc, "Opening registry key", parentPath.c_str());

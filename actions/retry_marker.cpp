@@ -14,7 +14,7 @@ void CNuke::MarkRegistryForPossibleRemovalRetry() {
         TraceWrite("", -1, 0, "%s", "MarkRegistryForPossibleRemovalRetry: source empty. Registry NOT marked.\n");
         return;
     }
-    platform::RegKey key;
+    platform::RegKey key(os);
     if (os.RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRetryMarkerSubkey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                            KEY_ALL_ACCESS, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "%s",
@@ -30,7 +30,7 @@ void CNuke::MarkRegistryForPossibleRemovalRetry() {
 
 void CNuke::ReadRegistryForRemovalRetry() {
     if (marked) return;
-    platform::RegKey key;
+    platform::RegKey key(os);
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRetryMarkerSubkey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "%s", "ReadRegistryForRemovalRetry: Velmoran Clearway key not found\n");
         return;

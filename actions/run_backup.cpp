@@ -110,7 +110,7 @@ std::wstring RegFileKeyName(const std::wstring& fullName) {
 }
 
 RunBackup::RunBackup(platform::Platform& registry, platform::Platform& files, bool writing)
-    : registry_(registry), files_(files), writing_(writing) {
+    : registry_(registry), files_(files), writing_(writing), backup_(files), record_(files) {
     BOOL wow64 = FALSE;
     if (registry_.HasIsWow64Process()) registry_.IsWow64Process(registry_.GetCurrentProcess(), &wow64);
     wow64_ = wow64 != FALSE;
@@ -238,7 +238,7 @@ bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstri
         subkeys.emplace_back(subkeyName.data(), size);
     }
     for (const std::wstring& subkey : subkeys) {
-        platform::RegKey child;
+        platform::RegKey child(registry_);
         if (registry_.RegOpenKeyExW(key, subkey.c_str(), 0, KEY_READ, child.put()) != ERROR_SUCCESS) {
             TraceWrite("", -1, 0, "RunBackup: a subkey of '%ls' cannot be read for the backup\n", name.c_str());
             continue;
@@ -253,7 +253,7 @@ void RunBackup::Key(HKEY root, const std::string& subkey, REGSAM view) {
     if (!rootName || failed_) return;
     openKeys_.clear();  // the key is about to go: no value of it comes after
     const std::wstring path = platform::WideText(registry_, subkey);
-    platform::RegKey key;
+    platform::RegKey key(registry_);
     const LSTATUS rc = registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put());
     if (rc == ERROR_FILE_NOT_FOUND) return;
     if (rc != ERROR_SUCCESS) {
@@ -276,7 +276,7 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
     open.root = root;
     open.subkey = subkey;
     const std::wstring path = platform::WideText(registry_, subkey);
-    platform::RegKey key;
+    platform::RegKey key(registry_);
     if (registry_.RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
         return open;  // remembered as missing
     }

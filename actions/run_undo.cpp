@@ -49,7 +49,7 @@ bool ReadLines(platform::Platform& os, const std::string& path, std::vector<std:
 // The newest backup in folder that has not been taken back; empty if none.
 std::string NewestBackup(platform::Platform& os, const std::string& folder) {
     WIN32_FIND_DATAA data = {};
-    platform::FindHandle find(os.FindFirstFileA((folder + "\\" + kBackupPrefix + "*.reg").c_str(), &data));
+    platform::FindHandle find(os, os.FindFirstFileA((folder + "\\" + kBackupPrefix + "*.reg").c_str(), &data));
     if (!find) return std::string();
     std::string newest;
     FILETIME newestTime = {};
@@ -84,7 +84,7 @@ DWORD ImportWithReg(platform::Platform& os, bool wow64, const std::string& backu
                            &info)) {
         return os.GetLastError();
     }
-    platform::ObjectHandle process(info.hProcess), thread(info.hThread);
+    platform::ObjectHandle process(os, info.hProcess), thread(os, info.hThread);
     if (os.WaitForSingleObject(process.get(), 300000) != WAIT_OBJECT_0) return WAIT_TIMEOUT;
     DWORD code = 0;
     if (!os.GetExitCodeProcess(process.get(), &code)) return os.GetLastError();
@@ -95,7 +95,7 @@ DWORD ImportWithReg(platform::Platform& os, bool wow64, const std::string& backu
 // kept as it was; the value is written back once. Returns how many were
 // taken out.
 size_t TakeOutOfPendingRenames(platform::Platform& os, const std::set<std::wstring>& recorded) {
-    platform::RegKey key;
+    platform::RegKey key(os);
     if (os.RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY,
                          key.put()) != ERROR_SUCCESS) {
         return 0;

@@ -41,10 +41,10 @@ DWORD EnumServiceNames(platform::Platform& os, SC_HANDLE scm, TSet& set) {
 }
 
 DWORD CNuke::StopNTServices() {
-    platform::ServiceHandle scm(os.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    platform::ServiceHandle scm(os, os.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!scm) return os.GetLastError();
     // Held for the whole walk when granted; the walk goes on without it.
-    platform::ServiceLock lock(os.LockServiceDatabase(scm.get()));
+    platform::ServiceLock lock(os, os.LockServiceDatabase(scm.get()));
     bool failed = false;
 
     const char* name = nullptr;
@@ -54,7 +54,7 @@ DWORD CNuke::StopNTServices() {
                        name);
             continue;
         }
-        platform::ServiceHandle service(os.OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
+        platform::ServiceHandle service(os, os.OpenServiceA(scm.get(), name, SERVICE_ALL_ACCESS));
         if (!service) {
             DWORD code = os.GetLastError();
             if (code == ERROR_SERVICE_DOES_NOT_EXIST) {
@@ -97,7 +97,7 @@ DWORD CNuke::StopNTServices() {
 }
 
 DWORD CNuke::StopNTProcesses() {
-    platform::SnapshotHandle snapshot(os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    platform::SnapshotHandle snapshot(os, os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return os.GetLastError();
 
     // One handle per process opened for termination, however many share a name.
@@ -117,7 +117,7 @@ DWORD CNuke::StopNTProcesses() {
             continue;
         }
         TraceWrite("", -1, 0, "Terminating process: '%s'\n", fileName);
-        platform::ObjectHandle process(os.OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        platform::ObjectHandle process(os, os.OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
         if (!process) continue;
         os.TerminateProcess(process.get(), 0xFFFFFFFF);
         waitList.push_back(process.get());
@@ -163,8 +163,8 @@ DWORD CNuke::StartProcesses() {
             continue;
         }
         // Not waited for; closing these handles leaves the program running.
-        platform::ObjectHandle process(info.hProcess);
-        platform::ObjectHandle thread(info.hThread);
+        platform::ObjectHandle process(os, info.hProcess);
+        platform::ObjectHandle thread(os, info.hThread);
         TraceWrite("", -1, 0, "Process '%s' started successfully\n", buffer);
     }
     return ERROR_SUCCESS;

@@ -15,6 +15,7 @@
 #include "platform/preview.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
 
@@ -142,33 +143,24 @@ bool CZerlinApp::WriteSafeModeMsiKey() {
     } else {
         return true;
     }
-    HKEY key = nullptr;
+    platform::RegKey key(os_);
     if (os_.RegCreateKeyExA(HKEY_LOCAL_MACHINE, safeBootKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                            nullptr, &key, nullptr) != ERROR_SUCCESS ||
+                            nullptr, key.put(), nullptr) != ERROR_SUCCESS ||
         !key) {
         return false;
     }
     static const char kService[] = "Service";
-    const bool written = os_.RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kService),
-                                            sizeof kService) == ERROR_SUCCESS;
-    os_.RegCloseKey(key);
-    return written;
+    return os_.RegSetValueExA(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kService),
+                              sizeof kService) == ERROR_SUCCESS;
 }
 
 bool CZerlinApp::StartMsiServiceInSafeMode() {
     if (!WriteSafeModeMsiKey()) return false;
-    SC_HANDLE manager = os_.OpenSCManagerA(nullptr, "ServicesActive", SC_MANAGER_ALL_ACCESS);
+    platform::ServiceHandle manager(os_, os_.OpenSCManagerA(nullptr, "ServicesActive", SC_MANAGER_ALL_ACCESS));
     if (!manager) return false;
-    SC_HANDLE service = os_.OpenServiceA(manager, "msiserver", SERVICE_ALL_ACCESS);
-    if (!service) {
-        os_.CloseServiceHandle(manager);
-        return false;
-    }
-    const bool running =
-        os_.StartServiceA(service, 0, nullptr) || os_.GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
-    os_.CloseServiceHandle(service);
-    os_.CloseServiceHandle(manager);
-    return running;
+    platform::ServiceHandle service(os_, os_.OpenServiceA(manager.get(), "msiserver", SERVICE_ALL_ACCESS));
+    if (!service) return false;
+    return os_.StartServiceA(service.get(), 0, nullptr) || os_.GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
 }
 
 void CZerlinApp::DeleteSafeModeMsiKey() {
@@ -176,36 +168,29 @@ void CZerlinApp::DeleteSafeModeMsiKey() {
 }
 
 bool IsUserAdmin(platform::Platform& os) {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (os.GetVersionExA(&version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
+    if (platform::IsWindows9x(os)) return true;
 
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    platform::AllocatedSid administrators(os);
     if (!os.AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                     &administrators)) {
+                                     administrators.put())) {
         return false;
     }
-    HANDLE token = nullptr;
-    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        os.FreeSid(administrators);
-        return false;
-    }
+    platform::ObjectHandle token(os);
+    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
     bool admin = false;
     DWORD size = 0;
-    os.GetTokenInformation(token, TokenGroups, nullptr, 0, &size);
+    os.GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size);
     if (size != 0) {
         std::vector<BYTE> buffer(size);
-        if (os.GetTokenInformation(token, TokenGroups, buffer.data(), size, &size)) {
+        if (os.GetTokenInformation(token.get(), TokenGroups, buffer.data(), size, &size)) {
             const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
             for (DWORD i = 0; i < groups->GroupCount && !admin; ++i) {
-                admin = os.EqualSid(groups->Groups[i].Sid, administrators) &&
+                admin = os.EqualSid(groups->Groups[i].Sid, administrators.get()) &&
                         (groups->Groups[i].Attributes & SE_GROUP_ENABLED) != 0;
             }
         }
     }
-    os.CloseHandle(token);
-    os.FreeSid(administrators);
     return admin;
 }
 
@@ -221,9 +206,9 @@ bool IsVisibleSession(platform::Platform& os) {
     // to it; its interactive station WinSta0 still reports itself visible
     // (what services allowed to interact with the desktop and start-up
     // scripts get). Before Vista session 0 is the console's, which users see.
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!os.GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT || version.dwMajorVersion < 6) {
+    OSVERSIONINFOA version;
+    if (!platform::GetWindowsVersion(os, version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT ||
+        version.dwMajorVersion < 6) {
         return true;
     }
     DWORD session = 0;

@@ -8,6 +8,7 @@
 #include "app/resource.h"
 #include "app/run.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "trace/trace.h"
 
 namespace {
@@ -74,12 +75,6 @@ UINT CZerlinDlg::StateText(RunState state) const {
             break;
     }
     return 0;
-}
-
-bool CZerlinDlg::IsNT() {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    return os_.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 void CZerlinDlg::Finish() {
@@ -237,17 +232,9 @@ void CZerlinDlg::OnStartButton() {
             cancelWait_ = false;
             return;
         case RestartNeeded: {
-            HANDLE token = nullptr;
-            if (IsNT() && os_.OpenProcessToken(os_.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
-                                               &token)) {
-                TOKEN_PRIVILEGES privileges = {};
-                privileges.PrivilegeCount = 1;
-                privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-                os_.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
-                os_.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+            if (platform::IsWindowsNT(os_) && EnableShutdownPrivilege(os_)) {
                 if (!undo) firewall.RestoreWindowsFirewall();
                 restartStarted = RestartAccepted(os_, "ExitWindowsEx", os_.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
-                os_.CloseHandle(token);
             } else {
                 restartStarted =
                     RestartAccepted(os_, "ExitWindowsEx", os_.ExitWindowsEx(EWX_FORCE | EWX_POWEROFF, 0));
@@ -324,7 +311,7 @@ void CZerlinDlg::OnCommand(int id, int notification) {
 void CZerlinDlg::OnCancel() {
     // ESC during an undo waits for its end: the import is not cut short.
     if (undo && WorkerRunning() && runState.load() == Running) return;
-    if (!undo && IsNT()) firewall.RestoreWindowsFirewall();
+    if (!undo && platform::IsWindowsNT(os_)) firewall.RestoreWindowsFirewall();
     if (WorkerRunning()) {
         if (runState.load() == Running || cancelWait_) {
             // Ending the dialog would destroy it and the engine while the

@@ -104,7 +104,6 @@ private:
     // Waits for the worker to end, serving the messages sent to this thread.
     void WaitForWorker();
     bool WorkerRunning();
-    bool IsNT();
     // The text the step line shows in a state, for a removal or an undo.
     UINT StateText(RunState state) const;
     // Copies the fields into the controls, the progress area's tail first.

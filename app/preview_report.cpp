@@ -139,7 +139,7 @@ std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string&
     const std::string path = folder + "\\Clearway preview.txt";
     std::string done, why = guard::PrepareOwnFolder(files, folder, done);
     if (why.empty()) {
-        platform::FileHandle file(guard::OpenOwnHandle(files, path, true, why));
+        platform::FileHandle file(files, guard::OpenOwnHandle(files, path, true, why));
         DWORD written = 0;
         if (file && (!files.WriteFile(file.get(), report.data(), static_cast<DWORD>(report.size()), &written,
                                       nullptr) ||

@@ -5,7 +5,9 @@
 #include "actions/run_undo.h"
 #include "app/dialogs.h"
 #include "app/resource.h"
+#include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "profile/engine.h"
 #include "restore/security_center.h"
 #include "trace/trace.h"
@@ -81,9 +83,7 @@ DWORD Worker::Run() {
     Post(kStepStarted, IDS_RESTORING_DEFAULTS);
     if (!Report(engine_.ResetLspStack())) return Fail();
 
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (os_.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    if (platform::IsWindowsNT(os_)) {
         os_.RunStepStarting("Removing Security Center registrations");
         CleanupSecurityCenter(os_);
     }
@@ -146,6 +146,20 @@ DWORD WINAPI RunRemoval(LPVOID context) { return Worker(*static_cast<RunContext*
 
 DWORD WINAPI RunUndo(LPVOID context) { return Worker(*static_cast<RunContext*>(context)).Undo(); }
 
+bool EnableShutdownPrivilege(platform::Platform& os) {
+    platform::ObjectHandle token(os);
+    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
+        return false;
+    }
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    os.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
+    // Whether Windows granted it shows in the restart call's answer.
+    os.AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+    return true;
+}
+
 bool RestartAccepted(platform::Platform& os, const char* call, BOOL result) {
     if (result) return true;
     const DWORD error = os.GetLastError();
@@ -157,17 +171,9 @@ bool RestartAccepted(platform::Platform& os, const char* call, BOOL result) {
 void RestartAfterRun(RunContext& run) {
     CZerlinDlg& dialog = *run.dialog;
     platform::Platform& os = dialog.Os();
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    const bool nt = os.GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    const bool nt = platform::IsWindowsNT(os);
     bool started = false;
-    HANDLE token = nullptr;
-    if (nt && os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-        TOKEN_PRIVILEGES privileges = {};
-        privileges.PrivilegeCount = 1;
-        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        os.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
-        os.AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    if (nt && EnableShutdownPrivilege(os)) {
         dialog.firewall.RestoreWindowsFirewall();
         os.Sleep(500);
         if (dialog.noReboot == 0 && dialog.rebootDelay == 0) {
@@ -183,7 +189,6 @@ void RestartAfterRun(RunContext& run) {
                                                                        SHTDN_REASON_MAJOR_APPLICATION |
                                                                        SHTDN_REASON_MINOR_MAINTENANCE));
         }
-        os.CloseHandle(token);
     } else if (dialog.noReboot == 0) {
         if (nt) {
             TraceWrite("", -1, 0, "RestartAfterRun: the process token could not be opened (error %lu)\n",

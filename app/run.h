@@ -36,3 +36,6 @@ void RestartAfterRun(RunContext& run);
 // traced with its error code; the files then stay scheduled for whatever
 // restart comes next.
 bool RestartAccepted(platform::Platform& os, const char* call, BOOL result);
+// Enables the shutdown privilege in the process token; false (with the
+// token's error as the last error) when the token cannot be opened for it.
+bool EnableShutdownPrivilege(platform::Platform& os);

@@ -6,6 +6,7 @@
 
 #include "guard/path_guard.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "profile/entry_text.h"
 #include "trace/trace.h"
 
@@ -67,17 +68,14 @@ std::string Resolved(platform::Platform& os, const char* path, bool* refused = n
 
 }  // namespace
 
-CDetector::CDetector(platform::Platform& os) : os_(os) {}
+CDetector::CDetector(platform::Platform& os) : os_(os), scManager_(os), servicesMemory_(os) {}
 
-CDetector::~CDetector() {
-    if (scManager) os_.CloseServiceHandle(scManager);
-}
+CDetector::~CDetector() = default;
 
 DWORD CDetector::DetectProducts() {
     RetrieveProductName();
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    os_.GetVersionExA(&version);
+    OSVERSIONINFOA version;
+    platform::GetWindowsVersion(os_, version);
     if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
         isNT = 1;
         EnumerateServicesAndProcesses();
@@ -98,7 +96,7 @@ bool CDetector::RetrieveProductName() {
 }
 
 bool CDetector::RetrieveParloweProductName() {
-    platform::RegKey key;
+    platform::RegKey key(os_);
     if (os_.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kParloweKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "RetrieveParloweProductName: RegOpenKeyEx failed for 'SOFTWARE\\Velmoran\\Parlowe'\n");
         return false;
@@ -113,7 +111,7 @@ bool CDetector::RetrieveParloweProductName() {
 
 void CDetector::RetrieveQuillProductName() {
     {
-        platform::RegKey key;
+        platform::RegKey key(os_);
         if (os_.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kQuillKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
             TraceWrite("", -1, 0,
                        "RetrieveQuillProductName: RegOpenKeyEx failed for 'SOFTWARE\\Orbisdale\\Velmoran\\Quill'\n");
@@ -130,7 +128,7 @@ void CDetector::RetrieveQuillProductName() {
     }
     char tail[64];
     std::snprintf(tail, sizeof tail, "\\Products\\%d", lastInstalledProduct);
-    platform::RegKey product;
+    platform::RegKey product(os_);
     if (os_.RegOpenKeyExA(HKEY_LOCAL_MACHINE, (std::string(kQuillKey) + tail).c_str(), 0, KEY_READ, product.put()) !=
         ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "RetrieveQuillProductName: RegOpenKeyEx failed for 'SOFTWARE\\Orbisdale\\Velmoran\\Quill%s'\n",
@@ -145,15 +143,11 @@ void CDetector::RetrieveQuillProductName() {
 }
 
 DWORD CDetector::EnumerateServicesAndProcesses() {
-    if (scManager) {
-        os_.CloseServiceHandle(scManager);
-        scManager = nullptr;
-    }
-    scManager = os_.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (!scManager) return os_.GetLastError();
+    scManager_.reset(os_.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scManager_) return os_.GetLastError();
 
     DWORD needed = 0, count = 0, resume = 0;
-    if (!os_.EnumServicesStatusA(scManager, SERVICE_DRIVER | SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed,
+    if (!os_.EnumServicesStatusA(scManager_.get(), SERVICE_DRIVER | SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed,
                                  &count, &resume) &&
         os_.GetLastError() != ERROR_MORE_DATA) {
         return os_.GetLastError();
@@ -166,7 +160,7 @@ DWORD CDetector::EnumerateServicesAndProcesses() {
     count = 0;
     // The records returned count even when more followed (a service added
     // since the size was asked for).
-    os_.EnumServicesStatusA(scManager, SERVICE_DRIVER | SERVICE_WIN32, SERVICE_STATE_ALL, services, needed, &needed,
+    os_.EnumServicesStatusA(scManager_.get(), SERVICE_DRIVER | SERVICE_WIN32, SERVICE_STATE_ALL, services, needed, &needed,
                             &count, &resume);
     serviceCount = count;
 
@@ -190,14 +184,13 @@ std::string CDetector::ProcessImagePath(DWORD processId) {
     // The full access mask every Windows version accepts (newer SDKs define
     // PROCESS_ALL_ACCESS wider, which Windows XP refuses).
     const DWORD kAllAccess = 0x1F0FFF;
-    platform::ObjectHandle process(os_.OpenProcess(kAllAccess, FALSE, processId));
+    platform::ObjectHandle process(os_, os_.OpenProcess(kAllAccess, FALSE, processId));
     if (!process) {
         // Windows refuses every right for SYSTEM's and protected processes
         // (a service of the maker among them); from Vista on the image path
         // below needs only the limited query right, which it grants.
-        OSVERSIONINFOA version = {};
-        version.dwOSVersionInfoSize = sizeof version;
-        if (!os_.GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT ||
+        OSVERSIONINFOA version;
+        if (!platform::GetWindowsVersion(os_, version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT ||
             version.dwMajorVersion < 6) {
             return std::string();
         }
@@ -220,7 +213,7 @@ std::string CDetector::ProcessImagePath(DWORD processId) {
 
 DWORD CDetector::EnumerateProcesses9x() {
     productsFound9x.clear();
-    platform::SnapshotHandle snapshot(os_.CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
+    platform::SnapshotHandle snapshot(os_, os_.CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
     if (!snapshot) return 0;
     PROCESSENTRY32 entry = {};
     entry.dwSize = sizeof entry;
@@ -234,7 +227,7 @@ DWORD CDetector::EnumerateProcesses9x() {
 }
 
 bool CDetector::KeyExists(const char* keyPath) {
-    platform::RegKey key;
+    platform::RegKey key(os_);
     return os_.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
@@ -270,7 +263,7 @@ int CDetector::CheckIncompatibleProducts() {
 bool CDetector::ReadInstallPath(const char* keyPath, const char* valueName, const char* fittedTabs,
                                 const char* largerTabs) {
     message.clear();
-    platform::RegKey key;
+    platform::RegKey key(os_);
     if (os_.RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
     std::vector<char> buffer(kInstallPathBytes + 1, '\0');
     DWORD size = kInstallPathBytes;

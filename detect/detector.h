@@ -44,7 +44,6 @@ public:
     int warn = 0;
     DWORD serviceCount = 0;
     ENUM_SERVICE_STATUSA* services = nullptr;  // LocalAlloc'd, serviceCount records
-    SC_HANDLE scManager = nullptr;
     std::string clientProcessPath;
     int lastInstalledProduct = 0;
 
@@ -58,5 +57,6 @@ private:
     bool KeyExists(const char* keyPath);
 
     platform::Platform& os_;
+    platform::ServiceHandle scManager_;  // open while the service records are read
     platform::LocalMemory servicesMemory_;
 };

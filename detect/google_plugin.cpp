@@ -5,7 +5,7 @@
 #include "trace/trace.h"
 
 bool get_google_plugin_dir(platform::Platform& os, std::string& folder) {
-    platform::RegKey key;
+    platform::RegKey key(os);
     if (os.RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Google\\Google Desktop", 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
                          key.put()) != ERROR_SUCCESS) {
         return false;

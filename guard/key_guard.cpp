@@ -130,7 +130,7 @@ const std::vector<Names>& SystemKeys() {
 }  // namespace
 
 KeyGuard::KeyGuard(platform::Platform& os) {
-    platform::RegKey select;
+    platform::RegKey select(os);
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", 0, KEY_READ | KEY_WOW64_64KEY, select.put()) !=
         ERROR_SUCCESS) {
         return;

@@ -34,7 +34,7 @@ bool MakeSid(platform::Platform& os, const WellKnown& known, platform::Allocated
 }
 
 bool IsSid(platform::Platform& os, PSID sid, const WellKnown& known) {
-    platform::AllocatedSid wanted;
+    platform::AllocatedSid wanted(os);
     return sid && MakeSid(os, known, wanted) && os.EqualSid(sid, wanted.get());
 }
 
@@ -42,7 +42,7 @@ bool IsSid(platform::Platform& os, PSID sid, const WellKnown& known) {
 bool IsRunningUser(platform::Platform& os, PSID sid) {
     HANDLE raw = nullptr;
     if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
-    platform::ObjectHandle token(raw);
+    platform::ObjectHandle token(os, raw);
     std::vector<BYTE> buffer(256);
     DWORD needed = 0;
     if (!os.GetTokenInformation(token.get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()),
@@ -97,7 +97,7 @@ std::string SidText(PSID sid) {
 }
 
 DWORD BuildOwnAcl(platform::Platform& os, OwnAccess access, platform::LocalMemory& acl, bool* sidsFailed) {
-    platform::AllocatedSid system, administrators, users;
+    platform::AllocatedSid system(os), administrators(os), users(os);
     const bool readers = access == OwnAccess::UsersRead;
     if (!MakeSid(os, kSystem, system) || !MakeSid(os, kAdministrators, administrators) ||
         (readers && !MakeSid(os, kUsers, users))) {
@@ -123,7 +123,7 @@ DWORD BuildOwnAcl(platform::Platform& os, OwnAccess access, platform::LocalMemor
     return rc;
 }
 
-OwnSecurity::OwnSecurity(platform::Platform& os, OwnAccess access) : descriptor_(), attributes_() {
+OwnSecurity::OwnSecurity(platform::Platform& os, OwnAccess access) : acl_(os), descriptor_(), attributes_() {
     if (BuildOwnAcl(os, access, acl_) != ERROR_SUCCESS || !acl_) return;
     // Memory only: the descriptor is made here, Windows sees it at creation.
     if (!::InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
@@ -156,7 +156,7 @@ std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, 
     // Everything through one handle on the folder itself, not on what a
     // link at its name leads to, and with no deleting share: it cannot be
     // swapped for a link between the check and the change.
-    platform::FileHandle handle(os.CreateFileA(folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+    platform::FileHandle handle(os, os.CreateFileA(folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle) return ErrorText("it cannot be opened", os.GetLastError());
@@ -173,13 +173,13 @@ std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, 
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     DWORD rc = os.GetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
                                   nullptr, nullptr, &descriptor);
-    platform::LocalMemory descriptorMemory(descriptor);  // owner points into it
+    platform::LocalMemory descriptorMemory(os, descriptor);  // owner points into it
     if (rc != ERROR_SUCCESS) return ErrorText("its owner cannot be read", rc);
     // Only SYSTEM and Administrators: an administrator's own account also
     // runs unelevated programs, which an owner's rights would reach.
     const bool foreign = !IsSid(os, owner, kSystem) && !IsSid(os, owner, kAdministrators);
     if (foreign) {
-        platform::AllocatedSid administrators;
+        platform::AllocatedSid administrators(os);
         if (!MakeSid(os, kAdministrators, administrators)) return "its owner cannot be changed";
         rc = os.SetSecurityInfo(handle.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, administrators.get(),
                                 nullptr, nullptr, nullptr);
@@ -189,7 +189,7 @@ std::string PrepareOwnFolder(platform::Platform& os, const std::string& folder, 
     }
     // The access list is set every time: a folder an earlier version made
     // inherited the parent's, which lets every user create files in it.
-    platform::LocalMemory acl;
+    platform::LocalMemory acl(os);
     rc = BuildOwnAcl(os, OwnAccess::UsersRead, acl);
     if (rc != ERROR_SUCCESS) return ErrorText("its access list could not be built", rc);
     rc = os.SetSecurityInfo(handle.get(), SE_FILE_OBJECT,
@@ -216,7 +216,7 @@ HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty
         why = ErrorText("it cannot be opened", os.GetLastError());
         return INVALID_HANDLE_VALUE;
     }
-    platform::FileHandle file(raw);
+    platform::FileHandle file(os, raw);
     BY_HANDLE_FILE_INFORMATION information = {};
     if (!os.GetFileInformationByHandle(file.get(), &information)) {
         why = ErrorText("it cannot be examined", os.GetLastError());
@@ -239,8 +239,8 @@ HANDLE OpenOwnHandle(platform::Platform& os, const std::string& path, bool empty
     if (!fresh) {
         // A file that stood there already may have been placed by someone
         // else, with an owner and permissions of their own: made the run's.
-        platform::AllocatedSid administrators;
-        platform::LocalMemory acl;
+        platform::AllocatedSid administrators(os);
+        platform::LocalMemory acl(os);
         DWORD rc = MakeSid(os, kAdministrators, administrators) ? BuildOwnAcl(os, OwnAccess::UsersRead, acl)
                                                                 : static_cast<DWORD>(ERROR_INVALID_SID);
         if (rc == ERROR_SUCCESS) {
@@ -297,7 +297,7 @@ std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bo
     const DWORD rc = os.GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
                                               &dacl, nullptr, &descriptor);
-    platform::LocalMemory descriptorMemory(descriptor);  // owner and dacl point into it
+    platform::LocalMemory descriptorMemory(os, descriptor);  // owner and dacl point into it
     if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) {
         missing = true;
         return std::string();

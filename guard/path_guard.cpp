@@ -83,7 +83,7 @@ bool Exists(platform::Platform& os, const std::string& path) {
 const char* FinalFolder(platform::Platform& os, const std::string& folder, std::string& out) {
     out.clear();
     if (os.HasGetFinalPathNameByHandleA()) {
-        platform::FileHandle file(os.CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES,
+        platform::FileHandle file(os, os.CreateFileA(folder.c_str(), FILE_READ_ATTRIBUTES,
                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!file) return kUnresolvedLink;
@@ -337,7 +337,7 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
     // The profiles folder and every profile folder, as Windows records them
     // (one registry key for both views). The current profile's parent is
     // only the fallback: under the system account it is a system folder.
-    platform::RegKey profileList;
+    platform::RegKey profileList(os);
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, profileList.put()) ==
         ERROR_SUCCESS) {
         const std::string directory = ExpandedValue(os, profileList.get(), "ProfilesDirectory");
@@ -345,7 +345,7 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
         if (!directory.empty() && !ResolveFinalPath(os, directory.c_str(), resolved)) profilesFolder_ = resolved;
         char sid[256];
         for (DWORD index = 0; os.RegEnumKeyA(profileList.get(), index, sid, sizeof sid) == ERROR_SUCCESS; ++index) {
-            platform::RegKey profile;
+            platform::RegKey profile(os);
             if (os.RegOpenKeyExA(profileList.get(), sid, 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) !=
                 ERROR_SUCCESS) {
                 continue;

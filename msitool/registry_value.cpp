@@ -59,6 +59,7 @@ DWORD ParseSpec(platform::Platform& os, const std::wstring& original, bool creat
         target.isRootKey = true;
     } else {
         const REGSAM view = ViewAccess(viewFlags);
+        target.opened = platform::RegKey(os);  // closed where it was opened
         const LSTATUS status =
             create ? os.RegCreateKeyExW(root, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                         KEY_ALL_ACCESS | view, nullptr, target.opened.put(), nullptr)

@@ -25,12 +25,12 @@ DWORD UserInfo::GetWindowsMajorVersion() {
 
 bool UserInfo::HasGroup(DWORD aliasRid) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    platform::AllocatedSid group;
+    platform::AllocatedSid group(os_);
     if (!os_.AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID, aliasRid, 0, 0, 0, 0, 0, 0,
                                       group.put())) {
         return false;
     }
-    platform::ObjectHandle token;
+    platform::ObjectHandle token(os_);
     if (!os_.OpenThreadToken(os_.GetCurrentThread(), TOKEN_QUERY, TRUE, token.put()) &&
         !os_.OpenProcessToken(os_.GetCurrentProcess(), TOKEN_QUERY, token.put())) {
         return false;

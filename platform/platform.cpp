@@ -256,6 +256,7 @@ BOOL ServiceApi::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) 
 }
 BOOL ServiceApi::DeleteService(SC_HANDLE service) { return ::DeleteService(service); }
 SC_LOCK ServiceApi::LockServiceDatabase(SC_HANDLE manager) { return ::LockServiceDatabase(manager); }
+BOOL ServiceApi::UnlockServiceDatabase(SC_LOCK lock) { return ::UnlockServiceDatabase(lock); }
 
 HANDLE ProcessApi::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
     return ::CreateToolhelp32Snapshot(flags, processId);

@@ -204,6 +204,7 @@ public:
     virtual BOOL QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status);
     virtual BOOL DeleteService(SC_HANDLE service);
     virtual SC_LOCK LockServiceDatabase(SC_HANDLE manager);
+    virtual BOOL UnlockServiceDatabase(SC_LOCK lock);
 };
 
 // Processes: tool-help snapshots.

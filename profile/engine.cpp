@@ -114,7 +114,7 @@ DWORD CNuke::Get64ProgramFilesPath(char* buffer, DWORD size) {
                    buffer ? buffer : "(null)", static_cast<int>(size));
         return ERROR_INVALID_PARAMETER;
     }
-    platform::RegKey key;
+    platform::RegKey key(os);
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
                          KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "%s(): RegOpenKeyEx FAILED  while trying to get program files path\n", kName);
@@ -338,7 +338,7 @@ namespace {
 // A console program that started this one gets the text on its console.
 void SayOnParentConsole(platform::Platform& os, const std::string& text) {
     if (!os.AttachConsole(ATTACH_PARENT_PROCESS)) return;
-    platform::FileHandle console(os.CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    platform::FileHandle console(os, os.CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING, 0, nullptr));
     DWORD written = 0;
     if (console) os.WriteFile(console.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

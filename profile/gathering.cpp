@@ -82,7 +82,7 @@ void CNuke::ParseRegKeyPrefixCString(HKEY root, std::string& out) {
 
 DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const char* pattern, TSet& list,
                                           bool exactName, bool matchData) {
-    platform::RegKey key;
+    platform::RegKey key(os);
     LSTATUS rc = os.RegOpenKeyExA(root, keyPath, 0, kGatherAccess, key.put());
     if (rc != ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "EnumerateRegKeyAndMatchValue: Failed to open '%s' with error '%d'\n", keyPath,
@@ -142,7 +142,7 @@ DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const 
 
 DWORD CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY root, const char* keyPath, const char* pattern,
                                                           TSet& list, bool matchData) {
-    platform::RegKey key;
+    platform::RegKey key(os);
     LSTATUS rc = os.RegOpenKeyExA(root, keyPath, 0, kGatherAccess, key.put());
     if (rc != ERROR_SUCCESS) {
         TraceWrite("", -1, 0,
@@ -240,7 +240,7 @@ DWORD CNuke::GatherMUICaches() {
 
 void CNuke::ProductBasedMSIRemoval() {
     {  // the products key closes before the folder and cache scans
-        platform::RegKey products;
+        platform::RegKey products(os);
         LSTATUS rc = os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallerProductsKey, 0, kGatherAccess, products.put());
         if (rc != ERROR_SUCCESS) {
             TraceWrite("", -1, 0, "ProductBasedMSIRemoval: Failed to open '%s', reported error '%d'\n",
@@ -263,7 +263,7 @@ void CNuke::ProductBasedMSIRemoval() {
                 break;
             }
             const std::string productKey = std::string(kInstallerProductsKey) + "\\" + productId.data();
-            platform::RegKey properties;
+            platform::RegKey properties(os);
             if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, (productKey + "\\InstallProperties").c_str(), 0, kGatherAccess,
                                  properties.put()) != ERROR_SUCCESS) {
                 continue;

@@ -170,7 +170,7 @@ DWORD ExpandFolderMacro(CNuke& nuke, TSet& list, char* argument, bool forContent
         const std::string pattern = profiles + "*";
 
         WIN32_FIND_DATAA found;
-        platform::FindHandle find(nuke.os.FindFirstFileA(pattern.c_str(), &found));
+        platform::FindHandle find(nuke.os, nuke.os.FindFirstFileA(pattern.c_str(), &found));
         if (find) {
             do {
                 found.cFileName[MAX_PATH - 1] = '\0';
@@ -247,7 +247,7 @@ static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool
         }
     }
 
-    platform::RegKey key;
+    platform::RegKey key(nuke.os);
     const REGSAM sam = subkeys ? KEY_READ | KEY_WOW64_64KEY : KEY_READ;
     if (!parts.root || nuke.os.RegOpenKeyExA(parts.root, OrEmpty(parts.path), 0, sam, key.put()) != ERROR_SUCCESS) {
         return list.Insert(argument);
@@ -371,7 +371,7 @@ DWORD CNuke::ListRegKeysByData(TSet& list, char* argument) {
         const char* keyPath = parts.path ? parts.path->c_str() : "";
         const char* name = parts.last ? parts.last->c_str() : "";
 
-        platform::RegKey key;
+        platform::RegKey key(os);
         if (os.RegOpenKeyExA(parts.root, keyPath, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
             continue;
         }
@@ -436,7 +436,7 @@ DWORD CNuke::InsertFileMatches(TSet& list, char* path) {
 // matches.
 static DWORD InsertFolderMatches(platform::Platform& os, TSet& list, char* path) {
     WIN32_FIND_DATAA found;
-    platform::FindHandle find(os.FindFirstFileA(path, &found));
+    platform::FindHandle find(os, os.FindFirstFileA(path, &found));
     if (!find) {
         list.Insert(path);
         return ERROR_SUCCESS;
@@ -548,7 +548,7 @@ DWORD CNuke::ListServicesByName(TSet& list, char* argument) {
     if (!HasWildcard(argument)) return list.Insert(argument);
     if (RefusedNamePattern(*this, "ListServicesByName", argument)) return ERROR_SUCCESS;
 
-    platform::ServiceHandle scm(os.OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    platform::ServiceHandle scm(os, os.OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
     if (!scm) return os.GetLastError();
     TSet names;
     EnumServiceNames(os, scm.get(), names);
@@ -563,7 +563,7 @@ DWORD CNuke::ListServicesByName(TSet& list, char* argument) {
 DWORD CNuke::ListProcessesByName(TSet& list, char* argument) {
     if (!argument) return ERROR_INVALID_DATA;
     if (RefusedNamePattern(*this, "ListProcessesByName", argument)) return ERROR_SUCCESS;
-    platform::SnapshotHandle snapshot(os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    platform::SnapshotHandle snapshot(os, os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return os.GetLastError();
 
     PROCESSENTRY32 entry = {};

@@ -59,7 +59,7 @@ DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry) {
 
     std::string subkey;
     JoinPath(subkey, {parts.path ? parts.path->c_str() : nullptr, parts.last ? parts.last->c_str() : nullptr});
-    platform::RegKey key;
+    platform::RegKey key(os);
     LSTATUS open = parts.root ? os.RegOpenKeyExA(parts.root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
                                                  key.put())
                               : ERROR_FILE_NOT_FOUND;

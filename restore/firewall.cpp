@@ -4,6 +4,7 @@
 
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 
 namespace {
 
@@ -81,9 +82,8 @@ void CWinFirewall::WindowsFirewallCleanup(INetFwProfile* profile) {
 }
 
 DWORD CWinFirewall::RestoreWindowsFirewall() {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    os_.GetVersionExA(&version);
+    OSVERSIONINFOA version;
+    platform::GetWindowsVersion(os_, version);
     if (version.dwMajorVersion == 6) return 0;
 
     const HRESULT init = os_.CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

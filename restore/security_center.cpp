@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 
 const GUID kAntiVirusInstanceGuid = {0xCC1B717A, 0xB08B, 0x4F20, {0xBD, 0x44, 0xCA, 0xA5, 0x9C, 0x03, 0xE0, 0x90}};
 const GUID kFirewallInstanceGuid = {0xCB4DB4AD, 0x857C, 0x43EF, {0x8C, 0x8C, 0x73, 0x40, 0x22, 0xF3, 0x11, 0x08}};
@@ -81,9 +82,7 @@ HRESULT DeleteFirewallProductInstance(platform::Platform& os) {
 }
 
 void CleanupSecurityCenter(platform::Platform& os) {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!os.GetVersionExA(&version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT) return;
+    if (!platform::IsWindowsNT(os)) return;
     if (InitSecurityCenterCom(os) != ERROR_SUCCESS) return;
     DeleteAntiVirusProductInstance(os);
     DeleteFirewallProductInstance(os);

@@ -1,0 +1,17 @@
+// Which Windows the program runs on, as GetVersionExA answers through the
+// platform.
+#pragma once
+#include <windows.h>
+
+namespace platform {
+
+class Platform;
+
+// GetVersionExA's answer in version; false when Windows gives none.
+bool GetWindowsVersion(Platform& os, OSVERSIONINFOA& version);
+// True when Windows says it is of the NT line (NT 4 up to today's).
+bool IsWindowsNT(Platform& os);
+// True when Windows says it is 95, 98 or Me.
+bool IsWindows9x(Platform& os);
+
+}  // namespace platform
