@@ -12,6 +12,7 @@
 #include "actions/run_undo.h"
 #include "app/dialogs.h"
 #include "app/preview_report.h"
+#include "app/run.h"
 #include "platform/preview.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -29,8 +30,8 @@ const char kUsage[] = "Usage:\n%s [switch]\n--GUI to show the user interface\n--
 
 }  // namespace
 
-CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine)
-    : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), os_(os), engine_(engine) {}
+CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine, platform::PreviewPlatform* recorder)
+    : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), os_(os), engine_(engine), recorder_(recorder) {}
 
 CZerlinApp::~CZerlinApp() { DeleteSafeModeMsiKey(); }
 
@@ -123,8 +124,12 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
         exitCode = kExitInstallerServiceFailed;
         return false;
     }
-    platform::PreviewPlatform* recorder = preview ? dynamic_cast<platform::PreviewPlatform*>(&os_) : nullptr;
-    if (recorder) TraceSetLogNameSuffix(" preview");  // the log of the last real run stays
+    platform::PreviewPlatform* recorder = preview ? recorder_ : nullptr;
+    PreviewSteps steps(recorder);
+    if (recorder) {
+        TraceSetLogNameSuffix(" preview");  // the log of the last real run stays
+        dialog.observer = &steps;
+    }
     ShowDialog(dialog);
     exitCode = dialog.ExitCode();
     if (recorder) {

@@ -8,11 +8,16 @@
 
 class CNuke;
 class CZerlinDlg;
-namespace platform { class Platform; }
+namespace platform {
+class Platform;
+class PreviewPlatform;
+}  // namespace platform
 
 class CZerlinApp {
 public:
-    CZerlinApp(platform::Platform& os, CNuke& engine);
+    // recorder: the preview platform os is, for a run with --preview (its
+    // changes make the preview's report); null for a real run.
+    CZerlinApp(platform::Platform& os, CNuke& engine, platform::PreviewPlatform* recorder = nullptr);
     virtual ~CZerlinApp();
     CZerlinApp(const CZerlinApp&) = delete;
     CZerlinApp& operator=(const CZerlinApp&) = delete;
@@ -45,6 +50,7 @@ private:
     void Usage(const char* programName);
     platform::Platform& os_;
     CNuke& engine_;
+    platform::PreviewPlatform* recorder_;
     bool visibleSession_ = true;
 };
 

@@ -37,7 +37,7 @@ void CZerlinDlg::DoDataExchange() {
     Bind(IDC_PROGRESS, progressView);
 }
 
-std::string CZerlinDlg::LoadString(UINT id) {
+std::string CZerlinDlg::LoadText(UINT id) {
     char buffer[1024] = {};
     os_.LoadStringA(platform::ResourceModule(), id, buffer, sizeof buffer);
     return buffer;
@@ -81,23 +81,23 @@ void CZerlinDlg::Finish() {
     if (!exitSettled_) {
         exitSettled_ = true;
         if (restartStarted) {
-            exitCode = kExitRestartStarted;
+            exitCode_ = kExitRestartStarted;
         } else {
             switch (runState.load()) {
                 case Ready:
                 case Cancelled:
                 case Running:  // ended while a run was under way
-                    exitCode = kExitCancelled;
+                    exitCode_ = kExitCancelled;
                     break;
                 case Failed:
-                    exitCode = noRights ? static_cast<DWORD>(kExitNoRights)
+                    exitCode_ = noRights ? static_cast<DWORD>(kExitNoRights)
                                         : (g_runContext.result != 0 ? g_runContext.result : ERROR_CANCELLED);
                     break;
                 case RestartNeeded:
-                    exitCode = kExitRestartRequired;
+                    exitCode_ = kExitRestartRequired;
                     break;
                 case Finished:  // an undo: its own result
-                    exitCode = g_runContext.result;
+                    exitCode_ = g_runContext.result;
                     break;
             }
         }
@@ -106,7 +106,7 @@ void CZerlinDlg::Finish() {
 }
 
 void CZerlinDlg::Refuse(const std::string& text, DWORD code) {
-    exitCode = code;
+    exitCode_ = code;
     exitSettled_ = true;
     if (visibleSession) {
         warningDlg.text = text;
@@ -124,7 +124,7 @@ void CZerlinDlg::Refuse(const std::string& text, DWORD code) {
 BOOL CZerlinDlg::OnInitDialog() {
     HMENU menu = os_.GetSystemMenu(Window(), FALSE);
     if (menu) {
-        const std::string about = LoadString(IDS_ABOUTBOX);
+        const std::string about = LoadText(IDS_ABOUTBOX);
         if (!about.empty()) {
             os_.AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
             os_.AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, about.c_str());
@@ -159,7 +159,7 @@ BOOL CZerlinDlg::OnInitDialog() {
     if (!IsUserAdmin(os_)) {
         runState = Failed;
         noRights = true;
-        logText = LoadString(IDS_NO_RIGHTS);
+        logText = LoadText(IDS_NO_RIGHTS);
     }
     OnStateChanged();
     if (silent == 1) OnStartButton();
@@ -196,6 +196,7 @@ void CZerlinDlg::StartRun() {
     g_runContext.result = 0;
     engine_.dialog = this;
     g_runContext.engine = &engine_;
+    g_runContext.observer = observer;
     g_runContext.threadHandle = os_.CreateThread(nullptr, 0, undo ? RunUndo : RunRemoval, &g_runContext, 0, nullptr);
     if (!g_runContext.threadHandle) {
         g_runContext.result = os_.GetLastError();
@@ -212,7 +213,7 @@ void CZerlinDlg::StartRun() {
 void CZerlinDlg::OnStartButton() {
     const RunState state = runState.load();
     char text[512];
-    std::snprintf(text, sizeof text, LoadString(IDS_PROCESSING).c_str(), kStateCaptions[state]);
+    std::snprintf(text, sizeof text, LoadText(IDS_PROCESSING).c_str(), kStateCaptions[state]);
     stepText = text;
     Show();
     HWND button = os_.GetDlgItem(Window(), IDC_START);
@@ -257,7 +258,7 @@ void CZerlinDlg::OnStartButton() {
 
 void CZerlinDlg::OnStateChanged() {
     const RunState state = runState.load();
-    if (state != Running) stepText = LoadString(StateText(state));
+    if (state != Running) stepText = LoadText(StateText(state));
     switch (state) {
         case Failed:
             os_.MessageBeep(0xFFFFFFFF);
@@ -284,7 +285,7 @@ void CZerlinDlg::OnStateChanged() {
 }
 
 void CZerlinDlg::OnStepStarted(UINT stringId) {
-    stepText = LoadString(stringId);
+    stepText = LoadText(stringId);
     logText += "\n -- " + stepText;
     Show();
 }
@@ -320,7 +321,7 @@ void CZerlinDlg::OnCancel() {
             // soon as it is written.
             TraceWrite("", -1, 0, "The dialog was closed during the run: Clearway ends at once with %lu, the run "
                        "stops where it is and nothing is rolled back\n", static_cast<unsigned long>(kExitCancelled));
-            exitCode = kExitCancelled;
+            exitCode_ = kExitCancelled;
             exitSettled_ = true;
             os_.ExitProcess(kExitCancelled);
             return;  // only a test's platform comes back

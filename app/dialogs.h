@@ -11,6 +11,8 @@
 #include "profile/engine.h"
 #include "restore/firewall.h"
 
+class RunObserver;
+
 class WarningDlg : public platform::Dialog {
 public:
     explicit WarningDlg(platform::Platform& os);
@@ -27,7 +29,7 @@ public:
 };
 
 // What the process's exit code says, for deployment tools (see the README).
-enum ExitCode : DWORD {
+enum ProcessExitCode : DWORD {
     kExitSuccess = 0,
     kExitNoRights = ERROR_ACCESS_DENIED,                  // 5
     kExitBadSwitch = ERROR_INVALID_PARAMETER,             // 87
@@ -52,7 +54,7 @@ public:
 
     platform::Platform& Os() { return os_; }
     // The process's exit code once the dialog has ended.
-    DWORD ExitCode() const { return exitCode; }
+    DWORD ExitCode() const { return exitCode_; }
 
     std::atomic<RunState> runState{Ready};
     WarningDlg warningDlg;
@@ -78,6 +80,8 @@ public:
     // cannot be cancelled half-way.
     bool undo = false;
     std::function<DWORD()> undoRun;
+    // Hears the run's steps as they begin (a preview's recorder); may be null.
+    RunObserver* observer = nullptr;
     // Set by the run when it started a restart or shut-down of Windows.
     std::atomic<bool> restartStarted{false};
     bool noRights = false;
@@ -86,7 +90,8 @@ public:
     void OnStateChanged();
     void OnStepStarted(UINT stringId);
     void OnStepResult(DWORD code);
-    std::string LoadString(UINT id);
+    // A text of the program's string table (LoadStringA); empty when missing.
+    std::string LoadText(UINT id);
 
 protected:
     void DoDataExchange() override;
@@ -111,7 +116,7 @@ private:
     int visibleLines_ = 0;  // lines the progress area holds; 0: unknown
 
     CNuke& engine_;
-    DWORD exitCode = kExitCancelled;
+    DWORD exitCode_ = kExitCancelled;
     bool exitSettled_ = false;
     bool cancelWait_ = false;  // Cancel waits for the worker to notice it
 };

@@ -32,7 +32,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // machine and changes nothing.
     static platform::PreviewPlatform previewPlatform;
     CNuke engine(previewPlatform);
-    CZerlinApp app(previewPlatform, engine);
+    CZerlinApp app(previewPlatform, engine, &previewPlatform);
     app.InitInstance(__argc, __argv);
     return static_cast<int>(app.exitCode);
 }

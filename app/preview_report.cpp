@@ -163,3 +163,7 @@ std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string&
     }
     return why.empty() ? path : std::string();  // no path for a report that is not there
 }
+
+void PreviewSteps::StepStarting(const char* name) {
+    if (recorder_) recorder_->BeginStep(name);
+}

@@ -3,9 +3,21 @@
 #pragma once
 #include <string>
 
+#include "app/run.h"
+
 class CNuke;
 class CZerlinDlg;
 namespace platform { class PreviewPlatform; }
+
+// Files each change a preview records under the run step it belongs to.
+class PreviewSteps : public RunObserver {
+public:
+    explicit PreviewSteps(platform::PreviewPlatform* recorder) : recorder_(recorder) {}
+    void StepStarting(const char* name) override;
+
+private:
+    platform::PreviewPlatform* recorder_;
+};
 
 // The report's text, from what the preview platform recorded and the
 // profile the run built. keptBy is filled from a second profile built

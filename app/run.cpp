@@ -12,7 +12,7 @@
 #include "restore/security_center.h"
 #include "trace/trace.h"
 
-RunContext g_runContext = {nullptr, nullptr, 0, nullptr};
+RunContext g_runContext = {nullptr, nullptr, 0, nullptr, nullptr};
 
 namespace {
 
@@ -25,6 +25,12 @@ public:
 
 private:
     void Post(UINT message, LPARAM lParam) { os_.PostMessageA(dialog_.Window(), message, 0, lParam); }
+    // A step begins: the observer hears its name, and the dialog shows its
+    // caption (a string id; 0 for a step the dialog does not show).
+    void BeginStep(const char* name, UINT caption) {
+        if (run_.observer) run_.observer->StepStarting(name);
+        if (caption != 0) Post(kStepStarted, caption);
+    }
     // Stores and posts a step's code; false when the run must end.
     bool Report(DWORD code) {
         run_.result = code;
@@ -46,8 +52,7 @@ private:
 DWORD Worker::Run() {
     Post(kStateChanged, 0);
 
-    os_.RunStepStarting("Building the removal profile");
-    Post(kStepStarted, IDS_CREATING_PROFILE);
+    BeginStep("Building the removal profile", IDS_CREATING_PROFILE);
     DWORD rc = engine_.InitializeLists(dialog_.removeAll, dialog_.forceMsi);
     if (rc == ERROR_SUCCESS) rc = engine_.PopulateLists();
     if (!Report(rc)) return Fail();
@@ -59,7 +64,7 @@ DWORD Worker::Run() {
             Report(ERROR_CANCELLED);
             return Fail();
         }
-        const std::string question = dialog_.LoadString(IDS_CONFIRMATION);
+        const std::string question = dialog_.LoadText(IDS_CONFIRMATION);
         if (os_.MessageBoxA(dialog_.Window(), question.c_str(), "Notification!",
                             MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDNO) {
             dialog_.runState = Cancelled;
@@ -69,40 +74,35 @@ DWORD Worker::Run() {
         }
     }
 
-    os_.RunStepStarting("Uninstalling MSI packages");
-    Post(kStepStarted, IDS_UNINSTALLING_MSI);
+    BeginStep("Uninstalling MSI packages", IDS_UNINSTALLING_MSI);
     if (!Report(engine_.MsiUninstall())) return Fail();
     os_.Sleep(30000);
-    os_.RunStepStarting("Stopping processes");
+    BeginStep("Stopping processes", 0);
     if (!Report(engine_.StopNTProcesses())) return Fail();
     os_.Sleep(5000);
-    os_.RunStepStarting("Stopping and deleting services");
-    Post(kStepStarted, IDS_STOPPING_SERVICES);
+    BeginStep("Stopping and deleting services", IDS_STOPPING_SERVICES);
     if (!Report(engine_.StopNTServices())) return Fail();
-    os_.RunStepStarting("Resetting the Winsock catalogue");
-    Post(kStepStarted, IDS_RESTORING_DEFAULTS);
+    BeginStep("Resetting the Winsock catalogue", IDS_RESTORING_DEFAULTS);
     if (!Report(engine_.ResetLspStack())) return Fail();
 
     if (platform::IsWindowsNT(os_)) {
-        os_.RunStepStarting("Removing Security Center registrations");
+        BeginStep("Removing Security Center registrations", 0);
         CleanupSecurityCenter(os_);
     }
 
     os_.Sleep(1500);
-    os_.RunStepStarting("Scheduling files and folders for deletion");
-    Post(kStepStarted, IDS_CLEANING_FILES);
+    BeginStep("Scheduling files and folders for deletion", IDS_CLEANING_FILES);
     if (!Report(engine_.CleanupFiles())) return Fail();
-    os_.RunStepStarting("Deleting registry values");
-    Post(kStepStarted, IDS_CLEANING_REGISTRY);
+    BeginStep("Deleting registry values", IDS_CLEANING_REGISTRY);
     rc = engine_.CleanupRegValues();
     if (rc != ERROR_SUCCESS) {
         Report(rc);
         return Fail();
     }
     run_.result = rc;
-    os_.RunStepStarting("Deleting registry keys");
+    BeginStep("Deleting registry keys", 0);
     if (!Report(engine_.CleanupRegKeys())) return Fail();
-    os_.RunStepStarting("Starting programs");
+    BeginStep("Starting programs", 0);
     if (!Report(engine_.StartProcesses())) return Fail();
 
     if (dialog_.silent == 0) {
@@ -110,7 +110,7 @@ DWORD Worker::Run() {
         Post(kStateChanged, 0);
         return 0;
     }
-    os_.RunStepStarting("Restarting Windows");
+    BeginStep("Restarting Windows", 0);
     RestartAfterRun(run_);
     return 0;
 }

@@ -13,11 +13,20 @@ const UINT kStateChanged = WM_USER + 1;
 const UINT kStepStarted = WM_USER + 2;
 const UINT kStepResult = WM_USER + 3;
 
+// Hears the steps of a run as they begin (the preview lists what each step
+// would do under its name).
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    virtual void StepStarting(const char* name) = 0;
+};
+
 struct RunContext {
     CZerlinDlg* dialog;
     HANDLE threadHandle;
     DWORD result;
     CNuke* engine;
+    RunObserver* observer;  // may be null
 };
 
 // The one run of the program; engine is the program's removal engine.

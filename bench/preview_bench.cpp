@@ -30,6 +30,7 @@
 
 using testing_support::DamagedMachine;
 using testing_support::MsiPackage;
+using testing_support::BuiltProgram;
 using testing_support::ProgramFolder;
 
 namespace {
@@ -93,7 +94,8 @@ Preview RunPreview() {
     CZerlinDlg dialog(os, engine);
     engine.dialog = &dialog;
     dialog.runState = Running;
-    g_runContext = {&dialog, nullptr, 0, &engine};
+    PreviewSteps steps(&os);
+    g_runContext = {&dialog, nullptr, 0, &engine, &steps};
     const Clock::time_point start = Clock::now();
     RunRemoval(&g_runContext);
     const double run = Seconds(start);
@@ -133,7 +135,7 @@ DWORD RunQuietly(const std::string& commandLine) {
 
 int main() {
     const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent", "machine_packages.txt");
-    const DamagedMachine machine(ProgramFolder() + "..\\tests\\actions\\test_service.exe",
+    const DamagedMachine machine(BuiltProgram("test_service.exe"),
                                  {package.productCode, package.upgradeCode, package.InstallFolder()});
     std::printf("laying the damaged machine...\n");
     if (testing_support::InstallMsiPackage(package) != 0) {
@@ -162,7 +164,7 @@ int main() {
     }
 
     // The program itself, where this tree builds it.
-    const std::string built = ProgramFolder() + "..\\bin\\Clearway.exe";
+    const std::string built = BuiltProgram("Clearway.exe");
     DWORD programCode = 0;
     if (::GetFileAttributesA(built.c_str()) != INVALID_FILE_ATTRIBUTES) {
         testing_support::TempFolder folder("preview_bench");

@@ -41,7 +41,6 @@ void SystemApi::EnterCriticalSection(LPCRITICAL_SECTION section) { ::EnterCritic
 void SystemApi::LeaveCriticalSection(LPCRITICAL_SECTION section) { ::LeaveCriticalSection(section); }
 void SystemApi::DeleteCriticalSection(LPCRITICAL_SECTION section) { ::DeleteCriticalSection(section); }
 BOOL SystemApi::GetVersionExA(LPOSVERSIONINFOA info) { return ::GetVersionExA(info); }
-void SystemApi::RunStepStarting(const char*) {}
 int SystemApi::MultiByteToWideChar(UINT codePage, DWORD flags, LPCCH text, int length, LPWSTR wide, int wideLength) {
     return ::MultiByteToWideChar(codePage, flags, text, length, wide, wideLength);
 }
@@ -456,7 +455,6 @@ INSTALLUILEVEL InstallerApi::MsiSetInternalUI(INSTALLUILEVEL level, HWND* window
 
 HANDLE ConsoleApi::GetStdHandle(DWORD which) { return ::GetStdHandle(which); }
 BOOL ConsoleApi::GetConsoleMode(HANDLE console, LPDWORD mode) { return ::GetConsoleMode(console, mode); }
-DWORD ConsoleApi::GetFileType(HANDLE file) { return ::GetFileType(file); }
 BOOL ConsoleApi::WriteConsoleW(HANDLE console, const VOID* text, DWORD length, LPDWORD written, LPVOID reserved) {
     return ::WriteConsoleW(console, text, length, written, reserved);
 }
@@ -586,7 +584,7 @@ BOOL WindowApi::InitiateSystemShutdownExA(LPSTR machine, LPSTR message, DWORD ti
                                           BOOL reboot, DWORD reason) {
     return ::InitiateSystemShutdownExA(machine, message, timeout, forceAppsClosed, reboot, reason);
 }
-BOOL WindowApi::StartServiceA(SC_HANDLE service, DWORD count, LPCSTR* arguments) {
+BOOL ServiceApi::StartServiceA(SC_HANDLE service, DWORD count, LPCSTR* arguments) {
     return ::StartServiceA(service, count, arguments);
 }
 

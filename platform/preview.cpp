@@ -91,7 +91,7 @@ std::vector<PreviewPlatform::Change> PreviewPlatform::Changes() const {
     return changes_;
 }
 
-void PreviewPlatform::RunStepStarting(const char* name) {
+void PreviewPlatform::BeginStep(const char* name) {
     std::lock_guard<std::mutex> lock(mutex_);
     step_ = name ? name : "";
 }

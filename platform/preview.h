@@ -17,7 +17,7 @@ namespace platform {
 class PreviewPlatform : public Platform {
 public:
     struct Change {
-        std::string step;  // the run step under way (RunStepStarting)
+        std::string step;  // the run step under way (BeginStep)
         std::string kind;  // what would change: "file", "registry value", ...
         std::string text;
     };
@@ -29,7 +29,8 @@ public:
     // While false, changes are still answered but not listed.
     void SetRecording(bool on) { recording_ = on; }
 
-    void RunStepStarting(const char* name) override;
+    // The run's step now under way: what follows is filed under its name.
+    void BeginStep(const char* name);
 
     // System.
     void Sleep(DWORD milliseconds) override;

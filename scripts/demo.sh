@@ -18,7 +18,7 @@ clean=$2 x86=$4 x64=$5
 
 clearway="$x86/bin/Clearway.exe"
 helper="$x86/demo/demo_machine.exe"
-service_program="$x86/tests/actions/test_service.exe"
+service_program="$x86/bin/test_service.exe"
 for file in "$clearway" "$helper" "$service_program"; do
   [ -f "$file" ] || { echo "demo: $file is missing: build the 32-bit tree" >&2; exit 2; }
 done

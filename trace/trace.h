@@ -64,5 +64,3 @@ private:
     bool savedScope_;
 };
 
-#define TRACE_ASSERT(expr) \
-    ((expr) ? (void)0 : TraceAssert(__FILE__, __LINE__, #expr))

@@ -1,9 +1,9 @@
 // Registry removal against real keys and values of the prefix, in both
-// registry views. The test program is 64-bit and stands for the 32-bit
-// Clearway: the test platform gives calls that name no view the 32-bit view
-// and says that the process runs under WOW64. The platform seam stands in only
-// for access denied, a Windows without RegDeleteKeyExA or IsWow64Process,
-// 32-bit Windows and a cancel request in the middle of a walk.
+// registry views. The test program is 32-bit, as Clearway is, and runs under
+// WoW64: a call that names no view reaches the 32-bit view, as the product's
+// does. The platform seam stands in only for access denied, a Windows without
+// RegDeleteKeyExA or IsWow64Process, 32-bit Windows and a cancel request in
+// the middle of a walk.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,10 +15,15 @@
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
+using testing_support::CreateKey;
+using testing_support::DeleteKeyTree;
+using testing_support::KeyExists;
 using testing_support::TestDialog;
+using testing_support::ValueExists;
 using testing_support::TestPlatform;
 
 namespace {
@@ -34,45 +39,10 @@ const std::string kLmSubkey = "SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL";
 
 std::string Below(const std::string& relative) { return std::string(kBase) + "\\" + relative; }
 
-void DeleteTree(HKEY root, const char* path, REGSAM view) {
-    {
-        platform::RegKey key;
-        if (::RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS | view, key.put()) != ERROR_SUCCESS) return;
-        ::RegDeleteTreeA(key.get(), nullptr);
-    }
-    ::RegDeleteKeyExA(root, path, view, 0);
-}
-
-void CreateKey(HKEY root, const std::string& path, REGSAM view) {
-    platform::RegKey key;
-    ASSERT_EQ(::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(),
-                                nullptr),
-              ERROR_SUCCESS)
-        << path;
-}
-
-// Creates the key when needed; an empty name sets the default value.
-void SetValue(HKEY root, const std::string& path, const std::string& name, REGSAM view) {
-    platform::RegKey key;
-    ASSERT_EQ(::RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(),
-                                nullptr),
-              ERROR_SUCCESS)
-        << path;
-    const char data[] = "data";
-    ASSERT_EQ(::RegSetValueExA(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data), sizeof data),
-              ERROR_SUCCESS)
-        << path << " " << name;
-}
-
-bool KeyExists(HKEY root, const std::string& path, REGSAM view) {
-    platform::RegKey key;
-    return ::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.put()) == ERROR_SUCCESS;
-}
-
-bool ValueExists(HKEY root, const std::string& path, const std::string& name, REGSAM view) {
-    platform::RegKey key;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return false;
-    return ::RegQueryValueExA(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+// A value with the data "data"; the key is created when needed, and an empty
+// name sets the unnamed value.
+void SetData(HKEY root, const std::string& path, const std::string& name, REGSAM view) {
+    testing_support::SetText(root, path, name, "data", view);
 }
 
 // Records the shell's delete calls and can refuse them with access denied or
@@ -135,11 +105,7 @@ public:
 };
 
 void CleanAll() {
-    for (REGSAM view : {kView32, kView64}) {
-        DeleteTree(HKEY_LOCAL_MACHINE, kBase, view);
-        DeleteTree(HKEY_CURRENT_USER, kBase, view);
-        DeleteTree(HKEY_CURRENT_CONFIG, kBase, view);
-    }
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CURRENT_CONFIG}) DeleteKeyTree(root, kBase);
 }
 
 class RegistryRemovalTest : public ::testing::Test {
@@ -178,9 +144,9 @@ protected:
 // 32-bit one, and never touch the same key in the 64-bit view.
 TEST_F(RegistryRemovalTest, TheShellHelpersActOnThe32BitViewOnly) {
     for (REGSAM view : {kView32, kView64}) {
-        SetValue(HKEY_LOCAL_MACHINE, Below("Full"), "V", view);
+        SetData(HKEY_LOCAL_MACHINE, Below("Full"), "V", view);
         CreateKey(HKEY_LOCAL_MACHINE, Below("Full\\Sub"), view);
-        SetValue(HKEY_LOCAL_MACHINE, Below("ValuesOnly"), "N", view);
+        SetData(HKEY_LOCAL_MACHINE, Below("ValuesOnly"), "N", view);
         CreateKey(HKEY_LOCAL_MACHINE, Below("Empty"), view);
     }
     platform::Platform& shell = platform::ProductionPlatform();
@@ -227,16 +193,16 @@ TEST_F(RegistryRemovalTest, Is64BitWindowsAsksIsWow64ProcessEachTime) {
 TEST_F(RegistryRemovalTest, ListedValuesAndKeysGoChildrenFirstAndTheRestStays) {
     const REGSAM v = kView32;
     HKEY lm = HKEY_LOCAL_MACHINE;
-    SetValue(lm, Below("App"), "", v);
-    SetValue(lm, Below("App"), "Name", v);
-    SetValue(lm, Below("App"), "Dir\\Sub", v);
-    SetValue(lm, Below("App\\Child"), "", v);
-    SetValue(lm, Below("App\\Child"), "X", v);
+    SetData(lm, Below("App"), "", v);
+    SetData(lm, Below("App"), "Name", v);
+    SetData(lm, Below("App"), "Dir\\Sub", v);
+    SetData(lm, Below("App\\Child"), "", v);
+    SetData(lm, Below("App\\Child"), "X", v);
     CreateKey(lm, Below("App\\Child\\Leaf"), v);
-    SetValue(lm, Below("Sibling"), "Keep", v);
-    SetValue(lm, Below("Other"), "Stay", v);
-    SetValue(lm, Below("Other"), "Go", v);
-    SetValue(HKEY_CURRENT_USER, Below("UserApp"), "", v);
+    SetData(lm, Below("Sibling"), "Keep", v);
+    SetData(lm, Below("Other"), "Stay", v);
+    SetData(lm, Below("Other"), "Go", v);
+    SetData(HKEY_CURRENT_USER, Below("UserApp"), "", v);
 
     for (const std::string& e : {kLm + "\\APP\\", kLm + "\\APP\\NAME", kLm + "\\APP\\DIR---SUB", kLm + "\\APP\\CHILD\\",
                                  kLm + "\\APP\\CHILD\\X", kLm + "\\OTHER\\GO", kCu + "\\USERAPP\\"}) {
@@ -291,8 +257,8 @@ TEST_F(RegistryRemovalTest, ListedValuesAndKeysGoChildrenFirstAndTheRestStays) {
 }
 
 TEST_F(RegistryRemovalTest, TheSameTextAsKeyAndAsValueEntry) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("A"), "B", kView32);
-    SetValue(HKEY_LOCAL_MACHINE, Below("A"), "C", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("A"), "B", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("A"), "C", kView32);
     CreateKey(HKEY_LOCAL_MACHINE, Below("A\\B"), kView32);
     const std::string entry = kLm + "\\A\\B";
     engine_.expandedRegValueList.Insert(entry.c_str());
@@ -313,9 +279,9 @@ TEST_F(RegistryRemovalTest, TheSameTextAsKeyAndAsValueEntry) {
 }
 
 TEST_F(RegistryRemovalTest, ADefaultValueEntryDeletesOnlyTheDefaultValue) {
-    SetValue(HKEY_CURRENT_USER, Below("A"), "", kView32);
-    SetValue(HKEY_CURRENT_USER, Below("A"), "Named", kView32);
-    SetValue(HKEY_CURRENT_USER, Below("A\\B"), "", kView32);
+    SetData(HKEY_CURRENT_USER, Below("A"), "", kView32);
+    SetData(HKEY_CURRENT_USER, Below("A"), "Named", kView32);
+    SetData(HKEY_CURRENT_USER, Below("A\\B"), "", kView32);
     engine_.expandedRegValueList.Insert((kCu + "\\A\\").c_str());
 
     ASSERT_EQ(engine_.CleanupRegValues(), 0u);
@@ -328,7 +294,7 @@ TEST_F(RegistryRemovalTest, ADefaultValueEntryDeletesOnlyTheDefaultValue) {
 
 TEST_F(RegistryRemovalTest, ThreeDashesInAValueNameStandForABackslash) {
     for (const char* name : {"X\\Y", "X", "Y", "X---Y", "P\\Q\\R"}) {
-        SetValue(HKEY_LOCAL_MACHINE, Below("A"), name, kView32);
+        SetData(HKEY_LOCAL_MACHINE, Below("A"), name, kView32);
     }
     engine_.expandedRegValueList.Insert((kLm + "\\A\\X---Y").c_str());
     engine_.expandedRegValueList.Insert((kLm + "\\A\\P---Q---R").c_str());
@@ -345,7 +311,7 @@ TEST_F(RegistryRemovalTest, ThreeDashesInAValueNameStandForABackslash) {
 }
 
 TEST_F(RegistryRemovalTest, AKeyThatIsNotEmptyStaysAndIsReported) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("Busy"), "Unlisted", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("Busy"), "Unlisted", kView32);
     CreateKey(HKEY_LOCAL_MACHINE, Below("Parent\\Unlisted"), kView32);
     CreateKey(HKEY_LOCAL_MACHINE, Below("Empty"), kView32);
     for (const char* key : {"\\BUSY", "\\PARENT", "\\EMPTY"}) engine_.expandedRegKeyList.Insert((kLm + key).c_str());
@@ -383,10 +349,10 @@ TEST_F(RegistryRemovalTest, ACurrentConfigKeyIsDeletedWithoutItsRootInTheDisplay
 TEST_F(RegistryRemovalTest, WhatIsMissingInThe32BitViewIsDeletedInThe64BitView) {
     HKEY lm = HKEY_LOCAL_MACHINE;
     // Wide exists only in the 64-bit view; Both in both views.
-    SetValue(lm, Below("Wide"), "Only64", kView64);
-    SetValue(lm, Below("Wide"), "", kView64);
-    SetValue(lm, Below("Both"), "V", kView32);
-    SetValue(lm, Below("Both"), "V", kView64);
+    SetData(lm, Below("Wide"), "Only64", kView64);
+    SetData(lm, Below("Wide"), "", kView64);
+    SetData(lm, Below("Both"), "V", kView32);
+    SetData(lm, Below("Both"), "V", kView64);
     for (const char* e : {"\\WIDE\\ONLY64", "\\WIDE\\", "\\BOTH\\V"}) {
         engine_.expandedRegValueList.Insert((kLm + e).c_str());
     }
@@ -438,7 +404,7 @@ TEST_F(RegistryRemovalTest, AKeyFoundOnlyInThe64BitViewLeavesTheStepSuccessful) 
 }
 
 TEST_F(RegistryRemovalTest, The64BitDeletionsReportWhatTheyMeet) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Other", kView64);
+    SetData(HKEY_LOCAL_MACHINE, Below("Wide"), "Other", kView64);
     EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Wide").c_str(), "Absent"), 2u);
     EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Nowhere").c_str(), "V"), 2u);
     EXPECT_EQ(engine_.DeleteRegValue64(HKEY_LOCAL_MACHINE, Below("Wide").c_str(), "Other"), 0u);
@@ -455,7 +421,7 @@ TEST_F(RegistryRemovalTest, The64BitDeletionsReportWhatTheyMeet) {
 
 TEST_F(RegistryRemovalTest, WithoutRegDeleteKeyExABoth64BitDeletionsAreAborted) {
     os_.hasRegDeleteKeyExA = false;
-    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    SetData(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
     engine_.expandedRegValueList.Insert((kLm + "\\WIDE\\ONLY64").c_str());
     engine_.expandedRegKeyList.Insert((kLm + "\\WIDE").c_str());
 
@@ -477,7 +443,7 @@ TEST_F(RegistryRemovalTest, WithoutRegDeleteKeyExABoth64BitDeletionsAreAborted) 
 
 TEST_F(RegistryRemovalTest, On32BitWindowsNothingIsLookedForInA64BitView) {
     os_.wow64 = false;
-    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    SetData(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
     engine_.expandedRegValueList.Insert((kLm + "\\WIDE\\ONLY64").c_str());
     engine_.expandedRegKeyList.Insert((kLm + "\\WIDE").c_str());
 
@@ -506,7 +472,7 @@ TEST_F(RegistryRemovalTest, On32BitWindowsNothingIsLookedForInA64BitView) {
 // shell helpers act) and the deletion tried once more; without that grant it
 // would stay locked and the retry fail.
 TEST_F(RegistryRemovalTest, AccessDeniedIsMetByOneGrantAndOneRetry) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32);
     CreateKey(HKEY_LOCAL_MACHINE, Below("LockedKey"), kView32);
     engine_.expandedRegValueList.Insert((kLm + "\\LOCKED\\V").c_str());
     engine_.expandedRegKeyList.Insert((kLm + "\\LOCKEDKEY").c_str());
@@ -540,7 +506,7 @@ TEST_F(RegistryRemovalTest, AccessDeniedIsMetByOneGrantAndOneRetry) {
 }
 
 TEST_F(RegistryRemovalTest, AccessDeniedTwiceIsReportedWithoutAThirdTry) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32);
     engine_.expandedRegValueList.Insert((kLm + "\\LOCKED\\V").c_str());
     engine_.expandedRegKeyList.Insert((kLm + "\\LOCKED").c_str());
     os_.valueDenials = 2;
@@ -560,7 +526,7 @@ TEST_F(RegistryRemovalTest, AccessDeniedTwiceIsReportedWithoutAThirdTry) {
 }
 
 TEST_F(RegistryRemovalTest, The64BitDeletionsTryOnceMoreAfterAccessDenied) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    SetData(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
     engine_.expandedRegValueList.Insert((kLm + "\\WIDE\\ONLY64").c_str());
     engine_.expandedRegKeyList.Insert((kLm + "\\WIDE").c_str());
     os_.deleteValueDenials = 1;
@@ -577,7 +543,7 @@ TEST_F(RegistryRemovalTest, The64BitDeletionsTryOnceMoreAfterAccessDenied) {
         << Trace();
 
     // Refused twice: reported, and no third try.
-    SetValue(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
+    SetData(HKEY_LOCAL_MACHINE, Below("Wide"), "Only64", kView64);
     os_.ClearDebugOutput();
     os_.deleteValueCalls = os_.deleteKeyExCalls = 0;
     os_.deleteValueDenials = os_.deleteKeyExDenials = 2;
@@ -596,7 +562,7 @@ TEST_F(RegistryRemovalTest, CancelIsSeenOnlyBeforeElements0And20And40) {
     char name[8];
     for (int i = 0; i < 45; ++i) {
         std::snprintf(name, sizeof name, "V%02d", i);
-        SetValue(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32);
+        SetData(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32);
         engine_.expandedRegValueList.Insert((kLm + "\\MANY\\" + name).c_str());
     }
     // The cancel request arrives while element 25 is being deleted.
@@ -641,7 +607,7 @@ TEST_F(RegistryRemovalTest, KeysCancelledDuringElement5StopBeforeElement20) {
 }
 
 TEST_F(RegistryRemovalTest, CancelBeforeTheFirstElementDeletesNothing) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("A"), "V", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("A"), "V", kView32);
     engine_.expandedRegValueList.Insert((kLm + "\\A\\V").c_str());
     engine_.expandedRegKeyList.Insert((kLm + "\\A").c_str());
     dialog_.state = Cancelled;
@@ -659,7 +625,7 @@ TEST_F(RegistryRemovalTest, ACancelDuringTheLastOfTwentyElementsComesTooLate) {
     char name[8];
     for (int i = 0; i < 20; ++i) {
         std::snprintf(name, sizeof name, "V%02d", i);
-        SetValue(HKEY_LOCAL_MACHINE, Below("Twenty"), name, kView32);
+        SetData(HKEY_LOCAL_MACHINE, Below("Twenty"), name, kView32);
         engine_.expandedRegValueList.Insert((kLm + "\\TWENTY\\" + name).c_str());
     }
     os_.onValueCall = [this](size_t call) {
@@ -682,10 +648,10 @@ TEST_F(RegistryRemovalTest, EmptyListsAreASuccessWithTheCount0) {
 // ------------------------------------------------------------ entries without a root
 
 TEST_F(RegistryRemovalTest, EntriesWithoutARootAreRefusedAndCountAsErrors) {
-    SetValue(HKEY_LOCAL_MACHINE, Below("NoRoot"), "V", kView32);
-    SetValue(HKEY_LOCAL_MACHINE, Below("NoRoot"), "", kView32);
-    SetValue(HKEY_CURRENT_USER, Below("NoRoot"), "V", kView32);
-    SetValue(HKEY_LOCAL_MACHINE, Below("Fine"), "V", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("NoRoot"), "V", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("NoRoot"), "", kView32);
+    SetData(HKEY_CURRENT_USER, Below("NoRoot"), "V", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("Fine"), "V", kView32);
     const char* noRootValue = "SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\NOROOT\\V";
     const char* shortFormDefault = "HKLM\\SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\NOROOT\\";
     const char* noRootKey = "SOFTWARE\\CLEARWAYTESTS\\REGREMOVAL\\NOROOT";

@@ -28,7 +28,7 @@ public:
     TraceCapture& operator=(const TraceCapture&) = delete;
 };
 
-std::string HelperProgram() { return testing_support::ProgramFolder() + "test_service.exe"; }
+std::string HelperProgram() { return testing_support::BuiltProgram("test_service.exe"); }
 
 const char kNotThereLine[] =
     "doesn't exist. The current product installation is not using this legacy service anymore\n";

@@ -137,7 +137,7 @@ TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
         c.setup(os, dialog, engine);
         dialog.runState = Running;
         engine.dialog = &dialog;
-        g_runContext = {&dialog, nullptr, 0, &engine};
+        g_runContext = {&dialog, nullptr, 0, &engine, nullptr};
         RunRemoval(&g_runContext);
         EXPECT_EQ(engine.calls, c.calls);
         EXPECT_EQ(os.posts, c.posts);

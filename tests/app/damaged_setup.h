@@ -14,7 +14,7 @@
 namespace testing_support {
 
 inline DamagedMachine MachineOf(const MsiPackage& package) {
-    return DamagedMachine(ProgramFolder() + "..\\actions\\test_service.exe",
+    return DamagedMachine(BuiltProgram("test_service.exe"),
                           {package.productCode, package.upgradeCode, package.InstallFolder()});
 }
 
@@ -32,7 +32,7 @@ inline void LayMachine(const DamagedMachine& machine, const MsiPackage& package)
 // The program with the machine's configuration beside it; its path.
 inline std::string PlaceProgram(const TempFolder& folder, const DamagedMachine& machine) {
     const std::string program = folder / "Clearway.exe";
-    EXPECT_TRUE(::CopyFileA((ProgramFolder() + "..\\..\\bin\\Clearway.exe").c_str(), program.c_str(), FALSE));
+    EXPECT_TRUE(::CopyFileA(BuiltProgram("Clearway.exe").c_str(), program.c_str(), FALSE));
     WriteWholeFile(folder / "Clearway.cfg", machine.Configuration());
     return program;
 }

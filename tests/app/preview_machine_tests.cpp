@@ -401,7 +401,7 @@ void RunForReal(const DamagedMachine& machine, const std::string& backupFolder) 
     CZerlinDlg dialog(os, engine);
     dialog.runState = Running;
     engine.dialog = &dialog;
-    g_runContext = {&dialog, nullptr, 0, &engine};
+    g_runContext = {&dialog, nullptr, 0, &engine, nullptr};
     RunRemoval(&g_runContext);
     TraceShutdown();
     EXPECT_EQ(g_runContext.result, 0u);

@@ -25,7 +25,7 @@ const std::set<std::string> kPassedThrough = {
     "GetModuleFileNameA", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA", "OutputDebugStringA",
     "GetLocalTime", "GetTickCount", "QueryPerformanceCounter", "QueryPerformanceFrequency", "Time",
     "GetCurrentThreadId", "GetCurrentProcessId", "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection",
-    "DeleteCriticalSection", "GetLastError", "SetLastError", "GetVersionExA", "RunStepStarting",
+    "DeleteCriticalSection", "GetLastError", "SetLastError", "GetVersionExA",
     "MultiByteToWideChar", "WideCharToMultiByte", "GetEnvironmentVariableA", "ExpandEnvironmentStringsA",
     "MessageBoxA", "DebugBreak", "ExitProcess", "IsWow64Process", "GetCurrentProcess", "HasIsWow64Process",
     "GetModuleFileNameW", "GetVersionExW", "GetCurrentThread",
@@ -56,7 +56,7 @@ const std::set<std::string> kPassedThrough = {
     // installer
     "MsiEnumRelatedProductsW", "MsiGetProductInfoW", "MsiSetInternalUI",
     // console (the standard handles)
-    "GetStdHandle", "GetConsoleMode", "GetFileType", "WriteConsoleW", "WriteFile", "AttachConsole", "PrintStdout",
+    "GetStdHandle", "GetConsoleMode", "WriteConsoleW", "WriteFile", "AttachConsole", "PrintStdout",
     // Winsock catalogue
     "WSCEnumProtocols",
     // COM

@@ -9,6 +9,7 @@
 #include "detect/detector.h"
 #include "platform/handles.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 
 using testing_support::TestPlatform;
@@ -22,21 +23,21 @@ const char kDunmere[] = "SOFTWARE\\Orbisdale\\Velmoran\\Dunmere";
 const char kTollan[] = "SOFTWARE\\Orbisdale\\Velmoran\\Tollan";
 const char kCorvey[] = "SOFTWARE\\Velmoran Corporation\\Velmoran Corvey";
 
+// In the program's own view only: the other view may hold another test's
+// machine.
 void DeleteKeys() {
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran");
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, kOrbisdale);
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Corporation");
 }
 
+// The key in the program's own view, with a text value unless name is null.
 void SetValue(const char* keyPath, const char* name, const std::string& text) {
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
     if (name) {
-        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                         static_cast<DWORD>(text.size() + 1));
+        testing_support::SetText(HKEY_LOCAL_MACHINE, keyPath, name, text, 0);
+    } else {
+        testing_support::CreateKey(HKEY_LOCAL_MACHINE, keyPath, 0);
     }
-    ::RegCloseKey(key);
 }
 
 // Two more drives than the prefix has: a removable one and a network one.

@@ -13,6 +13,7 @@
 #include "profile/engine.h"
 #include "profile/tset.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 
 namespace {
@@ -82,86 +83,33 @@ struct Arg {
 
 // ---- registry ---------------------------------------------------------
 
-void DeleteTestKey(REGSAM view) {
-    HKEY parent = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests", 0, KEY_ALL_ACCESS | view, &parent) ==
-        ERROR_SUCCESS) {
-        ::RegDeleteTreeA(parent, "Handlers");
-        ::RegCloseKey(parent);
-    }
-}
-
-// Wine's ANSI registry calls take at most 260 characters of key path, so a
-// subkey is created below the opened test key, by its relative path.
-HKEY CreateKey(REGSAM view, const std::string& sub) {
-    HKEY base = nullptr;
-    EXPECT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &base,
-                                nullptr),
-              ERROR_SUCCESS);
-    if (sub.empty()) return base;
-    HKEY key = nullptr;
-    EXPECT_EQ(::RegCreateKeyExA(base, sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
-              ERROR_SUCCESS)
-        << sub;
-    ::RegCloseKey(base);
-    return key;
-}
-
-void SetString(REGSAM view, const std::string& sub, const char* name, const std::string& data) {
-    HKEY key = CreateKey(view, sub);
-    ASSERT_EQ(::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                               static_cast<DWORD>(data.size() + 1)),
-              ERROR_SUCCESS);
-    ::RegCloseKey(key);
-}
-
-void SetDword(REGSAM view, const std::string& sub, const char* name, DWORD data) {
-    HKEY key = CreateKey(view, sub);
-    ASSERT_EQ(::RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof data),
-              ERROR_SUCCESS);
-    ::RegCloseKey(key);
-}
-
-void SetEmpty(REGSAM view, const std::string& sub, const char* name) {
-    HKEY key = CreateKey(view, sub);
-    ASSERT_EQ(::RegSetValueExA(key, name, 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
-    ::RegCloseKey(key);
-}
-
 // The engine is a 32-bit program: its plain opens see the 32-bit view.
 constexpr REGSAM k32 = KEY_WOW64_32KEY;
 constexpr REGSAM k64 = KEY_WOW64_64KEY;
 
 class HandlersRegistry : public ::testing::Test {
 protected:
-    void SetUp() override {
-        DeleteTestKey(k32);
-        DeleteTestKey(k64);
-        nuke.dialog = &dialog;
-    }
-    void TearDown() override {
-        DeleteTestKey(k32);
-        DeleteTestKey(k64);
-    }
+    void SetUp() override { nuke.dialog = &dialog; }
     testing_support::TestPlatform os;
     TestDialog dialog;
     CNuke nuke{os};
     TSet list;
+    testing_support::TestKey key{HKEY_LOCAL_MACHINE, kTestKey};  // gone in both views before and after
 };
 
 std::string Entry(const std::string& rest) { return std::string(kTestEntry) + "\\" + rest; }
 
 TEST_F(HandlersRegistry, ValueDataInsertsTheStoredTextAsReadFromThe32BitView) {
-    SetString(k32, "Ref", "InstallDir", "C:\\Program Files\\Velmoran\\Client");
-    SetString(k64, "Ref", "InstallDir", "D:\\Sixty Four");
+    key.SetText("Ref", "InstallDir", "C:\\Program Files\\Velmoran\\Client", k32);
+    key.SetText("Ref", "InstallDir", "D:\\Sixty Four", k64);
     EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\INSTALLDIR"))), 0u);
     EXPECT_EQ(Ascending(list), Texts({"C:\\Program Files\\Velmoran\\Client"}));
 }
 
 TEST_F(HandlersRegistry, ValueDataOnMissingEmptyOrRootlessValuesAddsNothing) {
-    SetEmpty(k32, "Ref", "Empty");
-    SetString(k32, "Ref", "OnlyTerminator", "");
-    SetString(k64, "Ref", "Only64", "sixty-four");
+    key.Set("Ref", "Empty", REG_SZ, nullptr, 0, k32);
+    key.SetText("Ref", "OnlyTerminator", "", k32);
+    key.SetText("Ref", "Only64", "sixty-four", k64);
     EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\MISSING"))), 0u);
     EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("NOKEY\\MISSING"))), 0u);
     EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\EMPTY"))), 0u);
@@ -173,8 +121,8 @@ TEST_F(HandlersRegistry, ValueDataOnMissingEmptyOrRootlessValuesAddsNothing) {
 }
 
 TEST_F(HandlersRegistry, ValueDataRejectsNonTextValuesWildcardPathsAndEmptyArguments) {
-    SetDword(k32, "Ref", "Flags", 7);
-    SetString(k32, "Ref", "Text", "ok");
+    key.SetDword("Ref", "Flags", 7, k32);
+    key.SetText("Ref", "Text", "ok", k32);
     EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("REF\\FLAGS"))), 13u);
     EXPECT_EQ(nuke.ListRegValueData(list, Arg(Entry("RE*\\TEXT"))), 13u);
     EXPECT_EQ(nuke.ListRegValueData(list, Arg("")), 13u);
@@ -189,10 +137,10 @@ TEST_F(HandlersRegistry, ValuesByNameWithoutWildcardInsertTheArgumentEvenWhenNot
 }
 
 TEST_F(HandlersRegistry, ValuesByNameListMatchingValuesOfThe32BitViewInUpperCase) {
-    SetString(k32, "Run", "VelTray", "a");
-    SetString(k32, "Run", "velAgent", "b");
-    SetDword(k32, "Run", "Other", 1);
-    SetString(k64, "Run", "VelSixtyFour", "c");
+    key.SetText("Run", "VelTray", "a", k32);
+    key.SetText("Run", "velAgent", "b", k32);
+    key.SetDword("Run", "Other", 1, k32);
+    key.SetText("Run", "VelSixtyFour", "c", k64);
     EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("RUN\\VEL*"))), 0u);
     EXPECT_EQ(Ascending(list), Texts({Entry("RUN\\VELAGENT"), Entry("RUN\\VELTRAY")}));
 
@@ -213,18 +161,18 @@ TEST_F(HandlersRegistry, ValuesByNameOnAMissingKeyInsertTheArgumentAndRejectWild
 TEST_F(HandlersRegistry, ValuesByNameSkipANameTooLongForTheBufferAndListTheRest) {
     // The prefix is 56 characters; with this name the entry would pass 260.
     const std::string longName = "VEL" + std::string(220, 'X');
-    SetString(k32, "Long", longName.c_str(), "a");
-    SetString(k32, "Long", "VelShort", "b");
-    SetString(k32, "Long", "VelZed", "c");
+    key.SetText("Long", longName.c_str(), "a", k32);
+    key.SetText("Long", "VelShort", "b", k32);
+    key.SetText("Long", "VelZed", "c", k32);
     EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("LONG\\VEL*"))), 0u);
     EXPECT_EQ(Ascending(list), Texts({Entry("LONG\\VELSHORT"), Entry("LONG\\VELZED")}));
 }
 
 TEST_F(HandlersRegistry, KeysByNameListSubkeysOfThe64BitViewAndMergeLetterCases) {
-    ::RegCloseKey(CreateKey(k64, "Keys\\VelClient"));
-    ::RegCloseKey(CreateKey(k64, "Keys\\velDriver"));
-    ::RegCloseKey(CreateKey(k64, "Keys\\Other"));
-    ::RegCloseKey(CreateKey(k32, "Keys\\VelThirtyTwo"));
+    key.Create("Keys\\VelClient", k64);
+    key.Create("Keys\\velDriver", k64);
+    key.Create("Keys\\Other", k64);
+    key.Create("Keys\\VelThirtyTwo", k32);
     EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("KEYS\\VEL*"))), 0u);
     EXPECT_EQ(Ascending(list), Texts({Entry("KEYS\\VELCLIENT"), Entry("KEYS\\VELDRIVER")}));
 
@@ -242,20 +190,20 @@ TEST_F(HandlersRegistry, KeysByNameInsertUnknownKeysAsWrittenAndSkipOverlongName
     EXPECT_EQ(Ascending(list), Texts({Entry("NOKEY\\PLAIN"), Entry("NOKEY\\VEL*")}));
 
     const std::string longName = "VEL" + std::string(230, 'Y');
-    ::RegCloseKey(CreateKey(k64, "Long\\" + longName));
-    ::RegCloseKey(CreateKey(k64, "Long\\VelA"));
-    ::RegCloseKey(CreateKey(k64, "Long\\VelZ"));
+    key.Create("Long\\" + longName, k64);
+    key.Create("Long\\VelA", k64);
+    key.Create("Long\\VelZ", k64);
     TSet keys;
     EXPECT_EQ(nuke.ListRegKeysByName(keys, Arg(Entry("LONG\\VEL*"))), 0u);
     EXPECT_EQ(Ascending(keys), Texts({Entry("LONG\\VELA"), Entry("LONG\\VELZ")}));
 }
 
 TEST_F(HandlersRegistry, ValuesByDataInsertTheValuesWhoseTextMatches) {
-    SetString(k32, "Data", "One", "C:\\Program Files\\Velmoran\\one.dll");
-    SetString(k32, "Data", "Two", "c:\\velmoran\\two.dll");
-    SetString(k32, "Data", "Three", "C:\\Other\\three.dll");
-    SetString(k64, "Data", "Four", "C:\\Velmoran\\four.dll");
-    SetString(k32, "Data", "", "C:\\Velmoran\\default.dll");
+    key.SetText("Data", "One", "C:\\Program Files\\Velmoran\\one.dll", k32);
+    key.SetText("Data", "Two", "c:\\velmoran\\two.dll", k32);
+    key.SetText("Data", "Three", "C:\\Other\\three.dll", k32);
+    key.SetText("Data", "Four", "C:\\Velmoran\\four.dll", k64);
+    key.SetText("Data", "", "C:\\Velmoran\\default.dll", k32);
     const std::string arg = "\"" + Entry("DATA\\*") + "\",\"*VELMORAN*\"";
     EXPECT_EQ(nuke.ListRegValuesByData(list, Arg(arg)), 0u);
     // The unnamed value appears as the key entry with a trailing backslash.
@@ -268,8 +216,8 @@ TEST_F(HandlersRegistry, ValuesByDataInsertTheValuesWhoseTextMatches) {
 }
 
 TEST_F(HandlersRegistry, ValuesByDataFailOnANonTextCandidateUnlessTheListHoldsItAlready) {
-    SetString(k32, "Mixed", "Text", "velmoran");
-    SetDword(k32, "Mixed", "Number", 3);
+    key.SetText("Mixed", "Text", "velmoran", k32);
+    key.SetDword("Mixed", "Number", 3, k32);
     const std::string arg = "\"" + Entry("MIXED\\*") + "\",\"*VELMORAN*\"";
     EXPECT_EQ(nuke.ListRegValuesByData(list, Arg(arg)), 13u);
 
@@ -289,13 +237,13 @@ TEST_F(HandlersRegistry, ValuesByDataRejectMissingFieldsAndBadValueEntries) {
 }
 
 TEST_F(HandlersRegistry, KeysByDataInsertKeysWhoseNamedTextValueMatchesAndSkipOthers) {
-    SetString(k64, "Uninst\\{A}", "DisplayName", "Velmoran Client Security");
-    SetString(k64, "Uninst\\{B}", "DisplayName", "Someone Else");
-    SetDword(k64, "Uninst\\{C}", "DisplayName", 1);
-    ::RegCloseKey(CreateKey(k64, "Uninst\\{D}"));
-    SetString(k64, "Uninst\\{E}", "", "Velmoran in the unnamed value");
-    SetString(k32, "Uninst\\{F}", "DisplayName", "Velmoran thirty-two");
-    SetString(k64, "Uninst\\{G}\\InstallProperties", "DisplayName", "Velmoran below");
+    key.SetText("Uninst\\{A}", "DisplayName", "Velmoran Client Security", k64);
+    key.SetText("Uninst\\{B}", "DisplayName", "Someone Else", k64);
+    key.SetDword("Uninst\\{C}", "DisplayName", 1, k64);
+    key.Create("Uninst\\{D}", k64);
+    key.SetText("Uninst\\{E}", "", "Velmoran in the unnamed value", k64);
+    key.SetText("Uninst\\{F}", "DisplayName", "Velmoran thirty-two", k32);
+    key.SetText("Uninst\\{G}\\InstallProperties", "DisplayName", "Velmoran below", k64);
     const std::string arg = "\"" + Entry("UNINST\\*") + "\",\"DisplayName\",\"*VELMORAN*\"";
     EXPECT_EQ(nuke.ListRegKeysByData(list, Arg(arg)), 0u);
     EXPECT_EQ(Ascending(list), Texts({Entry("UNINST\\{A}")}));
@@ -306,14 +254,14 @@ TEST_F(HandlersRegistry, KeysByDataInsertKeysWhoseNamedTextValueMatchesAndSkipOt
     const std::string sub = "\"" + Entry("UNINST\\*") + "\",\"InstallProperties\\DisplayName\",\"*VELMORAN*\"";
     EXPECT_EQ(nuke.ListRegKeysByData(below, Arg(sub)), 0u);
     EXPECT_EQ(Ascending(below), Texts({Entry("UNINST\\{G}")}));
-    SetString(k64, "Uninst", "{D}", "Velmoran as the parent's value");
+    key.SetText("Uninst", "{D}", "Velmoran as the parent's value", k64);
     TSet unnamed;
     EXPECT_EQ(nuke.ListRegKeysByData(unnamed, Arg("\"" + Entry("UNINST\\*") + "\",\"\",\"VELMORAN*\"")), 0u);
     EXPECT_EQ(Ascending(unnamed), Texts({Entry("UNINST\\{D}")}));
 }
 
 TEST_F(HandlersRegistry, KeysByDataRejectWildcardValueNamesAndMissingFields) {
-    SetString(k64, "Uninst\\{A}", "DisplayName", "Velmoran");
+    key.SetText("Uninst\\{A}", "DisplayName", "Velmoran", k64);
     EXPECT_EQ(nuke.ListRegKeysByData(list, Arg("\"" + Entry("UNINST\\*") + "\",\"Display*\",\"*\"")), 13u);
     EXPECT_EQ(nuke.ListRegKeysByData(list, Arg("\"" + Entry("UNINST\\*") + "\",\"DisplayName\"")), 13u);
     EXPECT_EQ(nuke.ListRegKeysByData(list, Arg("\"" + Entry("U*\\*") + "\",\"DisplayName\",\"*\"")), 13u);

@@ -10,6 +10,7 @@
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
@@ -28,43 +29,23 @@ namespace {
 const char kBase[] = "SOFTWARE\\ClearwayTests\\Populate";
 const char kEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";
 
-// The test's keys go in both views (a plain call of this 32-bit program
-// reaches only the 32-bit one).
-void DeleteBase() {
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) continue;
-        ::RegDeleteTreeA(key, nullptr);
-        ::RegCloseKey(key);
-        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kBase, view, 0);
-    }
-}
-
-// Creates a key below the test's base in the 64-bit view, with optional values.
-void MakeKey(const std::string& path, std::initializer_list<const char*> values = {}) {
-    HKEY key = nullptr;
-    std::string full = std::string(kBase) + (path.empty() ? "" : "\\" + path);
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, full.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                                nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    for (const char* name : values) {
-        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-    }
-    ::RegCloseKey(key);
-}
-
 class PopulateTest : public ::testing::Test {
 protected:
     PopulateTest() : engine_(os_) { engine_.dialog = &dialog_; }
     void SetUp() override {
         TraceShutdown();
         TraceSetPlatform(&os_);
-        DeleteBase();
     }
-    void TearDown() override {
-        DeleteBase();
-        TraceSetPlatform(nullptr);
+    void TearDown() override { TraceSetPlatform(nullptr); }
+    // A key below the test's key in the 64-bit view, with values ("x").
+    void MakeKey(const std::string& path, std::initializer_list<const char*> values = {}) {
+        base_.Create(path, KEY_WOW64_64KEY);
+        for (const char* name : values) base_.SetText(path, name, "x", KEY_WOW64_64KEY);
     }
+
+    // Gone in both views before and after each test (a plain call of this
+    // 32-bit program reaches only the 32-bit one).
+    testing_support::TestKey base_{HKEY_LOCAL_MACHINE, kBase};
 
     TestPlatform os_;
     TestDialog dialog_;
@@ -95,14 +76,9 @@ TEST_F(PopulateTest, DefaultValueAndBackslashInAValueName) {
 }
 
 TEST_F(PopulateTest, The32BitViewIsNotListed) {
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr,
-                                &key, nullptr),
-              ERROR_SUCCESS);
-    ::RegCloseKey(key);
+    ASSERT_TRUE(base_.Create("", KEY_WOW64_32KEY));
     EXPECT_EQ(engine_.ExpandRegKeyEntry(kEntry), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(engine_.expandedRegKeyList.IsEmpty());
-    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kBase, KEY_WOW64_32KEY, 0);
 }
 
 TEST_F(PopulateTest, IgnoredSubkeyLeavesWithEverythingBelowIt) {
@@ -120,18 +96,11 @@ TEST_F(PopulateTest, IgnoredSubkeyLeavesWithEverythingBelowIt) {
 TEST_F(PopulateTest, KeyPathsBeyondTheBufferStopTheListing) {
     // Nest keys of 30 characters until the entry text passes 261 characters,
     // each created below its parent (the ANSI calls refuse long full paths).
-    MakeKey("");
-    HKEY parent = nullptr;
-    ASSERT_EQ(::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &parent), ERROR_SUCCESS);
+    std::string nested;
     for (size_t length = std::strlen(kEntry); length < 300; length += 31) {
-        HKEY child = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(parent, std::string(30, 'K').c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &child, nullptr),
-                  ERROR_SUCCESS);
-        ::RegCloseKey(parent);
-        parent = child;
+        nested += (nested.empty() ? "" : "\\") + std::string(30, 'K');
     }
-    ::RegCloseKey(parent);
+    ASSERT_TRUE(base_.Create(nested, KEY_WOW64_64KEY));
     engine_.ExpandRegKeyEntry(kEntry);
     Texts keys = Elements(engine_.expandedRegKeyList);
     ASSERT_FALSE(keys.empty());

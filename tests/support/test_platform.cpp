@@ -321,6 +321,16 @@ std::string ProgramFolder() {
     return p.substr(0, p.find_last_of('\\') + 1);
 }
 
+std::string BuiltProgram(const char* name) {
+    std::string folder = ProgramFolder();
+    for (int up = 0; up < 4; ++up) {
+        const std::string candidate = folder + "bin\\" + name;
+        if (::GetFileAttributesA(candidate.c_str()) != INVALID_FILE_ATTRIBUTES) return candidate;
+        folder += "..\\";
+    }
+    return ProgramFolder() + name;
+}
+
 std::string UnixPath(const std::string& windowsPath) {
     char prefix[1024] = {};
     if (!::GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix)) return "";

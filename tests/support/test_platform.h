@@ -183,5 +183,9 @@ struct UnixLink {
 };
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
+// A program of this build tree's bin folder (Clearway.exe, test_service.exe),
+// looked for from the running program's folder upwards; the path where it
+// would be beside the running program when there is none.
+std::string BuiltProgram(const char* name);
 
 }  // namespace testing_support
