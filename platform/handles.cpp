@@ -4,60 +4,13 @@
 
 namespace platform {
 
-void CloseObject(Platform* os, HANDLE handle) {
-    if (os) {
-        os->CloseHandle(handle);
-    } else {
-        ::CloseHandle(handle);
-    }
-}
-
-void CloseFind(Platform* os, HANDLE handle) {
-    if (os) {
-        os->FindClose(handle);
-    } else {
-        ::FindClose(handle);
-    }
-}
-
-void CloseKey(Platform* os, HKEY key) {
-    if (os) {
-        os->RegCloseKey(key);
-    } else {
-        ::RegCloseKey(key);
-    }
-}
-
-void FreeLocal(Platform* os, HLOCAL memory) {
-    if (os) {
-        os->LocalFree(memory);
-    } else {
-        ::LocalFree(memory);
-    }
-}
-
-void FreeAllocatedSid(Platform* os, PSID sid) {
-    if (os) {
-        os->FreeSid(sid);
-    } else {
-        ::FreeSid(sid);
-    }
-}
-
-void CloseService(Platform* os, SC_HANDLE handle) {
-    if (os) {
-        os->CloseServiceHandle(handle);
-    } else {
-        ::CloseServiceHandle(handle);
-    }
-}
-
-void UnlockServices(Platform* os, SC_LOCK lock) {
-    if (os) {
-        os->UnlockServiceDatabase(lock);
-    } else {
-        ::UnlockServiceDatabase(lock);
-    }
-}
+// Through the platform the handle came from, else Windows itself.
+void CloseObject(Platform* os, HANDLE handle) { os ? os->CloseHandle(handle) : ::CloseHandle(handle); }
+void CloseFind(Platform* os, HANDLE handle) { os ? os->FindClose(handle) : ::FindClose(handle); }
+void CloseKey(Platform* os, HKEY key) { os ? os->RegCloseKey(key) : ::RegCloseKey(key); }
+void FreeLocal(Platform* os, HLOCAL memory) { os ? os->LocalFree(memory) : ::LocalFree(memory); }
+void FreeAllocatedSid(Platform* os, PSID sid) { os ? os->FreeSid(sid) : ::FreeSid(sid); }
+void CloseService(Platform* os, SC_HANDLE handle) { os ? os->CloseServiceHandle(handle) : ::CloseServiceHandle(handle); }
+void UnlockServices(Platform* os, SC_LOCK lock) { os ? os->UnlockServiceDatabase(lock) : ::UnlockServiceDatabase(lock); }
 
 }  // namespace platform

@@ -231,6 +231,20 @@ HKEY PreviewPlatform::FakeKey(HKEY root, const std::string& subKey, REGSAM sam) 
     return key;
 }
 
+LSTATUS PreviewPlatform::CreateMissingKey(HKEY root, const std::string& subKey, REGSAM sam, PHKEY key,
+                                          LPDWORD disposition) {
+    const std::string name = KeyName(root, subKey, sam);
+    Record("registry key created", name);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        deletedKeys_.erase(Upper(name));
+        createdKeys_.insert(Upper(name));
+    }
+    *key = FakeKey(root, subKey, sam);
+    if (disposition) *disposition = REG_CREATED_NEW_KEY;
+    return ERROR_SUCCESS;
+}
+
 LSTATUS PreviewPlatform::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
     LSTATUS rc = Platform::RegOpenKeyExA(root, subKey, options, sam, key);
     if (rc == ERROR_SUCCESS && key) Remember(*key, root, subKey ? subKey : "", sam);
@@ -246,16 +260,7 @@ LSTATUS PreviewPlatform::RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR,
         if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     }
-    const std::string name = KeyName(root, subKey ? subKey : "", sam);
-    Record("registry key created", name);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        deletedKeys_.erase(Upper(name));
-        createdKeys_.insert(Upper(name));
-    }
-    *key = FakeKey(root, subKey ? subKey : "", sam);
-    if (disposition) *disposition = REG_CREATED_NEW_KEY;
-    return ERROR_SUCCESS;
+    return CreateMissingKey(root, subKey ? subKey : "", sam, key, disposition);
 }
 
 LSTATUS PreviewPlatform::RegCloseKey(HKEY key) {
@@ -349,16 +354,7 @@ LSTATUS PreviewPlatform::RegCreateKeyExW(HKEY root, LPCWSTR subKey, DWORD, LPWST
         if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
         return ERROR_SUCCESS;
     }
-    const std::string name = KeyName(root, Narrow(subKey), sam);
-    Record("registry key created", name);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        deletedKeys_.erase(Upper(name));
-        createdKeys_.insert(Upper(name));
-    }
-    *key = FakeKey(root, Narrow(subKey), sam);
-    if (disposition) *disposition = REG_CREATED_NEW_KEY;
-    return ERROR_SUCCESS;
+    return CreateMissingKey(root, Narrow(subKey), sam, key, disposition);
 }
 LSTATUS PreviewPlatform::RegSetValueExW(HKEY key, LPCWSTR name, DWORD, DWORD, const BYTE*, DWORD) {
     Record("registry value written", KeyName(key) + " : " + (name && *name ? Narrow(name) : "(default)"));

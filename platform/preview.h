@@ -123,6 +123,8 @@ private:
     std::string KeyName(HKEY root, const std::string& subKey, REGSAM sam);
     void Remember(HKEY key, HKEY root, const std::string& subKey, REGSAM sam);
     HKEY FakeKey(HKEY root, const std::string& subKey, REGSAM sam);
+    // A key the run would create: recorded, and a fake handle for it.
+    LSTATUS CreateMissingKey(HKEY root, const std::string& subKey, REGSAM sam, PHKEY key, LPDWORD disposition);
     // A key deletion as Windows would answer it: ERROR_FILE_NOT_FOUND for a
     // key that is not there (or that the run has deleted; one it has created
     // is there), `refusal` for one that still holds a subkey the run has not

@@ -124,6 +124,27 @@ struct Engine {
     CNuke nuke;
 };
 
+// What one engine step did: its code, its trace lines and the pauses it
+// asked for.
+struct StepRun {
+    DWORD code;
+    std::string trace;
+    std::vector<DWORD> pauses;
+};
+
+// Runs step on an engine of its own on os, with entries in list.
+StepRun RunStep(TestPlatform& os, DWORD (CNuke::*step)(), TSet CNuke::*list = nullptr,
+                std::initializer_list<const char*> entries = {}) {
+    Engine engine(os);
+    for (const char* entry : entries) (engine.nuke.*list).Insert(entry);
+    DWORD code = 0;
+    {
+        TraceCapture capture(os);
+        code = (engine.nuke.*step)();
+    }
+    return {code, os.DebugOutput(), os.sleeps};
+}
+
 // ---------------------------------------------------------------- services
 
 // Records the manager access and the database lock, forwarding both.
@@ -158,17 +179,13 @@ TEST(StopNTServicesTest, StopsAndDeletesARunningService) {
     ASSERT_EQ(CountProcesses("test_service.exe"), 1);
 
     TestPlatform os;
-    Engine engine(os);
-    engine.nuke.expandedServiceList.Insert(name);
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(),
+    const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList, {name});
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace,
               "Terminating service 'CWSTOPSVC1' was successful\n"
               "StopNTServices was successful\n");
     // The helper reports stopped while handling the control: one poll.
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_EQ(run.pauses, std::vector<DWORD>({1000}));
     EXPECT_TRUE(WaitUntilGone("test_service.exe"));
     EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     RemoveTestService(name);
@@ -178,32 +195,25 @@ TEST(StopNTServicesTest, StoppedServiceCostsOnePauseAndMissingServiceIsNoError) 
     const char* name = "CWSTOPSVC2";
     CreateTestService(name);
     TestPlatform os;
-    Engine engine(os);
-    engine.nuke.expandedServiceList.Insert("cwstopsvc2");
-    engine.nuke.expandedServiceList.Insert("CWNOSUCHSVC");
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(), std::string("Service 'CWNOSUCHSVC' ") + kNotThereLine +
+    const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList,
+                                {"cwstopsvc2", "CWNOSUCHSVC"});
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace, std::string("Service 'CWNOSUCHSVC' ") + kNotThereLine +
                                     "Terminating service 'cwstopsvc2' was successful\n"
                                     "StopNTServices was successful\n");
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_EQ(run.pauses, std::vector<DWORD>({1000}));
     EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
     RemoveTestService(name);
 }
 
 TEST(StopNTServicesTest, EmptyListStillOpensAndLocksTheDatabase) {
     ManagerRecordingPlatform os;
-    Engine engine(os);
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(), "StopNTServices was successful\n");
+    const StepRun run = RunStep(os, &CNuke::StopNTServices);
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace, "StopNTServices was successful\n");
     EXPECT_EQ(os.managerAccess, std::vector<DWORD>({0xF003F}));
     EXPECT_EQ(os.lockCalls, 1);
-    EXPECT_TRUE(os.sleeps.empty());
+    EXPECT_TRUE(run.pauses.empty());
 }
 
 // A service that takes the stop control and never stops.
@@ -227,16 +237,12 @@ TEST(StopNTServicesTest, ServiceThatNeverStopsIsDeletedAfterThirtyPolls) {
     const char* name = "CWSTOPSVC3";
     CreateTestService(name);
     NeverStopsPlatform os;
-    Engine engine(os);
-    engine.nuke.expandedServiceList.Insert(name);
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
-    }
+    const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList, {name});
+    EXPECT_EQ(run.code, 0u);
     EXPECT_EQ(os.controls, std::vector<DWORD>({SERVICE_CONTROL_STOP}));
     EXPECT_EQ(os.queries, 30);
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>(30, 1000));
-    EXPECT_EQ(os.DebugOutput(),
+    EXPECT_EQ(run.pauses, std::vector<DWORD>(30, 1000));
+    EXPECT_EQ(run.trace,
               "Terminating service 'CWSTOPSVC3' was successful\n"
               "StopNTServices was successful\n");
     EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
@@ -266,29 +272,21 @@ public:
 
 TEST(StopNTServicesTest, ServiceThatCannotBeOpenedMakesTheSummaryAnError) {
     DeniedPlatform os;
-    Engine engine(os);
-    engine.nuke.expandedServiceList.Insert("CWNOSUCHSVC");
-    engine.nuke.expandedServiceList.Insert("CWDENIEDSVC");
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(), std::string("Terminating service 'CWDENIEDSVC' reported error code '5'\n") +
+    const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList,
+                                {"CWNOSUCHSVC", "CWDENIEDSVC"});
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace, std::string("Terminating service 'CWDENIEDSVC' reported error code '5'\n") +
                                     "Service 'CWNOSUCHSVC' " + kNotThereLine + "StopNTServices encountered errors\n");
-    EXPECT_TRUE(os.sleeps.empty());
+    EXPECT_TRUE(run.pauses.empty());
 }
 
 TEST(StopNTServicesTest, ManagerThatCannotBeOpenedGivesItsErrorWithoutALine) {
     DeniedPlatform os;
     os.denyManager = true;
-    Engine engine(os);
-    engine.nuke.expandedServiceList.Insert("CWNOSUCHSVC");
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTServices(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    }
-    EXPECT_EQ(os.DebugOutput(), "");
-    EXPECT_TRUE(os.sleeps.empty());
+    const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList, {"CWNOSUCHSVC"});
+    EXPECT_EQ(run.code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(run.trace, "");
+    EXPECT_TRUE(run.pauses.empty());
 }
 
 // A delete that fails: the service was marked for deletion already and is
@@ -302,16 +300,12 @@ TEST(StopNTServicesTest, FailedDeleteIsLoggedButIsNoError) {
     ASSERT_TRUE(::DeleteService(holder.get()));
 
     TestPlatform os;
-    Engine engine(os);
-    engine.nuke.expandedServiceList.Insert(name);
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(),
+    const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList, {name});
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace,
               "Service 'CWSTOPSVC4' stopped, service delete returned with error '1072'\n"
               "StopNTServices was successful\n");
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_EQ(run.pauses, std::vector<DWORD>({1000}));
     holder.reset();
     EXPECT_EQ(OpenServiceError(name), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
 }
@@ -381,21 +375,17 @@ TEST(StopNTProcessesTest, TerminatesEveryRunningCopyAndWaitsForThem) {
     ASSERT_EQ(CountProcesses("cwstoptest.exe"), 2);
 
     WaitRecordingPlatform os;
-    Engine engine(os);
-    engine.nuke.stopProcessList.Insert("CWSTOPTEST.EXE");  // listed in another case
-    engine.nuke.stopProcessList.Insert("cwnotrunning.exe");
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(),
+    const StepRun run = RunStep(os, &CNuke::StopNTProcesses, &CNuke::stopProcessList,
+                                {"CWSTOPTEST.EXE", "cwnotrunning.exe"});  // listed in another case
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace,
               "Terminating process: 'cwstoptest.exe'\n"
               "Terminating process: 'cwstoptest.exe'\n"
               "StopNTProcesses was successful\n");
     EXPECT_EQ(os.waitCounts, std::vector<DWORD>({2}));
     EXPECT_EQ(os.waitAll_, TRUE);
     EXPECT_EQ(os.waitTime, 10000u);
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_EQ(run.pauses, std::vector<DWORD>({1000}));
     // The step waited for both: they have ended by the time it returns.
     for (auto& process : processes) {
         EXPECT_EQ(::WaitForSingleObject(process.get(), 0), static_cast<DWORD>(WAIT_OBJECT_0));
@@ -407,15 +397,11 @@ TEST(StopNTProcessesTest, TerminatesEveryRunningCopyAndWaitsForThem) {
 
 TEST(StopNTProcessesTest, NoMatchingProcessStillPausesAndSucceeds) {
     WaitRecordingPlatform os;
-    Engine engine(os);
-    engine.nuke.stopProcessList.Insert("cwnotrunning.exe");
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(), "StopNTProcesses was successful\n");
+    const StepRun run = RunStep(os, &CNuke::StopNTProcesses, &CNuke::stopProcessList, {"cwnotrunning.exe"});
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace, "StopNTProcesses was successful\n");
     EXPECT_TRUE(os.waitCounts.empty());  // nothing to wait for
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_EQ(run.pauses, std::vector<DWORD>({1000}));
 }
 
 // A snapshot of 70 matching processes (and one that cannot be opened), whose
@@ -466,24 +452,20 @@ private:
 // More handles than one wait takes are waited for in groups.
 TEST(StopNTProcessesTest, MoreThanSixtyFourProcessesAreAllTerminatedAndAllWaitedFor) {
     ManyProcessesPlatform os;
-    Engine engine(os);
-    engine.nuke.stopProcessList.Insert("CWMANY.EXE");
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
-    }
+    const StepRun run = RunStep(os, &CNuke::StopNTProcesses, &CNuke::stopProcessList, {"CWMANY.EXE"});
+    EXPECT_EQ(run.code, 0u);
     std::string expected = "Terminating process: 'cwmany.exe'\n";  // pid 0: not opened, skipped
     for (DWORD i = 2; i < ManyProcessesPlatform::kMatching + 2; ++i) {
         expected += i % 2 ? "Terminating process: 'CwMany.exe'\n" : "Terminating process: 'cwmany.exe'\n";
     }
     expected += "StopNTProcesses was successful\n";
-    EXPECT_EQ(os.DebugOutput(), expected);
+    EXPECT_EQ(run.trace, expected);
     EXPECT_EQ(os.accesses, std::vector<DWORD>(ManyProcessesPlatform::kMatching + 1, 0x100001));
     EXPECT_EQ(os.terminated, os.opened);
     EXPECT_EQ(os.exitCodes, std::vector<UINT>(ManyProcessesPlatform::kMatching, 0xFFFFFFFFu));
     EXPECT_EQ(os.waitCounts, std::vector<DWORD>({MAXIMUM_WAIT_OBJECTS, ManyProcessesPlatform::kMatching - 64}));
     EXPECT_EQ(os.waitResults, std::vector<DWORD>({WAIT_OBJECT_0, WAIT_OBJECT_0}));
-    EXPECT_EQ(os.sleeps, std::vector<DWORD>({1000}));
+    EXPECT_EQ(run.pauses, std::vector<DWORD>({1000}));
     // Every kept handle was closed.
     for (HANDLE handle : os.opened) {
         DWORD flags = 0;
@@ -520,14 +502,10 @@ public:
 
 TEST(StopNTProcessesTest, MissingSnapshotGivesItsError) {
     NoSnapshotPlatform os;
-    Engine engine(os);
-    engine.nuke.stopProcessList.Insert("cwmany.exe");
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StopNTProcesses(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    }
-    EXPECT_EQ(os.DebugOutput(), "");
-    EXPECT_TRUE(os.sleeps.empty());
+    const StepRun run = RunStep(os, &CNuke::StopNTProcesses, &CNuke::stopProcessList, {"cwmany.exe"});
+    EXPECT_EQ(run.code, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(run.trace, "");
+    EXPECT_TRUE(run.pauses.empty());
 }
 
 // Opens nothing for termination: records which processes the step tried to
@@ -600,21 +578,16 @@ TEST(StartProcessesTest, StartsEveryEntryFoundAndReportsTheOthers) {
     ::DeleteFileA((inWindows + ".started").c_str());
 
     TestPlatform os;
-    Engine engine(os);
-    engine.nuke.startProcessList.Insert(byPath.c_str());
-    engine.nuke.startProcessList.Insert("cwnosuchprogram.exe");
-    engine.nuke.startProcessList.Insert("cwstartprobe.exe");  // found in C:\windows
-    {
-        TraceCapture capture(os);
-        EXPECT_EQ(engine.nuke.StartProcesses(), 0u);
-    }
-    EXPECT_EQ(os.DebugOutput(), "Starting process '" + byPath + "'...\n" +
+    const StepRun run = RunStep(os, &CNuke::StartProcesses, &CNuke::startProcessList,
+                                {byPath.c_str(), "cwnosuchprogram.exe", "cwstartprobe.exe"});  // found in C:\windows
+    EXPECT_EQ(run.code, 0u);
+    EXPECT_EQ(run.trace, "Starting process '" + byPath + "'...\n" +
                                     "Process '" + byPath + "' started successfully\n"
                                     "Starting process 'cwnosuchprogram.exe'...\n"
                                     "Starting of process 'cwnosuchprogram.exe' reported \"file\" not found\n"
                                     "Starting process 'cwstartprobe.exe'...\n"
                                     "Process 'C:\\windows\\cwstartprobe.exe' started successfully\n");
-    EXPECT_TRUE(os.sleeps.empty());
+    EXPECT_TRUE(run.pauses.empty());
     // Both programs really ran (each leaves its mark beside itself) and end
     // by themselves.
     EXPECT_TRUE(WaitForFile(byPath + ".started"));
