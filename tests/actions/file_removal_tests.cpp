@@ -2,6 +2,7 @@
 // the prefix, a real restart (wineboot -r) that carries out the pending
 // renames, and a platform double for what Wine cannot do (it enforces no
 // ACLs): the exact DACLs built and the results of the security calls.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -24,6 +25,9 @@
 #include "tests/support/test_platform.h"
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::Elements;
 using testing_support::Texts;
@@ -196,7 +200,7 @@ TEST_F(FileRemovalTest, EmptyListSucceedsWithCountZeroWithoutACancelTest) {
     EXPECT_EQ(engine_.CleanupFiles(), 0u);
     EXPECT_EQ(dialog_.stateReads, 0);
     EXPECT_TRUE(os_.moves.empty());
-    EXPECT_NE(Log().find("CleanupFiles was successful with '0' deleted values\n"), std::string::npos);
+    EXPECT_THAT(Log(), HasSubstr("CleanupFiles was successful with '0' deleted values\n"));
 }
 
 TEST_F(FileRemovalTest, CancelDuringElement25Of45StopsAfter40) {
@@ -215,10 +219,9 @@ TEST_F(FileRemovalTest, CancelDuringElement25Of45StopsAfter40) {
     EXPECT_EQ(os_.moves.back().path, "C:\\CLEARWAY-WORK\\CANCEL\\F05");
     EXPECT_EQ(dialog_.stateReads, 3);  // before elements 0, 20 and 40
     std::string log = Log();
-    EXPECT_NE(log.find("CleanupFiles deleted '40' values until uninstallation was cancelled by user\n"),
-              std::string::npos)
+    EXPECT_THAT(log, HasSubstr("CleanupFiles deleted '40' values until uninstallation was cancelled by user\n"))
         << log;
-    EXPECT_EQ(log.find("CleanupFiles was successful"), std::string::npos);
+    EXPECT_THAT(log, Not(HasSubstr("CleanupFiles was successful")));
     EXPECT_EQ(Count(log, "was successful\n"), 40u);
 }
 
@@ -244,7 +247,7 @@ TEST_F(FileRemovalTest, FailedScheduleRetriesOnceAfterDropFileAcl) {
     const std::string lines = "MoveFileEx for '" + file + "' FAILED. Trying again with DropFileAcl...\n" +
                               "DropFileAcl for '" + file + "' was successful, trying again MoveFileEx...\n" +
                               "MoveFileEx (2nd try) for '" + file + "' was successful\n";
-    EXPECT_NE(log.find(lines), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr(lines)) << log;
 
     // The second try failing too.
     os_.moves.clear();
@@ -252,7 +255,7 @@ TEST_F(FileRemovalTest, FailedScheduleRetriesOnceAfterDropFileAcl) {
     os_.setResults = {ERROR_SUCCESS};
     engine_.ScheduleFileRemoval(file.c_str());
     EXPECT_EQ(os_.moves.size(), 2u);
-    EXPECT_NE(Log().find("MoveFileEx (2nd try) for '" + file + "' FAILED\n"), std::string::npos);
+    EXPECT_THAT(Log(), HasSubstr("MoveFileEx (2nd try) for '" + file + "' FAILED\n"));
 
     // DropFileAcl failing: no second try.
     os_.moves.clear();
@@ -261,7 +264,7 @@ TEST_F(FileRemovalTest, FailedScheduleRetriesOnceAfterDropFileAcl) {
     engine_.ScheduleFileRemoval(file.c_str());
     EXPECT_EQ(os_.moves.size(), 1u);
     log = Log();
-    EXPECT_NE(log.find("DropFileAcl for '" + file + "' FAILED\n"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("DropFileAcl for '" + file + "' FAILED\n")) << log;
     EXPECT_EQ(Count(log, "trying again MoveFileEx"), 2u);
 }
 
@@ -304,11 +307,10 @@ TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre)
         const std::string log = Log();
         if (c.kept) {
             EXPECT_TRUE(os_.sets.empty());
-            EXPECT_NE(log.find("DropFileAcl: leaving the permissions of '" + c.path + "' as they are: " + c.kept +
-                               "\n"),
-                      std::string::npos)
+            EXPECT_THAT(log, HasSubstr("DropFileAcl: leaving the permissions of '" + c.path + "' as they are: " + c.kept +
+                               "\n"))
                 << log;
-            EXPECT_NE(log.find("DropFileAcl for '" + c.path + "' FAILED\n"), std::string::npos);
+            EXPECT_THAT(log, HasSubstr("DropFileAcl for '" + c.path + "' FAILED\n"));
         } else {
             EXPECT_EQ(os_.AclDrops(), Texts{c.path});
         }
@@ -321,7 +323,7 @@ TEST_F(FileRemovalTest, AMissingPathIsStillScheduled) {
     engine_.ScheduleFileRemoval("C:\\CLEARWAY-WORK\\NO-SUCH-FILE");
     ASSERT_EQ(os_.moves.size(), 1u);
     EXPECT_EQ(os_.moves[0].attributesAtCall, INVALID_FILE_ATTRIBUTES);
-    EXPECT_NE(Log().find("MoveFileEx for 'C:\\CLEARWAY-WORK\\NO-SUCH-FILE' was successful\n"), std::string::npos);
+    EXPECT_THAT(Log(), HasSubstr("MoveFileEx for 'C:\\CLEARWAY-WORK\\NO-SUCH-FILE' was successful\n"));
 }
 
 // ---- DropFileAcl ----
@@ -341,13 +343,13 @@ TEST_F(FileRemovalTest, DropFileAclSetsAProtectedDaclOfSystemAndAdministratorsOn
     ASSERT_TRUE(call.hasDacl);
     // Nobody else: until the restart no user may plant a file or a link in it.
     EXPECT_EQ(call.dacl, testing_support::OwnAcl(false));
-    EXPECT_EQ(Log().find("DropFileAcl"), std::string::npos);
+    EXPECT_THAT(Log(), Not(HasSubstr("DropFileAcl")));
 }
 
 TEST_F(FileRemovalTest, DropFileAclOnAMissingPathReturns0AndLogsNothing) {
     EXPECT_EQ(engine_.DropFileAcl("C:\\clearway-work\\no such folder\\x"), 0);
     EXPECT_EQ(os_.sets.size(), 1u);
-    EXPECT_EQ(Log().find("DropFileAcl"), std::string::npos);
+    EXPECT_THAT(Log(), Not(HasSubstr("DropFileAcl")));
 }
 
 TEST_F(FileRemovalTest, DropFileAclFailuresBeforeTheDaclIsSet) {
@@ -355,13 +357,13 @@ TEST_F(FileRemovalTest, DropFileAclFailuresBeforeTheDaclIsSet) {
     os_.failSidAllocation = true;
     EXPECT_EQ(engine_.DropFileAcl(folder.path().c_str()), 0);
     EXPECT_EQ(os_.setEntriesCalls, 0);
-    EXPECT_EQ(Log().find("DropFileAcl"), std::string::npos);
+    EXPECT_THAT(Log(), Not(HasSubstr("DropFileAcl")));
 
     os_.failSidAllocation = false;
     os_.setEntriesResult = ERROR_INVALID_PARAMETER;
     EXPECT_EQ(engine_.DropFileAcl(folder.path().c_str()), 0);
     EXPECT_TRUE(os_.sets.empty());
-    EXPECT_NE(Log().find("DropFileAcl: SetEntriesInAclW failed as 87\n"), std::string::npos);
+    EXPECT_THAT(Log(), HasSubstr("DropFileAcl: SetEntriesInAclW failed as 87\n"));
 }
 
 // ---- BuildAclWithUserAccess ----
@@ -621,11 +623,10 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     EXPECT_TRUE(engine_.expandedFileList.IsEmpty());
     EXPECT_TRUE(os_.sets.empty());  // not one ACL touched
     std::string log = Log();
-    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove 'C:': it is a drive root\n"), std::string::npos)
+    EXPECT_THAT(log, HasSubstr("ExpandRemoveFileEntry: refusing to remove 'C:': it is a drive root\n"))
         << log;
-    EXPECT_NE(log.find("ExpandRemoveFileEntry: refusing to remove '" + Upper(Folder(CSIDL_WINDOWS)) +
-                       "': it is the Windows folder\n"),
-              std::string::npos);
+    EXPECT_THAT(log, HasSubstr("ExpandRemoveFileEntry: refusing to remove '" + Upper(Folder(CSIDL_WINDOWS)) +
+                       "': it is the Windows folder\n"));
     EXPECT_EQ(Count(log, "ExpandRemoveFileEntry: refusing to remove '"), paths.size());
 
     // Below them nothing is refused: the entry is merely missing.
@@ -646,10 +647,8 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     EXPECT_EQ(os_.moves[0].path, "C:\\CLEARWAY-WORK\\NO-SUCH-FILE");
     log = Log();
     EXPECT_EQ(Count(log, "CleanupFiles: refusing to remove '"), static_cast<size_t>(count - 1)) << log;
-    EXPECT_NE(log.find("CleanupFiles: refusing to remove '" + Folder(CSIDL_WINDOWS) + "': it is the Windows folder\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("CleanupFiles was successful with '" + std::to_string(count) + "' deleted values\n"),
-              std::string::npos);
+    EXPECT_THAT(log, HasSubstr("CleanupFiles: refusing to remove '" + Folder(CSIDL_WINDOWS) + "': it is the Windows folder\n"));
+    EXPECT_THAT(log, HasSubstr("CleanupFiles was successful with '" + std::to_string(count) + "' deleted values\n"));
 }
 
 // Under the system account (silent deployments) the current profile is a
@@ -782,7 +781,7 @@ TEST_F(FileRemovalTest, ATreeIsExpandedScheduledAndRemovedAtTheRestart) {
 
     ASSERT_EQ(engine_.CleanupFiles(), 0u);
     std::string log = Log();
-    EXPECT_NE(log.find("CleanupFiles was successful with '9' deleted values\n"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("CleanupFiles was successful with '9' deleted values\n")) << log;
     EXPECT_EQ(Count(log, "FAILED"), 0u) << log;
 
     // Every path before the folder that holds it, the configured one last.

@@ -1,6 +1,7 @@
 // The MSI uninstall driver with a stand-in for the MSI tool's entry, so the
 // tool can answer or throw as each case needs; the tool itself is tested
 // against the prefix's real installer in its own tests.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -11,6 +12,8 @@
 #include "tests/support/list_text.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 using testing_support::ProgramFolder;
 using testing_support::ReadWholeFile;
@@ -89,15 +92,14 @@ TEST_F(MsiUninstallTest, ListedCodesThenTheFifteenBuiltInOnesWithAPauseAfterEach
     }
     EXPECT_TRUE(lower && upper);
     EXPECT_EQ(os_.sleeps, std::vector<DWORD>(15, 10000));
-    EXPECT_NE(log_.find("MsiUninstall: entry\r\nMsiUninstall: looping start...\r\nMsiUninstall Parsing upgrade "
+    EXPECT_THAT(log_, HasSubstr("MsiUninstall: entry\r\nMsiUninstall: looping start...\r\nMsiUninstall Parsing upgrade "
                         "code...\r\nMsiUninstall calling VelMsi api using command '/uninstall "
-                        "/u:{0A000000-0000-4000-8000-00000000000A}'...\r\nMsiUninstall returned value '0'\r\n"),
-              std::string::npos)
+                        "/u:{0A000000-0000-4000-8000-00000000000A}'...\r\nMsiUninstall returned value '0'\r\n"))
         << log_;
     EXPECT_EQ(Count("MsiUninstall returned value '160'\r\n"), 1u);
     EXPECT_EQ(Count("HCMSIUninstall returned value '"), 15u);
     EXPECT_EQ(Count("HCMSIUninstall returned value '5'"), 1u);  // table results never reach the step's result
-    EXPECT_NE(log_.find("HCMSIUninstall calling VelMsi api using command '{"), std::string::npos);
+    EXPECT_THAT(log_, HasSubstr("HCMSIUninstall calling VelMsi api using command '{"));
     EXPECT_EQ(log_.substr(log_.size() - 28), "MsiUninstall: looping exit\r\n");
 }
 
@@ -107,16 +109,13 @@ TEST_F(MsiUninstallTest, AThrowingCallIsTriedOnceMoreAndTwoThrowsSkipTheCode) {
     EXPECT_EQ(Run({kA, kB}, {kThrow, 160, kThrow, kThrow, kThrow, 0, kThrow, kThrow}), 160u);
     EXPECT_EQ(g_script.commands.size(), 4u + 2u + 2u + 13u);
     EXPECT_EQ(g_script.commands[0], g_script.commands[1]);
-    EXPECT_NE(log_.find("MsiUninstall crashed...\r\nTrying again the MsiUninstall uninstall...\r\n"
-                        "MsiUninstall returned value '160'\r\n"),
-              std::string::npos)
+    EXPECT_THAT(log_, HasSubstr("MsiUninstall crashed...\r\nTrying again the MsiUninstall uninstall...\r\n"
+                        "MsiUninstall returned value '160'\r\n"))
         << log_;
-    EXPECT_NE(log_.find("Trying again the MsiUninstall uninstall...\r\n"
-                        "MsiUninstall crashed two times in row, trying next MsiUninstall\r\n"),
-              std::string::npos);
-    EXPECT_NE(log_.find("HCMSIUninstall crashed...\r\nTrying again the HCMSIUninstall uninstall...\r\n"
-                        "HCMSIUninstall returned value '0'\r\n"),
-              std::string::npos);
+    EXPECT_THAT(log_, HasSubstr("Trying again the MsiUninstall uninstall...\r\n"
+                        "MsiUninstall crashed two times in row, trying next MsiUninstall\r\n"));
+    EXPECT_THAT(log_, HasSubstr("HCMSIUninstall crashed...\r\nTrying again the HCMSIUninstall uninstall...\r\n"
+                        "HCMSIUninstall returned value '0'\r\n"));
     EXPECT_EQ(Count("HCMSIUninstall crashed two times in row, trying next MsiUninstall\r\n"), 1u);
     EXPECT_EQ(os_.sleeps.size(), 14u);
 }

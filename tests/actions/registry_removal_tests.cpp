@@ -4,6 +4,7 @@
 // does. The platform seam stands in only for access denied, a Windows without
 // RegDeleteKeyExA or IsWow64Process, 32-bit Windows and a cancel request in
 // the middle of a walk.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,6 +19,9 @@
 #include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::CreateKey;
 using testing_support::DeleteKeyTree;
@@ -576,7 +580,7 @@ TEST_F(RegistryRemovalTest, CancelIsSeenOnlyBeforeElements0And20And40) {
     const std::string last = "CleanupRegValues deleted '40' values until uninstallation was cancelled by user\n";
     ASSERT_GE(trace.size(), last.size());
     EXPECT_EQ(trace.substr(trace.size() - last.size()), last);
-    EXPECT_EQ(trace.find("CleanupRegValues was successful"), std::string::npos);
+    EXPECT_THAT(trace, Not(HasSubstr("CleanupRegValues was successful")));
     for (int i = 0; i < 45; ++i) {
         std::snprintf(name, sizeof name, "V%02d", i);
         EXPECT_EQ(ValueExists(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32), i >= 40) << name;

@@ -133,6 +133,7 @@ TEST(RemovalRunTest, ADamagedInstallationIsRemovedAndWhatStaysStays) {
     EXPECT_TRUE(ValueExists(kOther, "Stays", KEY_WOW64_64KEY));
     EXPECT_TRUE(ValueExists(kOther, "Stays", KEY_WOW64_32KEY));
     // The service is gone once its last handle closed.
+    ::SetLastError(0xdeadbeef);  // the error must come from the open
     platform::ServiceHandle service(::OpenServiceA(scm.get(), "VELRUNSVC", SERVICE_QUERY_STATUS));
     EXPECT_FALSE(service);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));

@@ -1,6 +1,7 @@
 // The backup of a run on the real registry of the prefix: what it writes
 // goes back with the system's own "reg import" (the 64-bit one, as an
 // administrator would run it) byte for byte, into the view it came from.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,6 +16,8 @@
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -180,7 +183,7 @@ TEST_F(RunBackupTest, NoBackupIsWrittenOverAndAFolderThatCannotBeUsedIsSaidOnce)
     EXPECT_EQ(ReadWholeFile(first), ReadWholeFile(second));
     const std::string record = ReadWholeFile(folder_ / "Clearway deletions 2026-12-08 235958.txt");
     EXPECT_EQ(record, std::string("\xFF\xFE" "C\0:\0\\\0P\0", 10) + record.substr(10));
-    EXPECT_NE(record.find(std::string("x\0.\0d\0l\0l\0\r\0\n\0", 14)), std::string::npos);
+    EXPECT_THAT(record, HasSubstr(std::string("x\0.\0d\0l\0l\0\r\0\n\0", 14)));
 
     WriteWholeFile(folder_ / "taken", "a file where the folder would be");
     os_.ClearDebugOutput();
@@ -190,9 +193,8 @@ TEST_F(RunBackupTest, NoBackupIsWrittenOverAndAFolderThatCannotBeUsedIsSaidOnce)
     backup.Key(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Backup", 0);
     backup.ScheduledFile("C:\\x");
     const std::string trace = os_.DebugOutput();
-    EXPECT_NE(trace.find("RunBackup: no backup of this run can be written: the folder '" + (folder_ / "taken") +
-                         "': it is not a folder; the removal goes on without it\n"),
-              std::string::npos)
+    EXPECT_THAT(trace, HasSubstr("RunBackup: no backup of this run can be written: the folder '" + (folder_ / "taken") +
+                         "': it is not a folder; the removal goes on without it\n"))
         << trace;
     EXPECT_EQ(trace.find("RunBackup: no backup"), trace.rfind("RunBackup: no backup"));
 }
@@ -219,10 +221,9 @@ TEST_F(RunBackupTest, TheEngineBacksUpWhatItDeletesInTheViewItDeletesItFrom) {
     std::string file = ReadWholeFile(engine.Backup().BackupPath());
     std::string narrow;
     for (size_t i = 2; i < file.size(); i += 2) narrow += file[i];
-    EXPECT_NE(CharUpperText(narrow).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\BACKUP]\r\n\"ONLY64\"=\"V\"\r\n"),
-              std::string::npos)
+    EXPECT_THAT(CharUpperText(narrow), HasSubstr("[HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\BACKUP]\r\n\"ONLY64\"=\"V\"\r\n"))
         << narrow;
-    EXPECT_NE(narrow.find("\"Only64\"=\"v\""), std::string::npos) << narrow;
+    EXPECT_THAT(narrow, HasSubstr("\"Only64\"=\"v\"")) << narrow;
 }
 
 // A backup another user could have written is never imported with the
@@ -239,8 +240,7 @@ TEST_F(RunBackupTest, AnUndoImportsNoBackupOthersCouldHaveWritten) {
     testing_support::RunUnix("/usr/bin/find " + testing_support::UnixPath(folder_.path()) +
                              " -name Clearway* -exec /bin/chmod o+w {} +");
     EXPECT_EQ(UndoNewestRun(os_, folder_.path()), 1168u);
-    EXPECT_NE(os_.DebugOutput().find("others can change it: S-1-1-0 may change it; nothing was taken back"),
-              std::string::npos)
+    EXPECT_THAT(os_.DebugOutput(), HasSubstr("others can change it: S-1-1-0 may change it; nothing was taken back"))
         << os_.DebugOutput();
     EXPECT_TRUE(Read(KEY_WOW64_32KEY).empty());
     EXPECT_TRUE(Read(KEY_WOW64_64KEY).empty());

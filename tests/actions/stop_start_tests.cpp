@@ -1,6 +1,7 @@
 // The service and process steps against real services and processes of the
 // prefix; the platform seam stands in only for a service that never stops,
 // more than 64 matching processes and failing calls.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +15,8 @@
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -545,11 +548,10 @@ TEST(StopNTProcessesTest, TheSystemsOwnProcessesAndTheRunItselfAreNeverEnded) {
     }
     EXPECT_TRUE(os.opened.empty());
     const std::string log = os.DebugOutput();
-    EXPECT_NE(log.find("StopNTProcesses: refusing to end '" + image + "' (process " +
-                       std::to_string(::GetCurrentProcessId()) + "): it is this run\n"),
-              std::string::npos)
+    EXPECT_THAT(log, HasSubstr("StopNTProcesses: refusing to end '" + image + "' (process " +
+                       std::to_string(::GetCurrentProcessId()) + "): it is this run\n"))
         << log;
-    EXPECT_NE(log.find("StopNTProcesses: refusing to end 'services.exe'"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("StopNTProcesses: refusing to end 'services.exe'")) << log;
 
     // The services the run and Windows need are neither opened nor listed.
     engine.nuke.removeServiceList.Insert("msiserver");
@@ -562,9 +564,8 @@ TEST(StopNTProcessesTest, TheSystemsOwnProcessesAndTheRunItselfAreNeverEnded) {
         EXPECT_EQ(engine.nuke.StopNTServices(), 0u);
     }
     EXPECT_EQ(os.services, std::vector<std::string>{"cwnosuchservice"});
-    EXPECT_NE(os.DebugOutput().find("PopulateRemoveServiceList: refusing to remove service 'RPCSS'"),
-              std::string::npos);
-    EXPECT_NE(os.DebugOutput().find("StopNTServices: refusing to remove service 'WinMgmt'"), std::string::npos);
+    EXPECT_THAT(os.DebugOutput(), HasSubstr("PopulateRemoveServiceList: refusing to remove service 'RPCSS'"));
+    EXPECT_THAT(os.DebugOutput(), HasSubstr("StopNTServices: refusing to remove service 'WinMgmt'"));
 }
 
 // ---------------------------------------------------------- program start

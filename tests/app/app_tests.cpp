@@ -1,6 +1,7 @@
 // The program's shell without its window: the switches, the safe-mode
 // preparation, the run sequence against an engine whose steps answer from a
 // script, the restart and the exit codes. Restarts are recorded, never made.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -19,6 +20,8 @@
 #include "tests/app/app_doubles.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 using testing_support::TestPlatform;
 
@@ -160,7 +163,7 @@ TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
         const std::string log = LogText();
         EXPECT_EQ(log.find(" failed with error ") != std::string::npos, *c.traced != '\0') << log;
         if (*c.traced) {
-            EXPECT_NE(log.find(c.traced), std::string::npos) << log;
+            EXPECT_THAT(log, HasSubstr(c.traced)) << log;
         }
     }
 }
@@ -471,9 +474,8 @@ TEST(UnattendedSessionTest, TheDialogModeOnlyWhereSomeoneSeesIt) {
         EXPECT_EQ(os.dialogs, (visible ? std::vector<int>{IDD_CLEARWAY} : std::vector<int>{}));
         if (!visible) {
             EXPECT_EQ(app.exitCode, 1459u);  // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION
-            EXPECT_NE(LogText().find("--GUI: nobody can see the windows of this session, so the dialog cannot be "
-                                     "shown; nothing was done (exit code 1459)"),
-                      std::string::npos)
+            EXPECT_THAT(LogText(), HasSubstr("--GUI: nobody can see the windows of this session, so the dialog cannot be "
+                                     "shown; nothing was done (exit code 1459)"))
                 << LogText();
         }
     }

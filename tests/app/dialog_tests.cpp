@@ -1,6 +1,7 @@
 // The real main dialog in the prefix (null display driver): its button is
 // pressed with window messages from the test thread while the dialog runs
 // on a thread of its own, and its texts are read back after each state.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -16,6 +17,8 @@
 #include "app/run.h"
 #include "tests/app/app_doubles.h"
 #include "tests/support/test_platform.h"
+
+using ::testing::HasSubstr;
 
 using testing_support::AppPlatform;
 using testing_support::ScriptedNuke;
@@ -164,7 +167,7 @@ TEST(MainDialogTest, StartRunRestart) {
     const std::string progress = run.Progress();
     ASSERT_LE(progress.size(), log.size());
     EXPECT_EQ(log.substr(log.size() - progress.size()), progress);
-    EXPECT_NE(progress.find("\n -- Cleaning up registry... "), std::string::npos) << progress;
+    EXPECT_THAT(progress, HasSubstr("\n -- Cleaning up registry... ")) << progress;
     EXPECT_EQ(run.os.boxes.size(), 1u);  // the confirmation
 
     run.Press();
@@ -256,8 +259,7 @@ TEST(MainDialogTest, ClosingDuringTheRunEndsTheProcessWithoutEndingTheDialog) {
     EXPECT_EQ(run.os.exitCodes, std::vector<UINT>{1223});
     EXPECT_TRUE(::IsWindow(run.dialog.Window()));
     EXPECT_EQ(run.dialog.runState.load(), Running);
-    EXPECT_NE(LogText().find("The dialog was closed during the run: Clearway ends at once with 1223"),
-              std::string::npos)
+    EXPECT_THAT(LogText(), HasSubstr("The dialog was closed during the run: Clearway ends at once with 1223"))
         << LogText();
 
     // Only the test platform comes back from ExitProcess: the worker goes on

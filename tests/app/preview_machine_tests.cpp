@@ -6,6 +6,7 @@
 // times. Its report must then name exactly what a real run removes: the
 // program's run sequence in this process on a platform that records its
 // pauses and its restart, then a real restart of the prefix (wineboot -r).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -33,6 +34,8 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 using testing_support::DamagedMachine;
 using testing_support::Fate;
@@ -425,7 +428,7 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
     EXPECT_EQ(Differences(before, afterPreview), "") << "the preview changed the machine";
 
     const std::string text = testing_support::ReadWholeFile(kReport);
-    ASSERT_NE(text.find("Nothing on this machine was changed"), std::string::npos) << text;
+    ASSERT_THAT(text, HasSubstr("Nothing on this machine was changed")) << text;
     const Report report = ParseReport(text);
 
     // The real run: the program's run sequence here, silent, its restart
@@ -524,7 +527,7 @@ TEST(PreviewMachineTest, AnUndoBeforeTheRestartBringsTheRegistryBackAndKeepsTheF
     TraceSetPlatform(nullptr);
     EXPECT_EQ(code, 3010u) << "the service comes back at the next start";
     const std::string log = testing_support::ReadWholeFile(logs / "preview_machine_tests.log");
-    EXPECT_NE(log.find("Undo: not restored: the installer package " + package.productCode), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("Undo: not restored: the installer package " + package.productCode)) << log;
     const Picture afterUndo = TakePicture(machine, package);
 
     // Every key and value the run deleted is back with its type and data,

@@ -5,6 +5,7 @@
 // themselves: everything outside the product is exactly as it was.
 // The run holds its specified pauses (about three minutes, most of them the
 // MSI step's built-in table): this one test takes that long.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -23,6 +24,8 @@
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 using testing_support::DamagedMachine;
 using testing_support::Fate;
@@ -253,13 +256,13 @@ TEST(ProgramTest, ASilentRunWithoutRestartRemovesTheInstallationAndTheRestartFin
     // 3010: completed, a restart is still needed.
     EXPECT_EQ(RunAndWait("\"" + program + "\" --noreboot", kRunTimeoutMs), 3010u);
     const std::string log = testing_support::ReadWholeFile("C:\\ProgramData\\Velmoran clearway\\Clearway.log");
-    EXPECT_NE(log.find("CleanupRegKeys"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("CleanupRegKeys")) << log;
     // Each mistake refused in one line.
     for (const char* refusal : {"ListServicesByName: refusing '*'", "ListProcessesByName: refusing '*'",
                                 "ExpandRegKeyEntry: refusing to remove 'HKEY_LOCAL_MACHINE\\SOFTWARE': it is a key of the system",
                                 "ListRegValuesByName: refusing 'HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN\\*'",
                                 "ExpandRemoveFileEntry: refusing to remove '\\WINDOWS': it is not a full path"}) {
-        EXPECT_NE(log.find(refusal), std::string::npos) << refusal;
+        EXPECT_THAT(log, HasSubstr(refusal)) << refusal;
     }
     ExpectMachine(machine, false);
     EXPECT_EQ(Differences(registryBefore, registry()), "");

@@ -189,6 +189,7 @@ TEST_F(DetectorTest, Windows9xScansProcessNamesAndOtherPlatformsNothing) {
 
     os_.platformId = 3;
     CDetector other(os_);
+    ::SetLastError(0xdeadbeef);  // the error must come from the detection
     EXPECT_EQ(other.DetectProducts(), static_cast<DWORD>(-1));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_APP_WRONG_OS));
     other.isNT = 3;

@@ -2,6 +2,7 @@
 // spelling of one place resolves to one form, every form that could reach
 // somewhere else is refused, and the places no removal may take are refused
 // in every spelling, with a wildcard directly inside them as well.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -15,6 +16,9 @@
 #include "platform/platform.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -102,7 +106,7 @@ TEST_F(GuardTest, FormsThatCouldReachElsewhereAreRefused) {
     for (const auto& c : cases) {
         const std::string result = Resolve(os_, c.spelling);
         EXPECT_EQ(result.find("refused: "), 0u) << c.spelling << " -> " << result;
-        EXPECT_NE(result.find(c.reason), std::string::npos) << c.spelling << " -> " << result;
+        EXPECT_THAT(result, HasSubstr(c.reason)) << c.spelling << " -> " << result;
     }
 }
 
@@ -236,8 +240,8 @@ TEST(GuardKeys, EverySpellingOfAKeyOfTheSystemIsRefusedInEitherView) {
     EXPECT_EQ(keys.Canonical("HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\{X}"),
               keys.Canonical("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{X}"));
     const std::string services = keys.Canonical("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\VelParlowe");
-    EXPECT_EQ(services.find("CURRENTCONTROLSET"), std::string::npos) << services;  // the numbered set it stands for
-    EXPECT_NE(services.find("\\CONTROLSET00"), std::string::npos) << services;
+    EXPECT_THAT(services, Not(HasSubstr("CURRENTCONTROLSET"))) << services;  // the numbered set it stands for
+    EXPECT_THAT(services, HasSubstr("\\CONTROLSET00")) << services;
 
     // A name pattern directly inside such a key needs a literal start; a
     // key of the product takes any pattern.

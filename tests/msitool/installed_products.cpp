@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "msitool/msitool.h"
@@ -14,6 +15,8 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 using msitool_testing::Narrow;
 using msitool_testing::Wide;
@@ -205,9 +208,8 @@ TEST_F(InstalledProducts, ARetryWhoseCopyWouldNotFitIsRefusedNeverCut) {
     const std::string copy = os_.createdFolders[0].path + "\\" + packageName;
     EXPECT_GT(copy.size(), 259u);
     const std::string log = testing_support::ReadWholeFile(logs / "msitool_tests.log");
-    EXPECT_NE(log.find("UninstallFromCachedPackage: the copy's path '" + copy + "' is longer than 259 characters; no "
-                       "retry from the cached package"),
-              std::string::npos)
+    EXPECT_THAT(log, HasSubstr("UninstallFromCachedPackage: the copy's path '" + copy + "' is longer than 259 characters; no "
+                       "retry from the cached package"))
         << log;
 }
 

@@ -1,5 +1,6 @@
 // The engine's list initialisation against a real configuration file beside
 // the test program, real registry keys and a real trace log file.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -23,6 +24,9 @@
 #include "tests/support/test_platform.h"
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::Elements;
 using testing_support::Texts;
@@ -131,8 +135,8 @@ TEST_F(EngineTest, MissingConfigurationFileStopsTheRunWith2) {
     EXPECT_EQ(engine_.InitializeLists(0, 0), 2u);
     EXPECT_EQ(std::string(engine_.configFilePath), ConfigPath());
     std::string log = Log();
-    EXPECT_NE(log.find("engine_tests v."), std::string::npos);
-    EXPECT_NE(log.find("InitConfigFile failed and returned error code '0002'"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("engine_tests v."));
+    EXPECT_THAT(log, HasSubstr("InitConfigFile failed and returned error code '0002'")) << log;
 }
 
 TEST_F(EngineTest, GuidEntriesFillTheirListsAndEveryStepIsTraced) {
@@ -143,8 +147,8 @@ TEST_F(EngineTest, GuidEntriesFillTheirListsAndEveryStepIsTraced) {
     EXPECT_EQ(Elements(engine_.removeMsiUpgradeCodeList), Texts{"{ABCDEF00-0000-0000-0000-000000000001}"});
     EXPECT_EQ(Elements(engine_.ignoreMsiUpgradeCodeList), Texts{"{11111111-0000-0000-0000-000000000002}"});
     std::string log = Log();
-    EXPECT_NE(log.find("InitConfigFile was successful.\r\n"), std::string::npos);
-    EXPECT_NE(log.find("InitializeLists: Config file found as '" + ConfigPath() + "'"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("InitConfigFile was successful.\r\n"));
+    EXPECT_THAT(log, HasSubstr("InitializeLists: Config file found as '" + ConfigPath() + "'"));
     size_t at = 0;
     for (const char* step : {"InitIgnoreServiceList", "InitRemoveServiceList", "InitStopProcessList",
                              "InitStartProcessList", "InitIgnoreRegValueList", "InitRemoveRegValueList",
@@ -153,9 +157,9 @@ TEST_F(EngineTest, GuidEntriesFillTheirListsAndEveryStepIsTraced) {
         at = log.find(std::string(step) + " was successful with '0' items in the list", at);
         EXPECT_NE(at, std::string::npos) << step;
     }
-    EXPECT_NE(log.find("InitIgnoreMsiUpgradeCodeList was successful with '1' items in the list"), std::string::npos);
-    EXPECT_NE(log.find("InitRemoveMsiUpgradeCodeList was successful with '1' items in the list"), std::string::npos);
-    EXPECT_NE(log.find("--- --- --- Logging list contents... --- --- ---"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("InitIgnoreMsiUpgradeCodeList was successful with '1' items in the list"));
+    EXPECT_THAT(log, HasSubstr("InitRemoveMsiUpgradeCodeList was successful with '1' items in the list"));
+    EXPECT_THAT(log, HasSubstr("--- --- --- Logging list contents... --- --- ---"));
 }
 
 TEST_F(EngineTest, SectionHeaderRules) {
@@ -173,9 +177,8 @@ TEST_F(EngineTest, SectionHeaderRules) {
     EXPECT_EQ(second.InitializeLists(0, 0), 1610u);
     std::string log = Log();
     // The missing section keeps the error text of before.
-    EXPECT_NE(log.find("InitIgnoreFileList reported error message '<error not initialized>' and returned error "
-                       "code '1610'"),
-              std::string::npos)
+    EXPECT_THAT(log, HasSubstr("InitIgnoreFileList reported error message '<error not initialized>' and returned error "
+                       "code '1610'"))
         << log;
 }
 
@@ -215,9 +218,8 @@ TEST_F(EngineTest, BadEntryLinesFailTheirSectionWithTheLineAsErrorText) {
         EXPECT_STREQ(engine.errorText, line);
     }
     std::string log = Log();
-    EXPECT_NE(log.find("InitRemoveMsiUpgradeCodeList reported error message 'remove=SERVICE_NAME,BY_DATA_MATCH,X' and "
-                       "returned error code '1610'"),
-              std::string::npos);
+    EXPECT_THAT(log, HasSubstr("InitRemoveMsiUpgradeCodeList reported error message 'remove=SERVICE_NAME,BY_DATA_MATCH,X' and "
+                       "returned error code '1610'"));
 }
 
 TEST_F(EngineTest, OverlongLinesAreNeverCutIntoEntries) {
@@ -258,16 +260,15 @@ TEST_F(EngineTest, CancelDuringTheReadStopsWith1223) {
               1223u);
     EXPECT_EQ(dialog_.stateReads, 6);
     std::string log = Log();
-    EXPECT_NE(log.find("InitIgnoreServiceList was successful with '0' items in the list"), std::string::npos) << log;
-    EXPECT_NE(log.find("InitRemoveServiceList reported error message '<error not initialized>' and returned error "
-                       "code '1223'\r\n"),
-              std::string::npos)
+    EXPECT_THAT(log, HasSubstr("InitIgnoreServiceList was successful with '0' items in the list")) << log;
+    EXPECT_THAT(log, HasSubstr("InitRemoveServiceList reported error message '<error not initialized>' and returned error "
+                       "code '1223'\r\n"))
         << log;
     // The cancelled step is the last one traced, and no later list was read.
     EXPECT_EQ(log.find("1223"), log.rfind("1223")) << log;
     for (const char* later : {"InitStopProcessList", "InitStartProcessList", "InitIgnoreRegValueList",
                               "InitRemoveFileList", "InitRemoveMsiUpgradeCodeList"}) {
-        EXPECT_EQ(log.find(later), std::string::npos) << later;
+        EXPECT_THAT(log, Not(HasSubstr(later))) << later;
     }
     for (TSet* untouched : {&engine_.removeServiceList, &engine_.stopProcessList, &engine_.removeFileList,
                             &engine_.removeMsiUpgradeCodeList}) {
@@ -290,14 +291,11 @@ TEST_F(EngineTest, RemoveAllSkipsTheIgnoreListsAndAddsTheProductsFolders) {
     EXPECT_NE(std::find(files.begin(), files.end(), "C:\\Program Files\\Acme Shield"), files.end());
     EXPECT_NE(std::find(files.begin(), files.end(), menu), files.end());
     std::string log = Log();
-    EXPECT_EQ(log.find("InitIgnoreServiceList"), std::string::npos);
-    EXPECT_NE(log.find("InitRemoveFileList: removeFileList.Insert(C:\\Program Files\\Acme Shield)"),
-              std::string::npos);
-    EXPECT_NE(log.find("InitRemoveFileList: removeFileList.Insert(" + menu + ")"), std::string::npos);
-    EXPECT_NE(log.find("InitRemoveFileList: removeFileList.Insert(%COMMON_DESKTOPDIRECTORY%\\Acme Shield*)"),
-              std::string::npos);
-    EXPECT_NE(log.find("removeall -parameter in use, specific removal for customized content will be executed."),
-              std::string::npos);
+    EXPECT_THAT(log, Not(HasSubstr("InitIgnoreServiceList")));
+    EXPECT_THAT(log, HasSubstr("InitRemoveFileList: removeFileList.Insert(C:\\Program Files\\Acme Shield)"));
+    EXPECT_THAT(log, HasSubstr("InitRemoveFileList: removeFileList.Insert(" + menu + ")"));
+    EXPECT_THAT(log, HasSubstr("InitRemoveFileList: removeFileList.Insert(%COMMON_DESKTOPDIRECTORY%\\Acme Shield*)"));
+    EXPECT_THAT(log, HasSubstr("removeall -parameter in use, specific removal for customized content will be executed."));
 }
 
 TEST_F(EngineTest, RemoveAllWithEmptyDetectorTexts) {
@@ -305,8 +303,8 @@ TEST_F(EngineTest, RemoveAllWithEmptyDetectorTexts) {
     ASSERT_EQ(Run(Sections(), 1), 0u);
     EXPECT_TRUE(engine_.removeFileList.IsEmpty());
     std::string log = Log();
-    EXPECT_NE(log.find("--removeall parameter in use, but root installation path empty!!"), std::string::npos);
-    EXPECT_NE(log.find("--removeall parameter in use, but product name empty!!"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("--removeall parameter in use, but root installation path empty!!"));
+    EXPECT_THAT(log, HasSubstr("--removeall parameter in use, but product name empty!!"));
 }
 
 TEST_F(EngineTest, RemoveAllDeletesTheMarkerKeyAnEarlierRunLeft) {
@@ -315,9 +313,8 @@ TEST_F(EngineTest, RemoveAllDeletesTheMarkerKeyAnEarlierRunLeft) {
     ASSERT_EQ(Run(Sections(), 1), 0u);
     EXPECT_EQ(engine_.markerFound, 1);
     EXPECT_EQ(Elements(engine_.removeRegKeyList), Texts{"HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORAN CLEARWAY"});
-    EXPECT_NE(Log().find("InitRemoveRegKeyList: removeRegKeyList.Insert(HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmoran "
-                         "Clearway)"),
-              std::string::npos);
+    EXPECT_THAT(Log(), HasSubstr("InitRemoveRegKeyList: removeRegKeyList.Insert(HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmoran "
+                         "Clearway)"));
 }
 
 TEST_F(EngineTest, ProductNameWithTheProductWordMasksEveryFileEntry) {
@@ -328,8 +325,8 @@ TEST_F(EngineTest, ProductNameWithTheProductWordMasksEveryFileEntry) {
     EXPECT_EQ(Elements(engine_.removeFileList),
               (Texts{"C:\\Velmoran Client Security\\DATA", "C:\\VELMORAN\\DATA"}));
     std::string log = Log();
-    EXPECT_NE(log.find("product name is not ISP customized. Override is not committed."), std::string::npos);
-    EXPECT_EQ(log.find("customization start menu mask="), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("product name is not ISP customized. Override is not committed."));
+    EXPECT_THAT(log, Not(HasSubstr("customization start menu mask=")));
     EXPECT_EQ(ReadMarker(), "<none>");
 }
 
@@ -342,10 +339,9 @@ TEST_F(EngineTest, OneWordNameEmptiesTheMaskAndWritesTheMarker) {
     EXPECT_EQ(engine_.markerFound, 0);  // the read returns at once after a mark
     EXPECT_EQ(ReadMarker(), "Acme");
     std::string log = Log();
-    EXPECT_NE(log.find("'Acme' override not considered safe enough for start menu item deletion."),
-              std::string::npos);
-    EXPECT_NE(log.find("MarkRegistryForPossibleRemovalRetry: marking the registry successful."), std::string::npos);
-    EXPECT_NE(log.find("customization start menu mask=\r\n"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("'Acme' override not considered safe enough for start menu item deletion."));
+    EXPECT_THAT(log, HasSubstr("MarkRegistryForPossibleRemovalRetry: marking the registry successful."));
+    EXPECT_THAT(log, HasSubstr("customization start menu mask=\r\n"));
 
     // The next run, whose detection finds no name, takes the stored one.
     TestDialog nextDialog;
@@ -371,7 +367,7 @@ TEST_F(EngineTest, TwoWordNameStaysTheMask) {
     EXPECT_EQ(engine_.marked, 0);
     EXPECT_EQ(engine_.markerFound, 1);
     EXPECT_EQ(dialog_.productName, "Acme Shield");  // a detected name is never replaced
-    EXPECT_NE(Log().find("customization start menu mask=Acme Shield\r\n"), std::string::npos);
+    EXPECT_THAT(Log(), HasSubstr("customization start menu mask=Acme Shield\r\n"));
 }
 
 TEST_F(EngineTest, EmptyNameMarksNothingAndTakesAStoredNameWithoutBlanks) {
@@ -382,8 +378,8 @@ TEST_F(EngineTest, EmptyNameMarksNothingAndTakesAStoredNameWithoutBlanks) {
     EXPECT_EQ(engine_.marked, 0);
     EXPECT_EQ(ReadMarker(), "  \tAcme Shield \t ");
     std::string log = Log();
-    EXPECT_NE(log.find("MarkRegistryForPossibleRemovalRetry: source empty. Registry NOT marked."), std::string::npos);
-    EXPECT_NE(log.find("ReadRegistryForRemovalRetry: ApplicationName='Acme Shield'"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("MarkRegistryForPossibleRemovalRetry: source empty. Registry NOT marked."));
+    EXPECT_THAT(log, HasSubstr("ReadRegistryForRemovalRetry: ApplicationName='Acme Shield'"));
 }
 
 TEST_F(EngineTest, RetryMarkerFailures) {
@@ -397,7 +393,7 @@ TEST_F(EngineTest, RetryMarkerFailures) {
     EXPECT_EQ(engine_.markerFound, 1);
     EXPECT_EQ(dialog_.productName, "");
     std::string log = Log();
-    EXPECT_NE(log.find("ReadRegistryForRemovalRetry: ApplicationName not found 234"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("ReadRegistryForRemovalRetry: ApplicationName not found 234")) << log;
 }
 
 TEST_F(EngineTest, Get64ProgramFilesPathReadsThe64BitView) {
@@ -493,7 +489,7 @@ TEST_F(EngineTest, EmptyIgnoreEntriesChangeNothing) {
     EXPECT_EQ(results[0][0].size(), 4u);  // the folder, its subfolder and two files
     EXPECT_EQ(results[0][1].size(), 2u);  // the key and its subkey (64-bit view)
     const std::string log = Log();
-    EXPECT_NE(log.find("TSet::Insert: an empty entry is never listed, skipped\r\n"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("TSet::Insert: an empty entry is never listed, skipped\r\n")) << log;
 }
 
 TEST_F(EngineTest, ExampleConfigurationOnAPreparedMachine) {
@@ -673,22 +669,6 @@ TEST_F(EngineTest, FuzzedEntryLinesGiveOnlyKnownResults) {
     }
     EXPECT_GT(accepted, 1000);  // the generator reaches the handlers, not only the keyword check
 }
-
-// A platform that records the files and folders DropFileAcl would open to
-// everybody instead of changing them: the generated files name real system
-// folders.
-class AclRecordingPlatform : public TestPlatform {
-public:
-    DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
-                                PACL dacl, PACL sacl) override {
-        if (type != SE_FILE_OBJECT) {
-            return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
-        }
-        opened.push_back(name);
-        return ERROR_SUCCESS;
-    }
-    std::vector<std::string> opened;
-};
 
 std::string UpperNoTrailingSeparator(std::string path) {
     while (path.size() > 3 && path.back() == '\\') path.pop_back();
@@ -908,7 +888,8 @@ TEST_F(EngineTest, FuzzedConfigurationFilesKeepIgnoredAndRefusedFolders) {
         if (next(4) == 0) config.resize(config.size() - std::strlen(end));  // no line end after the last line
 
         DeleteMarker();
-        AclRecordingPlatform os;
+        TestPlatform os;
+        os.keepFilePermissions = true;  // the generated entries name real system folders
         TestDialog dialog;
         dialog.productName = pick(names);
         dialog.installPath = pick(installPaths);
@@ -963,7 +944,7 @@ TEST_F(EngineTest, FuzzedConfigurationFilesKeepIgnoredAndRefusedFolders) {
         for (const std::string& element : Elements(engine.expandedFileList)) {
             if (isRefused(element)) problem += "refused '" + element + "' is listed\n";
         }
-        for (const std::string& path : os.opened) {
+        for (const std::string& path : os.filePermissionChanges) {
             const std::string upper = UpperNoTrailingSeparator(path);
             if (isRefused(upper)) problem += "refused '" + path + "' got a new ACL\n";
             if (!inside(upper.c_str(), engine.ignoreFileList).empty()) {

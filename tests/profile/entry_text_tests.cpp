@@ -1,6 +1,7 @@
 // Entry text operations: normalisation, path joining, field splitting and
 // wildcard matching, under the code page the program runs with (single-byte
 // by default, 932 in the double-byte run).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mbctype.h>
 #include <mbstring.h>
@@ -14,6 +15,9 @@
 #include <vector>
 
 #include "profile/entry_text.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -542,7 +546,7 @@ void CheckNormalize(const std::string& input) {
         }
     }
     if (!DoubleByteCodePage()) {
-        ASSERT_EQ(result.find("\\\\"), std::string::npos);
+        ASSERT_THAT(result, Not(HasSubstr("\\\\")));
     }
     if (!chars.empty()) {
         ASSERT_NE(chars.front(), unsigned('"'));

@@ -5,6 +5,7 @@
 // cases a real product cannot give (folder values, which Wine's installer
 // does not write; odd publishers, value types and caches) are all here. The
 // records of a product the real installer wrote: maker_product_tests.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -18,6 +19,9 @@
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::ProgramFolder;
 using testing_support::ReadWholeFile;
@@ -206,8 +210,8 @@ TEST_F(GatheringTest, WithoutForceMsiOnlyComponentsThatNameTheMakerAreTaken) {
     EXPECT_EQ(Marked(engine_.removeRegValueList), Texts{});
     EXPECT_EQ(Marked(engine_.expandedFileList), Texts{});
     const std::string log = Log();
-    EXPECT_NE(log.find("GatherS1518ComponentQtAssemblies()\r\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("ProductBasedMSIRemoval"), std::string::npos) << log;
+    EXPECT_THAT(log, HasSubstr("GatherS1518ComponentQtAssemblies()\r\n")) << log;
+    EXPECT_THAT(log, Not(HasSubstr("ProductBasedMSIRemoval"))) << log;
 }
 
 TEST_F(GatheringTest, ForceMsiTakesTheMakersProductsWithEverythingThatRefersToThem) {
@@ -242,14 +246,12 @@ TEST_F(GatheringTest, ForceMsiTakesTheMakersProductsWithEverythingThatRefersToTh
     // The cached package in the form of every other file element.
     EXPECT_EQ(Marked(engine_.expandedFileList), Texts{"C:\\WINDOWS\\INSTALLER\\C1EA0002.MSI"});
     const std::string log = Log();
-    EXPECT_NE(log.find(std::string("ProductBasedMSIRemoval: local cache MSI package '' retrieve failed with error "
-                                   "'2'...\r\n")),
-              std::string::npos)
+    EXPECT_THAT(log, HasSubstr(std::string("ProductBasedMSIRemoval: local cache MSI package '' retrieve failed with error "
+                                   "'2'...\r\n")))
         << log;
-    EXPECT_NE(log.find("ProductBasedMSIRemoval: adding local cache MSI package "
-                       "'C:\\Windows\\Installer\\c1ea0002.msi' for deletion...\r\n"),
-              std::string::npos);
-    EXPECT_EQ(log.find(kOtherProduct), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("ProductBasedMSIRemoval: adding local cache MSI package "
+                       "'C:\\Windows\\Installer\\c1ea0002.msi' for deletion...\r\n"));
+    EXPECT_THAT(log, Not(HasSubstr(kOtherProduct)));
 }
 
 TEST_F(GatheringTest, AnIgnoredCachedPackageStays) {
@@ -276,7 +278,7 @@ TEST_F(GatheringTest, MissingKeysAreTracedWithTheirCode) {
           "EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to open 'SOFTWARE\\C1EA\\Missing', "
           "reported error '2'\r\n",
           "Warning: ParseRegKeyPrefixCString received invalid hrootKey parameter\r\n"}) {
-        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+        EXPECT_THAT(log, HasSubstr(line)) << line << "\n" << log;
     }
 }
 

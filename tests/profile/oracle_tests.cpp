@@ -116,19 +116,6 @@ bool SameOrInside(const std::string& name, const std::string& folder) {
     return !folder.empty() && (name == folder || name.compare(0, folder.size() + 1, folder + "\\") == 0);
 }
 
-// Records the permission changes instead of making them: the generated
-// entries name real system folders.
-class AclRecordingPlatform : public TestPlatform {
-public:
-    DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
-                                PACL dacl, PACL sacl) override {
-        if (type != SE_FILE_OBJECT) return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
-        opened.push_back(name);
-        return ERROR_SUCCESS;
-    }
-    std::vector<std::string> opened;
-};
-
 const char kKeyBase[] = "SOFTWARE\\ClearwayTests\\Oracle";
 const std::string kK = std::string("HKEY_LOCAL_MACHINE\\") + kKeyBase;
 
@@ -317,7 +304,8 @@ TEST_F(OracleTest, GeneratedConfigurationsNeverReachWhatMustStay) {
                        "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n" + valueEntries +
                            "[registry key 1]\n" + keyEntries + "[file 1]\n" + files);
 
-        AclRecordingPlatform os;
+        TestPlatform os;
+        os.keepFilePermissions = true;  // the generated entries name real system folders
         testing_support::TestDialog dialog;
         CNuke engine(os);
         engine.dialog = &dialog;
@@ -347,7 +335,7 @@ TEST_F(OracleTest, GeneratedConfigurationsNeverReachWhatMustStay) {
                 if (wholeIds.count(parent)) problem += std::string("'") + element + "' lies inside a kept folder\n";
             }
         }
-        for (const std::string& path : os.opened) {
+        for (const std::string& path : os.filePermissionChanges) {
             FileId self;
             if (!Identify(path, false, self)) continue;
             const DWORD attributes = ::GetFileAttributesA(path.c_str());

@@ -1,5 +1,6 @@
 // The populate step against real registry subtrees (64-bit view) and a real
 // folder tree.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +15,8 @@
 #include "tests/support/test_platform.h"
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
 
 using testing_support::Elements;
 using testing_support::Texts;
@@ -200,7 +203,7 @@ TEST_F(PopulateTest, ServicesAndUpgradeCodesAreCopiedLessTheIgnored) {
     EXPECT_EQ(engine_.PopulateRemoveMsiUpgradeCodeList(), 0u);
     EXPECT_EQ(Elements(engine_.expandedServiceList), (Texts{"VELDRV", "VELSVC"}));
     EXPECT_EQ(Elements(engine_.expandedMsiUpgradeCodeList), Texts{"{A}"});
-    EXPECT_NE(os_.DebugOutput().find("ExcludeIgnoreList: object 'OTHERSVC' excluded\n"), std::string::npos);
+    EXPECT_THAT(os_.DebugOutput(), HasSubstr("ExcludeIgnoreList: object 'OTHERSVC' excluded\n"));
 }
 
 TEST_F(PopulateTest, FileEntriesExpandToTheirTreeLessTheIgnoredFolder) {
@@ -222,12 +225,10 @@ TEST_F(PopulateTest, PopulateListsTracesEveryStep) {
     engine_.removeServiceList.Insert("VELSVC");
     ASSERT_EQ(engine_.PopulateLists(), 0u);
     const std::string log = os_.DebugOutput();
-    EXPECT_NE(log.find("PopulateRemoveServiceList was successful with '1' items in the list\n"), std::string::npos);
-    EXPECT_NE(log.find("PopulateRemoveRegList was successful with '1' keys and '1' values in the lists\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("PopulateRemoveMsiUpgradeCodeList was successful with '0' items in the list\n"),
-              std::string::npos);
-    EXPECT_NE(log.find("PopulateRemoveFileList was successful with '0' items in the list\n"), std::string::npos);
+    EXPECT_THAT(log, HasSubstr("PopulateRemoveServiceList was successful with '1' items in the list\n"));
+    EXPECT_THAT(log, HasSubstr("PopulateRemoveRegList was successful with '1' keys and '1' values in the lists\n"));
+    EXPECT_THAT(log, HasSubstr("PopulateRemoveMsiUpgradeCodeList was successful with '0' items in the list\n"));
+    EXPECT_THAT(log, HasSubstr("PopulateRemoveFileList was successful with '0' items in the list\n"));
 
     os_.ClearDebugOutput();
     CNuke cancelled(os_);

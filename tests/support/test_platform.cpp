@@ -150,6 +150,10 @@ DWORD TestPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECUR
                                           PSID group, PACL dacl, PACL sacl) {
     const std::string object = name ? name : "";
     securityCalls.push_back({object, type, info, true});
+    if (keepFilePermissions && type == SE_FILE_OBJECT) {
+        filePermissionChanges.push_back(object);
+        return ERROR_SUCCESS;
+    }
     if (!LockedObject(object, type)) {
         return Platform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
     }

@@ -92,6 +92,11 @@ public:
                                 PACL dacl, PACL sacl) override;
     bool hasIsWow64Process = true;
     bool hasRegDeleteKeyExA = true;
+    // With `keepFilePermissions`, a permission change of a file or folder is
+    // recorded in `filePermissionChanges` and answered with success without
+    // being made (for generated entries that name real system folders).
+    bool keepFilePermissions = false;
+    std::vector<std::string> filePermissionChanges;
 
     // Windows Installer. Every call still reaches the installer unless a
     // hook answers it; the calls are recorded.

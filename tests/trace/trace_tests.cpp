@@ -1,6 +1,7 @@
 // The trace log against real files under Wine; the platform double only
 // records debugger output, answers message boxes and fixes the clock.
 // The log is a text-mode stream, so each "\n" reaches the file as "\r\n".
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -12,6 +13,9 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::PathExists;
 using testing_support::ProgramFolder;
@@ -100,13 +104,13 @@ TEST_F(TraceTest, BannerCarriesDateTimeBaseNameAndVersion) {
 TEST_F(TraceTest, InitStartsTheLogAfreshUnlessAppending) {
     WriteWholeFile(folder_ / "trace_tests.log", "old run\n");
     InitTraceLog(nullptr, false, folder_.path().c_str());
-    EXPECT_EQ(Log().find("old run"), std::string::npos);
+    EXPECT_THAT(Log(), Not(HasSubstr("old run")));
 
     WriteWholeFile(folder_ / "trace_tests.log", "old run\n");
     InitTraceLog(nullptr, true, folder_.path().c_str());
     std::string appended = Log();
     EXPECT_EQ(appended.rfind("old run\n", 0), 0u);
-    EXPECT_NE(appended.find("trace_tests v.1.2.3.4"), std::string::npos);
+    EXPECT_THAT(appended, HasSubstr("trace_tests v.1.2.3.4"));
 }
 
 TEST_F(TraceTest, MissingFolderPutsTheLogBesideTheProgram) {
@@ -115,7 +119,7 @@ TEST_F(TraceTest, MissingFolderPutsTheLogBesideTheProgram) {
     InitTraceLog(nullptr, false, (folder_ / "missing").c_str());
     EXPECT_EQ(std::string(TraceLogPath()), besideProgram);
     TraceShutdown();
-    EXPECT_NE(ReadWholeFile(besideProgram).find("trace_tests v.1.2.3.4\r\n"), std::string::npos);
+    EXPECT_THAT(ReadWholeFile(besideProgram), HasSubstr("trace_tests v.1.2.3.4\r\n"));
     ::DeleteFileA(besideProgram.c_str());
 }
 
@@ -126,7 +130,7 @@ TEST_F(TraceTest, MissingFolderWithALogOpenOnlyAddsABanner) {
     EXPECT_EQ(std::string(TraceLogPath()), opened);
     std::vector<std::string> lines = Lines(Log());
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_NE(lines[1].find("trace_tests v.1.2.3.4"), std::string::npos);
+    EXPECT_THAT(lines[1], HasSubstr("trace_tests v.1.2.3.4"));
 }
 
 TEST_F(TraceTest, OverlongPathOpensNothingAndWritesNoBanner) {
@@ -151,7 +155,7 @@ TEST_F(TraceTest, OverlongPathOpensNothingAndWritesNoBanner) {
     EXPECT_EQ(std::string(TraceLogPath()), opened);
     std::vector<std::string> lines = Lines(Log());
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("trace_tests v.1.2.3.4"), std::string::npos);
+    EXPECT_THAT(lines[0], HasSubstr("trace_tests v.1.2.3.4"));
     EXPECT_EQ(os_.DebugOutput(), "");
 }
 
@@ -196,7 +200,7 @@ TEST_F(TraceTest, BaseNameLosesOnlyTheLastExtension) {
     InitTraceLog(nullptr, false, folder_.path().c_str());
     EXPECT_EQ(std::string(TraceLogPath()), folder_ / "noextension.log");
     TraceShutdown();
-    EXPECT_NE(ReadWholeFile(folder_ / "noextension.log").find("noextension v."), std::string::npos);
+    EXPECT_THAT(ReadWholeFile(folder_ / "noextension.log"), HasSubstr("noextension v."));
 }
 
 TEST_F(TraceTest, LevelAndTypeFilters) {
@@ -212,13 +216,13 @@ TEST_F(TraceTest, LevelAndTypeFilters) {
     TraceWrite("", -1, -1, "negative\n");
     TraceWrite("", -1, 1, "one\n");
     std::string log = Log();
-    EXPECT_EQ(log.find("level one"), std::string::npos);
-    EXPECT_NE(log.find("type two"), std::string::npos);
-    EXPECT_EQ(log.find("masked"), std::string::npos);
-    EXPECT_NE(log.find("level five"), std::string::npos);
-    EXPECT_EQ(log.find("level six"), std::string::npos);
-    EXPECT_NE(log.find("\r\nzero\r\nnegative\r\n"), std::string::npos);
-    EXPECT_EQ(log.find("\none\r\n"), std::string::npos);
+    EXPECT_THAT(log, Not(HasSubstr("level one")));
+    EXPECT_THAT(log, HasSubstr("type two"));
+    EXPECT_THAT(log, Not(HasSubstr("masked")));
+    EXPECT_THAT(log, HasSubstr("level five"));
+    EXPECT_THAT(log, Not(HasSubstr("level six")));
+    EXPECT_THAT(log, HasSubstr("\r\nzero\r\nnegative\r\n"));
+    EXPECT_THAT(log, Not(HasSubstr("\none\r\n")));
 }
 
 TEST_F(TraceTest, ComponentFilters) {
@@ -350,7 +354,7 @@ TEST_F(TraceTest, TfOpensTheLogWithAndWithoutAMode) {
     TraceShutdown();
     std::string log = ReadWholeFile(path);
     EXPECT_EQ(log.rfind("dt \r\r\n", 0), 0u) << log;  // header of the switches that are on
-    EXPECT_EQ(log.find("before"), std::string::npos);
+    EXPECT_THAT(log, Not(HasSubstr("before")));
 }
 
 TEST_F(TraceTest, RefreshPeriodRereadsTheSettingsFile) {
@@ -387,7 +391,7 @@ TEST_F(TraceTest, BadInputDoesNotCrash) {
     TraceOpenLog(nullptr, nullptr);
     TraceLoadSettings((folder_ / "missing.ini").c_str());
     InitTraceLog(nullptr, false, nullptr);  // beside the program
-    EXPECT_NE(std::string(TraceLogPath()).find("trace_tests.log"), std::string::npos);
+    EXPECT_THAT(std::string(TraceLogPath()), HasSubstr("trace_tests.log"));
     std::string besideProgram = TraceLogPath();
     TraceShutdown();
     ::DeleteFileA(besideProgram.c_str());
