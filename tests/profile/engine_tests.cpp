@@ -21,6 +21,7 @@
 #include "profile/folder_macros.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
@@ -444,15 +445,8 @@ TEST_F(EngineTest, EmptyIgnoreEntriesChangeNothing) {
     ::CreateDirectoryA((folder / "Dir\\Sub").c_str(), nullptr);
     WriteWholeFile(folder / "Dir\\a.txt", "a");
     WriteWholeFile(folder / "Dir\\Sub\\b.txt", "b");
-    const char* base = "SOFTWARE\\ClearwayTests\\Empties";
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(base) + "\\Sub").c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ::RegSetValueExA(key, "Backslash", 0, REG_SZ, reinterpret_cast<const BYTE*>("\\"), 2);
-        ::RegCloseKey(key);
-    }
+    const testing_support::TestKey base(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Empties");
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) ASSERT_TRUE(base.SetText("Sub", "Backslash", "\\", view));
     const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\Empties";
     const std::string none = "ignore=GUID,BY_VALUE,\"\"\n";
     const std::string plain = Sections("remove=GUID,BY_VALUE,{A}\n", "remove=GUID,BY_VALUE,VELSVC\n", "",
@@ -480,10 +474,7 @@ TEST_F(EngineTest, EmptyIgnoreEntriesChangeNothing) {
                            Elements(engine.expandedRegValueList), Elements(engine.expandedServiceList),
                            Elements(engine.expandedMsiUpgradeCodeList)});
     }
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(base) + "\\Sub").c_str(), view, 0);
-        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, base, view, 0);
-    }
+    base.Delete();
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[1], results[0]);
     EXPECT_EQ(results[0][0].size(), 4u);  // the folder, its subfolder and two files
@@ -552,30 +543,14 @@ TEST_F(EngineTest, ExampleConfigurationOnAPreparedMachine) {
 // Every accepted type and method of the handler table in one file, read
 // against keys in both registry views, files, folders and user profiles.
 TEST_F(EngineTest, EveryHandlerCellOnAPreparedMachine) {
-    const char* base = "SOFTWARE\\ClearwayTests\\Cells";
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, base, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                                    nullptr),
-                  ERROR_SUCCESS);
-        ::RegCloseKey(key);
-    }
-    auto setValue = [&](REGSAM view, const std::string& sub, const char* name, const char* data) {
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(base) + sub).c_str(), 0, nullptr, 0,
-                                    KEY_ALL_ACCESS | view, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
-                         static_cast<DWORD>(std::strlen(data) + 1));
-        ::RegCloseKey(key);
-    };
+    const testing_support::TestKey cells(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Cells");
     // The 32-bit view holds the values, the 64-bit view the keys.
-    setValue(KEY_WOW64_32KEY, "", "InstallDir", "C:\\Cells\\Data");
-    setValue(KEY_WOW64_32KEY, "", "VelOne", "plain");
-    setValue(KEY_WOW64_32KEY, "", "Other", "holds velmoran text");
-    setValue(KEY_WOW64_64KEY, "", "VelOnly64", "x");
-    setValue(KEY_WOW64_64KEY, "\\SubA", "Owner", "Velmoran Ltd");
-    setValue(KEY_WOW64_64KEY, "\\SubB", "Owner", "someone else");
+    cells.SetText("", "InstallDir", "C:\\Cells\\Data", KEY_WOW64_32KEY);
+    cells.SetText("", "VelOne", "plain", KEY_WOW64_32KEY);
+    cells.SetText("", "Other", "holds velmoran text", KEY_WOW64_32KEY);
+    cells.SetText("", "VelOnly64", "x", KEY_WOW64_64KEY);
+    cells.SetText("SubA", "Owner", "Velmoran Ltd", KEY_WOW64_64KEY);
+    cells.SetText("SubB", "Owner", "someone else", KEY_WOW64_64KEY);
 
     testing_support::TempFolder folder("cells");
     for (const char* d : {"\\both", "\\half"}) ::CreateDirectoryA((folder.path() + d).c_str(), nullptr);
@@ -599,8 +574,7 @@ TEST_F(EngineTest, EveryHandlerCellOnAPreparedMachine) {
                             "remove=FILE_NAME,BY_DATA_MATCH,\"" + folder.path() + "\\*\",\"A.DLL\",\"B.EXE\"\n"
                             "remove=FILE_NAME_EXPAND,BY_VALUE,%APPDATA%\\VelCells\n"));
     ::DeleteService(service.get());
-    ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Cells");
-    ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Cells", KEY_WOW64_32KEY, 0);
+    cells.Delete();
     ASSERT_EQ(rc, 0u) << engine_.errorText;
 
     const std::string K = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\CELLS";
@@ -772,25 +746,9 @@ TEST_F(EngineTest, FuzzedConfigurationFilesKeepIgnoredAndRefusedFolders) {
 
     // The registry subtree: keys in the 64-bit view, values read by reference
     // in the program's own view, some of them naming refused folders.
-    const char* base = "SOFTWARE\\ClearwayTests\\FuzzCfg";
-    auto deleteBase = [base] {
-        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-            HKEY key = nullptr;
-            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, base, 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS) continue;
-            ::RegDeleteTreeA(key, nullptr);
-            ::RegCloseKey(key);
-            ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, base, view, 0);
-        }
-    };
-    deleteBase();
-    auto setValue = [base](REGSAM view, const std::string& sub, const char* name, const std::string& data) {
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (base + sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                                    nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                         static_cast<DWORD>(data.size() + 1));
-        ::RegCloseKey(key);
+    const testing_support::TestKey base(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\FuzzCfg");
+    auto setValue = [&base](REGSAM view, const std::string& sub, const char* name, const std::string& data) {
+        base.SetText(sub.empty() ? sub : sub.substr(1), name, data, view);  // sub begins with its separator
     };
     setValue(KEY_WOW64_64KEY, "", "", "default");
     setValue(KEY_WOW64_64KEY, "", "Own", "x");
@@ -964,7 +922,7 @@ TEST_F(EngineTest, FuzzedConfigurationFilesKeepIgnoredAndRefusedFolders) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("[ FIGURES  ] %d generated configuration files, %d populated, %d with refused folders, %.1f s\n",
                 kCases, populated, refusals, seconds);
-    deleteBase();
+    base.Delete();
     // The generator reaches the populate step and the refusals, not only the reader.
     EXPECT_GT(populated, kCases / 2);
     EXPECT_GT(refusals, kCases / 10);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "platform/handles.h"
+#include "tests/support/registry_setup.h"
 #include "tests/support/temp_folder.h"
 
 namespace testing_support {
@@ -38,14 +39,10 @@ std::pair<HKEY, std::string> SplitRoot(const std::string& key) {
 
 bool MakeKey(const std::string& key, REGSAM view, std::initializer_list<std::pair<const char*, std::string>> values) {
     const auto split = SplitRoot(key);
-    platform::RegKey handle;
-    if (::RegCreateKeyExA(split.first, split.second.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
-                          handle.put(), nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
+    if (MakeRegistryKey(split.first, split.second, "", view) != ERROR_SUCCESS) return false;
     for (const auto& value : values) {
-        if (::RegSetValueExA(handle.get(), value.first, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.second.c_str()),
-                             static_cast<DWORD>(value.second.size() + 1)) != ERROR_SUCCESS) {
+        if (SetRegistryValue(split.first, split.second, "", value.first, REG_SZ, value.second.c_str(),
+                             static_cast<DWORD>(value.second.size() + 1), view) != ERROR_SUCCESS) {
             return false;
         }
     }
@@ -54,14 +51,7 @@ bool MakeKey(const std::string& key, REGSAM view, std::initializer_list<std::pai
 
 void DeleteTree(const std::string& key, REGSAM view) {
     const auto split = SplitRoot(key);
-    const size_t slash = split.second.rfind('\\');
-    platform::RegKey parent;
-    if (::RegOpenKeyExA(split.first, split.second.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view, parent.put()) !=
-        ERROR_SUCCESS) {
-        return;
-    }
-    ::RegDeleteTreeA(parent.get(), split.second.substr(slash + 1).c_str());
-    ::RegDeleteKeyExA(parent.get(), split.second.substr(slash + 1).c_str(), view, 0);
+    DeleteRegistryTree(split.first, split.second, view);
 }
 
 void DeleteValue(const std::string& value, REGSAM view) {
@@ -336,18 +326,12 @@ bool DamagedMachine::Present(const MachineItem& item) {
             return ::GetFileAttributesA(item.name.c_str()) != INVALID_FILE_ATTRIBUTES;
         case ItemKind::Key: {
             const auto split = SplitRoot(item.name);
-            platform::RegKey key;
-            return ::RegOpenKeyExA(split.first, split.second.c_str(), 0, KEY_READ | item.view, key.put()) ==
-                   ERROR_SUCCESS;
+            return RegistryKeyExists(split.first, split.second, item.view);
         }
         case ItemKind::Value: {
             const size_t slash = item.name.rfind('\\');
             const auto split = SplitRoot(item.name.substr(0, slash));
-            platform::RegKey key;
-            return ::RegOpenKeyExA(split.first, split.second.c_str(), 0, KEY_READ | item.view, key.put()) ==
-                       ERROR_SUCCESS &&
-                   ::RegQueryValueExA(key.get(), item.name.substr(slash + 1).c_str(), nullptr, nullptr, nullptr,
-                                      nullptr) == ERROR_SUCCESS;
+            return RegistryValueExists(split.first, split.second, item.name.substr(slash + 1), item.view);
         }
         case ItemKind::Service: {
             platform::ServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
