@@ -252,17 +252,10 @@ TEST(StopNTServicesTest, ServiceThatNeverStopsIsDeletedAfterThirtyPolls) {
     RemoveTestService(name);
 }
 
-// Access denied, which Wine never gives an administrator, for the manager or
-// for one named service.
+// Access denied, which Wine never gives an administrator, for one named
+// service.
 class DeniedPlatform : public TestPlatform {
 public:
-    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
-        if (denyManager) {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return nullptr;
-        }
-        return TestPlatform::OpenSCManagerA(machine, database, access);
-    }
     SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) override {
         if (lstrcmpiA(name, "CWDENIEDSVC") == 0) {
             ::SetLastError(ERROR_ACCESS_DENIED);
@@ -270,7 +263,6 @@ public:
         }
         return TestPlatform::OpenServiceA(manager, name, access);
     }
-    bool denyManager = false;
 };
 
 TEST(StopNTServicesTest, ServiceThatCannotBeOpenedMakesTheSummaryAnError) {
@@ -284,8 +276,8 @@ TEST(StopNTServicesTest, ServiceThatCannotBeOpenedMakesTheSummaryAnError) {
 }
 
 TEST(StopNTServicesTest, ManagerThatCannotBeOpenedGivesItsErrorWithoutALine) {
-    DeniedPlatform os;
-    os.denyManager = true;
+    TestPlatform os;
+    os.serviceManagerError = ERROR_ACCESS_DENIED;
     const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList, {"CWNOSUCHSVC"});
     EXPECT_EQ(run.code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(run.trace, "");
@@ -495,16 +487,9 @@ TEST(StopNTProcessesTest, WaitGroupsShareTheTenSeconds) {
     EXPECT_EQ(spent.sleeps, std::vector<DWORD>({1000}));
 }
 
-class NoSnapshotPlatform : public TestPlatform {
-public:
-    HANDLE CreateToolhelp32Snapshot(DWORD, DWORD) override {
-        ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
-};
-
 TEST(StopNTProcessesTest, MissingSnapshotGivesItsError) {
-    NoSnapshotPlatform os;
+    TestPlatform os;
+    os.snapshotError = ERROR_NOT_ENOUGH_MEMORY;
     const StepRun run = RunStep(os, &CNuke::StopNTProcesses, &CNuke::stopProcessList, {"cwmany.exe"});
     EXPECT_EQ(run.code, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
     EXPECT_EQ(run.trace, "");

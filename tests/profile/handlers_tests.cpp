@@ -37,35 +37,6 @@ public:
     std::string productName = "Velmoran Shield";
 };
 
-// Failures Wine does not produce on request.
-class FaultPlatform : public testing_support::TestPlatform {
-public:
-    bool failUserName = false;
-    BOOL GetUserNameA(LPSTR buffer, LPDWORD size) override {
-        if (failUserName) {
-            ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-            return FALSE;
-        }
-        return TestPlatform::GetUserNameA(buffer, size);
-    }
-    bool failServiceManager = false;
-    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
-        if (failServiceManager) {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return nullptr;
-        }
-        return TestPlatform::OpenSCManagerA(machine, database, access);
-    }
-    bool failSnapshot = false;
-    HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override {
-        if (failSnapshot) {
-            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return INVALID_HANDLE_VALUE;
-        }
-        return TestPlatform::CreateToolhelp32Snapshot(flags, processId);
-    }
-};
-
 Texts Ascending(TSet& set) {
     Texts out;
     const char* text = nullptr;
@@ -535,8 +506,8 @@ TEST_F(HandlersExpand, ByNameExpandSkipsAProfileWhosePathWouldPassTheLimit) {
 }
 
 TEST_F(HandlersExpand, ByNameExpandUsesTheFolderAloneWithoutAUserNameOrOutsideProfiles) {
-    FaultPlatform faulty;
-    faulty.failUserName = true;
+    testing_support::TestPlatform faulty;
+    faulty.userNameError = ERROR_INSUFFICIENT_BUFFER;
     CNuke engine(faulty);
     engine.dialog = &dialog;
     EXPECT_EQ(engine.ListFilesByNameExpand(list, Arg("%APPDATA%\\CwTestApp")), 0u);
@@ -690,8 +661,8 @@ TEST(HandlersServices, ByNameListsInstalledServicesThatMatchAndInsertsPlainNames
 }
 
 TEST(HandlersServices, ByNameReturnsTheErrorOfAServiceManagerThatCannotBeOpened) {
-    FaultPlatform os;
-    os.failServiceManager = true;
+    testing_support::TestPlatform os;
+    os.serviceManagerError = ERROR_ACCESS_DENIED;
     CNuke nuke(os);
     TSet list;
     EXPECT_EQ(nuke.ListServicesByName(list, Arg("CWTEST*")), static_cast<DWORD>(ERROR_ACCESS_DENIED));
@@ -752,8 +723,8 @@ TEST(HandlersProcesses, ByNameAddsRunningExecutablesAsTheSystemSpellsThem) {
 }
 
 TEST(HandlersProcesses, ByNameReturnsTheErrorOfAFailedSnapshot) {
-    FaultPlatform os;
-    os.failSnapshot = true;
+    testing_support::TestPlatform os;
+    os.snapshotError = ERROR_NOT_ENOUGH_MEMORY;
     CNuke nuke(os);
     TSet list;
     EXPECT_EQ(nuke.ListProcessesByName(list, Arg("CLEARWAY*")), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));

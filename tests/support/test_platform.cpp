@@ -162,6 +162,24 @@ DWORD TestPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECUR
     return ERROR_SUCCESS;
 }
 
+SC_HANDLE TestPlatform::OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
+    if (serviceManagerError == 0) return Platform::OpenSCManagerA(machine, database, access);
+    ::SetLastError(serviceManagerError);
+    return nullptr;
+}
+
+HANDLE TestPlatform::CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+    if (snapshotError == 0) return Platform::CreateToolhelp32Snapshot(flags, processId);
+    ::SetLastError(snapshotError);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL TestPlatform::GetUserNameA(LPSTR buffer, LPDWORD size) {
+    if (userNameError == 0) return Platform::GetUserNameA(buffer, size);
+    ::SetLastError(userNameError);
+    return FALSE;
+}
+
 BOOL TestPlatform::IsWow64Process(HANDLE process, PBOOL wow64Flag) {
     if (!hasIsWow64Process) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);

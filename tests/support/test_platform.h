@@ -92,6 +92,15 @@ public:
                                 PACL dacl, PACL sacl) override;
     bool hasIsWow64Process = true;
     bool hasRegDeleteKeyExA = true;
+    // Faults Wine does not make on request: a non-zero error makes the call
+    // fail with it (access denied for the service manager, no memory for a
+    // snapshot, a buffer too small for the user name).
+    DWORD serviceManagerError = 0;
+    SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override;
+    DWORD snapshotError = 0;
+    HANDLE CreateToolhelp32Snapshot(DWORD flags, DWORD processId) override;
+    DWORD userNameError = 0;
+    BOOL GetUserNameA(LPSTR buffer, LPDWORD size) override;
     // With `keepFilePermissions`, a permission change of a file or folder is
     // recorded in `filePermissionChanges` and answered with success without
     // being made (for generated entries that name real system folders).
