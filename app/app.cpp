@@ -173,7 +173,8 @@ void CZerlinApp::DeleteSafeModeMsiKey() {
 }
 
 bool IsUserAdmin(platform::Platform& os) {
-    if (platform::IsWindows9x(os)) return true;
+    OSVERSIONINFOA version;
+    if (platform::GetWindowsVersion(os, version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
 
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
     platform::AllocatedSid administrators(os);

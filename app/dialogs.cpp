@@ -160,6 +160,7 @@ BOOL CZerlinDlg::OnInitDialog() {
         runState = Failed;
         noRights = true;
         logText = LoadText(IDS_NO_RIGHTS);
+        if (undo) TraceWrite("", -1, 0, "--undo: administrator rights are needed; nothing was taken back\n");
     }
     OnStateChanged();
     if (silent == 1) OnStartButton();
@@ -212,6 +213,7 @@ void CZerlinDlg::StartRun() {
 
 void CZerlinDlg::OnStartButton() {
     const RunState state = runState.load();
+    if (undo && state == Running) return;  // half an import is worse than a whole one
     char text[512];
     std::snprintf(text, sizeof text, LoadText(IDS_PROCESSING).c_str(), kStateCaptions[state]);
     stepText = text;
@@ -226,7 +228,6 @@ void CZerlinDlg::OnStartButton() {
             if (silent == 1 && runState.load() == Failed && !g_runContext.threadHandle) Finish();
             return;
         case Running:
-            if (undo) return;  // half an import is worse than a whole one
             runState = Cancelled;
             cancelWait_ = true;
             WaitForWorker();

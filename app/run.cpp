@@ -120,9 +120,11 @@ DWORD Worker::Undo() {
     Post(kStepStarted, IDS_UNDOING);
     const DWORD rc = dialog_.undoRun ? dialog_.undoRun() : static_cast<DWORD>(kUndoNothing);
     run_.result = rc;
-    // The step itself succeeded when only a restart is missing: the state's
-    // text says that.
-    Post(kStepResult, static_cast<LPARAM>(rc == kUndoRestartNeeded ? ERROR_SUCCESS : rc));
+    // The step itself did its work when it ends in one of the undo's own
+    // results (a restart still missing, files a restart took, nothing to
+    // take back): the state's text says which.
+    const bool own = rc == kUndoRestored || rc == kUndoRestartNeeded || rc == kUndoFilesGone || rc == kUndoNothing;
+    Post(kStepResult, static_cast<LPARAM>(own ? ERROR_SUCCESS : rc));
     switch (rc) {
         case kUndoRestored:
         case kUndoFilesGone:

@@ -15,9 +15,4 @@ bool IsWindowsNT(Platform& os) {
     return GetWindowsVersion(os, version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-bool IsWindows9x(Platform& os) {
-    OSVERSIONINFOA version;
-    return GetWindowsVersion(os, version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
-}
-
 }  // namespace platform

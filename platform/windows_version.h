@@ -11,7 +11,5 @@ class Platform;
 bool GetWindowsVersion(Platform& os, OSVERSIONINFOA& version);
 // True when Windows says it is of the NT line (NT 4 up to today's).
 bool IsWindowsNT(Platform& os);
-// True when Windows says it is 95, 98 or Me.
-bool IsWindows9x(Platform& os);
 
 }  // namespace platform

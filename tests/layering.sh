@@ -3,6 +3,7 @@
 # or of a lower one, never of a peer or of one above it. Prints each include
 # that breaks this and fails when there is one.
 #   platform < guard < trace < text < detect, msitool, restore < engine < app
+# (the tests' support sits below app and includes no removal step).
 cd "$(dirname "$0")/.." || exit 2
 
 target() {
@@ -17,6 +18,7 @@ target() {
         profile/* | actions/*) echo engine ;;
         app/*) echo app ;;
         lsputil/*) echo lsputil ;;
+        tests/support/*) echo support ;;
         *) echo unknown ;;
     esac
 }
@@ -29,18 +31,26 @@ rank() {
         text) echo 3 ;;
         detect | msitool | restore) echo 4 ;;
         engine) echo 5 ;;
-        app) echo 6 ;;
+        support) echo 6 ;;  # the tests' support: above the engine, below the program
+        app) echo 7 ;;
         *) echo 99 ;;
     esac
 }
 
 broken=0
-for file in platform/* guard/* trace/* profile/* detect/* msitool/* restore/* actions/* app/* lsputil/*; do
+for file in platform/* guard/* trace/* profile/* detect/* msitool/* restore/* actions/* app/* lsputil/* \
+    tests/support/*; do
     case "$file" in *.cpp | *.h) ;; *) continue ;; esac
     own=$(target "$file")
     for header in $(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file"); do
-        case "$header" in */*) ;; *) continue ;; esac  # beside the file
+        case "$header" in */*) ;; *) header="${file%/*}/$header" ;; esac  # beside the file
         other=$(target "$header")
+        # The tests' support reaches the engine through its header, never a step.
+        if [ "$own" = support ] && [ "${header#actions/}" != "$header" ]; then
+            echo "$file (support) includes $header (a removal step)"
+            broken=1
+            continue
+        fi
         [ "$other" = "$own" ] && continue
         if [ "$own" = lsputil ] || [ "$other" = unknown ] || [ "$(rank "$other")" -ge "$(rank "$own")" ]; then
             echo "$file ($own) includes $header ($other)"

@@ -26,9 +26,6 @@
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 using testing_support::Elements;
 using testing_support::Texts;
 using testing_support::PathExists;
@@ -44,6 +41,9 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using testing_support::Ace;
 using testing_support::Bytes;
@@ -72,7 +72,6 @@ std::string Lower(std::string text) {
     ::CharLowerA(copy.data());
     return copy.data();
 }
-
 
 // The production platform with a record of the calls the tests look at and
 // scripted results where Wine cannot produce the fault.

@@ -13,13 +13,13 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 using testing_support::ProgramFolder;
 using testing_support::ReadWholeFile;
 using testing_support::TestPlatform;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 const int kThrow = -1;  // the stand-in throws instead of answering
 

@@ -20,9 +20,6 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 using testing_support::CreateKey;
 using testing_support::DeleteKeyTree;
 using testing_support::KeyExists;
@@ -31,6 +28,9 @@ using testing_support::ValueExists;
 using testing_support::TestPlatform;
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 const REGSAM kView32 = KEY_WOW64_32KEY;
 const REGSAM kView64 = KEY_WOW64_64KEY;

@@ -17,9 +17,9 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 namespace {
+
+using ::testing::HasSubstr;
 
 using testing_support::PathExists;
 using testing_support::ReadWholeFile;

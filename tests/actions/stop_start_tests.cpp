@@ -16,9 +16,9 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 namespace {
+
+using ::testing::HasSubstr;
 
 using testing_support::TestPlatform;
 
@@ -150,9 +150,20 @@ StepRun RunStep(TestPlatform& os, DWORD (CNuke::*step)(), TSet CNuke::*list = nu
 
 // ---------------------------------------------------------------- services
 
-// Records the manager access and the database lock, forwarding both.
+// Records the manager access, the database lock and the closes, forwarding
+// them: handles the step opens close through the platform they came from.
 class ManagerRecordingPlatform : public TestPlatform {
 public:
+    BOOL UnlockServiceDatabase(SC_LOCK lock) override {
+        ++unlockCalls;
+        return TestPlatform::UnlockServiceDatabase(lock);
+    }
+    BOOL CloseServiceHandle(SC_HANDLE handle) override {
+        ++serviceCloses;
+        return TestPlatform::CloseServiceHandle(handle);
+    }
+    int unlockCalls = 0;
+    int serviceCloses = 0;
     SC_HANDLE OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) override {
         managerAccess.push_back(access);
         return TestPlatform::OpenSCManagerA(machine, database, access);
@@ -216,6 +227,8 @@ TEST(StopNTServicesTest, EmptyListStillOpensAndLocksTheDatabase) {
     EXPECT_EQ(run.trace, "StopNTServices was successful\n");
     EXPECT_EQ(os.managerAccess, std::vector<DWORD>({0xF003F}));
     EXPECT_EQ(os.lockCalls, 1);
+    EXPECT_EQ(os.unlockCalls, 1);
+    EXPECT_EQ(os.serviceCloses, 1);  // the manager
     EXPECT_TRUE(run.pauses.empty());
 }
 

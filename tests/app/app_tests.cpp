@@ -21,11 +21,11 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 using testing_support::TestPlatform;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 using testing_support::AppPlatform;
 using testing_support::ScriptedNuke;

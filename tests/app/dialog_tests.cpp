@@ -18,12 +18,12 @@
 #include "tests/app/app_doubles.h"
 #include "tests/support/test_platform.h"
 
-using ::testing::HasSubstr;
-
 using testing_support::AppPlatform;
 using testing_support::ScriptedNuke;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = 20000) {
     for (DWORD waited = 0; waited < milliseconds; waited += 20) {
@@ -373,7 +373,7 @@ TEST(MainDialogTest, UndoWithItsOwnTexts) {
         EXPECT_TRUE(run.WaitForButton(c.button) && WaitFor([&] { return run.Step() == LoadText(c.stepText); }))
             << run.Button() << " / " << run.Step();
         const std::string progress = run.Progress();
-        const std::string end = c.admin ? StepLine(IDS_UNDOING, {c.result == 3010 ? 0 : c.result}) : LoadText(IDS_NO_RIGHTS);
+        const std::string end = c.admin ? StepLine(IDS_UNDOING, {c.result == ERROR_WRITE_FAULT ? c.result : 0}) : LoadText(IDS_NO_RIGHTS);
         EXPECT_EQ(progress.substr(progress.size() - std::min(progress.size(), end.size())), end) << progress;
         run.Press();
         ASSERT_TRUE(run.Ended());

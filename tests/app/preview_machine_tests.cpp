@@ -35,8 +35,6 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 using testing_support::DamagedMachine;
 using testing_support::Fate;
 using testing_support::ItemKind;
@@ -47,6 +45,8 @@ using testing_support::RunAndWait;
 using testing_support::TempFolder;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 const DWORD kPreviewTimeoutMs = 5 * 60 * 1000;
 const char kReport[] = "C:\\ProgramData\\Velmoran clearway\\Clearway preview.txt";
@@ -269,6 +269,8 @@ bool HoldsSomething(const std::string& path) {
 // a picture (upper case; the program's own view is the 32-bit one).
 struct Report {
     std::set<std::string> products, processes, stoppedServices, deletedServices, files, values, keys;
+    // The step headings each kind of change was listed under.
+    std::map<std::string, std::set<std::string>> stepsOf;
 };
 
 std::string ReportKey(const std::string& text) {
@@ -281,6 +283,7 @@ std::string ReportKey(const std::string& text) {
 
 Report ParseReport(const std::string& text) {
     Report report;
+    std::string step;
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find("\r\n", at);
@@ -289,8 +292,15 @@ Report ParseReport(const std::string& text) {
         at = end + 2;
         if (StartsWith(line, "In all:")) break;
         const size_t colon = line.find(": ");
+        const size_t dot = line.find(". ");
+        if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])) && dot != std::string::npos &&
+            colon != std::string::npos) {
+            step = line.substr(dot + 2, colon - dot - 2);  // "3. Deleting registry keys: 12 changes"
+            continue;
+        }
         if (!StartsWith(line, "   ") || colon == std::string::npos) continue;
         const std::string kind = line.substr(3, colon - 3), what = line.substr(colon + 2);
+        report.stepsOf[kind].insert(step);
         if (kind == "product uninstalled") report.products.insert(Upper(what.substr(0, what.find(' '))));
         if (kind == "process terminated") report.processes.insert(Upper(FileName(what)));
         if (kind == "service stopped") report.stoppedServices.insert(Upper(what));
@@ -430,6 +440,10 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
     const std::string text = testing_support::ReadWholeFile(kReport);
     ASSERT_THAT(text, HasSubstr("Nothing on this machine was changed")) << text;
     const Report report = ParseReport(text);
+    // Each change is filed under the run step that asked for it.
+    EXPECT_EQ(report.stepsOf.at("file scheduled for deletion at restart"),
+              std::set<std::string>{"Scheduling files and folders for deletion"});
+    EXPECT_EQ(report.stepsOf.at("registry key deleted").count("Deleting registry keys"), 1u);
 
     // The real run: the program's run sequence here, silent, its restart
     // recorded; then the prefix restarts and carries out the renames.
@@ -496,7 +510,6 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
     testing_support::UninstallMsiPackage(package);
     ::DeleteFileA((ProgramFolder() + "preview_machine_tests.cfg").c_str());
 }
-
 
 // A real run with its restart still to come, then an undo, then the
 // restart: the registry data the run deleted is back in its view, the

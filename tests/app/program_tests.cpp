@@ -25,8 +25,6 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 using testing_support::DamagedMachine;
 using testing_support::Fate;
 using testing_support::ItemKind;
@@ -38,6 +36,8 @@ using testing_support::RunAndWait;
 using testing_support::TempFolder;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 const DWORD kRunTimeoutMs = 10 * 60 * 1000;
 

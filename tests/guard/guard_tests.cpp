@@ -17,10 +17,10 @@
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
 
+namespace {
+
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-namespace {
 
 using testing_support::TempFolder;
 

@@ -16,8 +16,6 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 using msitool_testing::Narrow;
 using msitool_testing::Wide;
 using testing_support::FindMsiPackage;
@@ -29,6 +27,8 @@ using testing_support::TempFolder;
 using testing_support::TestPlatform;
 
 namespace {
+
+using ::testing::HasSubstr;
 
 const wchar_t kRemoveCommand[] = L"REMOVE=ALL REBOOT=ReallySuppress";
 

@@ -26,9 +26,6 @@
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 using testing_support::Elements;
 using testing_support::Texts;
 using testing_support::ProgramFolder;
@@ -39,7 +36,8 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
-
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 std::string ConfigPath() { return ProgramFolder() + "engine_tests.cfg"; }
 

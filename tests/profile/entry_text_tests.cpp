@@ -16,10 +16,10 @@
 
 #include "profile/entry_text.h"
 
+namespace {
+
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-namespace {
 
 std::string Normalized(const std::string& text) {
     std::vector<char> buffer(text.begin(), text.end());

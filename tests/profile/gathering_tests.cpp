@@ -20,9 +20,6 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 using testing_support::ProgramFolder;
 using testing_support::ReadWholeFile;
 using testing_support::TestDialog;
@@ -30,6 +27,9 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 using Texts = std::vector<std::string>;
 

@@ -17,10 +17,10 @@
 #include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 
+namespace {
+
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-namespace {
 
 using Texts = std::vector<std::string>;
 using testing_support::TempFolder;

@@ -16,8 +16,6 @@
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-
 using testing_support::Elements;
 using testing_support::Texts;
 using testing_support::TempFolder;
@@ -27,7 +25,7 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
-
+using ::testing::HasSubstr;
 
 const char kBase[] = "SOFTWARE\\ClearwayTests\\Populate";
 const char kEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";

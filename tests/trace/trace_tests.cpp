@@ -14,9 +14,6 @@
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
-using ::testing::HasSubstr;
-using ::testing::Not;
-
 using testing_support::PathExists;
 using testing_support::ProgramFolder;
 using testing_support::ReadWholeFile;
@@ -25,6 +22,9 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 const char* const kDateTime = "[ 0-9][0-9]/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\t";
 
