@@ -192,14 +192,22 @@ DWORD ExpandFolderMacro(CNuke& nuke, TSet& list, char* argument, bool forContent
 
 }  // namespace
 
-DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
+// The registry entry a handler's argument names, split (a copy is split:
+// the argument stays as written); ERROR_INVALID_DATA for no argument or a
+// wildcard before the last name.
+static DWORD SplitArgumentEntry(const char* argument, RegEntryParts& parts) {
     if (!argument) return ERROR_INVALID_DATA;
     Text copy = CopyText(argument);
     if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
-    RegEntryParts parts;
     const DWORD split = SplitRegEntry(copy.get(), parts);
     if (split != ERROR_SUCCESS) return split;
-    if (parts.path && HasWildcard(parts.path->c_str())) return ERROR_INVALID_DATA;
+    return parts.path && HasWildcard(parts.path->c_str()) ? static_cast<DWORD>(ERROR_INVALID_DATA) : ERROR_SUCCESS;
+}
+
+DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
+    RegEntryParts parts;
+    const DWORD split = SplitArgumentEntry(argument, parts);
+    if (split != ERROR_SUCCESS) return split;
     if (!parts.root) return ERROR_SUCCESS;
 
     DWORD type = 0;
@@ -226,13 +234,9 @@ DWORD CNuke::ListRegValueData(TSet& list, char* argument) {
 // key that match it. Values are read in the program's own view, keys in the
 // 64-bit view.
 static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool subkeys, bool guarded) {
-    if (!argument) return ERROR_INVALID_DATA;
-    Text copy = CopyText(argument);
-    if (!copy) return ERROR_NOT_ENOUGH_MEMORY;
     RegEntryParts parts;
-    const DWORD split = SplitRegEntry(copy.get(), parts);
+    const DWORD split = SplitArgumentEntry(argument, parts);
     if (split != ERROR_SUCCESS) return split;
-    if (parts.path && HasWildcard(parts.path->c_str())) return ERROR_INVALID_DATA;
     if (!parts.last || !HasWildcard(parts.last->c_str())) return list.Insert(argument);
     // A pattern directly inside a key of the system needs a literal start;
     // a data match filters its candidates and is not held to it.

@@ -2,7 +2,6 @@
 // the prefix, a real restart (wineboot -r) that carries out the pending
 // renames, and a platform double for what Wine cannot do (it enforces no
 // ACLs): the exact DACLs built and the results of the security calls.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -20,6 +19,7 @@
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/support/acl_entries.h"
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
@@ -41,9 +41,6 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 using testing_support::Ace;
 using testing_support::Bytes;

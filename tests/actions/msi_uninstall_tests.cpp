@@ -1,7 +1,6 @@
 // The MSI uninstall driver with a stand-in for the MSI tool's entry, so the
 // tool can answer or throw as each case needs; the tool itself is tested
 // against the prefix's real installer in its own tests.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -10,6 +9,7 @@
 
 #include "profile/engine.h"
 #include "tests/support/list_text.h"
+#include "tests/support/matchers.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
@@ -18,8 +18,6 @@ using testing_support::ReadWholeFile;
 using testing_support::TestPlatform;
 
 namespace {
-
-using ::testing::HasSubstr;
 
 const int kThrow = -1;  // the stand-in throws instead of answering
 

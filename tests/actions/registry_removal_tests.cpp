@@ -4,7 +4,6 @@
 // does. The platform seam stands in only for access denied, a Windows without
 // RegDeleteKeyExA or IsWow64Process, 32-bit Windows and a cancel request in
 // the middle of a walk.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "actions/run_backup.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
+#include "tests/support/matchers.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
@@ -28,9 +28,6 @@ using testing_support::ValueExists;
 using testing_support::TestPlatform;
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 const REGSAM kView32 = KEY_WOW64_32KEY;
 const REGSAM kView64 = KEY_WOW64_64KEY;

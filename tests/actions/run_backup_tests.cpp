@@ -1,7 +1,6 @@
 // The backup of a run on the real registry of the prefix: what it writes
 // goes back with the system's own "reg import" (the 64-bit one, as an
 // administrator would run it) byte for byte, into the view it came from.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,14 +11,13 @@
 #include "actions/run_undo.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
 namespace {
-
-using ::testing::HasSubstr;
 
 using testing_support::PathExists;
 using testing_support::ReadWholeFile;

@@ -1,7 +1,6 @@
 // The service and process steps against real services and processes of the
 // prefix; the platform seam stands in only for a service that never stops,
 // more than 64 matching processes and failing calls.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,14 +10,13 @@
 #include "actions/run_backup.h"
 #include "platform/handles.h"
 #include "profile/engine.h"
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
 namespace {
-
-using ::testing::HasSubstr;
 
 using testing_support::TestPlatform;
 

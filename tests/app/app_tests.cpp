@@ -1,7 +1,6 @@
 // The program's shell without its window: the switches, the safe-mode
 // preparation, the run sequence against an engine whose steps answer from a
 // script, the restart and the exit codes. Restarts are recorded, never made.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -18,14 +17,13 @@
 #include "app/run.h"
 #include "profile/engine.h"
 #include "tests/app/app_doubles.h"
+#include "tests/support/matchers.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
 using testing_support::TestPlatform;
 
 namespace {
-
-using ::testing::HasSubstr;
 
 using testing_support::AppPlatform;
 using testing_support::ScriptedNuke;

@@ -1,7 +1,6 @@
 // The real main dialog in the prefix (null display driver): its button is
 // pressed with window messages from the test thread while the dialog runs
 // on a thread of its own, and its texts are read back after each state.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -16,14 +15,13 @@
 #include "app/resource.h"
 #include "app/run.h"
 #include "tests/app/app_doubles.h"
+#include "tests/support/matchers.h"
 #include "tests/support/test_platform.h"
 
 using testing_support::AppPlatform;
 using testing_support::ScriptedNuke;
 
 namespace {
-
-using ::testing::HasSubstr;
 
 bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = 20000) {
     for (DWORD waited = 0; waited < milliseconds; waited += 20) {

@@ -6,7 +6,6 @@
 // times. Its report must then name exactly what a real run removes: the
 // program's run sequence in this process on a platform that records its
 // pauses and its restart, then a real restart of the prefix (wineboot -r).
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -30,6 +29,7 @@
 #include "tests/app/app_doubles.h"
 #include "tests/app/damaged_setup.h"
 #include "tests/support/damaged_machine.h"
+#include "tests/support/matchers.h"
 #include "tests/support/msi_packages.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
@@ -45,8 +45,6 @@ using testing_support::RunAndWait;
 using testing_support::TempFolder;
 
 namespace {
-
-using ::testing::HasSubstr;
 
 const DWORD kPreviewTimeoutMs = 5 * 60 * 1000;
 const char kReport[] = "C:\\ProgramData\\Velmoran clearway\\Clearway preview.txt";

@@ -5,7 +5,6 @@
 // themselves: everything outside the product is exactly as it was.
 // The run holds its specified pauses (about three minutes, most of them the
 // MSI step's built-in table): this one test takes that long.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -19,6 +18,7 @@
 #include "profile/engine.h"
 #include "tests/app/damaged_setup.h"
 #include "tests/support/damaged_machine.h"
+#include "tests/support/matchers.h"
 #include "tests/support/msi_packages.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
@@ -36,8 +36,6 @@ using testing_support::RunAndWait;
 using testing_support::TempFolder;
 
 namespace {
-
-using ::testing::HasSubstr;
 
 const DWORD kRunTimeoutMs = 10 * 60 * 1000;
 

@@ -2,7 +2,6 @@
 // spelling of one place resolves to one form, every form that could reach
 // somewhere else is refused, and the places no removal may take are refused
 // in every spelling, with a wildcard directly inside them as well.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -14,13 +13,11 @@
 #include "guard/name_guard.h"
 #include "guard/path_guard.h"
 #include "platform/platform.h"
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 using testing_support::TempFolder;
 

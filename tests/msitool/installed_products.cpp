@@ -4,13 +4,13 @@
 #include <string>
 #include <vector>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "msitool/msitool.h"
 #include "msitool/product_family.h"
 #include "platform/handles.h"
 #include "tests/msitool/msitool_test_support.h"
+#include "tests/support/matchers.h"
 #include "tests/support/msi_packages.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
@@ -27,8 +27,6 @@ using testing_support::TempFolder;
 using testing_support::TestPlatform;
 
 namespace {
-
-using ::testing::HasSubstr;
 
 const wchar_t kRemoveCommand[] = L"REMOVE=ALL REBOOT=ReallySuppress";
 

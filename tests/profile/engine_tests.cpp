@@ -1,6 +1,5 @@
 // The engine's list initialisation against a real configuration file beside
 // the test program, real registry keys and a real trace log file.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -19,6 +18,7 @@
 #include "platform/handles.h"
 #include "profile/engine.h"
 #include "profile/folder_macros.h"
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_key.h"
@@ -35,9 +35,6 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 std::string ConfigPath() { return ProgramFolder() + "engine_tests.cfg"; }
 

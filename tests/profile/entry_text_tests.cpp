@@ -1,7 +1,6 @@
 // Entry text operations: normalisation, path joining, field splitting and
 // wildcard matching, under the code page the program runs with (single-byte
 // by default, 932 in the double-byte run).
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <mbctype.h>
 #include <mbstring.h>
@@ -15,11 +14,9 @@
 #include <vector>
 
 #include "profile/entry_text.h"
+#include "tests/support/matchers.h"
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 std::string Normalized(const std::string& text) {
     std::vector<char> buffer(text.begin(), text.end());

@@ -5,7 +5,6 @@
 // cases a real product cannot give (folder values, which Wine's installer
 // does not write; odd publishers, value types and caches) are all here. The
 // records of a product the real installer wrote: maker_product_tests.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
@@ -16,6 +15,7 @@
 
 #include "profile/engine.h"
 #include "tests/support/list_text.h"
+#include "tests/support/matchers.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
@@ -27,9 +27,6 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 using Texts = std::vector<std::string>;
 

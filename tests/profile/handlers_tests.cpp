@@ -1,7 +1,6 @@
 // The entry handlers against real Wine state: registry keys in both views,
 // files and folders, user profile folders, services and a running process.
 // The platform seam stands in only for failures Wine cannot be made to show.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -13,14 +12,12 @@
 
 #include "profile/engine.h"
 #include "profile/tset.h"
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 using Texts = std::vector<std::string>;
 using testing_support::TempFolder;

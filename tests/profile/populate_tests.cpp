@@ -1,6 +1,5 @@
 // The populate step against real registry subtrees (64-bit view) and a real
 // folder tree.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +8,7 @@
 
 #include "actions/access_control.h"
 #include "profile/engine.h"
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_key.h"
@@ -24,8 +24,6 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
-
-using ::testing::HasSubstr;
 
 const char kBase[] = "SOFTWARE\\ClearwayTests\\Populate";
 const char kEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\POPULATE";

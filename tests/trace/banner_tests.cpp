@@ -1,15 +1,13 @@
 // The banner's version text for a program without a version resource and for
 // one whose version resource carries the debug flag.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
-
-using ::testing::HasSubstr;
 
 TEST(TraceBanner, VersionTextComesFromTheFixedFileInformation) {
     testing_support::TempFolder folder(CLEARWAY_BANNER_NAME);

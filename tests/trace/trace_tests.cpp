@@ -1,7 +1,6 @@
 // The trace log against real files under Wine; the platform double only
 // records debugger output, answers message boxes and fixes the clock.
 // The log is a text-mode stream, so each "\n" reaches the file as "\r\n".
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <regex>
@@ -10,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
@@ -22,9 +22,6 @@ using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
 
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::Not;
 
 const char* const kDateTime = "[ 0-9][0-9]/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\t";
 
