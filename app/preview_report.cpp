@@ -150,16 +150,17 @@ std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string&
     if (!why.empty()) TraceWrite("", -1, 0, "The preview report '%s' is not written: %s\n", path.c_str(), why.c_str());
     // Started from a console: the report goes there too.
     HANDLE out = os.GetStdHandle(STD_OUTPUT_HANDLE);
-    bool attached = false;
+    // The parent's console is opened past the preview platform, which
+    // refuses every open for writing; it closes the same way.
+    platform::FileHandle console;
     if ((!out || out == INVALID_HANDLE_VALUE) && os.AttachConsole(ATTACH_PARENT_PROCESS)) {
-        out = ::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-        attached = true;
+        console.reset(::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+        out = console.get();
     }
     if (out && out != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         os.WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
-        if (attached) ::CloseHandle(out);
     }
     return why.empty() ? path : std::string();  // no path for a report that is not there
 }

@@ -286,15 +286,6 @@ TEST(StopNTServicesTest, ServiceThatCannotBeOpenedMakesTheSummaryAnError) {
     EXPECT_TRUE(run.pauses.empty());
 }
 
-TEST(StopNTServicesTest, ManagerThatCannotBeOpenedGivesItsErrorWithoutALine) {
-    TestPlatform os;
-    os.serviceManagerError = ERROR_ACCESS_DENIED;
-    const StepRun run = RunStep(os, &CNuke::StopNTServices, &CNuke::expandedServiceList, {"CWNOSUCHSVC"});
-    EXPECT_EQ(run.code, static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(run.trace, "");
-    EXPECT_TRUE(run.pauses.empty());
-}
-
 // A delete that fails: the service was marked for deletion already and is
 // kept by another open handle.
 TEST(StopNTServicesTest, FailedDeleteIsLoggedButIsNoError) {
@@ -498,13 +489,32 @@ TEST(StopNTProcessesTest, WaitGroupsShareTheTenSeconds) {
     EXPECT_EQ(spent.sleeps, std::vector<DWORD>({1000}));
 }
 
-TEST(StopNTProcessesTest, MissingSnapshotGivesItsError) {
-    TestPlatform os;
-    os.snapshotError = ERROR_NOT_ENOUGH_MEMORY;
-    const StepRun run = RunStep(os, &CNuke::StopNTProcesses, &CNuke::stopProcessList, {"cwmany.exe"});
-    EXPECT_EQ(run.code, static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(run.trace, "");
-    EXPECT_TRUE(run.pauses.empty());
+// A step whose first call is refused (the service manager, the process
+// snapshot) ends with that call's error, without a line or a pause.
+TEST(StopStepsTest, AFirstCallRefusedGivesItsErrorWithoutALine) {
+    struct Case {
+        const char* name;
+        DWORD TestPlatform::*fault;
+        DWORD error;
+        DWORD (CNuke::*step)();
+        TSet CNuke::*list;
+        const char* entry;
+    };
+    const Case cases[] = {
+        {"service manager", &TestPlatform::serviceManagerError, ERROR_ACCESS_DENIED, &CNuke::StopNTServices,
+         &CNuke::expandedServiceList, "CWNOSUCHSVC"},
+        {"process snapshot", &TestPlatform::snapshotError, ERROR_NOT_ENOUGH_MEMORY, &CNuke::StopNTProcesses,
+         &CNuke::stopProcessList, "cwmany.exe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestPlatform os;
+        os.*c.fault = c.error;
+        const StepRun run = RunStep(os, c.step, c.list, {c.entry});
+        EXPECT_EQ(run.code, c.error);
+        EXPECT_EQ(run.trace, "");
+        EXPECT_TRUE(run.pauses.empty());
+    }
 }
 
 // Opens nothing for termination: records which processes the step tried to
