@@ -9,6 +9,7 @@
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
@@ -27,38 +28,21 @@ const char kProduct[] = "SOFTWARE\\ClearwayTests\\RunProduct";  // 64-bit view
 const char kOther[] = "SOFTWARE\\ClearwayTests\\RunOther";      // both views, must stay
 
 bool KeyExists(const std::string& path, REGSAM view) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    ::RegCloseKey(key);
-    return true;
+    return testing_support::KeyExists(HKEY_LOCAL_MACHINE, path, view);
 }
 
 bool ValueExists(const std::string& path, const char* name, REGSAM view) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return false;
-    bool found = ::RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
-    ::RegCloseKey(key);
-    return found;
+    return testing_support::ValueExists(HKEY_LOCAL_MACHINE, path, name, view);
 }
 
+// The key in view with the values named, each "x".
 void MakeKey(const std::string& path, REGSAM view, std::initializer_list<const char*> values) {
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
-                                nullptr),
-              ERROR_SUCCESS);
-    for (const char* name : values) ::RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
-    ::RegCloseKey(key);
+    testing_support::CreateKey(HKEY_LOCAL_MACHINE, path, view);
+    for (const char* name : values) testing_support::SetText(HKEY_LOCAL_MACHINE, path, name, "x", view);
 }
 
 void CleanRegistry() {
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY tests = nullptr;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests", 0, KEY_ALL_ACCESS | view, &tests) ==
-            ERROR_SUCCESS) {
-            for (const char* name : {"RunValues", "RunProduct", "RunOther"}) ::RegDeleteTreeA(tests, name);
-            ::RegCloseKey(tests);
-        }
-    }
+    for (const char* path : {kValues, kProduct, kOther}) testing_support::DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
 }
 
 TEST(RemovalRunTest, ADamagedInstallationIsRemovedAndWhatStaysStays) {

@@ -116,7 +116,8 @@ TEST_F(RunBackupTest, EveryTypeGoesBackByteForByteIntoItsView) {
         }
         ASSERT_EQ(::RegCreateKeyExW(key.get(), L"Sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, sub.put(), nullptr),
                   ERROR_SUCCESS);
-        ::RegSetValueExW(sub.get(), L"Deep", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), 4);
+        ASSERT_EQ(::RegSetValueExW(sub.get(), L"Deep", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), 4),
+                  ERROR_SUCCESS);
     }
     const std::vector<Value> before = Read(KEY_WOW64_32KEY);
     ASSERT_EQ(before.size(), values.size());
@@ -166,7 +167,8 @@ TEST_F(RunBackupTest, NoBackupIsWrittenOverAndAFolderThatCannotBeUsedIsSaidOnce)
         ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                                     nullptr),
                   ERROR_SUCCESS);
-        ::RegSetValueExW(key.get(), L"A", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+        ASSERT_EQ(::RegSetValueExW(key.get(), L"A", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4),
+                  ERROR_SUCCESS);
     }
     std::string first, second;
     for (std::string* path : {&first, &second}) {
@@ -205,7 +207,8 @@ TEST_F(RunBackupTest, TheEngineBacksUpWhatItDeletesInTheViewItDeletesItFrom) {
         ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
                                     nullptr, key.put(), nullptr),
                   ERROR_SUCCESS);
-        ::RegSetValueExW(key.get(), L"Only64", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"v"), 4);
+        ASSERT_EQ(::RegSetValueExW(key.get(), L"Only64", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"v"), 4),
+                  ERROR_SUCCESS);
     }
     testing_support::TestDialog dialog;
     CNuke engine(os_);

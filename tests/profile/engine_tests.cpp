@@ -65,13 +65,7 @@ std::string ReadMarker() {
 }
 
 void WriteMarker(const std::string& name) {
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Clearway", 0, nullptr, 0,
-                                KEY_ALL_ACCESS | kView32, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    ::RegSetValueExA(key, "ApplicationName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
-                     static_cast<DWORD>(name.size() + 1));
-    ::RegCloseKey(key);
+    testing_support::SetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Clearway", "ApplicationName", name, kView32);
 }
 
 // Six empty sections, then extra lines per section kind.

@@ -29,6 +29,7 @@
 #include "profile/engine.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
@@ -135,21 +136,12 @@ protected:
         }
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             for (const char* sub : {"\\Product\\Keep\\Deeper", "\\Product\\Drop", "\\Other\\X"}) {
-                platform::RegKey key;
-                ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kKeyBase) + sub).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS | view, nullptr, key.put(), nullptr);
-                ::RegSetValueExA(key.get(), "V", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+                testing_support::SetText(HKEY_LOCAL_MACHINE, std::string(kKeyBase) + sub, "V", "x", view);
             }
         }
     }
     ~OracleTest() override {
-        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-            platform::RegKey key;
-            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests", 0, KEY_ALL_ACCESS | view, key.put()) ==
-                ERROR_SUCCESS) {
-                ::RegDeleteTreeA(key.get(), "Oracle");
-            }
-        }
+        testing_support::DeleteKeyTree(HKEY_LOCAL_MACHINE, kKeyBase);
         ::DeleteFileA((ProgramFolder() + "oracle_tests.cfg").c_str());
     }
     TempFolder tree_;

@@ -40,7 +40,14 @@ void DeleteKeyTree(HKEY root, const std::string& path) {
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) DeleteRegistryTree(root, path, view);
 }
 
-TestKey::TestKey(HKEY root, std::string path) : root_(root), path_(std::move(path)) { Delete(); }
+TestKey::TestKey(HKEY root, std::string path) : root_(root), path_(std::move(path)) {
+    Delete();
+    // A key an earlier run left and that cannot go would make every check of
+    // what a step removed pass or fail for the wrong reason.
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        if (KeyExists(root_, path_, view)) ADD_FAILURE() << path_ << " is left from before and cannot be deleted";
+    }
+}
 
 TestKey::~TestKey() { Delete(); }
 

@@ -42,6 +42,7 @@ public:
              REGSAM view) const;
     bool SetText(const std::string& relative, const std::string& name, const std::string& text, REGSAM view) const;
     bool SetDword(const std::string& relative, const std::string& name, DWORD data, REGSAM view) const;
+    // Asked by the full path: path\relative within 260 characters.
     bool Exists(const std::string& relative, REGSAM view) const;
     bool HasValue(const std::string& relative, const std::string& name, REGSAM view) const;
     // Deletes the key with its tree in both views now.
