@@ -30,6 +30,8 @@ const char kUsage[] = "Usage:\n%s [switch]\n--GUI to show the user interface\n--
 
 }  // namespace
 
+const char kUndoNeedsRights[] = "--undo: administrator rights are needed; nothing was taken back\n";
+
 CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine, platform::PreviewPlatform* recorder)
     : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), os_(os), engine_(engine), recorder_(recorder) {}
 
@@ -111,7 +113,7 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
             ShowDialog(dialog);
             exitCode = dialog.ExitCode();
         } else if (!IsUserAdmin(os_)) {
-            TraceWrite("", -1, 0, "--undo: administrator rights are needed; nothing was taken back\n");
+            TraceWrite("", -1, 0, "%s", kUndoNeedsRights);
             os_.MessageBeep(MB_ICONHAND);
             exitCode = kExitNoRights;
         } else {

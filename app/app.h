@@ -54,6 +54,9 @@ private:
     bool visibleSession_ = true;
 };
 
+// The trace line of an undo that lacks administrator rights.
+extern const char kUndoNeedsRights[];
+
 // True when the process may run the removal: always on Windows 9x; on NT
 // when the token's Administrators group is enabled.
 bool IsUserAdmin(platform::Platform& os);

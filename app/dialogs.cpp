@@ -160,7 +160,7 @@ BOOL CZerlinDlg::OnInitDialog() {
         runState = Failed;
         noRights = true;
         logText = LoadText(IDS_NO_RIGHTS);
-        if (undo) TraceWrite("", -1, 0, "--undo: administrator rights are needed; nothing was taken back\n");
+        if (undo) TraceWrite("", -1, 0, "%s", kUndoNeedsRights);
     }
     OnStateChanged();
     if (silent == 1) OnStartButton();

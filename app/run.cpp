@@ -120,24 +120,22 @@ DWORD Worker::Undo() {
     Post(kStepStarted, IDS_UNDOING);
     const DWORD rc = dialog_.undoRun ? dialog_.undoRun() : static_cast<DWORD>(kUndoNothing);
     run_.result = rc;
-    // The step itself did its work when it ends in one of the undo's own
-    // results (a restart still missing, files a restart took, nothing to
-    // take back): the state's text says which.
-    const bool own = rc == kUndoRestored || rc == kUndoRestartNeeded || rc == kUndoFilesGone || rc == kUndoNothing;
-    Post(kStepResult, static_cast<LPARAM>(own ? ERROR_SUCCESS : rc));
+    RunState end = Failed;
     switch (rc) {
         case kUndoRestored:
         case kUndoFilesGone:
         case kUndoNothing:
-            dialog_.runState = Finished;
+            end = Finished;
             break;
         case kUndoRestartNeeded:
-            dialog_.runState = RestartNeeded;
-            break;
-        default:
-            dialog_.runState = Failed;
+            end = RestartNeeded;
             break;
     }
+    // The step did its work when it ends in one of the undo's own results (a
+    // restart still missing, files a restart took, nothing to take back):
+    // the state's text says which.
+    Post(kStepResult, static_cast<LPARAM>(end == Failed ? rc : ERROR_SUCCESS));
+    dialog_.runState = end;
     Post(kStateChanged, 0);
     return rc;
 }
