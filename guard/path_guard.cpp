@@ -438,9 +438,11 @@ std::string FolderGuard::RefusesPattern(const char* pattern) const {
         const size_t literal = LiteralStart(names[i].c_str());
         if (literal == _mbslen(reinterpret_cast<const Byte*>(names[i].c_str()))) continue;  // no wildcard
         if (literal >= kLiteralStartNeeded) return std::string();
+        // The folder the wildcard is listed in, links and all: a link named
+        // as that folder lists its target's contents.
         const std::string parent = Joined(root, names, i);
         std::string resolved;
-        if (const char* reason = ResolvePath(os_, parent.c_str(), resolved)) return reason;
+        if (const char* reason = ResolveFinalPath(os_, parent.c_str(), resolved)) return reason;
         const std::string why = Refuses(resolved);
         if (why.empty()) return std::string();
         return "a wildcard directly inside a folder that holds more than the product needs three letters before "

@@ -212,7 +212,10 @@ TEST(MainDialogTest, EndStatesAndTheirExitCodes) {
         if (run.os.admin) {
             run.Press();
             if (c.cancelWhileRunning) {
-                ASSERT_TRUE(run.WaitForButton("Cancel"));
+                // Held in the MSI step, past the question: a Cancel pressed while
+                // the profile is built ends the run before anything changes.
+                ASSERT_TRUE(WaitFor([&] { return run.engine.atGate.load(); }));
+                ASSERT_EQ(run.Button(), "Cancel");
                 run.Press();
                 ::Sleep(200);
                 ::SetEvent(run.gate);  // the engine notices the cancel at its next test

@@ -192,6 +192,10 @@ TEST_F(GuardTest, AProfileReachedThroughACompatibilityLinkIsRefused) {
     EXPECT_TRUE(reason || !folders.Refuses(resolved).empty()) << viaLink << " -> " << resolved;
     const std::string pattern = tree_ / ("Compat" + profile.substr(users.size()) + "\\*");
     EXPECT_NE(folders.RefusesPattern(pattern.c_str()), "") << pattern;
+    // A link named as the very folder a wildcard is listed in lists its
+    // target: a bare wildcard there is judged by the target.
+    EXPECT_NE(folders.RefusesPattern((tree_ / "Compat\\*").c_str()), "");
+    EXPECT_EQ(folders.RefusesPattern((tree_ / "Compat\\Velmoran*").c_str()), "");
 }
 
 TEST(GuardKeys, EverySpellingOfAKeyOfTheSystemIsRefusedInEitherView) {
