@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "guard/key_guard.h"
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
 #include "platform/handles.h"
@@ -140,14 +141,29 @@ DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DW
 
 namespace {
 
+// True when the file has more names than this one: its permissions are
+// those of every name, some of which may lie outside the product.
+bool HasOtherNames(platform::Platform& os, const char* path) {
+    platform::FileHandle file(os, os.CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    return file && os.GetFileInformationByHandle(file.get(), &information) && information.nNumberOfLinks > 1;
+}
+
 // Why the permissions of path must stay as they are, or empty: it is a link
 // (SetNamedSecurityInfoA would open its target), it is kept by the ignore
 // list, or it holds something that is.
 std::string KeepsPermissions(CNuke& nuke, const char* path) {
     const std::string upper = guard::UpperText(path);
     if (nuke.keptPermissions.count(upper)) return "it is a link, is ignored or holds an ignored item";
-    const DWORD attributes = nuke.os.GetFileAttributesA(path);
+    const std::string real = guard::Unredirected(nuke.os, path);
+    const DWORD attributes = nuke.os.GetFileAttributesA(real.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "it is a link";
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        HasOtherNames(nuke.os, real.c_str())) {
+        return "it has other names (hard links) that share its permissions";
+    }
     if (nuke.IsIgnored(nuke.ignoreFileList, path)) return "it is ignored";
     const char* ignore = nullptr;
     for (DWORD rc = nuke.ignoreFileList.GetFirst(ignore); rc == ERROR_SUCCESS; rc = nuke.ignoreFileList.GetNext(ignore)) {
@@ -180,7 +196,7 @@ int CNuke::DropFileAcl(const char* path) {
     // again, and whoever owned the folder could reopen it until the restart.
     platform::AllocatedSid administrators(os);
     if (!guard::MakeAdministratorsSid(os, administrators)) return 0;
-    std::vector<char> name = MutableCopy(path);
+    std::vector<char> name = MutableCopy(guard::Unredirected(os, path).c_str());
     // Protected: inherited entries are dropped and no longer flow in.
     return os.SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT,
                                     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
@@ -194,18 +210,26 @@ namespace {
 
 
 // Why a key's permissions must stay as they are, or empty: it is a key of
-// the system, it is ignored, or it holds an ignored key (a fragment ignore
+// the system, a link along it would have another key's permissions
+// changed, it is ignored, or it holds an ignored key (a fragment ignore
 // could lie below any key).
-std::string KeepsKeyPermissions(CNuke& nuke, const std::string& entry) {
+std::string KeepsKeyPermissions(CNuke& nuke, const char* rootName, HKEY root, const char* subkeyPath, REGSAM view) {
+    const std::string entry = std::string(rootName) + "\\" + (subkeyPath ? subkeyPath : "");
     std::string why = nuke.KeyGuard().Refuses(entry.c_str());
     if (!why.empty()) return why;
+    why = nuke.KeyGuard().LinkAlong(root, rootName, subkeyPath ? subkeyPath : "", view);
+    if (!why.empty()) return why;
     if (nuke.IsIgnored(nuke.ignoreRegKeyList, entry.c_str())) return "it is ignored";
-    const std::string canonical = nuke.CanonicalKey(entry.c_str());
+    const std::vector<std::string> forms = nuke.KeyGuard().Forms(entry.c_str());
     const char* ignore = nullptr;
     for (DWORD rc = nuke.ignoreRegKeyList.GetFirst(ignore); rc == ERROR_SUCCESS;
          rc = nuke.ignoreRegKeyList.GetNext(ignore)) {
-        const std::string kept = nuke.CanonicalKey(ignore);
-        if (kept.compare(0, 5, "HKEY_") != 0 || guard::IsInside(kept, canonical)) return "it holds an ignored key";
+        for (const std::string& kept : nuke.KeyGuard().Forms(ignore)) {
+            if (kept.compare(0, 5, "HKEY_") != 0) return "it holds an ignored key";
+            for (const std::string& form : forms) {
+                if (guard::IsInside(kept, form)) return "it holds an ignored key";
+            }
+        }
     }
     return std::string();
 }
@@ -214,11 +238,10 @@ std::string KeepsKeyPermissions(CNuke& nuke, const std::string& entry) {
 
 DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
     if (const char* rootName = platform::RootKeyName(root)) {
-        const std::string entry = std::string(rootName) + "\\" + (subkeyPath ? subkeyPath : "");
-        const std::string keep = KeepsKeyPermissions(*this, entry);
+        const std::string keep = KeepsKeyPermissions(*this, rootName, root, subkeyPath, view);
         if (!keep.empty()) {
-            TraceWrite("", -1, 0, "GrantRegKeyAccess: leaving the permissions of '%s' as they are: %s\n",
-                       entry.c_str(), keep.c_str());
+            TraceWrite("", -1, 0, "GrantRegKeyAccess: leaving the permissions of '%s\\%s' as they are: %s\n",
+                       rootName, subkeyPath ? subkeyPath : "", keep.c_str());
             return ERROR_ACCESS_DENIED;
         }
     }

@@ -55,7 +55,9 @@ public:
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ignored;
 
         platform::Platform& os = nuke_.os;
-        const std::string pattern = entry + "\\*";
+        // Listed where the restart deletes: the real System32, not the
+        // folder a 32-bit program is shown.
+        const std::string pattern = guard::Unredirected(os, entry) + "\\*";
         WIN32_FIND_DATAA data;
         platform::FindHandle find(os, os.FindFirstFileA(pattern.c_str(), &data));
         bool opened = false;
@@ -150,8 +152,11 @@ DWORD CNuke::CleanupFiles() {
 void CNuke::ScheduleFileRemoval(const char* path) {
     // A read-only file could not be deleted at the restart; every other
     // attribute is kept. A path that is gone is still scheduled.
-    const DWORD attributes = os.GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES) os.SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY);
+    const std::string real = guard::Unredirected(os, path);
+    const DWORD attributes = os.GetFileAttributesA(real.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        os.SetFileAttributesA(real.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    }
 
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         TraceWrite("", -1, 0, "MoveFileEx for '%s' was successful\n", path);
@@ -187,7 +192,7 @@ DWORD CNuke::ExpandRemoveFileEntry(char* entry) {
         TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry, why.c_str());
         return ERROR_ACCESS_DENIED;
     }
-    const DWORD attributes = os.GetFileAttributesA(resolved.c_str());
+    const DWORD attributes = os.GetFileAttributesA(guard::Unredirected(os, resolved).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return os.GetLastError();
     TreeWalk(*this).Expand(resolved, attributes);
     return ERROR_SUCCESS;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "guard/own_files.h"
 #include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -18,12 +19,12 @@ namespace {
 using Byte = unsigned char;
 using Names = std::vector<std::string>;
 
-// Upper-cased names of a key entry, split at slashes and backslashes (a
-// trail byte is no separator); empty names (doubled or trailing
-// separators) are dropped.
-Names Split(const char* entry) {
+// The names of a key entry, split at slashes and backslashes (a trail byte
+// is no separator); empty names (doubled or trailing separators) are
+// dropped. Upper-cased unless asKeyed.
+Names Split(const char* entry, bool asKeyed = false) {
     Names names;
-    const std::string upper = UpperText(entry ? entry : "");
+    const std::string upper = asKeyed ? std::string(entry ? entry : "") : UpperText(entry ? entry : "");
     std::string name;
     for (const Byte* p = reinterpret_cast<const Byte*>(upper.c_str()); *p;) {
         if (_ismbblead(*p) && p[1]) {
@@ -129,7 +130,7 @@ const std::vector<Names>& SystemKeys() {
 
 }  // namespace
 
-KeyGuard::KeyGuard(platform::Platform& os) {
+KeyGuard::KeyGuard(platform::Platform& os) : os_(os), currentUser_(UpperText(RunningUserSidText(os).c_str())) {
     platform::RegKey select(os);
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\Select", 0, KEY_READ | KEY_WOW64_64KEY, select.put()) !=
         ERROR_SUCCESS) {
@@ -155,6 +156,17 @@ std::string KeyGuard::Canonical(const char* entry) const {
     } else if (names[0] == "HKEY_CURRENT_CONFIG") {
         names.erase(names.begin());
         names.insert(names.begin(), {kMachine, "SYSTEM", "CURRENTCONTROLSET", "HARDWARE PROFILES", "CURRENT"});
+    } else if (names[0] == kCurrentUser && !currentUser_.empty()) {
+        names[0] = kUsers;
+        names.insert(names.begin() + 1, currentUser_);
+    }
+    // A user's classes hive is what that user's SOFTWARE\Classes shows.
+    static const std::string kClassesHive = "_CLASSES";
+    if (names[0] == kUsers && names.size() >= 2 && names[1].size() > kClassesHive.size() &&
+        names[1].compare(0, 4, "S-1-") == 0 &&
+        names[1].compare(names[1].size() - kClassesHive.size(), kClassesHive.size(), kClassesHive) == 0) {
+        names[1].erase(names[1].size() - kClassesHive.size());
+        names.insert(names.begin() + 2, {"SOFTWARE", "CLASSES"});
     }
     // A key of the 32-bit view written out is the same key as far as a
     // removal goes: each entry is deleted in both views.
@@ -172,6 +184,17 @@ std::string KeyGuard::Canonical(const char* entry) const {
         names[2] = set;
     }
     return Join(names);
+}
+
+std::vector<std::string> KeyGuard::Forms(const char* entry) const {
+    std::vector<std::string> forms{Canonical(entry)};
+    Names names = Split(entry);
+    if (!names.empty() && names[0] == "HKEY_CLASSES_ROOT") {
+        names[0] = std::string(kCurrentUser) + "\\SOFTWARE\\CLASSES";
+        const std::string user = Canonical(Join(names).c_str());
+        if (user != forms[0]) forms.push_back(user);
+    }
+    return forms;
 }
 
 std::string KeyGuard::Refuses(const char* keyEntry) const {
@@ -193,6 +216,44 @@ std::string KeyGuard::RefusesPattern(const char* keyEntry, const char* namePatte
     if (why.empty()) return std::string();
     return "a wildcard directly inside a key that holds more than the product needs three letters before it (" +
            why.substr(3) + ")";
+}
+
+}  // namespace guard
+
+namespace guard {
+
+bool IsKeyLink(platform::Platform& os, HKEY key) {
+    DWORD type = REG_NONE;
+    return os.RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
+           type == REG_LINK;
+}
+
+std::string KeyGuard::LinkAlong(HKEY root, const char* rootName, const std::string& subkey, REGSAM view) const {
+    std::string path = rootName ? rootName : "";
+    platform::RegKey parent(os_);
+    HKEY current = root;
+    // Opened name by name, each as itself: a link is seen before anything
+    // is reached through it.
+    for (const std::string& name : Split(subkey.c_str(), true)) {
+        path += "\\" + name;
+        platform::RegKey self(os_);
+        if (os_.RegOpenKeyExA(current, name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, self.put()) !=
+            ERROR_SUCCESS) {
+            return std::string();
+        }
+        if (IsKeyLink(os_, self.get())) {
+            if (Refuses(path.c_str()).empty()) return "the key '" + path + "' along it is a registry link";
+            // One of the system's own (CurrentControlSet): followed, as
+            // the canonical form follows it.
+            self.reset();
+            if (os_.RegOpenKeyExA(current, name.c_str(), 0, KEY_READ | view, self.put()) != ERROR_SUCCESS) {
+                return std::string();
+            }
+        }
+        parent = std::move(self);
+        current = parent.get();
+    }
+    return std::string();
 }
 
 }  // namespace guard

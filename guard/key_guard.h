@@ -2,7 +2,10 @@
 // the keys no removal may take (roots, hives, the system's own keys), in
 // either registry view.
 #pragma once
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 namespace platform { class Platform; }
 
@@ -10,16 +13,25 @@ namespace guard {
 
 class KeyGuard {
 public:
-    // Reads which numbered control set CurrentControlSet stands for.
+    // Reads which numbered control set CurrentControlSet stands for, and
+    // whose hive HKEY_CURRENT_USER shows.
     explicit KeyGuard(platform::Platform& os);
 
     // The form a registry entry is compared in: upper case, single
     // backslashes, none at the end; HKEY_CLASSES_ROOT and
-    // HKEY_CURRENT_CONFIG as the machine keys they show; a Wow6432Node name
-    // below SOFTWARE or Classes dropped (an entry is deleted in both views,
-    // so it is kept or refused in both); CurrentControlSet as the numbered
-    // set it stands for. Text without a root is treated the same way.
+    // HKEY_CURRENT_CONFIG as the machine keys they show; HKEY_CURRENT_USER
+    // as the running user's hive below HKEY_USERS, and a user's classes hive
+    // ("HKEY_USERS\<sid>_Classes") as the Classes key of that user's
+    // SOFTWARE; a Wow6432Node name below SOFTWARE or Classes dropped (an
+    // entry is deleted in both views, so it is kept or refused in both);
+    // CurrentControlSet as the numbered set it stands for. Text without a
+    // root is treated the same way.
     std::string Canonical(const char* entry) const;
+
+    // Every key the entry may reach, each in canonical form: one, or for
+    // HKEY_CLASSES_ROOT, which shows the running user's classes over the
+    // machine's, both of them.
+    std::vector<std::string> Forms(const char* entry) const;
 
     // Why the key may not be removed, nor its permissions changed
     // ("it is a root of the registry"), or empty.
@@ -31,8 +43,21 @@ public:
     // characters.
     std::string RefusesPattern(const char* keyEntry, const char* namePattern) const;
 
+    // Why the key subkey below root (named rootName in the text) cannot be
+    // decided on by its name in view, or empty: a key along it, or the key
+    // itself, is a registry link (a key that shows another key's contents)
+    // and not one of the system's own. A key that is missing or cannot be
+    // read ends the walk: nothing past it is reached through it.
+    std::string LinkAlong(HKEY root, const char* rootName, const std::string& subkey, REGSAM view) const;
+
 private:
+    platform::Platform& os_;
     unsigned currentControlSet_ = 0;  // 0: unknown
+    std::string currentUser_;         // the running user's SID; empty when unknown
 };
+
+// True when key, opened as itself (REG_OPTION_OPEN_LINK), is a registry
+// link: it holds its target in a value of type REG_LINK.
+bool IsKeyLink(platform::Platform& os, HKEY key);
 
 }  // namespace guard

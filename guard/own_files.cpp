@@ -38,12 +38,13 @@ bool IsSid(platform::Platform& os, PSID sid, const WellKnown& known) {
     return sid && MakeSid(os, known, wanted) && os.EqualSid(sid, wanted.get());
 }
 
-// The running account, from the process's own token.
-bool IsRunningUser(platform::Platform& os, PSID sid) {
+// The running account, from the process's own token: a TOKEN_USER in
+// buffer, or false.
+bool ReadTokenUser(platform::Platform& os, std::vector<BYTE>& buffer) {
     HANDLE raw = nullptr;
     if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
     platform::ObjectHandle token(os, raw);
-    std::vector<BYTE> buffer(256);
+    buffer.assign(256, 0);
     DWORD needed = 0;
     if (!os.GetTokenInformation(token.get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()),
                                 &needed)) {
@@ -51,7 +52,12 @@ bool IsRunningUser(platform::Platform& os, PSID sid) {
         buffer.resize(needed);
         if (!os.GetTokenInformation(token.get(), TokenUser, buffer.data(), needed, &needed)) return false;
     }
-    return os.EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid) != FALSE;
+    return true;
+}
+
+bool IsRunningUser(platform::Platform& os, PSID sid) {
+    std::vector<BYTE> user;
+    return ReadTokenUser(os, user) && os.EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) != FALSE;
 }
 
 std::string ErrorText(const char* what, DWORD code) {
@@ -83,6 +89,11 @@ std::string LeadsElsewhere(platform::Platform& os, HANDLE handle, const std::str
 
 bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid) {
     return MakeSid(os, kAdministrators, sid);
+}
+
+std::string RunningUserSidText(platform::Platform& os) {
+    std::vector<BYTE> user;
+    return ReadTokenUser(os, user) ? SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) : std::string();
 }
 
 std::string SidText(PSID sid) {

@@ -89,4 +89,8 @@ bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid);
 // "S-1-5-32-544" for a SID.
 std::string SidText(PSID sid);
 
+// The running user's SID as text, from the process's token; empty when it
+// cannot be read.
+std::string RunningUserSidText(platform::Platform& os);
+
 }  // namespace guard

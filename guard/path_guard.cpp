@@ -117,10 +117,8 @@ const char* FinalFolder(platform::Platform& os, const std::string& folder, std::
     return nullptr;
 }
 
-// A 32-bit program on 64-bit Windows that opens System32 is sent to
-// SysWOW64 by the file system redirector; the deletions at the restart are
-// not. So a path in System32 is opened through Sysnative, which names the
-// real folder to such a program.
+}  // namespace
+
 std::string Unredirected(platform::Platform& os, const std::string& path) {
     BOOL wow64 = FALSE;
     if (!os.IsWow64Process(os.GetCurrentProcess(), &wow64) || !wow64) return path;
@@ -134,6 +132,8 @@ std::string Unredirected(platform::Platform& os, const std::string& path) {
     if (upper != system && !IsInside(upper, system)) return path;
     return UpperText(buffer) + "\\SYSNATIVE" + upper.substr(system.size());
 }
+
+namespace {
 
 const char* Resolve(platform::Platform& os, const char* path, std::string& resolved, bool lastToo) {
     resolved.clear();

@@ -47,6 +47,14 @@ const char* ResolvePath(platform::Platform& os, const char* path, std::string& r
 // the path finally reaches.
 const char* ResolveFinalPath(platform::Platform& os, const char* path, std::string& resolved);
 
+// A 32-bit program on 64-bit Windows that opens System32 is sent to
+// SysWOW64 by the file system redirector; the deletions at the restart are
+// not. So a path in System32 is opened through Sysnative, which names the
+// real folder to such a program: path in that form, or path itself where
+// nothing is redirected. Only for opening: lists and the restart's table
+// keep the System32 name.
+std::string Unredirected(platform::Platform& os, const std::string& path);
+
 // True for "X:" followed by a backslash, the only form a removal may name.
 bool IsFullyQualified(const char* path);
 

@@ -146,8 +146,9 @@ namespace {
 void AddComparedForms(CNuke& nuke, bool keys, const char* text, std::vector<std::string>& forms) {
     std::string upper = guard::UpperText(text);
     if (keys) {
-        std::string canonical = nuke.CanonicalKey(text);
-        if (!canonical.empty() && canonical != upper) forms.push_back(std::move(canonical));
+        for (std::string& canonical : nuke.KeyGuard().Forms(text)) {
+            if (!canonical.empty() && canonical != upper) forms.push_back(std::move(canonical));
+        }
     }
     if (!upper.empty()) forms.push_back(std::move(upper));
 }
@@ -212,8 +213,6 @@ const guard::KeyGuard& CNuke::KeyGuard() {
     if (!keyGuard_) keyGuard_.reset(new guard::KeyGuard(os));
     return *keyGuard_;
 }
-
-std::string CNuke::CanonicalKey(const char* entry) { return KeyGuard().Canonical(entry); }
 
 void CNuke::LogListContents(TSet& list) {
     TraceWrite("", -1, 0, "--- --- --- Logging list contents... --- --- ---\n");

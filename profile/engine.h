@@ -213,8 +213,6 @@ public:
     // the folders the configuration's macros name) and the system's keys.
     const guard::FolderGuard& FolderGuard();
     const guard::KeyGuard& KeyGuard();
-    // The canonical form of a registry entry (KeyGuard().Canonical).
-    std::string CanonicalKey(const char* entry);
     // Files and folders whose permissions stay as they are: links, ignored
     // items and the folders that hold them. Filled while the file list is
     // expanded; DropFileAcl refuses them.

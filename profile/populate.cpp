@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "actions/reg_entry.h"
+#include "guard/key_guard.h"
 #include "guard/name_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -44,6 +45,22 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
         TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, why.c_str());
         return ERROR_ACCESS_DENIED;
     }
+    // A link along the entry, in either view the removal deletes in, would
+    // have another key's contents listed under the product's name.
+    std::vector<char> copy(keyEntry, keyEntry + std::strlen(keyEntry) + 1);
+    NormalizeEntry(copy.data());
+    RegEntryParts parts;
+    if (SplitRegEntry(copy.data(), parts) == ERROR_SUCCESS && parts.root) {
+        std::string subkey;
+        JoinPath(subkey, {parts.path ? parts.path->c_str() : nullptr, parts.last ? parts.last->c_str() : nullptr});
+        for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+            const std::string link = KeyGuard().LinkAlong(parts.root, parts.rootText->c_str(), subkey, view);
+            if (!link.empty()) {
+                TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, link.c_str());
+                return ERROR_ACCESS_DENIED;
+            }
+        }
+    }
     return ExpandKeyTree(*this, keyEntry);
 }
 
@@ -59,18 +76,24 @@ DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry) {
 
     std::string subkey;
     JoinPath(subkey, {parts.path ? parts.path->c_str() : nullptr, parts.last ? parts.last->c_str() : nullptr});
+    // Opened as itself: a link below the product's key is seen, not walked.
+    const REGSAM access = KEY_ALL_ACCESS | KEY_WOW64_64KEY;
     platform::RegKey key(os);
-    LSTATUS open = parts.root ? os.RegOpenKeyExA(parts.root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                                                 key.put())
+    LSTATUS open = parts.root ? os.RegOpenKeyExA(parts.root, subkey.c_str(), REG_OPTION_OPEN_LINK, access, key.put())
                               : ERROR_FILE_NOT_FOUND;
     if (open == ERROR_ACCESS_DENIED) {
         nuke.GrantRegKeyAccess(parts.root, subkey.c_str(), KEY_WOW64_64KEY);
-        open = os.RegOpenKeyExA(parts.root, subkey.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, key.put());
+        open = os.RegOpenKeyExA(parts.root, subkey.c_str(), REG_OPTION_OPEN_LINK, access, key.put());
     }
     if (open != ERROR_SUCCESS) return static_cast<DWORD>(open);
 
     std::string entry;
     JoinPath(entry, {parts.rootText ? parts.rootText->c_str() : nullptr, subkey.c_str()});
+    if (guard::IsKeyLink(os, key.get())) {
+        TraceWrite("", -1, 0, "ExpandRegKeyEntry: not listing '%s' nor anything below it: it is a registry link\n",
+                   entry.c_str());
+        return ERROR_SUCCESS;
+    }
     if (entry.size() >= kKeyEntryBufferSize) return ERROR_FILENAME_EXCED_RANGE;
     rc = nuke.expandedRegKeyList.Insert(entry.c_str());
     if (rc != ERROR_SUCCESS) return rc;

@@ -266,8 +266,8 @@ TEST_F(FileRemovalTest, FailedScheduleRetriesOnceAfterDropFileAcl) {
 
 // After a failed scheduling, permissions change only where nothing that
 // stays is reached: never on a link (the new DACL would land on its
-// target), an ignored item, or a folder that holds one, however the ignore
-// entry spelled it.
+// target), a file with other names, an ignored item, or a folder that holds
+// one, however the ignore entry spelled it.
 TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre) {
     TempFolder folder("file-removal-keep");
     TempFolder outside("file-removal-keep-target");
@@ -277,6 +277,11 @@ TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre)
     ::CreateDirectoryA((folder / "Plain").c_str(), nullptr);
     UnixLink link(UnixPath(outside.path()), UnixPath(folder / "Link"));
     ASSERT_EQ(link.made, 0u);
+    // A second name of a file outside: the two names share one set of
+    // permissions.
+    WriteWholeFile(outside / "shared.txt", "x");
+    ASSERT_TRUE(::CreateHardLinkA((folder / "Named Twice.txt").c_str(), (outside / "shared.txt").c_str(), nullptr));
+    WriteWholeFile(folder / "Once.txt", "x");
     // The ignore entry as the list initialisation leaves it: its normal form
     // and the form Windows resolves it to.
     const std::string spelled = Lower(folder.path()) + "\\holder\\.\\kept\\";
@@ -293,6 +298,8 @@ TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre)
         {root + "\\HOLDER\\KEPT", "it is ignored"},
         {root + "\\HOLDER", "it holds an ignored item"},
         {root + "\\PLAIN", nullptr},
+        {root + "\\NAMED TWICE.TXT", "it has other names (hard links) that share its permissions"},
+        {root + "\\ONCE.TXT", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -312,6 +319,38 @@ TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre)
         }
         os_.moveResults.clear();
     }
+}
+
+// This 32-bit run is shown SysWOW64 where it names System32; the restart
+// deletes in the real System32. A folder there is listed, and its
+// permissions changed, where the restart will delete it.
+TEST_F(FileRemovalTest, AFolderOfSystem32IsListedWhereTheRestartDeletesIt) {
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) << "the tests run as the product ships";
+    const std::string windows = Folder(CSIDL_WINDOWS);
+    const struct {
+        std::string folder, file;
+    } places[] = {{windows + "\\Sysnative\\ClearwayTestsRedirect", "real.txt"},
+                  {windows + "\\SysWOW64\\ClearwayTestsRedirect", "shown.txt"}};
+    struct Cleanup {
+        const decltype(places)& made;
+        ~Cleanup() {
+            for (const auto& place : made) {
+                ::DeleteFileA((place.folder + "\\" + place.file).c_str());
+                ::RemoveDirectoryA(place.folder.c_str());
+            }
+        }
+    } cleanup{places};
+    for (const auto& place : places) {
+        ASSERT_TRUE(::CreateDirectoryA(place.folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
+        WriteWholeFile(place.folder + "\\" + place.file, "x");
+    }
+    std::string entry = windows + "\\System32\\ClearwayTestsRedirect";
+    os_.setResults = {ERROR_SUCCESS};
+    ASSERT_EQ(engine_.ExpandRemoveFileEntry(&entry[0]), 0u);
+    const std::string listed = Upper(windows) + "\\SYSTEM32\\CLEARWAYTESTSREDIRECT";
+    EXPECT_EQ(Elements(engine_.expandedFileList), (Texts{listed, listed + "\\REAL.TXT"}));
+    EXPECT_EQ(os_.AclDrops(), Texts{Upper(places[0].folder)});
 }
 
 TEST_F(FileRemovalTest, AMissingPathIsStillScheduled) {

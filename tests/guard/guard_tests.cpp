@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 
 namespace {
@@ -240,6 +241,22 @@ TEST(GuardKeys, EverySpellingOfAKeyOfTheSystemIsRefusedInEitherView) {
     EXPECT_EQ(keys.Canonical("HKEY_CLASSES_ROOT\\VelFile"), keys.Canonical("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\VelFile"));
     EXPECT_EQ(keys.Canonical("HKEY_CLASSES_ROOT\\Wow6432Node\\CLSID\\{X}"),
               keys.Canonical("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\CLSID\\{X}"));
+    // The current user's hive and classes under each of their names.
+    const std::string sid = testing_support::UserSid();
+    ASSERT_FALSE(sid.empty());
+    const struct {
+        std::string one, other;
+    } sameKeys[] = {
+        {"HKEY_CURRENT_USER\\Software\\Velmoran", "HKEY_USERS\\" + sid + "\\Software\\Velmoran"},
+        {"HKEY_USERS\\" + sid + "_Classes\\VelFile", "HKEY_CURRENT_USER\\Software\\Classes\\VelFile"},
+        {"hkey_users\\" + sid + "_classes\\Wow6432Node\\CLSID\\{X}", "HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\{X}"},
+    };
+    for (const auto& c : sameKeys) EXPECT_EQ(keys.Canonical(c.one.c_str()), keys.Canonical(c.other.c_str())) << c.one;
+    EXPECT_EQ(keys.Forms("HKEY_CLASSES_ROOT\\VelFile"),
+              (std::vector<std::string>{keys.Canonical("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\VelFile"),
+                                        keys.Canonical("HKEY_CURRENT_USER\\Software\\Classes\\VelFile")}));
+    EXPECT_NE(keys.Refuses(("HKEY_USERS\\" + sid + "_Classes\\CLSID").c_str()), "");
+    EXPECT_EQ(keys.Refuses(("HKEY_USERS\\" + sid + "_Classes\\VelFile").c_str()), "");
     const std::string services = keys.Canonical("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\VelParlowe");
     EXPECT_THAT(services, Not(HasSubstr("CURRENTCONTROLSET"))) << services;  // the numbered set it stands for
     EXPECT_THAT(services, HasSubstr("\\CONTROLSET00")) << services;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "actions/access_control.h"
+#include "guard/path_guard.h"
 #include "profile/engine.h"
 #include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
@@ -90,6 +91,54 @@ TEST_F(PopulateTest, IgnoredSubkeyLeavesWithEverythingBelowIt) {
     const std::string e = kEntry;
     EXPECT_EQ(Elements(engine_.expandedRegKeyList), (Texts{e, e + "\\DROP"}));
     EXPECT_EQ(Elements(engine_.expandedRegValueList), (Texts{e + "\\DROP\\W"}));
+}
+
+// A registry link below the product's key shows another key: it is neither
+// walked, nor named through, nor given an access grant, so nothing of the
+// key it shows is listed.
+TEST_F(PopulateTest, ARegistryLinkIsNeitherWalkedNorNamedThrough) {
+    MakeKey("Elsewhere\\Sub", {"Precious"});
+    MakeKey("Product", {"Own"});
+    testing_support::KeyLink link(HKEY_LOCAL_MACHINE, base_.Below("Product\\Link"), base_.Below("Elsewhere"));
+    ASSERT_TRUE(base_.HasValue("Product\\Link\\Sub", "Precious", KEY_WOW64_64KEY));  // the link shows it
+
+    const std::string e = kEntry;
+    EXPECT_EQ(engine_.ExpandRegKeyEntry((e + "\\PRODUCT").c_str()), 0u);
+    EXPECT_EQ(Elements(engine_.expandedRegKeyList), (Texts{e + "\\PRODUCT"}));
+    EXPECT_EQ(Elements(engine_.expandedRegValueList), (Texts{e + "\\PRODUCT\\OWN"}));
+    for (const char* through : {"\\PRODUCT\\LINK", "\\PRODUCT\\LINK\\SUB", "\\product\\\\link\\sub\\"}) {
+        EXPECT_EQ(engine_.ExpandRegKeyEntry((e + through).c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << through;
+    }
+    EXPECT_EQ(engine_.expandedRegKeyList.Count(), 1);
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, base_.Below("Product\\Link\\Sub").c_str(), KEY_WOW64_64KEY),
+              static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(os_.securityCalls.empty());
+    const std::string log = os_.DebugOutput();
+    EXPECT_THAT(log, HasSubstr("not listing '" + e + "\\PRODUCT\\LINK' nor anything below it: it is a registry link"));
+    EXPECT_THAT(log, HasSubstr("along it is a registry link"));
+}
+
+// The current user's hive has two names; an ignore entry in either keeps
+// the key from a removal named in the other.
+TEST_F(PopulateTest, AnIgnoredKeyOfTheUsersHiveIsKeptUnderEitherName) {
+    const std::string sid = testing_support::UserSid();
+    ASSERT_FALSE(sid.empty());
+    testing_support::TestKey user(HKEY_CURRENT_USER, "Software\\ClearwayTests\\PopulateUser");
+    ASSERT_TRUE(user.SetText("Keep", "V", "x", KEY_WOW64_64KEY));
+    ASSERT_TRUE(user.SetText("Drop", "W", "x", KEY_WOW64_64KEY));
+    const std::string current = "HKEY_CURRENT_USER\\" + user.Path();
+    const std::string users = "HKEY_USERS\\" + sid + "\\" + user.Path();
+    for (const auto& names : {std::make_pair(current, users), std::make_pair(users, current)}) {
+        SCOPED_TRACE(names.first);
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        engine.removeRegKeyList.Insert(names.first.c_str());
+        engine.ignoreRegKeyList.Insert((names.second + "\\Keep").c_str());
+        ASSERT_EQ(engine.PopulateRemoveRegList(), 0u);
+        const std::string e = guard::UpperText(names.first.c_str());
+        EXPECT_EQ(Elements(engine.expandedRegKeyList), (Texts{e, e + "\\DROP"}));
+        EXPECT_EQ(Elements(engine.expandedRegValueList), (Texts{e + "\\DROP\\W"}));
+    }
 }
 
 TEST_F(PopulateTest, KeyPathsBeyondTheBufferStopTheListing) {

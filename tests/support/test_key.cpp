@@ -1,8 +1,10 @@
 #include "tests/support/test_key.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <utility>
+#include <vector>
 
 #include "tests/support/registry_setup.h"
 
@@ -78,6 +80,53 @@ bool TestKey::Exists(const std::string& relative, REGSAM view) const { return Ke
 
 bool TestKey::HasValue(const std::string& relative, const std::string& name, REGSAM view) const {
     return ValueExists(root_, Below(relative), name, view);
+}
+
+std::string UserSid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
+    std::vector<BYTE> user(512);
+    DWORD size = 0;
+    const BOOL read = ::GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size);
+    ::CloseHandle(token);
+    char* text = nullptr;
+    if (!read || !::ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
+        return std::string();
+    }
+    const std::string sid = text;
+    ::LocalFree(text);
+    return sid;
+}
+
+KeyLink::KeyLink(HKEY root, const std::string& path, const std::string& target) : root_(root), path_(path) {
+    const std::string native =
+        (root == HKEY_LOCAL_MACHINE ? std::string("\\Registry\\Machine\\") : "\\Registry\\User\\" + UserSid() + "\\") +
+        target;
+    const std::wstring wide(native.begin(), native.end());
+    HKEY link = nullptr;
+    DWORD disposition = 0;
+    if (!Reported(::RegCreateKeyExA(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
+                                    KEY_ALL_ACCESS | KEY_CREATE_LINK | KEY_WOW64_64KEY, nullptr, &link, &disposition),
+                  "create the link " + path)) {
+        return;
+    }
+    Reported(::RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK, reinterpret_cast<const BYTE*>(wide.c_str()),
+                              static_cast<DWORD>(wide.size() * sizeof(wchar_t))),
+             "point the link " + path);
+    ::RegCloseKey(link);
+}
+
+KeyLink::~KeyLink() {
+    // Deleted as itself: a deletion by name would take the target.
+    using DeleteKey = LONG(WINAPI*)(HANDLE);
+    const auto deleteKey = reinterpret_cast<DeleteKey>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    HKEY link = nullptr;
+    if (deleteKey && ::RegOpenKeyExA(root_, path_.c_str(), REG_OPTION_OPEN_LINK, DELETE | KEY_WOW64_64KEY, &link) ==
+                         ERROR_SUCCESS) {
+        if (deleteKey(link) != 0) ADD_FAILURE() << "cannot delete the link " << path_;
+        ::RegCloseKey(link);
+    }
 }
 
 }  // namespace testing_support

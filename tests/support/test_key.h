@@ -53,4 +53,23 @@ private:
     std::string path_;
 };
 
+// A registry link root\path (64-bit view) that shows root\target, for as long
+// as the object lives; root is HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE. Make
+// it after the test key it lies in: the link itself goes first, as only it
+// can be deleted without the deletion reaching through it.
+class KeyLink {
+public:
+    KeyLink(HKEY root, const std::string& path, const std::string& target);
+    ~KeyLink();
+    KeyLink(const KeyLink&) = delete;
+    KeyLink& operator=(const KeyLink&) = delete;
+
+private:
+    HKEY root_;
+    std::string path_;
+};
+
+// The running user's SID as text ("S-1-5-21-..."), or empty.
+std::string UserSid();
+
 }  // namespace testing_support
