@@ -22,6 +22,7 @@
 #include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
@@ -68,6 +69,12 @@ std::string Lower(std::string text) {
     copy.push_back('\0');
     ::CharLowerA(copy.data());
     return copy.data();
+}
+
+// Expands a copy of path (the expansion normalises its argument in place).
+DWORD ExpandCopy(CNuke& engine, const std::string& path) {
+    std::string entry = path;
+    return engine.ExpandRemoveFileEntry(&entry[0]);
 }
 
 // The production platform with a record of the calls the tests look at and
@@ -345,9 +352,8 @@ TEST_F(FileRemovalTest, AFolderOfSystem32IsListedWhereTheRestartDeletesIt) {
         ASSERT_TRUE(::CreateDirectoryA(place.folder.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
         WriteWholeFile(place.folder + "\\" + place.file, "x");
     }
-    std::string entry = windows + "\\System32\\ClearwayTestsRedirect";
     os_.setResults = {ERROR_SUCCESS};
-    ASSERT_EQ(engine_.ExpandRemoveFileEntry(&entry[0]), 0u);
+    ASSERT_EQ(ExpandCopy(engine_, windows + "\\System32\\ClearwayTestsRedirect"), 0u);
     const std::string listed = Upper(windows) + "\\SYSTEM32\\CLEARWAYTESTSREDIRECT";
     EXPECT_EQ(Elements(engine_.expandedFileList), (Texts{listed, listed + "\\REAL.TXT"}));
     EXPECT_EQ(os_.AclDrops(), Texts{Upper(places[0].folder)});
@@ -491,17 +497,21 @@ const char kGrantKey[] = "Software\\clearway-work\\grant";
 Bytes UserSid() { return WellKnownSid(WinBuiltinAdministratorsSid); }
 
 TEST(BuildRegObjectNameTest, TheFourRootsAndNoOther) {
+    const struct {
+        HKEY root;
+        const char* subkey;
+        DWORD rc;
+        const char* name;  // a failure leaves the name as it was
+    } cases[] = {
+        {HKEY_CLASSES_ROOT, "A\\B", 0, "CLASSES_ROOT\\A\\B"},      {HKEY_CURRENT_USER, "A", 0, "CURRENT_USER\\A"},
+        {HKEY_LOCAL_MACHINE, "SOFTWARE\\X", 0, "MACHINE\\SOFTWARE\\X"}, {HKEY_USERS, ".DEFAULT", 0, "USERS\\.DEFAULT"},
+        {HKEY_CURRENT_CONFIG, "A", 2, "USERS\\.DEFAULT"},
+    };
     std::string name = "untouched";
-    EXPECT_EQ(BuildRegObjectName(HKEY_CLASSES_ROOT, "A\\B", name), 0u);
-    EXPECT_EQ(name, "CLASSES_ROOT\\A\\B");
-    EXPECT_EQ(BuildRegObjectName(HKEY_CURRENT_USER, "A", name), 0u);
-    EXPECT_EQ(name, "CURRENT_USER\\A");
-    EXPECT_EQ(BuildRegObjectName(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", name), 0u);
-    EXPECT_EQ(name, "MACHINE\\SOFTWARE\\X");
-    EXPECT_EQ(BuildRegObjectName(HKEY_USERS, ".DEFAULT", name), 0u);
-    EXPECT_EQ(name, "USERS\\.DEFAULT");
-    EXPECT_EQ(BuildRegObjectName(HKEY_CURRENT_CONFIG, "A", name), 2u);
-    EXPECT_EQ(name, "USERS\\.DEFAULT");
+    for (const auto& c : cases) {
+        EXPECT_EQ(BuildRegObjectName(c.root, c.subkey, name), c.rc) << c.subkey;
+        EXPECT_EQ(name, c.name);
+    }
 }
 
 TEST_F(FileRemovalTest, GrantRegKeyAccessWithAnotherRootReturns2AndChangesNothing) {
@@ -512,10 +522,8 @@ TEST_F(FileRemovalTest, GrantRegKeyAccessWithAnotherRootReturns2AndChangesNothin
 }
 
 TEST_F(FileRemovalTest, GrantRegKeyAccessGivesTheUserFullControlOfARealKey) {
-    platform::RegKey key;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kGrantKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                                nullptr),
-              ERROR_SUCCESS);
+    testing_support::TestKey work(HKEY_CURRENT_USER, "Software\\clearway-work");
+    ASSERT_TRUE(work.Create("grant", 0));
     const Bytes user = UserSid();
     ASSERT_FALSE(user.empty());
     EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 0u);
@@ -542,9 +550,6 @@ TEST_F(FileRemovalTest, GrantRegKeyAccessGivesTheUserFullControlOfARealKey) {
     EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 0u);
     ASSERT_EQ(os_.sets.size(), 1u);
     EXPECT_EQ(std::count(os_.sets[0].dacl.begin(), os_.sets[0].dacl.end(), full), 1);
-    key.reset();
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, kGrantKey);
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\clearway-work");
 }
 
 TEST_F(FileRemovalTest, GrantRegKeyAccessReturnsTheGetNamedSecurityInfoError) {
@@ -557,49 +562,43 @@ TEST_F(FileRemovalTest, GrantRegKeyAccessReturnsTheGetNamedSecurityInfoError) {
     EXPECT_TRUE(os_.sets.empty());
 }
 
+// A DACL the key refuses: ownership is taken, then the DACL set again.
 TEST_F(FileRemovalTest, AccessDeniedTakesOwnershipAndSetsTheDaclAgain) {
-    platform::RegKey key;
-    ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kGrantKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                                nullptr),
-              ERROR_SUCCESS);
-    const Bytes user = UserSid();
-    const std::string name = std::string("CURRENT_USER\\") + kGrantKey;
+    testing_support::TestKey work(HKEY_CURRENT_USER, "Software\\clearway-work");
+    ASSERT_TRUE(work.Create("grant", 0));
     const SECURITY_INFORMATION daclInfo = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-
-    os_.setResults = {ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_SUCCESS};
-    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 0u);
-    ASSERT_EQ(os_.sets.size(), 3u);
-    EXPECT_EQ(os_.sets[0].info, daclInfo);
-    EXPECT_EQ(os_.sets[1].name, name);
-    EXPECT_EQ(os_.sets[1].type, SE_REGISTRY_KEY);
-    EXPECT_EQ(os_.sets[1].info, static_cast<SECURITY_INFORMATION>(OWNER_SECURITY_INFORMATION));
-    EXPECT_EQ(os_.sets[1].owner, user);
-    EXPECT_FALSE(os_.sets[1].hasDacl);
-    EXPECT_FALSE(os_.sets[1].group);
-    EXPECT_EQ(os_.sets[2].info, daclInfo);
-    EXPECT_EQ(os_.sets[2].dacl, os_.sets[0].dacl);
-    EXPECT_FALSE(os_.sets[2].dacl.empty());
-
-    // Ownership refused: its result, and no third call.
-    os_.sets.clear();
-    os_.setResults = {ERROR_ACCESS_DENIED, ERROR_INVALID_OWNER};
-    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), static_cast<DWORD>(ERROR_INVALID_OWNER));
-    EXPECT_EQ(os_.sets.size(), 2u);
-
-    // The second DACL call's result is the result.
-    os_.sets.clear();
-    os_.setResults = {ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED};
-    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 5u);
-    EXPECT_EQ(os_.sets.size(), 3u);
-
-    // Another error than access denied: no ownership attempt.
-    os_.sets.clear();
-    os_.setResults = {ERROR_INVALID_PARAMETER};
-    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 87u);
-    EXPECT_EQ(os_.sets.size(), 1u);
-    key.reset();
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, kGrantKey);
-    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\clearway-work");
+    const struct {
+        const char* name;
+        std::deque<DWORD> results;  // of the SetNamedSecurityInfoA calls in turn
+        DWORD rc;
+        size_t calls;
+    } cases[] = {
+        {"taken over", {ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_SUCCESS}, 0, 3},
+        {"ownership refused: its result, and no third call", {ERROR_ACCESS_DENIED, ERROR_INVALID_OWNER},
+         ERROR_INVALID_OWNER, 2},
+        {"the second DACL call's result is the result", {ERROR_ACCESS_DENIED, ERROR_SUCCESS, ERROR_ACCESS_DENIED}, 5,
+         3},
+        {"another error than access denied: no ownership attempt", {ERROR_INVALID_PARAMETER}, 87, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        os_.sets.clear();
+        os_.setResults = c.results;
+        EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), c.rc);
+        ASSERT_EQ(os_.sets.size(), c.calls);
+        EXPECT_EQ(os_.sets[0].info, daclInfo);
+        if (c.calls < 2) continue;
+        EXPECT_EQ(os_.sets[1].name, std::string("CURRENT_USER\\") + kGrantKey);
+        EXPECT_EQ(os_.sets[1].type, SE_REGISTRY_KEY);
+        EXPECT_EQ(os_.sets[1].info, static_cast<SECURITY_INFORMATION>(OWNER_SECURITY_INFORMATION));
+        EXPECT_EQ(os_.sets[1].owner, UserSid());
+        EXPECT_FALSE(os_.sets[1].hasDacl);
+        EXPECT_FALSE(os_.sets[1].group);
+        if (c.calls < 3) continue;
+        EXPECT_EQ(os_.sets[2].info, daclInfo);
+        EXPECT_EQ(os_.sets[2].dacl, os_.sets[0].dacl);
+        EXPECT_FALSE(os_.sets[2].dacl.empty());
+    }
 }
 
 // ---- ExpandRemoveFileEntry ----
@@ -651,9 +650,7 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     // The 64-bit Program Files folder, whichever view the process has.
     EXPECT_NE(std::find(paths.begin(), paths.end(), std::string("C:\\Program Files")), paths.end());
     for (const std::string& path : paths) {
-        std::vector<char> entry(path.begin(), path.end());
-        entry.push_back('\0');
-        EXPECT_EQ(engine_.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
+        EXPECT_EQ(ExpandCopy(engine_, path), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
     }
     EXPECT_TRUE(engine_.expandedFileList.IsEmpty());
     EXPECT_TRUE(os_.sets.empty());  // not one ACL touched
@@ -667,9 +664,7 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     // Below them nothing is refused: the entry is merely missing.
     for (int folder : {CSIDL_PROFILE, CSIDL_APPDATA}) {
         const std::string below = Folder(folder) + "\\clearway-no-such-folder";
-        std::vector<char> entry(below.begin(), below.end());
-        entry.push_back('\0');
-        EXPECT_NE(engine_.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << below;
+        EXPECT_NE(ExpandCopy(engine_, below), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << below;
     }
 
     // CleanupFiles refuses the same texts, however they reached the list.
@@ -705,17 +700,13 @@ TEST_F(FileRemovalTest, UnderTheSystemAccountTheProfilesStayRefused) {
     SystemAccountPlatform os;
     CNuke engine(os);
     for (const std::string& path : {users, profile, users + "\\Public"}) {
-        std::vector<char> entry(path.begin(), path.end());
-        entry.push_back('\0');
-        EXPECT_EQ(engine.ExpandRemoveFileEntry(entry.data()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
+        EXPECT_EQ(ExpandCopy(engine, path), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << path;
     }
     EXPECT_TRUE(os.sets.empty());
     EXPECT_TRUE(engine.expandedFileList.IsEmpty());
 }
 
 // ---- a whole tree, scheduled, then a real restart ----
-
-// Runs a program of the prefix and waits for it; its exit code, or ~0u.
 
 // The pending deletions of the prefix, in order, as "\??\C:\..." texts.
 Texts PendingDeletions() {
