@@ -32,6 +32,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // machine and changes nothing.
     static platform::PreviewPlatform previewPlatform;
     CNuke engine(previewPlatform);
+    engine.writesBackup = false;
     CZerlinApp app(previewPlatform, engine, &previewPlatform);
     app.InitInstance(__argc, __argv);
     return static_cast<int>(app.exitCode);

@@ -14,7 +14,6 @@
 #include "msitool/msitool.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
-#include "platform/preview.h"
 #include "profile/entry_text.h"
 #include "profile/folder_macros.h"
 #include "trace/trace.h"
@@ -58,10 +57,7 @@ CNuke::CNuke(platform::Platform& platform)
     : runMsiTool(RunMsiTool), errorText(CopyText("<error not initialized>").release()), configFilePath(nullptr), os(platform) {}
 
 RunBackup& CNuke::Backup() {
-    if (!backup) {
-        const bool preview = dynamic_cast<platform::PreviewPlatform*>(&os) != nullptr;
-        backup.reset(new RunBackup(os, TracePlatform(), !preview));
-    }
+    if (!backup) backup.reset(new RunBackup(os, TracePlatform(), writesBackup));
     return *backup;
 }
 

@@ -51,9 +51,11 @@ public:
     void OpenTraceLog();
     bool logRefusalSaid_ = false;
     // The backup of what this run deletes (registry data) and schedules
-    // (files), made when first needed; a preview only counts.
+    // (files), made when first needed; with writesBackup false (a preview,
+    // which changes nothing) it only counts.
     RunBackup& Backup();
     std::unique_ptr<RunBackup> backup;
+    bool writesBackup = true;
     DWORD InitIgnoreServiceList();
     DWORD InitRemoveServiceList();
     DWORD InitStopProcessList();

@@ -401,6 +401,17 @@ private:
     const MsiPackage& package_;
 };
 
+// The backups of runs in the trace folder, by name.
+std::set<std::string> Backups() {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA found = {};
+    platform::FindHandle find(::FindFirstFileA("C:\\ProgramData\\Velmoran clearway\\Clearway backup *", &found));
+    for (bool more = static_cast<bool>(find); more; more = ::FindNextFileA(find.get(), &found) != FALSE) {
+        names.insert(found.cFileName);
+    }
+    return names;
+}
+
 // The real run: the program's run sequence in this process, silent, with
 // the machine's configuration and its restart recorded (the test restarts
 // the prefix itself). A backup folder other than the trace folder when given.
@@ -431,9 +442,11 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
     const std::string program = testing_support::PlaceProgram(folder, machine);
     ::DeleteFileA(kReport);
     const Picture before = TakePicture(machine, package);
+    const std::set<std::string> backups = Backups();
     EXPECT_EQ(RunAndWait("\"" + program + "\" --preview", kPreviewTimeoutMs), 0u);
     const Picture afterPreview = TakePicture(machine, package);
     EXPECT_EQ(Differences(before, afterPreview), "") << "the preview changed the machine";
+    EXPECT_EQ(Backups(), backups) << "a preview has nothing to take back";
 
     const std::string text = testing_support::ReadWholeFile(kReport);
     ASSERT_THAT(text, HasSubstr("Nothing on this machine was changed")) << text;
