@@ -7,6 +7,7 @@
 #include "app/app.h"
 #include "app/resource.h"
 #include "app/run.h"
+#include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/windows_version.h"
 #include "trace/trace.h"
@@ -168,8 +169,11 @@ BOOL CZerlinDlg::OnInitDialog() {
 }
 
 void CZerlinDlg::WaitForWorker() {
-    HANDLE worker = g_runContext.threadHandle;
-    if (!worker) return;
+    if (!g_runContext.threadHandle) return;
+    // Owned from here, and closed through the platform once the worker has
+    // ended; the context keeps it until then for WorkerRunning.
+    const platform::ObjectHandle owner(os_, g_runContext.threadHandle);
+    HANDLE worker = owner.get();
     // The worker's confirmation box is owned by this window and sends it
     // messages (to disable and enable it); they are served while waiting, or
     // each thread would wait for the other for ever.
@@ -183,7 +187,6 @@ void CZerlinDlg::WaitForWorker() {
         if (woke != WAIT_OBJECT_0) os_.WaitForSingleObject(worker, INFINITE);
         break;
     }
-    os_.CloseHandle(worker);
     g_runContext.threadHandle = nullptr;
 }
 
