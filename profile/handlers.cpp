@@ -439,8 +439,10 @@ DWORD CNuke::InsertFileMatches(TSet& list, char* path) {
 // qualified) put in its place and inserted; the path itself when nothing
 // matches.
 static DWORD InsertFolderMatches(platform::Platform& os, TSet& list, char* path) {
+    // Matched where the restart deletes: the real System32, not the folder
+    // a 32-bit program is shown.
     WIN32_FIND_DATAA found;
-    platform::FindHandle find(os, os.FindFirstFileA(path, &found));
+    platform::FindHandle find(os, os.FindFirstFileA(guard::Unredirected(os, path).c_str(), &found));
     if (!find) {
         list.Insert(path);
         return ERROR_SUCCESS;

@@ -357,6 +357,11 @@ TEST_F(FileRemovalTest, AFolderOfSystem32IsListedWhereTheRestartDeletesIt) {
     const std::string listed = Upper(windows) + "\\SYSTEM32\\CLEARWAYTESTSREDIRECT";
     EXPECT_EQ(Elements(engine_.expandedFileList), (Texts{listed, listed + "\\REAL.TXT"}));
     EXPECT_EQ(os_.AclDrops(), Texts{Upper(places[0].folder)});
+    // A wildcard entry matches there too.
+    TSet matches;
+    std::string pattern = windows + "\\System32\\ClearwayTestsRedirect\\*.txt";
+    EXPECT_EQ(engine_.InsertFileMatches(matches, &pattern[0]), 0u);
+    EXPECT_EQ(Elements(matches), Texts{Upper(windows + "\\System32\\ClearwayTestsRedirect\\real.txt")});
 }
 
 TEST_F(FileRemovalTest, AMissingPathIsStillScheduled) {

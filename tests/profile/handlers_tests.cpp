@@ -593,17 +593,25 @@ TEST_F(HandlersExpand, ContentExpandChecksThePerUserFolderOfEveryProfile) {
     EXPECT_EQ(Ascending(list), Texts({Upper(extraAppData) + "\\CWTESTAPP"}));
 }
 
-TEST_F(HandlersExpand, ContentExpandReadsTheSystemFolderWithTheSystemDirectoryCall) {
-    // The program's system folder (the 32-bit one on 64-bit Windows).
-    char system[MAX_PATH] = {};
+// %SYSTEM% is the system directory's name. A 32-bit run on 64-bit Windows
+// looks into the real folder of that name, where the restart deletes, not
+// into the one the redirector shows it.
+TEST_F(HandlersExpand, ContentExpandReadsTheSystemFolderWhereTheRestartDeletes) {
+    char system[MAX_PATH] = {}, windows[MAX_PATH] = {};
     ASSERT_GT(os.GetSystemDirectoryA(system, MAX_PATH), 0u);
-    const std::string marker = std::string(system) + "\\cwtest-handlers.dll";
-    MakeFile(marker);
+    ASSERT_GT(::GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+    const std::string real = std::string(windows) + "\\Sysnative\\cwtest-handlers.dll";
+    const std::string shown = std::string(system) + "\\cwtest-shown.dll";  // in SysWOW64 for this test
+    MakeFile(real);
+    MakeFile(shown);
     EXPECT_EQ(nuke.ListFoldersByContentExpand(list, Arg("\"%SYSTEM%\",\"CWTEST-HANDLERS.DLL\"")), 0u);
-    ::DeleteFileA(marker.c_str());
-    EXPECT_EQ(Ascending(list), Texts({Upper(system)}));
-    TSet missing;
+    TSet shownOnly, missing;
+    EXPECT_EQ(nuke.ListFoldersByContentExpand(shownOnly, Arg("\"%SYSTEM%\",\"CWTEST-SHOWN.DLL\"")), 0u);
     EXPECT_EQ(nuke.ListFoldersByContentExpand(missing, Arg("\"%SYSTEM%\",\"CWTEST-NOT-THERE.DLL\"")), 0u);
+    ::DeleteFileA(real.c_str());
+    ::DeleteFileA(shown.c_str());
+    EXPECT_EQ(Ascending(list), Texts({Upper(system)}));
+    EXPECT_TRUE(shownOnly.IsEmpty());
     EXPECT_TRUE(missing.IsEmpty());
 }
 
