@@ -29,6 +29,22 @@ inline void LayMachine(const DamagedMachine& machine, const MsiPackage& package)
     }
 }
 
+// The machine of the parlowe agent package laid for one test: cleared, and
+// its product uninstalled, when the test ends, however it ended.
+class LaidMachine {
+public:
+    LaidMachine() : package(FindMsiPackage("parlowe_agent")), machine(MachineOf(package)) { LayMachine(machine, package); }
+    ~LaidMachine() {
+        machine.Clear();
+        UninstallMsiPackage(package);
+    }
+    LaidMachine(const LaidMachine&) = delete;
+    LaidMachine& operator=(const LaidMachine&) = delete;
+
+    const MsiPackage package;
+    const DamagedMachine machine;
+};
+
 // The program with the machine's configuration beside it; its path.
 inline std::string PlaceProgram(const TempFolder& folder, const DamagedMachine& machine) {
     const std::string program = folder / "Clearway.exe";

@@ -432,10 +432,10 @@ void RunForReal(const DamagedMachine& machine, const std::string& backupFolder) 
 }
 
 TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsReportListed) {
-    const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
-    const DamagedMachine machine = testing_support::MachineOf(package);
-    testing_support::LayMachine(machine, package);
+    const testing_support::LaidMachine laid;
     if (HasFatalFailure()) return;
+    const MsiPackage& package = laid.package;
+    const DamagedMachine& machine = laid.machine;
 
     // The preview: the program of this tree with the machine's configuration.
     TempFolder folder("preview");
@@ -517,8 +517,6 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
             << "listed and still there: " << item.KindText() << " " << item.name;
     }
 
-    machine.Clear();
-    testing_support::UninstallMsiPackage(package);
     ::DeleteFileA((ProgramFolder() + "preview_machine_tests.cfg").c_str());
 }
 
@@ -527,10 +525,10 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
 // files it scheduled stay, another program's rename still goes through,
 // and the uninstalled package stays uninstalled, as the trace says.
 TEST(PreviewMachineTest, AnUndoBeforeTheRestartBringsTheRegistryBackAndKeepsTheFiles) {
-    const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
-    const DamagedMachine machine = testing_support::MachineOf(package);
-    testing_support::LayMachine(machine, package);
+    const testing_support::LaidMachine laid;
     if (HasFatalFailure()) return;
+    const MsiPackage& package = laid.package;
+    const DamagedMachine& machine = laid.machine;
     TempFolder other("undo-other-program");
     const std::string otherFile = other / "replaced.tmp";
     testing_support::WriteWholeFile(otherFile, "x");
@@ -587,8 +585,6 @@ TEST(PreviewMachineTest, AnUndoBeforeTheRestartBringsTheRegistryBackAndKeepsTheF
     // Taken back once: a second undo finds nothing.
     EXPECT_EQ(UndoNewestRun(os, backups.path()), 1168u);
 
-    machine.Clear();
-    testing_support::UninstallMsiPackage(package);
     ::DeleteFileA((ProgramFolder() + "preview_machine_tests.cfg").c_str());
 }
 

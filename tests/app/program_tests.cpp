@@ -183,10 +183,10 @@ std::string WithMistakes(const DamagedMachine& machine, const std::string& compa
 }
 
 TEST(ProgramTest, ASilentRunWithoutRestartRemovesTheInstallationAndTheRestartFinishesIt) {
-    const MsiPackage package = testing_support::FindMsiPackage("parlowe_agent");
-    const DamagedMachine machine = testing_support::MachineOf(package);
-    testing_support::LayMachine(machine, package);
+    const testing_support::LaidMachine laid;
     if (HasFatalFailure()) return;
+    const MsiPackage& package = laid.package;
+    const DamagedMachine& machine = laid.machine;
 
     // The program in a folder of its own, with the machine's configuration
     // and the mistakes. The profiles folder under another name, as
@@ -269,8 +269,6 @@ TEST(ProgramTest, ASilentRunWithoutRestartRemovesTheInstallationAndTheRestartFin
     ExpectMachine(machine, true);
     EXPECT_EQ(Differences(filesBefore, files()), "");
 
-    machine.Clear();
-    testing_support::UninstallMsiPackage(package);
 }
 
 // The sample configuration that ships with the program reads without error.
