@@ -29,6 +29,7 @@
 #include "tests/app/app_doubles.h"
 #include "tests/app/damaged_setup.h"
 #include "tests/support/damaged_machine.h"
+#include "tests/support/machine_picture.h"
 #include "tests/support/matchers.h"
 #include "tests/support/msi_packages.h"
 #include "tests/support/temp_folder.h"
@@ -36,6 +37,13 @@
 #include "trace/trace.h"
 
 using testing_support::DamagedMachine;
+using testing_support::Differences;
+using testing_support::ExportKey;
+using testing_support::Hex;
+using testing_support::KeyName;
+using testing_support::ListFiles;
+using testing_support::Picture;
+using testing_support::Upper;
 using testing_support::Fate;
 using testing_support::ItemKind;
 using testing_support::MachineItem;
@@ -51,35 +59,9 @@ const char kReport[] = "C:\\ProgramData\\Velmoran clearway\\Clearway preview.txt
 const char k64[] = " (64-bit view)";
 const char k32[] = " (32-bit view)";
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool StartsWith(const std::string& text, const std::string& start) { return text.compare(0, start.size(), start) == 0; }
 
 std::string FileName(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
-
-std::string Hex(const BYTE* data, DWORD size) {
-    std::string text;
-    char byte[4];
-    for (DWORD i = 0; i < size; ++i) {
-        std::snprintf(byte, sizeof byte, "%02x", data[i]);
-        text += byte;
-    }
-    return text;
-}
-
-std::string TimeText(const FILETIME& time) {
-    return std::to_string((static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
-
-// A key's name as the preview report writes it: upper case, with its view
-// (none below HKEY_CURRENT_USER, which both views share).
-std::string KeyName(const std::string& key, REGSAM view) {
-    if (StartsWith(Upper(key), "HKEY_CURRENT_USER")) return Upper(key);
-    return Upper(key) + (view == KEY_WOW64_64KEY ? k64 : k32);
-}
 
 // A name of KeyName's form without its view, and the view.
 std::string WithoutView(const std::string& name, REGSAM& view) {
@@ -98,54 +80,6 @@ std::string WithoutView(const std::string& name, REGSAM& view) {
 // One entry per thing, by a name that says where it is ("key ...",
 // "value ...", "file ...", "service ...", "process ...", "product ...",
 // "pending ..."), with what it holds.
-using Picture = std::map<std::string, std::string>;
-
-void ExportKey(HKEY root, const std::string& rootName, const std::string& path, REGSAM view, Picture& picture) {
-    platform::RegKey key;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return;
-    const std::string name = KeyName(rootName + "\\" + path, view);
-    FILETIME written = {};
-    ::RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, &written);
-    picture["key " + name] = TimeText(written);
-    std::vector<char> valueName(16384);
-    std::vector<BYTE> data(1 << 16);
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = static_cast<DWORD>(valueName.size()), size = static_cast<DWORD>(data.size()), type = 0;
-        if (::RegEnumValueA(key.get(), i, valueName.data(), &nameSize, nullptr, &type, data.data(), &size) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        picture["value " + name + " : " + Upper(valueName.data())] = std::to_string(type) + " " + Hex(data.data(), size);
-    }
-    std::vector<std::string> children;
-    char child[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof child;
-        if (::RegEnumKeyExA(key.get(), i, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.push_back(child);
-    }
-    for (const std::string& c : children) ExportKey(root, rootName, path + "\\" + c, view, picture);
-}
-
-void ListFiles(const std::string& path, Picture& picture) {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
-    picture["file " + Upper(path)] = std::to_string(data.dwFileAttributes) + " " +
-                                     std::to_string(data.nFileSizeLow) + " " + TimeText(data.ftCreationTime) + " " +
-                                     TimeText(data.ftLastWriteTime);
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    WIN32_FIND_DATAA found = {};
-    HANDLE find = ::FindFirstFileA((path + "\\*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return;
-    std::vector<std::string> names;
-    do {
-        if (std::string(found.cFileName) != "." && std::string(found.cFileName) != "..") names.push_back(found.cFileName);
-    } while (::FindNextFileA(find, &found));
-    ::FindClose(find);
-    for (const std::string& name : names) ListFiles(path + "\\" + name, picture);
-}
-
 void ListServices(Picture& picture) {
     platform::ServiceHandle manager(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
     ASSERT_TRUE(manager);
@@ -231,21 +165,6 @@ Picture TakePicture(const DamagedMachine& machine, const MsiPackage& package) {
     ListProcesses(picture);
     picture["product " + Upper(package.productCode)] = std::to_string(::MsiQueryProductStateA(package.productCode.c_str()));
     return picture;
-}
-
-// "-name = what" for what only before has (or had otherwise), "+..." for
-// what only after has.
-std::string Differences(const Picture& before, const Picture& after) {
-    std::string text;
-    for (const auto& entry : before) {
-        auto it = after.find(entry.first);
-        if (it == after.end() || it->second != entry.second) text += "- " + entry.first + " = " + entry.second + "\n";
-    }
-    for (const auto& entry : after) {
-        auto it = before.find(entry.first);
-        if (it == before.end() || it->second != entry.second) text += "+ " + entry.first + " = " + entry.second + "\n";
-    }
-    return text;
 }
 
 // A folder scheduled for deletion stays at the restart while something in

@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include <cctype>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +16,7 @@
 #include "profile/engine.h"
 #include "tests/app/damaged_setup.h"
 #include "tests/support/damaged_machine.h"
+#include "tests/support/machine_picture.h"
 #include "tests/support/matchers.h"
 #include "tests/support/msi_packages.h"
 #include "tests/support/temp_folder.h"
@@ -57,92 +56,11 @@ void ExpectMachine(const DamagedMachine& machine, bool restarted) {
 }
 
 // ---- everything else on the machine ----
-// One entry per file, folder, key and value outside what the run may
-// change, with what it holds: a file's size and times, a folder's
-// attributes (its times change when a child goes), a value's type and data.
-using Picture = std::map<std::string, std::string>;
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool Within(const std::string& upperPath, const std::vector<std::string>& upperFolders) {
-    for (const std::string& folder : upperFolders) {
-        if (upperPath == folder || upperPath.compare(0, folder.size() + 1, folder + "\\") == 0) return true;
-    }
-    return false;
-}
-
-void ListFiles(const std::string& path, const std::vector<std::string>& skipped, Picture& picture) {
-    const std::string upper = Upper(path);
-    if (Within(upper, skipped)) return;
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return;
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        picture["file " + upper] = std::to_string(data.nFileSizeLow) + " " +
-                                   std::to_string(data.ftCreationTime.dwLowDateTime) + " " +
-                                   std::to_string(data.ftLastWriteTime.dwLowDateTime);
-        return;
-    }
-    picture["folder " + upper] = std::to_string(data.dwFileAttributes);
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found = {};
-    platform::FindHandle find(::FindFirstFileA((path + "\\*").c_str(), &found));
-    for (bool more = static_cast<bool>(find); more; more = ::FindNextFileA(find.get(), &found) != FALSE) {
-        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0) {
-            names.push_back(found.cFileName);
-        }
-    }
-    for (const std::string& name : names) ListFiles(path + "\\" + name, skipped, picture);
-}
-
-void ExportKey(HKEY root, const std::string& name, const std::string& path, REGSAM view,
-               const std::vector<std::string>& skipped, Picture& picture) {
-    const std::string upper = Upper(name);
-    if (Within(upper, skipped)) return;
-    platform::RegKey key;
-    if (::RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return;
-    const std::string viewText = view == KEY_WOW64_64KEY ? " (64)" : " (32)";
-    picture["key " + upper + viewText] = "";
-    std::vector<char> valueName(16384);
-    std::vector<BYTE> data(1 << 16);
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = static_cast<DWORD>(valueName.size()), size = static_cast<DWORD>(data.size()), type = 0;
-        if (::RegEnumValueA(key.get(), i, valueName.data(), &nameSize, nullptr, &type, data.data(), &size) !=
-            ERROR_SUCCESS) {
-            break;
-        }
-        const std::string valueText = upper + "\\" + Upper(valueName.data());
-        if (Within(valueText, skipped)) continue;
-        picture["value " + valueText + viewText] =
-            std::to_string(type) + " " + std::string(reinterpret_cast<const char*>(data.data()), size);
-    }
-    std::vector<std::string> children;
-    char child[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof child;
-        if (::RegEnumKeyExA(key.get(), i, child, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        children.push_back(child);
-    }
-    for (const std::string& c : children) {
-        ExportKey(root, name + "\\" + c, path.empty() ? c : path + "\\" + c, view, skipped, picture);
-    }
-}
-
-std::string Differences(const Picture& before, const Picture& after) {
-    std::string text;
-    for (const auto& entry : before) {
-        auto it = after.find(entry.first);
-        if (it == after.end()) text += "- " + entry.first + "\n";
-        else if (it->second != entry.second) text += "~ " + entry.first + "\n";
-    }
-    for (const auto& entry : after) {
-        if (before.find(entry.first) == before.end()) text += "+ " + entry.first + "\n";
-    }
-    return text;
-}
+// Every file, folder, key and value outside what the run may change, with
+// what it holds; a folder's times and a key's last write are left out, as
+// they change when something below them goes.
+using testing_support::Picture;
+using testing_support::Upper;
 
 // The machine's configuration with the mistakes people and scripts make,
 // each of which must cost nothing but its entry: keys of the system with a
@@ -232,20 +150,23 @@ TEST(ProgramTest, ASilentRunWithoutRestartRemovesTheInstallationAndTheRestartFin
             skipped.push_back(software + "WOW6432NODE\\" + skipped[i].substr(software.size()));
         }
     }
-    auto registry = [&skipped]() {
+    testing_support::PictureRules rules;
+    rules.skipped = skipped;
+    rules.parentTimes = false;
+    auto registry = [&rules]() {
         Picture picture;
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-            ExportKey(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE\\SOFTWARE", "SOFTWARE", view, skipped, picture);
+            testing_support::ExportKey(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", "SOFTWARE", view, picture, rules);
         }
-        ExportKey(HKEY_CURRENT_USER, "HKEY_CURRENT_USER\\Software", "Software", 0, skipped, picture);
+        testing_support::ExportKey(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", "Software", 0, picture, rules);
         return picture;
     };
-    auto files = [&skipped, &users]() {
+    auto files = [&rules, &users]() {
         Picture picture;
         for (const char* path : {"C:\\ProgramData", "C:\\Program Files", "C:\\Program Files (x86)", "C:\\windows"}) {
-            ListFiles(path, skipped, picture);
+            testing_support::ListFiles(path, picture, rules);
         }
-        ListFiles(users, skipped, picture);
+        testing_support::ListFiles(users, picture, rules);
         return picture;
     };
     const Picture registryBefore = registry();
@@ -263,11 +184,11 @@ TEST(ProgramTest, ASilentRunWithoutRestartRemovesTheInstallationAndTheRestartFin
         EXPECT_THAT(log, HasSubstr(refusal)) << refusal;
     }
     ExpectMachine(machine, false);
-    EXPECT_EQ(Differences(registryBefore, registry()), "");
+    EXPECT_EQ(testing_support::Differences(registryBefore, registry()), "");
 
     ASSERT_EQ(RunAndWait("C:\\windows\\system32\\wineboot.exe -r", 120000), 0u);
     ExpectMachine(machine, true);
-    EXPECT_EQ(Differences(filesBefore, files()), "");
+    EXPECT_EQ(testing_support::Differences(filesBefore, files()), "");
 
 }
 
