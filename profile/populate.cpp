@@ -34,6 +34,27 @@ namespace {
 
 DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry);
 
+// True, with a trace line, when a key along the entry (the whole entry for
+// a key, the key of a value) is a registry link in either view the removal
+// deletes in: another key's contents would be deleted under the product's
+// name.
+bool RefusedThroughLink(CNuke& nuke, const char* step, const char* entry, bool isKey) {
+    std::vector<char> copy(entry, entry + std::strlen(entry) + 1);
+    NormalizeEntry(copy.data());
+    RegEntryParts parts;
+    if (SplitRegEntry(copy.data(), parts) != ERROR_SUCCESS || !parts.root) return false;
+    std::string key;
+    JoinPath(key, {parts.path ? parts.path->c_str() : nullptr, isKey && parts.last ? parts.last->c_str() : nullptr});
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        const std::string link = nuke.KeyGuard().LinkAlong(parts.root, parts.rootText->c_str(), key, view);
+        if (!link.empty()) {
+            TraceWrite("", -1, 0, "%s: refusing to remove '%s': %s\n", step, entry, link.c_str());
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
@@ -45,22 +66,7 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
         TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, why.c_str());
         return ERROR_ACCESS_DENIED;
     }
-    // A link along the entry, in either view the removal deletes in, would
-    // have another key's contents listed under the product's name.
-    std::vector<char> copy(keyEntry, keyEntry + std::strlen(keyEntry) + 1);
-    NormalizeEntry(copy.data());
-    RegEntryParts parts;
-    if (SplitRegEntry(copy.data(), parts) == ERROR_SUCCESS && parts.root) {
-        std::string subkey;
-        JoinPath(subkey, {parts.path ? parts.path->c_str() : nullptr, parts.last ? parts.last->c_str() : nullptr});
-        for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-            const std::string link = KeyGuard().LinkAlong(parts.root, parts.rootText->c_str(), subkey, view);
-            if (!link.empty()) {
-                TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, link.c_str());
-                return ERROR_ACCESS_DENIED;
-            }
-        }
-    }
+    if (RefusedThroughLink(*this, "ExpandRegKeyEntry", keyEntry, true)) return ERROR_ACCESS_DENIED;
     return ExpandKeyTree(*this, keyEntry);
 }
 
@@ -175,7 +181,13 @@ DWORD CNuke::PopulateRemoveRegList() {
         if (IsCancelled()) return ERROR_CANCELLED;
         ExpandRegKeyEntry(element);
     }
-    CopyList(expandedRegValueList, removeRegValueList);
+    // The configured values as they are (as CopyList would copy them), but
+    // for one whose key is reached through a registry link. An insertion
+    // that fails ends the copy; the step goes on.
+    for (DWORD rc = removeRegValueList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeRegValueList.GetNext(element)) {
+        if (RefusedThroughLink(*this, "PopulateRemoveRegList", element, false)) continue;
+        if (expandedRegValueList.Insert(element) != ERROR_SUCCESS) break;
+    }
     if (IsCancelled()) return ERROR_CANCELLED;
     ExcludeIgnoreList(expandedRegKeyList, ignoreRegKeyList);
     if (IsCancelled()) return ERROR_CANCELLED;

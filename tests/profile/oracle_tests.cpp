@@ -157,6 +157,9 @@ TEST_F(OracleTest, GeneratedConfigurationsNeverReachWhatMustStay) {
     testing_support::UnixLink toUsers(testing_support::UnixPath(users), testing_support::UnixPath(tree_ / "ToUsers"));
     ASSERT_EQ(toProduct.made, 0u);
     ASSERT_EQ(toUsers.made, 0u);
+    // A registry link in the product's key that shows a key that stays.
+    const testing_support::KeyLink keyLink(HKEY_LOCAL_MACHINE, std::string(kKeyBase) + "\\Product\\Link",
+                                           std::string(kKeyBase) + "\\Other");
     char shortProduct[MAX_PATH] = {};
     ::GetShortPathNameA((tree_ / "Product Files").c_str(), shortProduct, MAX_PATH);
     char shortPrograms[MAX_PATH] = {};
@@ -248,6 +251,8 @@ TEST_F(OracleTest, GeneratedConfigurationsNeverReachWhatMustStay) {
         "REG_VALUE,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run\\?*",
         "REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services",
         "REG_KEY,BY_VALUE,SOFTWARE\\ClearwayTests\\Oracle\\Product",
+        "REG_KEY,BY_VALUE," + kK + "\\Product\\Link", "REG_KEY,BY_VALUE," + kK + "\\product\\link\\X\\",
+        "REG_VALUE,BY_VALUE," + kK + "\\Product\\Link\\X\\V", "REG_VALUE,BY_VALUE," + kK + "\\Product\\Link\\X\\*",
     };
     const std::vector<std::string> keyIgnores = {
         "REG_KEY,BY_VALUE,hkey_local_machine\\software\\clearwaytests\\oracle\\product\\keep\\",

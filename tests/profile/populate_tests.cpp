@@ -110,6 +110,11 @@ TEST_F(PopulateTest, ARegistryLinkIsNeitherWalkedNorNamedThrough) {
         EXPECT_EQ(engine_.ExpandRegKeyEntry((e + through).c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << through;
     }
     EXPECT_EQ(engine_.expandedRegKeyList.Count(), 1);
+    // A configured value reached through it is refused as well.
+    engine_.removeRegValueList.Insert((e + "\\PRODUCT\\LINK\\SUB\\PRECIOUS").c_str());
+    engine_.removeRegValueList.Insert((e + "\\PRODUCT\\OWN").c_str());
+    EXPECT_EQ(engine_.PopulateRemoveRegList(), 0u);
+    EXPECT_EQ(Elements(engine_.expandedRegValueList), (Texts{e + "\\PRODUCT\\OWN"}));
     EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, base_.Below("Product\\Link\\Sub").c_str(), KEY_WOW64_64KEY),
               static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_TRUE(os_.securityCalls.empty());
