@@ -559,51 +559,72 @@ TEST_F(RegistryRemovalTest, The64BitDeletionsTryOnceMoreAfterAccessDenied) {
 
 // ------------------------------------------------------------ cancel
 
+// The cancel request is looked at before elements 0, 20 and 40 only: one
+// that arrives during element 25 stops the run before element 40, and one
+// during the last of twenty elements comes too late. Keys go deepest (last)
+// first.
 TEST_F(RegistryRemovalTest, CancelIsSeenOnlyBeforeElements0And20And40) {
-    char name[8];
-    for (int i = 0; i < 45; ++i) {
-        std::snprintf(name, sizeof name, "V%02d", i);
-        SetData(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32);
-        engine_.expandedRegValueList.Insert((kLm + "\\MANY\\" + name).c_str());
-    }
-    // The cancel request arrives while element 25 is being deleted.
-    os_.onValueCall = [this](size_t call) {
-        if (call == 26) dialog_.state = Cancelled;
+    const struct {
+        const char* name;
+        bool keys;
+        int elements;
+        size_t cancelAtCall;  // counted from 1
+        DWORD rc;
+        size_t calls;
+        int reads;  // of the cancel request
+        const char* traceEnd;
+    } cases[] = {
+        {"values, during element 25", false, 45, 26, 1223, 40, 3,
+         "CleanupRegValues deleted '40' values until uninstallation was cancelled by user\n"},
+        {"keys, during element 5", true, 45, 6, 1223, 20, 2,
+         "CleanupRegKeys deleted '20' values until uninstallation was cancelled by user\n"},
+        {"values, during the last of twenty", false, 20, 20, 0, 20, 1,
+         "CleanupRegValues was successful with '20' deleted values\n"},
     };
-    EXPECT_EQ(engine_.CleanupRegValues(), 1223u);
-    EXPECT_EQ(os_.valueCalls.size(), 40u);
-    EXPECT_EQ(dialog_.stateReads, 3);
-    std::string trace = Trace();
-    const std::string last = "CleanupRegValues deleted '40' values until uninstallation was cancelled by user\n";
-    ASSERT_GE(trace.size(), last.size());
-    EXPECT_EQ(trace.substr(trace.size() - last.size()), last);
-    EXPECT_THAT(trace, Not(HasSubstr("CleanupRegValues was successful")));
-    for (int i = 0; i < 45; ++i) {
-        std::snprintf(name, sizeof name, "V%02d", i);
-        EXPECT_EQ(ValueExists(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32), i >= 40) << name;
-    }
-}
-
-TEST_F(RegistryRemovalTest, KeysCancelledDuringElement5StopBeforeElement20) {
-    char name[8];
-    for (int i = 0; i < 45; ++i) {
-        std::snprintf(name, sizeof name, "K%02d", i);
-        CreateKey(HKEY_LOCAL_MACHINE, Below(name), kView32);
-        engine_.expandedRegKeyList.Insert((kLm + "\\" + name).c_str());
-    }
-    os_.onKeyCall = [this](size_t call) {
-        if (call == 6) dialog_.state = Cancelled;
-    };
-    EXPECT_EQ(engine_.CleanupRegKeys(), 1223u);
-    EXPECT_EQ(os_.keyCalls.size(), 20u);
-    std::string trace = Trace();
-    const std::string last = "CleanupRegKeys deleted '20' values until uninstallation was cancelled by user\n";
-    ASSERT_GE(trace.size(), last.size());
-    EXPECT_EQ(trace.substr(trace.size() - last.size()), last);
-    // Descending: K44 down to K25 are gone.
-    for (int i = 0; i < 45; ++i) {
-        std::snprintf(name, sizeof name, "K%02d", i);
-        EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Below(name), kView32), i < 25) << name;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing_support::DeleteKeyTree(HKEY_LOCAL_MACHINE, Below("Many"));
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        engine.writesBackup = false;
+        os_.valueCalls.clear();
+        os_.keyCalls.clear();
+        os_.ClearDebugOutput();
+        dialog_.state = Running;
+        dialog_.stateReads = 0;
+        char name[8];
+        for (int i = 0; i < c.elements; ++i) {
+            std::snprintf(name, sizeof name, "E%02d", i);
+            if (c.keys) {
+                CreateKey(HKEY_LOCAL_MACHINE, Below("Many\\") + name, kView32);
+                engine.expandedRegKeyList.Insert((kLm + "\\MANY\\" + name).c_str());
+            } else {
+                SetData(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32);
+                engine.expandedRegValueList.Insert((kLm + "\\MANY\\" + name).c_str());
+            }
+        }
+        auto cancel = [this, &c](size_t call) {
+            if (call == c.cancelAtCall) dialog_.state = Cancelled;
+        };
+        os_.onValueCall = os_.onKeyCall = nullptr;
+        (c.keys ? os_.onKeyCall : os_.onValueCall) = cancel;
+        EXPECT_EQ(c.keys ? engine.CleanupRegKeys() : engine.CleanupRegValues(), c.rc);
+        EXPECT_EQ((c.keys ? os_.keyCalls : os_.valueCalls).size(), c.calls);
+        EXPECT_EQ(dialog_.stateReads, c.reads);
+        const std::string trace = Trace();
+        const std::string end = c.traceEnd;
+        ASSERT_GE(trace.size(), end.size());
+        EXPECT_EQ(trace.substr(trace.size() - end.size()), end);
+        if (c.rc == 1223) EXPECT_THAT(trace, Not(HasSubstr("was successful with")));
+        // Values go in ascending order, keys in descending order.
+        for (int i = 0; i < c.elements; ++i) {
+            std::snprintf(name, sizeof name, "E%02d", i);
+            const bool stays = c.keys ? i < c.elements - static_cast<int>(c.calls) : i >= static_cast<int>(c.calls);
+            EXPECT_EQ(c.keys ? KeyExists(HKEY_LOCAL_MACHINE, Below("Many\\") + name, kView32)
+                             : ValueExists(HKEY_LOCAL_MACHINE, Below("Many"), name, kView32),
+                      stays)
+                << name;
+        }
     }
 }
 
@@ -620,21 +641,6 @@ TEST_F(RegistryRemovalTest, CancelBeforeTheFirstElementDeletesNothing) {
     EXPECT_TRUE(os_.valueCalls.empty());
     EXPECT_TRUE(os_.keyCalls.empty());
     EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("A"), "V", kView32));
-}
-
-TEST_F(RegistryRemovalTest, ACancelDuringTheLastOfTwentyElementsComesTooLate) {
-    char name[8];
-    for (int i = 0; i < 20; ++i) {
-        std::snprintf(name, sizeof name, "V%02d", i);
-        SetData(HKEY_LOCAL_MACHINE, Below("Twenty"), name, kView32);
-        engine_.expandedRegValueList.Insert((kLm + "\\TWENTY\\" + name).c_str());
-    }
-    os_.onValueCall = [this](size_t call) {
-        if (call == 20) dialog_.state = Cancelled;
-    };
-    EXPECT_EQ(engine_.CleanupRegValues(), 0u);
-    EXPECT_EQ(os_.valueCalls.size(), 20u);
-    EXPECT_TRUE(Traced("CleanupRegValues was successful with '20' deleted values\n")) << Trace();
 }
 
 TEST_F(RegistryRemovalTest, EmptyListsAreASuccessWithTheCount0) {
