@@ -21,7 +21,9 @@ using Names = std::vector<std::string>;
 
 // The names of a key entry, split at slashes and backslashes (a trail byte
 // is no separator); empty names (doubled or trailing separators) are
-// dropped. Upper-cased unless asKeyed.
+// dropped. asKeyed: the names as the registry has them, split at
+// backslashes only (a key's name may hold a slash: "text/html") and not
+// upper-cased.
 Names Split(const char* entry, bool asKeyed = false) {
     Names names;
     const std::string upper = asKeyed ? std::string(entry ? entry : "") : UpperText(entry ? entry : "");
@@ -31,7 +33,7 @@ Names Split(const char* entry, bool asKeyed = false) {
             name += static_cast<char>(p[0]);
             name += static_cast<char>(p[1]);
             p += 2;
-        } else if (*p == '\\' || *p == '/') {
+        } else if (*p == '\\' || (*p == '/' && !asKeyed)) {
             if (!name.empty()) names.push_back(name);
             name.clear();
             ++p;
