@@ -39,7 +39,11 @@ DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry);
 // deletes in: another key's contents would be deleted under the product's
 // name.
 bool RefusedThroughLink(CNuke& nuke, const char* step, const char* entry, bool isKey) {
-    std::vector<char> copy(entry, entry + std::strlen(entry) + 1);
+    // A value entry ending in a backslash names the unnamed value of the
+    // key its whole text names.
+    const size_t length = std::strlen(entry);
+    if (length > 0 && entry[length - 1] == '\\') isKey = true;
+    std::vector<char> copy(entry, entry + length + 1);
     NormalizeEntry(copy.data());
     RegEntryParts parts;
     if (SplitRegEntry(copy.data(), parts) != ERROR_SUCCESS || !parts.root) return false;

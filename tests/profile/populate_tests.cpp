@@ -112,6 +112,7 @@ TEST_F(PopulateTest, ARegistryLinkIsNeitherWalkedNorNamedThrough) {
     EXPECT_EQ(engine_.expandedRegKeyList.Count(), 1);
     // A configured value reached through it is refused as well.
     engine_.removeRegValueList.Insert((e + "\\PRODUCT\\LINK\\SUB\\PRECIOUS").c_str());
+    engine_.removeRegValueList.Insert((e + "\\PRODUCT\\LINK\\").c_str());  // its unnamed value
     engine_.removeRegValueList.Insert((e + "\\PRODUCT\\OWN").c_str());
     EXPECT_EQ(engine_.PopulateRemoveRegList(), 0u);
     EXPECT_EQ(Elements(engine_.expandedRegValueList), (Texts{e + "\\PRODUCT\\OWN"}));
