@@ -43,33 +43,17 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
+using testing_support::Lower;
+using testing_support::SpecialFolder;
+using testing_support::Upper;
+
 using testing_support::Ace;
 using testing_support::Bytes;
 using testing_support::Entries;
 using testing_support::SidBytes;
 using testing_support::WellKnownSid;
 
-std::string Folder(int csidl) {
-    char path[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
-std::string LogPath() { return Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\file_removal_tests.log"; }
-
-std::string Upper(std::string text) {
-    std::vector<char> copy(text.begin(), text.end());
-    copy.push_back('\0');
-    ::CharUpperA(copy.data());
-    return copy.data();
-}
-
-std::string Lower(std::string text) {
-    std::vector<char> copy(text.begin(), text.end());
-    copy.push_back('\0');
-    ::CharLowerA(copy.data());
-    return copy.data();
-}
+std::string LogPath() { return SpecialFolder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\file_removal_tests.log"; }
 
 // Expands a copy of path (the expansion normalises its argument in place).
 DWORD ExpandCopy(CNuke& engine, const std::string& path) {
@@ -172,7 +156,7 @@ protected:
 
     void SetUp() override {
         TraceShutdown();
-        ::CreateDirectoryA((Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
+        ::CreateDirectoryA((SpecialFolder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
         TraceSetOptions(-1, 0, false, false);
         TraceOpenLog(LogPath().c_str(), "w");
     }
@@ -334,7 +318,7 @@ TEST_F(FileRemovalTest, TheRetryLeavesLinksIgnoredItemsAndTheirHoldersAsTheyAre)
 TEST_F(FileRemovalTest, AFolderOfSystem32IsListedWhereTheRestartDeletesIt) {
     BOOL wow64 = FALSE;
     ASSERT_TRUE(::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64) << "the tests run as the product ships";
-    const std::string windows = Folder(CSIDL_WINDOWS);
+    const std::string windows = SpecialFolder(CSIDL_WINDOWS);
     const struct {
         std::string folder, file;
     } places[] = {{windows + "\\Sysnative\\ClearwayTestsRedirect", "real.txt"},
@@ -619,13 +603,13 @@ TEST_F(FileRemovalTest, AMissingEntryIsNormalisedAndReturnsItsError) {
 
 // The folders whose removal would wreck Windows or the profiles.
 Texts CatastrophicPaths() {
-    const std::string windows = Folder(CSIDL_WINDOWS);
-    const std::string profile = Folder(CSIDL_PROFILE);
+    const std::string windows = SpecialFolder(CSIDL_WINDOWS);
+    const std::string profile = SpecialFolder(CSIDL_PROFILE);
     const std::string users = profile.substr(0, profile.find_last_of('\\'));
     char programW6432[MAX_PATH] = {};
     ::GetEnvironmentVariableA("ProgramW6432", programW6432, MAX_PATH);
     Texts paths = {"C:", "c:\\", "D:/", windows, windows + "\\", windows + "\\system32", windows + "\\SysWOW64",
-                   Folder(CSIDL_SYSTEM), Folder(CSIDL_PROGRAM_FILES), Folder(CSIDL_PROGRAM_FILESX86), users,
+                   SpecialFolder(CSIDL_SYSTEM), SpecialFolder(CSIDL_PROGRAM_FILES), SpecialFolder(CSIDL_PROGRAM_FILESX86), users,
                    users + "\\", profile, users + "\\Public", Upper(users) + "\\SOMEBODY-ELSE"};
     if (programW6432[0]) paths.push_back(programW6432);
     // The same folders in other spellings: "." and ".." segments (also below
@@ -633,18 +617,18 @@ Texts CatastrophicPaths() {
     // short names.
     const std::string drive = windows.substr(0, 2);
     for (const std::string& other : {windows + "\\system32\\..", drive + "\\.", windows + "\\.", windows + ".",
-                                     Folder(CSIDL_PROGRAM_FILES) + "\\clearway-no-such\\..",
+                                     SpecialFolder(CSIDL_PROGRAM_FILES) + "\\clearway-no-such\\..",
                                      drive + "\\\\" + windows.substr(3), profile + "\\..\\.\\"}) {
         paths.push_back(other);
     }
     char shortName[MAX_PATH] = {};
-    ::GetShortPathNameA(Folder(CSIDL_PROGRAM_FILES).c_str(), shortName, MAX_PATH);
+    ::GetShortPathNameA(SpecialFolder(CSIDL_PROGRAM_FILES).c_str(), shortName, MAX_PATH);
     if (std::strchr(shortName, '~')) paths.push_back(shortName);
     // Every folder a folder macro names, itself, and a per-user one in
     // another profile as well.
-    const std::string appData = Folder(CSIDL_APPDATA);
+    const std::string appData = SpecialFolder(CSIDL_APPDATA);
     for (int macro : {CSIDL_APPDATA, CSIDL_COMMON_APPDATA, CSIDL_PERSONAL, CSIDL_COMMON_PROGRAMS}) {
-        paths.push_back(Folder(macro));
+        paths.push_back(SpecialFolder(macro));
     }
     paths.push_back(Upper(users) + "\\SOMEBODY-ELSE" + appData.substr(profile.size()));
     return paths;
@@ -662,13 +646,13 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     std::string log = Log();
     EXPECT_THAT(log, HasSubstr("ExpandRemoveFileEntry: refusing to remove 'C:': it is a drive root\n"))
         << log;
-    EXPECT_THAT(log, HasSubstr("ExpandRemoveFileEntry: refusing to remove '" + Upper(Folder(CSIDL_WINDOWS)) +
+    EXPECT_THAT(log, HasSubstr("ExpandRemoveFileEntry: refusing to remove '" + Upper(SpecialFolder(CSIDL_WINDOWS)) +
                        "': it is the Windows folder\n"));
     EXPECT_EQ(Count(log, "ExpandRemoveFileEntry: refusing to remove '"), paths.size());
 
     // Below them nothing is refused: the entry is merely missing.
     for (int folder : {CSIDL_PROFILE, CSIDL_APPDATA}) {
-        const std::string below = Folder(folder) + "\\clearway-no-such-folder";
+        const std::string below = SpecialFolder(folder) + "\\clearway-no-such-folder";
         EXPECT_NE(ExpandCopy(engine_, below), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << below;
     }
 
@@ -682,7 +666,7 @@ TEST_F(FileRemovalTest, CatastrophicEntriesAreNeitherExpandedNorScheduled) {
     EXPECT_EQ(os_.moves[0].path, "C:\\CLEARWAY-WORK\\NO-SUCH-FILE");
     log = Log();
     EXPECT_EQ(Count(log, "CleanupFiles: refusing to remove '"), static_cast<size_t>(count - 1)) << log;
-    EXPECT_THAT(log, HasSubstr("CleanupFiles: refusing to remove '" + Folder(CSIDL_WINDOWS) + "': it is the Windows folder\n"));
+    EXPECT_THAT(log, HasSubstr("CleanupFiles: refusing to remove '" + SpecialFolder(CSIDL_WINDOWS) + "': it is the Windows folder\n"));
     EXPECT_THAT(log, HasSubstr("CleanupFiles was successful with '" + std::to_string(count) + "' deleted values\n"));
 }
 
@@ -700,7 +684,7 @@ public:
 };
 
 TEST_F(FileRemovalTest, UnderTheSystemAccountTheProfilesStayRefused) {
-    const std::string profile = Folder(CSIDL_PROFILE);
+    const std::string profile = SpecialFolder(CSIDL_PROFILE);
     const std::string users = profile.substr(0, profile.find_last_of('\\'));
     SystemAccountPlatform os;
     CNuke engine(os);

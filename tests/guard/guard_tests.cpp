@@ -20,20 +20,11 @@
 
 namespace {
 
+using testing_support::Lower;
+using testing_support::SpecialFolder;
+using testing_support::Upper;
+
 using testing_support::TempFolder;
-
-std::string Upper(const std::string& text) { return guard::UpperText(text.c_str()); }
-
-std::string Folder(int csidl) {
-    char buffer[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathA(nullptr, buffer, csidl, FALSE);
-    return buffer;
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // Resolves path; the form, or "refused: <reason>".
 std::string Resolve(platform::Platform& os, const std::string& path) {
@@ -76,7 +67,7 @@ TEST_F(GuardTest, EverySpellingOfAPathResolvesToOneForm) {
         {"C:", "C:\\"},                                            // a root without its backslash
         // The real System32, not the folder the redirector shows a 32-bit
         // program: the restart deletes in the real one.
-        {Folder(CSIDL_SYSTEM) + "\\drivers\\velfs.sys", Upper(Folder(CSIDL_SYSTEM)) + "\\DRIVERS\\VELFS.SYS"},
+        {SpecialFolder(CSIDL_SYSTEM) + "\\drivers\\velfs.sys", Upper(SpecialFolder(CSIDL_SYSTEM)) + "\\DRIVERS\\VELFS.SYS"},
     };
     ASSERT_NE(std::strchr(shortName, '~'), nullptr) << shortName;
     for (const auto& c : cases) EXPECT_EQ(Resolve(os_, c.spelling), c.resolved) << c.spelling;
@@ -132,15 +123,15 @@ TEST_F(GuardTest, AFolderReachedThroughALinkIsJudgedByItsTarget) {
 
 // The folders a guard made on this machine refuses, in several spellings.
 TEST_F(GuardTest, ProtectedFoldersAreRefusedInEverySpellingAndSoAreBareWildcardsInThem) {
-    const std::vector<std::string> macros = {Folder(CSIDL_APPDATA), Folder(CSIDL_COMMON_APPDATA),
-                                             Folder(CSIDL_PERSONAL), Folder(CSIDL_COMMON_DESKTOPDIRECTORY)};
+    const std::vector<std::string> macros = {SpecialFolder(CSIDL_APPDATA), SpecialFolder(CSIDL_COMMON_APPDATA),
+                                             SpecialFolder(CSIDL_PERSONAL), SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY)};
     guard::FolderGuard folders(os_, macros);
-    const std::string windows = Folder(CSIDL_WINDOWS);
-    const std::string profile = Folder(CSIDL_PROFILE);
+    const std::string windows = SpecialFolder(CSIDL_WINDOWS);
+    const std::string profile = SpecialFolder(CSIDL_PROFILE);
     const std::string users = profile.substr(0, profile.rfind('\\'));
-    const std::string appData = Folder(CSIDL_APPDATA);
-    const std::string common = Folder(CSIDL_COMMON_APPDATA);
-    const std::string programs = Folder(CSIDL_PROGRAM_FILES);
+    const std::string appData = SpecialFolder(CSIDL_APPDATA);
+    const std::string common = SpecialFolder(CSIDL_COMMON_APPDATA);
+    const std::string programs = SpecialFolder(CSIDL_PROGRAM_FILES);
     char shortPrograms[MAX_PATH] = {};
     ::GetShortPathNameA(programs.c_str(), shortPrograms, MAX_PATH);
 
@@ -182,11 +173,11 @@ TEST_F(GuardTest, ProtectedFoldersAreRefusedInEverySpellingAndSoAreBareWildcards
 TEST_F(GuardTest, AProfileReachedThroughACompatibilityLinkIsRefused) {
     // The profiles folder under another name, as "Documents and Settings"
     // names it on later Windows.
-    const std::string profile = Folder(CSIDL_PROFILE);
+    const std::string profile = SpecialFolder(CSIDL_PROFILE);
     const std::string users = profile.substr(0, profile.rfind('\\'));
     testing_support::UnixLink link(testing_support::UnixPath(users), testing_support::UnixPath(tree_ / "Compat"));
     ASSERT_EQ(link.made, 0u);
-    guard::FolderGuard folders(os_, {Folder(CSIDL_APPDATA)});
+    guard::FolderGuard folders(os_, {SpecialFolder(CSIDL_APPDATA)});
     const std::string viaLink = tree_ / ("Compat" + profile.substr(users.size()));
     std::string resolved;
     const char* reason = guard::ResolvePath(os_, viaLink.c_str(), resolved);

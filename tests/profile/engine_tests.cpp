@@ -36,15 +36,11 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
+using testing_support::SpecialFolder;
+
 std::string ConfigPath() { return ProgramFolder() + "engine_tests.cfg"; }
 
-std::string Folder(int csidl) {
-    char path[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
-std::string LogPath() { return Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\engine_tests.log"; }
+std::string LogPath() { return SpecialFolder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\engine_tests.log"; }
 
 // The marker key as the 32-bit program sees it.
 const REGSAM kView32 = KEY_WOW64_32KEY;
@@ -96,7 +92,7 @@ protected:
 
     // For steps called without InitializeLists, which opens the log itself.
     void OpenLog() {
-        ::CreateDirectoryA((Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
+        ::CreateDirectoryA((SpecialFolder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway").c_str(), nullptr);
         TraceSetOptions(-1, 0, false, false);
         TraceOpenLog(LogPath().c_str(), "w");
     }
@@ -276,7 +272,7 @@ TEST_F(EngineTest, RemoveAllSkipsTheIgnoreListsAndAddsTheProductsFolders) {
               0u);
     EXPECT_TRUE(engine_.ignoreFileList.IsEmpty());
     EXPECT_TRUE(engine_.ignoreServiceList.IsEmpty());
-    std::string menu = Folder(CSIDL_COMMON_PROGRAMS) + "\\Acme Shield";
+    std::string menu = SpecialFolder(CSIDL_COMMON_PROGRAMS) + "\\Acme Shield";
     Texts files = Elements(engine_.removeFileList);
     EXPECT_NE(std::find(files.begin(), files.end(), "C:\\Program Files\\Acme Shield"), files.end());
     EXPECT_NE(std::find(files.begin(), files.end(), menu), files.end());
@@ -651,9 +647,9 @@ Texts RefusedFolders() {
     for (const char* below : {"", "\\SYSTEM32", "\\SYSWOW64"}) out.push_back(UpperNoTrailingSeparator(windows + below));
     if (::GetEnvironmentVariableA("ProgramW6432", buffer, MAX_PATH)) out.push_back(UpperNoTrailingSeparator(buffer));
     for (int csidl : {CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86, CSIDL_SYSTEMX86}) {
-        out.push_back(UpperNoTrailingSeparator(Folder(csidl)));
+        out.push_back(UpperNoTrailingSeparator(SpecialFolder(csidl)));
     }
-    const std::string profile = UpperNoTrailingSeparator(Folder(CSIDL_PROFILE));
+    const std::string profile = UpperNoTrailingSeparator(SpecialFolder(CSIDL_PROFILE));
     const std::string profiles = profile.substr(0, profile.rfind('\\'));
     Texts users{profile};
     WIN32_FIND_DATAA data;
@@ -671,7 +667,7 @@ Texts RefusedFolders() {
     out.insert(out.end(), users.begin(), users.end());
     for (const FolderMacro& macro : kFolderMacros) {
         if (macro.folder == kProgramFiles64Folder || macro.folder == kGoogleGadgetsFolder) continue;
-        const std::string folder = UpperNoTrailingSeparator(Folder(macro.folder));
+        const std::string folder = UpperNoTrailingSeparator(SpecialFolder(macro.folder));
         if (folder.empty()) continue;
         if (folder.compare(0, profile.size() + 1, profile + "\\") != 0) {
             out.push_back(folder);

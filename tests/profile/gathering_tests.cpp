@@ -28,6 +28,8 @@ using testing_support::WriteWholeFile;
 
 namespace {
 
+using testing_support::SpecialFolder;
+
 using Texts = std::vector<std::string>;
 
 const char kInstaller[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer";
@@ -159,12 +161,6 @@ public:
     }
 };
 
-std::string Folder(int csidl) {
-    char path[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
-
 class GatheringTest : public ::testing::Test {
 protected:
     GatheringTest() : engine_(os_) { engine_.dialog = &dialog_; }
@@ -188,7 +184,7 @@ protected:
     }
     std::string Log() {
         TraceShutdown();
-        return ReadWholeFile(Folder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\gathering_tests.log");
+        return ReadWholeFile(SpecialFolder(CSIDL_COMMON_APPDATA) + "\\Velmoran clearway\\gathering_tests.log");
     }
 
     StaleBufferPlatform os_;

@@ -19,6 +19,8 @@
 
 namespace {
 
+using testing_support::Upper;
+
 using Texts = std::vector<std::string>;
 using testing_support::TempFolder;
 
@@ -39,11 +41,6 @@ Texts Ascending(TSet& set) {
     const char* text = nullptr;
     for (DWORD rc = set.GetFirst(text); rc == 0; rc = set.GetNext(text)) out.push_back(text);
     return out;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // A writable copy of an argument, as AddListEntry hands it over.

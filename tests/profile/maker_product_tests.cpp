@@ -40,6 +40,8 @@ using testing_support::UninstallMsiPackage;
 
 namespace {
 
+using testing_support::Upper;
+
 const char kUserData[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18";
 const std::string kHklm = "HKEY_LOCAL_MACHINE\\";
 
@@ -84,11 +86,6 @@ Texts Naming(TSet& list, const Texts& ids) {
         }
     }
     return out;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // One install serves the suite: the gathering reads it, the uninstall step

@@ -35,16 +35,12 @@
 
 namespace {
 
+using testing_support::SpecialFolder;
+
 using testing_support::ProgramFolder;
 using testing_support::TempFolder;
 using testing_support::TestPlatform;
 using testing_support::WriteWholeFile;
-
-std::string Folder(int csidl) {
-    char path[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE);
-    return path;
-}
 
 // ---- files by identity ----
 
@@ -149,7 +145,7 @@ protected:
 };
 
 TEST_F(OracleTest, GeneratedConfigurationsNeverReachWhatMustStay) {
-    const std::string profile = Folder(CSIDL_PROFILE);
+    const std::string profile = SpecialFolder(CSIDL_PROFILE);
     const std::string users = profile.substr(0, profile.rfind('\\'));
     const std::string me = profile.substr(users.size() + 1);
     testing_support::UnixLink toProduct(testing_support::UnixPath(tree_ / "Product Files"),
@@ -163,16 +159,16 @@ TEST_F(OracleTest, GeneratedConfigurationsNeverReachWhatMustStay) {
     char shortProduct[MAX_PATH] = {};
     ::GetShortPathNameA((tree_ / "Product Files").c_str(), shortProduct, MAX_PATH);
     char shortPrograms[MAX_PATH] = {};
-    ::GetShortPathNameA(Folder(CSIDL_PROGRAM_FILES).c_str(), shortPrograms, MAX_PATH);
-    const std::string windows = Folder(CSIDL_WINDOWS);
-    const std::string common = Folder(CSIDL_COMMON_APPDATA);
+    ::GetShortPathNameA(SpecialFolder(CSIDL_PROGRAM_FILES).c_str(), shortPrograms, MAX_PATH);
+    const std::string windows = SpecialFolder(CSIDL_WINDOWS);
+    const std::string common = SpecialFolder(CSIDL_COMMON_APPDATA);
 
     // Folders no removal may list themselves, and folders nothing of which
     // may be listed.
     std::set<FileId> protectedIds;
-    for (const std::string& folder : {std::string("C:\\"), windows, Folder(CSIDL_SYSTEM), Folder(CSIDL_SYSTEMX86),
-                                      Folder(CSIDL_PROGRAM_FILES), Folder(CSIDL_PROGRAM_FILESX86), common, users,
-                                      profile, Folder(CSIDL_APPDATA), Folder(CSIDL_LOCAL_APPDATA)}) {
+    for (const std::string& folder : {std::string("C:\\"), windows, SpecialFolder(CSIDL_SYSTEM), SpecialFolder(CSIDL_SYSTEMX86),
+                                      SpecialFolder(CSIDL_PROGRAM_FILES), SpecialFolder(CSIDL_PROGRAM_FILESX86), common, users,
+                                      profile, SpecialFolder(CSIDL_APPDATA), SpecialFolder(CSIDL_LOCAL_APPDATA)}) {
         FileId id;
         if (Identify(folder, true, id)) protectedIds.insert(id);
     }
@@ -194,8 +190,8 @@ TEST_F(OracleTest, GeneratedConfigurationsNeverReachWhatMustStay) {
     // Windows folder, and everything directly inside the folders that hold
     // more than the product (the test's own work folder aside).
     std::vector<std::string> alwaysWhole = {windows, t_ + "\\Other"};
-    for (const std::string& folder : {std::string("C:"), common, Folder(CSIDL_APPDATA), Folder(CSIDL_PROGRAM_FILES),
-                                      Folder(CSIDL_PROGRAM_FILESX86), profile}) {
+    for (const std::string& folder : {std::string("C:"), common, SpecialFolder(CSIDL_APPDATA), SpecialFolder(CSIDL_PROGRAM_FILES),
+                                      SpecialFolder(CSIDL_PROGRAM_FILESX86), profile}) {
         WIN32_FIND_DATAA data;
         platform::FindHandle find(::FindFirstFileA((folder + "\\*").c_str(), &data));
         for (bool more = static_cast<bool>(find); more; more = ::FindNextFileA(find.get(), &data) != FALSE) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/handles.h"
+#include "tests/support/test_platform.h"
 
 namespace testing_support {
 
@@ -22,11 +23,6 @@ bool Skipped(const std::string& upperName, const PictureRules& rules) {
 }
 
 }  // namespace
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 
 std::string Hex(const BYTE* data, DWORD size) {
     std::string text;

@@ -24,7 +24,6 @@ struct PictureRules {
     bool parentTimes = true;
 };
 
-std::string Upper(std::string text);
 // The bytes as lower-case hex digits.
 std::string Hex(const BYTE* data, DWORD size);
 

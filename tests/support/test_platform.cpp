@@ -1,6 +1,9 @@
 #include "tests/support/test_platform.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -298,6 +301,21 @@ BOOL TestPlatform::GetVersionExW(LPOSVERSIONINFOW info) {
     const BOOL ok = Platform::GetVersionExW(info);
     if (ok && windowsMajorVersion != 0) info->dwMajorVersion = windowsMajorVersion;
     return ok;
+}
+
+std::string SpecialFolder(int csidl) {
+    char path[MAX_PATH] = {};
+    return ::SHGetSpecialFolderPathA(nullptr, path, csidl, FALSE) ? path : "";
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string ReadWholeFile(const std::string& path) {

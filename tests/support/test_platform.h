@@ -168,6 +168,12 @@ private:
     std::string debugOutput_;
 };
 
+// A special folder's path (SHGetSpecialFolderPathA), or an empty text.
+std::string SpecialFolder(int csidl);
+// The text with its ASCII letters upper- or lower-cased.
+std::string Upper(std::string text);
+std::string Lower(std::string text);
+
 // Text of a whole file, or an empty text when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& text);
