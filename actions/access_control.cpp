@@ -18,6 +18,7 @@
 #include "guard/key_guard.h"
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
+#include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/registry_names.h"
@@ -141,16 +142,6 @@ DWORD BuildAclWithUserAccess(platform::Platform& os, PACL dacl, PSID userSid, DW
 
 namespace {
 
-// True when the file has more names than this one: its permissions are
-// those of every name, some of which may lie outside the product.
-bool HasOtherNames(platform::Platform& os, const char* path) {
-    platform::FileHandle file(os, os.CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION information = {};
-    return file && os.GetFileInformationByHandle(file.get(), &information) && information.nNumberOfLinks > 1;
-}
-
 // Why the permissions of path must stay as they are, or empty: it is a link
 // (SetNamedSecurityInfoA would open its target), it is kept by the ignore
 // list, or it holds something that is.
@@ -161,7 +152,7 @@ std::string KeepsPermissions(CNuke& nuke, const char* path) {
     const DWORD attributes = nuke.os.GetFileAttributesA(real.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "it is a link";
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        HasOtherNames(nuke.os, real.c_str())) {
+        guard::HasOtherNames(nuke.os, real)) {
         return "it has other names (hard links) that share its permissions";
     }
     if (nuke.IsIgnored(nuke.ignoreFileList, path)) return "it is ignored";

@@ -14,6 +14,7 @@
 #include "actions/run_backup.h"
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
+#include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -38,10 +39,21 @@ public:
     // whole tree, and opens each folder's permissions unless it is kept.
     // True when entry is, or holds, something that stays.
     bool Expand(const std::string& entry, DWORD attributes) {
+        if (root_.empty()) root_ = entry;
         const std::string why = folders_.Refuses(entry);
         if (!why.empty()) {
             TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry.c_str(), why.c_str());
             return true;
+        }
+        platform::Platform& os = nuke_.os;
+        const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        // A folder below the entry is walked only while it still resolves
+        // where it was listed: one swapped for a link since is left alone.
+        if (folder && entry != root_) {
+            if (const char* leaves = guard::LeavesTree(os, entry, root_)) {
+                TraceWrite("", -1, 0, "ExpandRemoveFileEntry: leaving '%s' alone: %s\n", entry.c_str(), leaves);
+                return true;
+            }
         }
         if (nuke_.expandedFileList.Insert(entry.c_str()) != ERROR_SUCCESS) return true;
         const bool ignored = Ignored(entry);
@@ -52,37 +64,58 @@ public:
             nuke_.keptPermissions.insert(entry);
             return ignored;
         }
-        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ignored;
+        if (!folder) return ignored;
 
-        platform::Platform& os = nuke_.os;
         // Listed where the restart deletes: the real System32, not the
-        // folder a 32-bit program is shown.
+        // folder a 32-bit program is shown. Listed by the names as stored:
+        // the ANSI calls would show a name the code page cannot hold with
+        // look-alike characters, separators and dots among them.
         const std::string pattern = guard::Unredirected(os, entry) + "\\*";
-        WIN32_FIND_DATAA data;
-        platform::FindHandle find(os, os.FindFirstFileA(pattern.c_str(), &data));
+        std::vector<guard::ListedName> names;
+        bool listed = guard::ListNames(os, pattern, names);
         bool opened = false;
-        if (!find && os.GetLastError() == ERROR_ACCESS_DENIED && !ignored && !MayHoldIgnored(entry)) {
+        if (!listed && os.GetLastError() == ERROR_ACCESS_DENIED && !ignored && !MayHoldIgnored(entry)) {
             // A folder that cannot be listed is opened first, when nothing
             // that stays can lie in it.
-            nuke_.DropFileAcl(entry.c_str());
+            DropFileAcl(entry);
             opened = true;
-            find.reset(os.FindFirstFileA(pattern.c_str(), &data));
+            listed = guard::ListNames(os, pattern, names);
         }
-        bool kept = ignored || (!find && !opened);
-        if (find) {
-            do {
-                if (std::strcmp(data.cFileName, ".") == 0 || std::strcmp(data.cFileName, "..") == 0) continue;
-                data.cFileName[MAX_PATH - 1] = '\0';
-                const std::string child = entry + "\\" + guard::UpperText(data.cFileName);
-                const bool link = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-                if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !link) {
-                    if (Expand(child, data.dwFileAttributes)) kept = true;
-                    continue;
-                }
-                if (nuke_.expandedFileList.Insert(child.c_str()) != ERROR_SUCCESS) return true;
-                if (link) nuke_.keptPermissions.insert(child);
-                if (Ignored(child)) kept = true;
-            } while (os.FindNextFileA(find.get(), &data));
+        bool kept = ignored || (!listed && !opened);
+        for (const guard::ListedName& name : names) {
+            if (!name.faithful) {
+                TraceWrite("", -1, 0,
+                           "ExpandRemoveFileEntry: leaving '%s\\%s' alone: its name does not fit the code page; "
+                           "'%s' stays after the restart\n",
+                           entry.c_str(), name.name.c_str(), entry.c_str());
+                kept = true;
+                continue;
+            }
+            const std::string child = entry + "\\" + guard::UpperText(name.name.c_str());
+            if (child.size() >= MAX_PATH) {
+                TraceWrite("", -1, 0, "ExpandRemoveFileEntry: leaving '%s' alone: it is longer than a path may be\n",
+                           child.c_str());
+                kept = true;
+                continue;
+            }
+            const bool link = (name.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if ((name.attributes & FILE_ATTRIBUTE_DIRECTORY) && !link) {
+                if (Expand(child, name.attributes)) kept = true;
+                continue;
+            }
+            if (nuke_.expandedFileList.Insert(child.c_str()) != ERROR_SUCCESS) return true;
+            if (link) nuke_.keptPermissions.insert(child);
+            if (Ignored(child)) {
+                kept = true;
+            } else if (!kept && !link && guard::HasOtherNames(os, child)) {
+                // The folder's new list would be handed down to this file,
+                // and so to its other names, which may lie anywhere.
+                TraceWrite("", -1, 0,
+                           "ExpandRemoveFileEntry: '%s' has other names (hard links), so the permissions of '%s' "
+                           "stay as they are\n",
+                           child.c_str(), entry.c_str());
+                kept = true;
+            }
         }
         // A folder's new DACL is inheritable, and Windows hands it down to
         // every child that inherits: a folder that holds something that
@@ -90,12 +123,23 @@ public:
         if (kept) {
             nuke_.keptPermissions.insert(entry);
         } else if (!opened) {
-            nuke_.DropFileAcl(entry.c_str());
+            DropFileAcl(entry);
         }
         return kept;
     }
 
 private:
+    // New permissions go only to a folder that still resolves where it was
+    // listed, decided right before they are set.
+    void DropFileAcl(const std::string& folder) {
+        if (const char* leaves = guard::LeavesTree(nuke_.os, folder, root_)) {
+            TraceWrite("", -1, 0, "DropFileAcl: leaving the permissions of '%s' as they are: %s\n", folder.c_str(),
+                       leaves);
+            nuke_.keptPermissions.insert(folder);
+            return;
+        }
+        nuke_.DropFileAcl(folder.c_str());
+    }
     bool Ignored(const std::string& path) const {
         for (const std::string& ignore : ignores_) {
             if (guard::ContainsText(path, ignore)) return true;
@@ -115,6 +159,7 @@ private:
     CNuke& nuke_;
     const guard::FolderGuard& folders_;
     std::vector<std::string> ignores_;
+    std::string root_;  // the entry, resolved: nothing outside it is walked
 };
 
 }  // namespace

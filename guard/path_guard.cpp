@@ -288,7 +288,62 @@ std::string ParentOf(const std::string& path) {
     return at == 2 ? path.substr(0, 3) : path.substr(0, at);
 }
 
+// path without separators at its end, upper case.
+std::string Trimmed(const std::string& path) {
+    std::string out = UpperText(path.c_str());
+    while (out.size() > 3 && out.back() == '\\') out.pop_back();
+    return out;
+}
+
+void AddOnce(std::vector<std::string>& list, const std::string& path) {
+    if (path.empty()) return;
+    const std::string upper = Trimmed(path);
+    for (const std::string& known : list) {
+        if (known == upper) return;
+    }
+    list.push_back(upper);
+}
+
 }  // namespace
+
+std::string CurrentProfile(platform::Platform& os) {
+    char buffer[MAX_PATH + 1] = {};
+    if (!os.SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_PROFILE, FALSE) || buffer[0] == '\0') {
+        const DWORD n = os.GetEnvironmentVariableA("USERPROFILE", buffer, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) buffer[0] = '\0';
+    }
+    buffer[MAX_PATH] = '\0';
+    return buffer[0] ? Trimmed(Backslashed(buffer)) : std::string();
+}
+
+std::vector<std::string> RecordedProfiles(platform::Platform& os, const std::string& current) {
+    std::vector<std::string> profiles;
+    platform::RegKey profileList(os);
+    if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, profileList.put()) ==
+        ERROR_SUCCESS) {
+        char sid[256];
+        for (DWORD index = 0; os.RegEnumKeyA(profileList.get(), index, sid, sizeof sid) == ERROR_SUCCESS; ++index) {
+            platform::RegKey profile(os);
+            if (os.RegOpenKeyExA(profileList.get(), sid, 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) ==
+                ERROR_SUCCESS) {
+                AddOnce(profiles, Backslashed(ExpandedValue(os, profile.get(), "ProfileImagePath").c_str()));
+            }
+        }
+        std::string defaultProfile = ExpandedValue(os, profileList.get(), "Default");
+        if (defaultProfile.empty()) {
+            const std::string directory = ExpandedValue(os, profileList.get(), "ProfilesDirectory");
+            if (!directory.empty()) defaultProfile = Trimmed(directory) + "\\DEFAULT";
+        }
+        AddOnce(profiles, Backslashed(defaultProfile.c_str()));
+    }
+    AddOnce(profiles, current);
+    // Only full local paths are profiles a removal may reach.
+    std::vector<std::string> out;
+    for (const std::string& profile : profiles) {
+        if (IsFullyQualified(profile.c_str())) out.push_back(profile);
+    }
+    return out;
+}
 
 FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>& macroFolders) : os_(os) {
     char buffer[MAX_PATH + 1] = {};
@@ -343,29 +398,27 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
         const std::string directory = ExpandedValue(os, profileList.get(), "ProfilesDirectory");
         std::string resolved;
         if (!directory.empty() && !ResolveFinalPath(os, directory.c_str(), resolved)) profilesFolder_ = resolved;
-        char sid[256];
-        for (DWORD index = 0; os.RegEnumKeyA(profileList.get(), index, sid, sizeof sid) == ERROR_SUCCESS; ++index) {
-            platform::RegKey profile(os);
-            if (os.RegOpenKeyExA(profileList.get(), sid, 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) !=
-                ERROR_SUCCESS) {
-                continue;
-            }
-            const std::string image = ExpandedValue(os, profile.get(), "ProfileImagePath");
-            if (!image.empty() && !ResolveFinalPath(os, image.c_str(), resolved)) profiles_.push_back(resolved);
-        }
+    }
+    const std::string currentText = CurrentProfile(os);
+    for (const std::string& profile : RecordedProfiles(os, currentText)) {
+        std::string resolved;
+        if (!ResolveFinalPath(os, profile.c_str(), resolved)) profiles_.push_back(resolved);
     }
     std::string current;
-    buffer[0] = '\0';
-    if (!os.SHGetSpecialFolderPathA(nullptr, buffer, CSIDL_PROFILE, FALSE) || buffer[0] == '\0') {
-        const DWORD n = os.GetEnvironmentVariableA("USERPROFILE", buffer, MAX_PATH);
-        if (n == 0 || n >= MAX_PATH) buffer[0] = '\0';
-    }
-    if (buffer[0] != '\0' && !ResolveFinalPath(os, buffer, current)) {
-        profiles_.push_back(current);
-        if (profilesFolder_.empty()) profilesFolder_ = ParentOf(current);
+    if (!currentText.empty() && !ResolveFinalPath(os, currentText.c_str(), current) && profilesFolder_.empty()) {
+        profilesFolder_ = ParentOf(current);
     }
     if (!profilesFolder_.empty()) folders_.push_back({profilesFolder_, "the profiles folder"});
 
+    // A per-user folder's place below its profile, as the handler takes it
+    // in every profile: by the names Windows gives (a Documents that is a
+    // link, or redirected, still names Documents in every other profile),
+    // and by where it resolves in the current one.
+    const auto addPerUser = [&](const std::string& folder, const std::string& resolved) {
+        const std::string text = Trimmed(Backslashed(folder.c_str()));
+        if (!currentText.empty() && IsInside(text, currentText)) perUser_.push_back(text.substr(currentText.size()));
+        if (!current.empty() && IsInside(resolved, current)) perUser_.push_back(resolved.substr(current.size()));
+    };
     // Every folder a folder macro names, itself: an entry of the macro alone
     // would take every program's data. A per-user folder is taken in every
     // profile by the handler, so it is refused in every profile.
@@ -373,7 +426,7 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
         std::string resolved;
         if (folder.empty() || ResolveFinalPath(os, folder.c_str(), resolved)) continue;
         Add(folder, "a folder a folder macro names");
-        if (IsInside(resolved, current)) perUser_.push_back(resolved.substr(current.size()));
+        addPerUser(folder, resolved);
     }
     // The user folders every profile has, whether or not a macro names them.
     for (const int csidl : {CSIDL_APPDATA, CSIDL_LOCAL_APPDATA, CSIDL_PERSONAL, CSIDL_DESKTOPDIRECTORY}) {
@@ -384,7 +437,7 @@ FolderGuard::FolderGuard(platform::Platform& os, const std::vector<std::string>&
             continue;
         }
         Add(buffer, "a folder every profile has");
-        if (!current.empty() && IsInside(resolved, current)) perUser_.push_back(resolved.substr(current.size()));
+        addPerUser(buffer, resolved);
     }
 }
 

@@ -64,6 +64,16 @@ bool IsFullyQualified(const char* path);
 // resolved before a decision is made on it.
 bool NeedsResolving(const char* path);
 
+// Every profile folder Windows records, as it records them (not resolved),
+// upper case and without a trailing separator: each ProfileList entry's
+// profile path, the Default profile new profiles are copied from, and the
+// running account's own profile (current, when not empty). Each once.
+std::vector<std::string> RecordedProfiles(platform::Platform& os, const std::string& current);
+
+// The running account's profile folder as Windows names it (the shell's,
+// else USERPROFILE), upper case; empty when neither is known.
+std::string CurrentProfile(platform::Platform& os);
+
 // The folders whose removal would wreck Windows or the users' data: drive
 // roots, the Windows folder and its system folders, the Program Files
 // folders, the profiles folder and every profile, and every folder that a

@@ -123,6 +123,8 @@ int FileApi::Access(const char* path, int mode) { return ::_access(path, mode); 
 HANDLE FileApi::FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) { return ::FindFirstFileA(pattern, data); }
 BOOL FileApi::FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) { return ::FindNextFileA(find, data); }
 BOOL FileApi::FindClose(HANDLE find) { return ::FindClose(find); }
+HANDLE FileApi::FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) { return ::FindFirstFileW(pattern, data); }
+BOOL FileApi::FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) { return ::FindNextFileW(find, data); }
 UINT FileApi::GetWindowsDirectoryA(LPSTR buffer, UINT size) { return ::GetWindowsDirectoryA(buffer, size); }
 UINT FileApi::GetSystemDirectoryA(LPSTR buffer, UINT size) { return ::GetSystemDirectoryA(buffer, size); }
 DWORD FileApi::GetLogicalDriveStringsA(DWORD size, LPSTR buffer) { return ::GetLogicalDriveStringsA(size, buffer); }

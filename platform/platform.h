@@ -103,6 +103,10 @@ public:
     virtual HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
     virtual BOOL FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
     virtual BOOL FindClose(HANDLE find);
+    // The wide forms list a name as it is stored, whatever the code page can
+    // hold; FindClose ends them too.
+    virtual HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
+    virtual BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
     virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
     virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
     virtual BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);

@@ -10,12 +10,14 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "actions/reg_entry.h"
 #include "actions/services.h"
 #include "detect/google_plugin.h"
 #include "guard/name_guard.h"
 #include "guard/path_guard.h"
+#include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -30,7 +32,6 @@ namespace {
 constexpr size_t kNameBufferSize = 261;
 // Paths built by the file handlers: 259 characters and the terminator.
 constexpr size_t kPathBufferSize = 260;
-constexpr DWORD kUserNameSize = 128;
 
 using Text = std::unique_ptr<char[]>;
 
@@ -50,7 +51,6 @@ const char* OrEmpty(const std::optional<std::string>& text) { return text ? text
 unsigned char* Bytes(char* text) { return reinterpret_cast<unsigned char*>(text); }
 const unsigned char* Bytes(const char* text) { return reinterpret_cast<const unsigned char*>(text); }
 
-bool IsDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
 // The registry entry text "<root>\<path>\", the form every enumerated name
 // is appended to.
@@ -149,39 +149,29 @@ DWORD ExpandFolderMacro(CNuke& nuke, TSet& list, char* argument, bool forContent
     if (!folder[0]) return (nuke.*handler)(list, argument);
     NormalizeEntry(folder);
 
-    char user[kUserNameSize] = {};
-    DWORD userSize = sizeof user;
-    if (!nuke.os.GetUserNameA(user, &userSize)) user[0] = '\0';
-    user[sizeof user - 1] = '\0';
-    UpperCaseText(user);
-
     // The macro stands at the start; the argument holds it, so it is at
     // least that long.
     const char* rest = argument + std::strlen(macro->macro);
     std::string full;
     JoinPath(full, {folder, rest});
 
-    const unsigned char* at = user[0] ? _mbsstr(Bytes(folder), Bytes(user)) : nullptr;
-    if (at) {
-        const char* afterUser = reinterpret_cast<const char*>(at) + std::strlen(user);
+    // A folder of the running account's profile stands for the same folder
+    // in every profile Windows records. The profile is taken as Windows
+    // names it, never found by the account's name in the text (under
+    // SYSTEM that name first occurs in the Windows folder), and the other
+    // profiles come from Windows' own list, never from a listing of the
+    // folder above: anyone may make a folder there.
+    const std::string profile = guard::CurrentProfile(nuke.os);
+    const std::string upperFolder = guard::UpperText(folder);
+    if (!profile.empty() && (upperFolder == profile || guard::IsInside(upperFolder, profile))) {
         std::string tail;
-        JoinPath(tail, {afterUser, rest});
-        const std::string profiles(folder, static_cast<size_t>(at - Bytes(folder)));
-        const std::string pattern = profiles + "*";
-
-        WIN32_FIND_DATAA found;
-        platform::FindHandle find(nuke.os, nuke.os.FindFirstFileA(pattern.c_str(), &found));
-        if (find) {
-            do {
-                found.cFileName[MAX_PATH - 1] = '\0';
-                if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(found.cFileName)) continue;
-                const std::string profile = profiles + found.cFileName;
-                std::string path;
-                JoinPath(path, {profile.c_str(), tail.c_str()});
-                HandleBuiltPath(nuke, handler, list, path, caller);
-            } while (nuke.os.FindNextFileA(find.get(), &found));
-            return ERROR_SUCCESS;
+        JoinPath(tail, {upperFolder.c_str() + profile.size(), rest});
+        for (const std::string& each : guard::RecordedProfiles(nuke.os, profile)) {
+            std::string path;
+            JoinPath(path, {each.c_str(), tail.c_str()});
+            HandleBuiltPath(nuke, handler, list, path, caller);
         }
+        return ERROR_SUCCESS;
     }
     if (full.size() >= kPathBufferSize) {
         TraceWrite("", -1, 0, "%s: skipped '%s', longer than a path may be\n", caller, full.c_str());
@@ -440,10 +430,11 @@ DWORD CNuke::InsertFileMatches(TSet& list, char* path) {
 // matches.
 static DWORD InsertFolderMatches(platform::Platform& os, TSet& list, char* path) {
     // Matched where the restart deletes: the real System32, not the folder
-    // a 32-bit program is shown.
-    WIN32_FIND_DATAA found;
-    platform::FindHandle find(os, os.FindFirstFileA(guard::Unredirected(os, path).c_str(), &found));
-    if (!find) {
+    // a 32-bit program is shown; by the names as stored, since the ANSI
+    // calls show a name the code page cannot hold with look-alike
+    // characters (separators and dots among them).
+    std::vector<guard::ListedName> names;
+    if (!guard::ListNames(os, guard::Unredirected(os, path), names)) {
         list.Insert(path);
         return ERROR_SUCCESS;
     }
@@ -451,21 +442,20 @@ static DWORD InsertFolderMatches(platform::Platform& os, TSet& list, char* path)
     // Each found name takes the place of the last path component.
     const unsigned char* lastSlash = _mbsrchr(Bytes(path), '\\');
     const size_t folderLength = lastSlash ? static_cast<size_t>(lastSlash - Bytes(path)) + 1 : 0;
-    char buffer[kPathBufferSize] = {};
-    if (folderLength < sizeof buffer) std::memcpy(buffer, path, folderLength);
-    do {
-        found.cFileName[MAX_PATH - 1] = '\0';
-        if (IsDotEntry(found.cFileName)) continue;
-        const size_t nameLength = std::strlen(found.cFileName);
-        if (folderLength + nameLength >= sizeof buffer) {
-            TraceWrite("", -1, 0, "InsertFileMatches: skipped '%s' in '%s', longer than a path may be\n",
-                       found.cFileName, path);
+    const std::string folder(path, folderLength);
+    for (const guard::ListedName& name : names) {
+        if (!name.faithful) {
+            TraceWrite("", -1, 0, "InsertFileMatches: leaving '%s' in '%s' alone: its name does not fit the code page\n",
+                       name.name.c_str(), path);
             continue;
         }
-        std::memcpy(buffer + folderLength, found.cFileName, nameLength + 1);
-        UpperCaseText(buffer + folderLength);
-        list.Insert(buffer);
-    } while (os.FindNextFileA(find.get(), &found));
+        if (folderLength + name.name.size() >= kPathBufferSize) {
+            TraceWrite("", -1, 0, "InsertFileMatches: skipped '%s' in '%s', longer than a path may be\n",
+                       name.name.c_str(), path);
+            continue;
+        }
+        list.Insert((folder + guard::UpperText(name.name.c_str())).c_str());
+    }
     return ERROR_SUCCESS;
 }
 

@@ -27,6 +27,7 @@
 #include "tests/support/list_text.h"
 #include "trace/trace.h"
 
+using ::testing::Contains;
 using testing_support::Elements;
 using testing_support::Texts;
 using testing_support::PathExists;
@@ -693,6 +694,183 @@ TEST_F(FileRemovalTest, UnderTheSystemAccountTheProfilesStayRefused) {
     }
     EXPECT_TRUE(os.sets.empty());
     EXPECT_TRUE(engine.expandedFileList.IsEmpty());
+}
+
+// The running account's Documents is a link (redirected, or synchronised to
+// another folder): it still names Documents in every other profile, which
+// stays as firmly as before.
+class LinkedDocumentsPlatform : public RecordingPlatform {
+public:
+    std::string profile;  // the running account's profile, as the shell gives it
+    BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) override {
+        if (folder == CSIDL_PROFILE) {
+            std::strcpy(path, profile.c_str());
+            return TRUE;
+        }
+        if (folder == CSIDL_PERSONAL) {
+            std::strcpy(path, (profile + "\\Documents").c_str());
+            return TRUE;
+        }
+        return RecordingPlatform::SHGetSpecialFolderPathA(owner, path, folder, create);
+    }
+};
+
+TEST_F(FileRemovalTest, AnotherProfilesDocumentsStaysWhenTheRunningAccountsIsALink) {
+    TempFolder me("file-removal-me");
+    TempFolder redirected("file-removal-redirected");
+    UnixLink documents(UnixPath(redirected.path()), UnixPath(me / "Documents"));
+    ASSERT_EQ(documents.made, 0u);
+    // Another profile that Windows records, with its Documents.
+    TempFolder other("file-removal-other-profile");
+    ASSERT_TRUE(::CreateDirectoryA((other / "Documents").c_str(), nullptr));
+    testing_support::TestKey recorded(HKEY_LOCAL_MACHINE,
+                                      "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-7-7-7-4101");
+    ASSERT_TRUE(recorded.SetText("", "ProfileImagePath", other.path(), KEY_WOW64_64KEY));
+    LinkedDocumentsPlatform os;
+    os.profile = me.path();
+    CNuke engine(os);
+    EXPECT_EQ(ExpandCopy(engine, other / "Documents"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(engine.expandedFileList.IsEmpty());
+    EXPECT_TRUE(os.sets.empty());
+}
+
+// ---- what other users can name, swap and link below an entry ----
+
+std::wstring Widen(const std::string& text) {
+    std::wstring out(text.size() + 1, L'\0');
+    out.resize(static_cast<size_t>(::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0],
+                                                         static_cast<int>(out.size())) - 1));
+    return out;
+}
+
+std::string Narrowed(const wchar_t* text) {
+    char buffer[1024] = {};
+    ::WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer - 1, nullptr, nullptr);
+    return buffer;
+}
+
+bool WriteWide(const std::wstring& path) {
+    platform::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    return static_cast<bool>(file);
+}
+
+// Where Windows finally reaches path, upper case; empty when it cannot be opened.
+std::string FinalPath(const std::string& path) {
+    platform::FileHandle file(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    char buffer[1024] = {};
+    if (!file || ::GetFinalPathNameByHandleA(file.get(), buffer, sizeof buffer, 0) == 0) return std::string();
+    std::string out = Upper(buffer);
+    return out.compare(0, 4, "\\\\?\\") == 0 ? out.substr(4) : out;
+}
+
+// Names another user chose that the code page cannot hold. The ANSI calls
+// show them with look-alikes: fullwidth dots and reverse solidi come back as
+// "..\..\WINDOWS", which joined to the entry climbs out of it.
+TEST_F(FileRemovalTest, ANameTheCodePageCannotHoldIsLeftAloneAndItsFolderStays) {
+    TempFolder tree("file-removal-names");
+    const std::string root = Upper(tree.path());
+    const std::wstring wideRoot = Widen(tree.path());
+    const std::wstring climbing = wideRoot + L"\\\xFF0E\xFF0E\xFF3C\xFF0E\xFF0E\xFF3CWINDOWS";
+    ASSERT_TRUE(::CreateDirectoryW(climbing.c_str(), nullptr));
+    ASSERT_TRUE(WriteWide(climbing + L"\\inside.txt"));
+    ASSERT_TRUE(::CreateDirectoryA((tree / "sub").c_str(), nullptr));
+    ASSERT_TRUE(WriteWide(wideRoot + L"\\sub\\caf\x0101.txt"));  // a-macron: best fit gives a plain a
+    WriteWholeFile(tree / "sub\\plain.txt", "p");
+    WriteWholeFile(tree / "plain.txt", "p");
+    // What the ANSI listing shows for them: other names than the stored ones.
+    Texts shown;
+    WIN32_FIND_DATAA data;
+    HANDLE find = ::FindFirstFileA((tree / "*").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do {
+        shown.push_back(data.cFileName);
+    } while (::FindNextFileA(find, &data));
+    ::FindClose(find);
+    EXPECT_THAT(shown, Contains(HasSubstr("WINDOWS")));
+
+    ASSERT_EQ(ExpandCopy(engine_, tree.path()), 0u);
+    const Texts listed = Elements(engine_.expandedFileList);
+    EXPECT_EQ(listed, (Texts{root, root + "\\PLAIN.TXT", root + "\\SUB", root + "\\SUB\\PLAIN.TXT"}));
+    // By identity: every listed path is an object inside the tree.
+    for (const std::string& path : listed) {
+        const std::string final = FinalPath(path);
+        EXPECT_EQ(final.compare(0, root.size(), root), 0) << path << " reaches " << final;
+    }
+    // The folders that hold such a name stay after the restart, so they
+    // keep their permissions.
+    EXPECT_TRUE(os_.AclDrops().empty());
+    const std::string log = Log();
+    EXPECT_EQ(Count(log, "its name does not fit the code page; '" + root + "' stays after the restart\n"), 1u) << log;
+    EXPECT_EQ(Count(log, "its name does not fit the code page; '" + root + "\\SUB' stays after the restart\n"), 1u);
+
+    // A wildcard entry leaves them out too.
+    TSet matches;
+    std::string pattern = root + "\\*";
+    EXPECT_EQ(engine_.ListFilesByName(matches, &pattern[0]), 0u);
+    EXPECT_EQ(Elements(matches), (Texts{root + "\\PLAIN.TXT", root + "\\SUB"}));
+    EXPECT_THAT(Log(), HasSubstr("InsertFileMatches: leaving '"));
+}
+
+// The platform that swaps a folder for a link once its parent is listed: a
+// user who renames their folder while the run walks the tree.
+class SwappingPlatform : public RecordingPlatform {
+public:
+    std::string listed;               // the pattern after whose listing the swap happens
+    std::function<void()> swap;
+    HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) override {
+        HANDLE find = RecordingPlatform::FindFirstFileW(pattern, data);
+        if (swap && Upper(Narrowed(pattern)) == Upper(listed)) {
+            swap();
+            swap = nullptr;
+        }
+        return find;
+    }
+};
+
+TEST_F(FileRemovalTest, AFolderSwappedForALinkWhileTheTreeIsWalkedIsLeftAlone) {
+    TempFolder tree("file-removal-swap");
+    TempFolder outside("file-removal-swap-target");
+    const std::string root = Upper(tree.path());
+    ASSERT_TRUE(::CreateDirectoryA((tree / "user").c_str(), nullptr));
+    WriteWholeFile(tree / "user\\settings.dat", "s");
+    WriteWholeFile(outside / "settings.dat", "must stay");
+    SwappingPlatform os;
+    CNuke engine(os);
+    engine.dialog = &dialog_;
+    std::unique_ptr<UnixLink> link;
+    os.listed = tree / "*";
+    os.swap = [&] {
+        ASSERT_TRUE(::MoveFileA((tree / "user").c_str(), (tree / "user-moved").c_str()));
+        link.reset(new UnixLink(UnixPath(outside.path()), UnixPath(tree / "user")));
+        ASSERT_EQ(link->made, 0u);
+    };
+    ASSERT_EQ(ExpandCopy(engine, tree.path()), 0u);
+    ASSERT_TRUE(link);
+    // Nothing behind the link is listed, and no permissions reach its target.
+    EXPECT_EQ(Elements(engine.expandedFileList), Texts{root});
+    for (const std::string& name : os.AclDrops()) EXPECT_NE(name, Upper(outside.path()));
+    EXPECT_THAT(Log(), HasSubstr("ExpandRemoveFileEntry: leaving '" + root + "\\USER' alone: it is a link now\n"));
+}
+
+// A folder's new permissions are handed down to the files that inherit
+// them, and a file's permissions are those of all its names.
+TEST_F(FileRemovalTest, AFolderHoldingAFileWithOtherNamesKeepsItsPermissions) {
+    TempFolder tree("file-removal-hardlink");
+    TempFolder outside("file-removal-hardlink-target");
+    const std::string root = Upper(tree.path());
+    ASSERT_TRUE(::CreateDirectoryA((tree / "shared").c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((tree / "plain").c_str(), nullptr));
+    WriteWholeFile(outside / "system.ini", "x");
+    ASSERT_TRUE(::CreateHardLinkA((tree / "shared\\twice.ini").c_str(), (outside / "system.ini").c_str(), nullptr));
+    WriteWholeFile(tree / "plain\\once.ini", "x");
+    ASSERT_EQ(ExpandCopy(engine_, tree.path()), 0u);
+    EXPECT_EQ(Elements(engine_.expandedFileList),
+              (Texts{root, root + "\\PLAIN", root + "\\PLAIN\\ONCE.INI", root + "\\SHARED", root + "\\SHARED\\TWICE.INI"}));
+    EXPECT_EQ(os_.AclDrops(), Texts{root + "\\PLAIN"});
+    EXPECT_THAT(Log(), HasSubstr("'" + root + "\\SHARED\\TWICE.INI' has other names (hard links), so the permissions of '" +
+                                 root + "\\SHARED' stay as they are\n"));
 }
 
 // ---- a whole tree, scheduled, then a real restart ----

@@ -31,6 +31,7 @@ const std::set<std::string> kPassedThrough = {
     "GetModuleFileNameW", "GetVersionExW", "GetCurrentThread",
     // files
     "GetFileAttributesA", "GetLongPathNameA", "Access", "FindFirstFileA", "FindNextFileA", "FindClose",
+    "FindFirstFileW", "FindNextFileW",
     "GetWindowsDirectoryA", "GetSystemDirectoryA", "GetLogicalDriveStringsA", "GetDriveTypeA", "GetTempPathW",
     "GetFullPathNameA", "GetFileInformationByHandle", "GetFinalPathNameByHandleA", "HasGetFinalPathNameByHandleA",
     "CreateFileA",  // opens for reading only: a writing or creating open is refused

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 namespace {
 
 using testing_support::Upper;
+using ::testing::Contains;
 
 using Texts = std::vector<std::string>;
 using testing_support::TempFolder;
@@ -417,78 +419,109 @@ std::string ShellFolder(int code) {
     return Upper(path);
 }
 
-std::string UserName() {
-    char name[128] = {};
-    DWORD size = sizeof name;
-    EXPECT_TRUE(::GetUserNameA(name, &size));
-    return Upper(name);
-}
+const char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
+// The profiles of the machine are the ones Windows records: the test adds
+// one beside the user's own, one outside the profiles folder, and a folder
+// in the profiles folder that no profile list names (anyone may make one).
 class HandlersExpand : public HandlersFiles {
 protected:
     void SetUp() override {
         HandlersFiles::SetUp();
         appData = ShellFolder(CSIDL_APPDATA);
-        user = UserName();
-        size_t at = appData.find(user);
-        ASSERT_NE(at, std::string::npos) << appData << " " << user;
-        profiles = appData.substr(0, at);                  // C:\USERS\ ...
-        afterUser = appData.substr(at + user.size());      // \APPDATA\ROAMING
+        ownProfile = ShellFolder(CSIDL_PROFILE);
+        ASSERT_EQ(appData.compare(0, ownProfile.size() + 1, ownProfile + "\\"), 0) << appData;
+        afterUser = appData.substr(ownProfile.size());          // \APPDATA\ROAMING
+        profiles = ownProfile.substr(0, ownProfile.rfind('\\') + 1);  // C:\USERS\ ...
         extraProfile = profiles + "CWTESTPROFILE1";
-        testing_support::RemoveTree(extraProfile);
-        testing_support::RemoveTree(profiles + "cwtest-notaprofile.txt");
+        unrecorded = profiles + "CWTESTUNRECORDED";
+        elsewhere = Upper(folder / "Profiles\\Mary");
+        for (const std::string& path : {extraProfile, unrecorded}) testing_support::RemoveTree(path);
         MakeFolder(extraProfile);
-        MakeFile(profiles + "cwtest-notaprofile.txt");
+        MakeFolder(unrecorded);
+        ASSERT_TRUE(extraKey.SetText("", "ProfileImagePath", extraProfile, KEY_WOW64_64KEY));
+        ASSERT_TRUE(elsewhereKey.SetText("", "ProfileImagePath", elsewhere, KEY_WOW64_64KEY));
     }
     void TearDown() override {
-        testing_support::RemoveTree(extraProfile);
-        testing_support::RemoveTree(profiles + "cwtest-notaprofile.txt");
+        for (const std::string& path : {extraProfile, unrecorded}) testing_support::RemoveTree(path);
     }
-    // Every profile folder beside the user's, as the handler spells it.
-    Texts ProfileFolders() {
-        Texts out;
-        WIN32_FIND_DATAA data;
-        HANDLE find = ::FindFirstFileA((profiles + "*").c_str(), &data);
-        EXPECT_NE(find, INVALID_HANDLE_VALUE);
-        if (find == INVALID_HANDLE_VALUE) return out;
-        do {
-            std::string name = data.cFileName;
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != "." && name != "..") {
-                out.push_back(profiles + Upper(name));
-            }
-        } while (::FindNextFileA(find, &data));
-        ::FindClose(find);
-        return out;
-    }
-    std::string appData, user, profiles, afterUser, extraProfile;
+    std::string appData, ownProfile, afterUser, profiles, extraProfile, unrecorded, elsewhere;
+    testing_support::TestKey extraKey{HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\S-1-5-21-7-7-7-4001"};
+    testing_support::TestKey elsewhereKey{HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\S-1-5-21-7-7-7-4002"};
 };
 
-TEST_F(HandlersExpand, ByNameExpandTakesAPerUserFolderInEveryProfile) {
+// Under the system account, the account every deployment tool uses, the
+// running account's name first occurs in the Windows folder.
+class SystemAccount : public testing_support::TestPlatform {
+public:
+    BOOL GetUserNameA(LPSTR buffer, LPDWORD size) override {
+        if (*size < 7) return FALSE;
+        std::strcpy(buffer, "SYSTEM");
+        *size = 7;
+        return TRUE;
+    }
+    BOOL SHGetSpecialFolderPathA(HWND owner, LPSTR path, int folder, BOOL create) override {
+        if (folder != CSIDL_PROFILE && folder != CSIDL_APPDATA) {
+            return TestPlatform::SHGetSpecialFolderPathA(owner, path, folder, create);
+        }
+        std::strcpy(path, Profile().c_str());
+        if (folder == CSIDL_APPDATA) std::strcat(path, "\\AppData\\Roaming");
+        return TRUE;
+    }
+    static std::string Profile() {
+        char windows[MAX_PATH] = {};
+        ::GetWindowsDirectoryA(windows, MAX_PATH);
+        return std::string(windows) + "\\system32\\config\\systemprofile";
+    }
+};
+
+TEST_F(HandlersExpand, ByNameExpandTakesAPerUserFolderInEveryRecordedProfileUnderAnyAccount) {
     const std::string extraAppData = extraProfile + afterUser;
     ASSERT_EQ(::SHCreateDirectoryExA(nullptr, (extraAppData + "\\CwTestApp\\Data").c_str(), nullptr), ERROR_SUCCESS);
     MakeFile(extraAppData + "\\CwTestApp\\Data\\one.dat");
     MakeFile(extraAppData + "\\CwTestApp\\Data\\two.dat");
+    ASSERT_EQ(::SHCreateDirectoryExA(nullptr, (unrecorded + afterUser + "\\CwTestApp\\Data").c_str(), nullptr),
+              ERROR_SUCCESS);
+    MakeFile(unrecorded + afterUser + "\\CwTestApp\\Data\\planted.dat");
 
-    EXPECT_EQ(nuke.ListFilesByNameExpand(list, Arg("%APPDATA%\\CwTestApp\\Data\\*.dat")), 0u);
-    Texts expected;
-    for (const std::string& profile : ProfileFolders()) {
-        if (profile == Upper(extraProfile)) {
-            expected.push_back(profile + afterUser + "\\CWTESTAPP\\DATA\\ONE.DAT");
-            expected.push_back(profile + afterUser + "\\CWTESTAPP\\DATA\\TWO.DAT");
-        } else {
-            expected.push_back(profile + afterUser + "\\CWTESTAPP\\DATA\\*.DAT");
+    SystemAccount system;
+    CNuke underSystem(system);
+    underSystem.dialog = &dialog;
+    const std::string systemProfile = Upper(SystemAccount::Profile());
+    const struct {
+        const char* account;
+        CNuke& engine;
+        std::string own;  // the running account's profile
+    } accounts[] = {{"the user", nuke, ownProfile}, {"SYSTEM", underSystem, systemProfile}};
+    for (const auto& account : accounts) {
+        SCOPED_TRACE(account.account);
+        TSet found;
+        EXPECT_EQ(account.engine.ListFilesByNameExpand(found, Arg("%APPDATA%\\CwTestApp\\Data\\*.dat")), 0u);
+        const Texts got = Ascending(found);
+        const std::string tail = "\\APPDATA\\ROAMING\\CWTESTAPP\\DATA\\";
+        for (const std::string& expected :
+             {Upper(extraAppData) + "\\CWTESTAPP\\DATA\\ONE.DAT", Upper(extraAppData) + "\\CWTESTAPP\\DATA\\TWO.DAT",
+              account.own + tail + "*.DAT", elsewhere + tail + "*.DAT", ownProfile + tail + "*.DAT"}) {
+            EXPECT_THAT(got, Contains(expected));
+        }
+        // Nothing from a folder no profile list names, and nothing of the
+        // Windows folder but the system account's own profile.
+        char windows[MAX_PATH] = {};
+        ASSERT_GT(::GetWindowsDirectoryA(windows, MAX_PATH), 0u);
+        for (const std::string& path : got) {
+            EXPECT_THAT(path, Not(HasSubstr("CWTESTUNRECORDED")));
+            if (path.compare(0, std::strlen(windows), Upper(windows)) == 0) {
+                EXPECT_EQ(path.compare(0, systemProfile.size(), systemProfile), 0) << path;
+            }
         }
     }
-    std::sort(expected.begin(), expected.end());
-    Texts got = Ascending(list);
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, expected);
-    EXPECT_GE(expected.size(), 3u);  // the user, Public and the test's profile
 }
 
 TEST_F(HandlersExpand, ByNameExpandSkipsAProfileWhosePathWouldPassTheLimit) {
     const std::string longProfile = profiles + "CWTEST" + std::string(240, 'L');
     MakeLongFolder(longProfile);
+    testing_support::TestKey longKey(HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\S-1-5-21-7-7-7-4003");
+    ASSERT_TRUE(longKey.SetText("", "ProfileImagePath", longProfile, KEY_WOW64_64KEY));
     EXPECT_EQ(nuke.ListFilesByNameExpand(list, Arg("%APPDATA%\\CwTestApp")), 0u);
     RemoveLongTree(L"\\\\?\\" + Widen(longProfile));
     EXPECT_TRUE(list.Contains((Upper(extraProfile) + afterUser + "\\CWTESTAPP").c_str()));
@@ -499,14 +532,7 @@ TEST_F(HandlersExpand, ByNameExpandSkipsAProfileWhosePathWouldPassTheLimit) {
     }
 }
 
-TEST_F(HandlersExpand, ByNameExpandUsesTheFolderAloneWithoutAUserNameOrOutsideProfiles) {
-    testing_support::TestPlatform faulty;
-    faulty.userNameError = ERROR_INSUFFICIENT_BUFFER;
-    CNuke engine(faulty);
-    engine.dialog = &dialog;
-    EXPECT_EQ(engine.ListFilesByNameExpand(list, Arg("%APPDATA%\\CwTestApp")), 0u);
-    EXPECT_EQ(Ascending(list), Texts({appData + "\\CWTESTAPP"}));
-
+TEST_F(HandlersExpand, ByNameExpandUsesTheFolderAloneOutsideProfiles) {
     char windows[MAX_PATH] = {};
     ASSERT_GT(::GetWindowsDirectoryA(windows, MAX_PATH), 0u);
     TSet win2;

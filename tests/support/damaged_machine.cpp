@@ -26,6 +26,9 @@ const char kOtherFolder[] = "C:\\Program Files (x86)\\Northgale";
 const char kOtherService[] = "NorthgaleUpdate";
 const char kRun[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kSecondUser[] = "john";
+// The second user's entry in the list of profiles Windows keeps.
+const char kSecondUserProfileKey[] =
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\S-1-5-21-3615-2749-1024-1001";
 
 std::string Bin(const char* name) { return std::string(DamagedMachine::kInstallFolder) + "\\bin\\" + name; }
 
@@ -255,6 +258,7 @@ void DamagedMachine::Clear() const {
     }
     for (const char* folder : {kVendorFolder, kFolder64, kOtherFolder}) RemoveTree(folder);
     RemoveTree(secondProfile_);
+    DeleteTree(kSecondUserProfileKey, KEY_WOW64_64KEY);
     RemoveTree(userData_ + "\\Velmoran");
     RemoveTree(userData_ + "\\Northgale");
     DeleteTree("HKEY_LOCAL_MACHINE\\SOFTWARE\\Northgale", KEY_WOW64_32KEY);
@@ -297,6 +301,12 @@ bool DamagedMachine::Lay(std::string& error) const {
             error = item.KindText() + " " + item.name + " not written";
             return false;
         }
+    }
+
+    // The second user is a profile Windows records.
+    if (!MakeKey(kSecondUserProfileKey, KEY_WOW64_64KEY, {{"ProfileImagePath", secondProfile_}})) {
+        error = "the second profile was not recorded";
+        return false;
     }
 
     // The product's own key, as the product detector reads it.

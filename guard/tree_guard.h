@@ -1,0 +1,47 @@
+// The items a run finds below an entry, in folders other users may write
+// to: which of them may be walked, listed, given new permissions and
+// scheduled. Names read back from Windows are another user's choice, so a
+// decision is made on what the name is stored as and on where it resolves,
+// never on the text the ANSI calls show for it.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace platform { class Platform; }
+
+namespace guard {
+
+// One name a folder listing gave.
+struct ListedName {
+    // The name in the code page. When faithful, exactly the stored name;
+    // otherwise only for the trace, '?' standing for what the code page
+    // cannot hold.
+    std::string name;
+    DWORD attributes = 0;
+    // False when the code page cannot hold the name: the ANSI calls would
+    // show it with best-fit or default characters (a separator, a dot,
+    // another letter), which name another object or none.
+    bool faithful = false;
+};
+
+// Lists pattern (a fully qualified path in the code page whose last name
+// may hold wildcards) through the wide calls, "." and ".." left out, each
+// name converted without best fit and checked by converting it back.
+// Returns false when the listing could not start, with the last error as
+// the listing left it.
+bool ListNames(platform::Platform& os, const std::string& pattern, std::vector<ListedName>& names);
+
+// Why path, reached below root (both resolved) while root's tree is
+// walked, may not be walked into or given new permissions: it is itself a
+// link, or it no longer resolves inside root (a folder on the way was
+// swapped for a link). Null when it may.
+const char* LeavesTree(platform::Platform& os, const std::string& path, const std::string& root);
+
+// True when the file at path has more names than this one (hard links):
+// its permissions are those of every name, some of which may lie outside
+// the product.
+bool HasOtherNames(platform::Platform& os, const std::string& path);
+
+}  // namespace guard
