@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <new>
 #include <string>
 #include <utility>
@@ -164,31 +165,306 @@ private:
 
 }  // namespace
 
+namespace {
+
+std::string ParentFolder(const std::string& path) {
+    const unsigned char* base = reinterpret_cast<const unsigned char*>(path.c_str());
+    const unsigned char* last = _mbsrchr(base, '\\');
+    if (!last) return std::string();
+    const size_t at = static_cast<size_t>(last - base);
+    return at <= 2 ? path.substr(0, 3) : path.substr(0, at);
+}
+
+std::wstring Wide(platform::Platform& os, const std::string& text) {
+    std::wstring out(text.size() + 1, L'\0');
+    const int n = os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()));
+    out.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
+    return out;
+}
+
+std::string Narrow(platform::Platform& os, const std::wstring& text) {
+    std::vector<char> out(text.size() * 2 + 2, '\0');
+    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()) - 1, nullptr,
+                           nullptr);
+    return out.data();
+}
+
+// The deletions at the restart are made by name, through every folder on
+// the way. A tree below a folder that other users can rename or replace
+// (a profile, a loosely permitted data folder) is moved whole into a folder
+// of the run's own before it is scheduled, so nobody else can put a link in
+// its way until the restart; trees below folders only administrators can
+// change are scheduled where they are.
+class Holding {
+public:
+    explicit Holding(CNuke& nuke) : nuke_(nuke), os_(nuke.os) {}
+
+    // Why another user could swap a folder along path (above its last name)
+    // before the restart, or empty.
+    std::string ChainRisk(const std::string& path) {
+        std::vector<std::string> folders;
+        for (std::string folder = ParentFolder(path); folder.size() > 3; folder = ParentFolder(folder)) {
+            folders.push_back(folder);
+        }
+        // From the drive down: the first one decides.
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+            const std::string why = Replaceable(*it);
+            if (!why.empty()) return why;
+        }
+        return std::string();
+    }
+    std::string Replaceable(const std::string& folder) {
+        auto found = replaceable_.find(folder);
+        if (found != replaceable_.end()) return found->second;
+        return replaceable_[folder] = guard::OthersCanReplace(os_, folder);
+    }
+
+    // Moves path (resolved) into a holding folder on its volume through a
+    // handle on the object itself, never following a link at its name.
+    // Returns the new path, or empty with why.
+    std::string Move(const std::string& path, std::string& why) {
+        const std::string hold = Folder(path, why);
+        if (hold.empty()) return std::string();
+        const std::string target = hold + "\\" + std::to_string(++moved_);
+        const std::string real = guard::Unredirected(os_, path);
+        platform::FileHandle object(os_, os_.CreateFileA(real.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                        OPEN_EXISTING,
+                                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                        nullptr));
+        if (!object) {
+            why = "it cannot be opened to be moved (error " + std::to_string(os_.GetLastError()) + ")";
+            return std::string();
+        }
+        // The object opened is the one that was walked, not one put under
+        // its name since.
+        char final[1024] = {};
+        const DWORD n = os_.GetFinalPathNameByHandleA(object.get(), final, sizeof final, 0);
+        std::string opened = n > 0 && n < sizeof final ? guard::UpperText(final) : std::string();
+        if (opened.compare(0, 4, "\\\\?\\") == 0) opened.erase(0, 4);
+        if (opened != guard::UpperText(path.c_str()) && opened != guard::UpperText(real.c_str())) {
+            why = "what its name opens now is not what was listed";
+            return std::string();
+        }
+        const std::wstring name = L"\\??\\" + Wide(os_, target);
+        std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t), 0);
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+        rename->ReplaceIfExists = FALSE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+        std::memcpy(rename->FileName, name.c_str(), name.size() * sizeof(wchar_t));
+        if (!os_.SetFileInformationByHandle(object.get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+            why = "it could not be moved (error " + std::to_string(os_.GetLastError()) +
+                  "; a file in use, or another volume)";
+            return std::string();
+        }
+        return target;
+    }
+
+    // Moves a held tree back to where it was, when that place still
+    // resolves to itself; false with why otherwise.
+    bool PutBack(const std::string& held, const std::string& original, std::string& why) {
+        std::string resolved;
+        const std::string parent = ParentFolder(original);
+        if (const char* reason = guard::ResolveFinalPath(os_, parent.c_str(), resolved)) {
+            why = reason;
+            return false;
+        }
+        if (resolved != guard::UpperText(parent.c_str())) {
+            why = "the folder it came from is a link now";
+            return false;
+        }
+        if (!os_.MoveFileExA(held.c_str(), original.c_str(), 0)) {
+            why = "the move failed with error " + std::to_string(os_.GetLastError());
+            return false;
+        }
+        return true;
+    }
+
+    // The holding folders made, each to go at the restart after what it holds.
+    const std::vector<std::string>& Folders() const { return made_; }
+
+private:
+    // The holding folder of path's volume: made fresh for SYSTEM and
+    // Administrators alone, in the run's own folder on its volume, else at
+    // the volume's root; used only when nobody else can swap a folder
+    // along it.
+    std::string Folder(const std::string& path, std::string& why) {
+        const char drive = path[0];
+        auto found = folders_.find(drive);
+        if (found != folders_.end()) {
+            if (found->second.empty()) why = failed_[drive];
+            return found->second;
+        }
+        char common[MAX_PATH] = {};
+        os_.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
+        std::string parent = guard::UpperText(common);
+        parent = !parent.empty() && parent[0] == drive ? parent + "\\" + guard::UpperText(kTraceFolderName) + "\\"
+                                                       : std::string(1, drive) + ":\\";
+        std::wstring made;
+        const DWORD rc = guard::CreatePrivateFolder(os_, Wide(os_, parent), made);
+        std::string folder;
+        if (rc != ERROR_SUCCESS) {
+            why = "no holding folder could be made in '" + parent + "' (error " + std::to_string(rc) + ")";
+        } else {
+            folder = guard::UpperText(Narrow(os_, made).c_str());
+            while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+            const std::string risk = ChainRisk(folder + "\\X");
+            if (!risk.empty()) {
+                os_.RemoveDirectoryW(made.c_str());
+                why = "the holding folder '" + folder + "' could be swapped: " + risk;
+                folder.clear();
+            } else {
+                made_.push_back(folder);
+                TraceWrite("", -1, 0, "CleanupFiles: '%s' holds what other users could steer until the restart\n",
+                           folder.c_str());
+            }
+        }
+        folders_[drive] = folder;
+        if (folder.empty()) failed_[drive] = why;
+        return folder;
+    }
+
+    CNuke& nuke_;
+    platform::Platform& os_;
+    std::map<std::string, std::string> replaceable_;
+    std::map<char, std::string> folders_;
+    std::map<char, std::string> failed_;
+    std::vector<std::string> made_;
+    unsigned moved_ = 0;
+};
+
+}  // namespace
+
 DWORD CNuke::CleanupFiles() {
     const guard::FolderGuard& folders = FolderGuard();
-    DWORD counter = 0;
+    // The elements in the order they are scheduled: deepest first.
+    struct Item {
+        std::string listed;    // as listed
+        std::string refusal;   // why it is not scheduled at all
+        std::string schedule;  // the name it is scheduled under; empty: left in place
+        size_t top = 0;        // its held tree (index into tops), 0 for none
+    };
+    std::vector<Item> items;
     const char* element = nullptr;
-    for (DWORD rc = expandedFileList.GetLast(element); rc == ERROR_SUCCESS;
-         rc = expandedFileList.GetPrevious(element), ++counter) {
-        if (counter % 20 == 0 && IsCancelled()) {
-            TraceWrite("", -1, 0, "CleanupFiles deleted '%d' values until uninstallation was cancelled by user\n",
-                       static_cast<int>(counter));
-            return ERROR_CANCELLED;
-        }
+    for (DWORD rc = expandedFileList.GetLast(element); rc == ERROR_SUCCESS; rc = expandedFileList.GetPrevious(element)) {
+        Item item;
+        item.listed = element;
         // The last look before the restart acts on the path. The expansion
         // lists resolved paths; one spelled otherwise is resolved here.
-        std::string why;
         std::string resolved = guard::UpperText(element);
         if (guard::NeedsResolving(element)) {
             const char* reason = guard::ResolvePath(os, element, resolved);
-            if (reason) why = reason;
+            if (reason) item.refusal = reason;
         }
-        if (why.empty()) why = folders.Refuses(resolved);
-        if (!why.empty()) {
-            TraceWrite("", -1, 0, "CleanupFiles: refusing to remove '%s': %s\n", element, why.c_str());
+        if (item.refusal.empty()) item.refusal = folders.Refuses(resolved);
+        items.push_back(item);
+    }
+    // The cancel test before element 0 comes before anything is held, so a
+    // run cancelled there moves nothing.
+    if (!items.empty() && IsCancelled()) {
+        TraceWrite("", -1, 0, "CleanupFiles deleted '0' values until uninstallation was cancelled by user\n");
+        return ERROR_CANCELLED;
+    }
+
+    // What other users could steer is held first: each tree is moved from
+    // its highest folder that the run lists whole (nothing in it stays)
+    // and below which nobody else can swap a folder.
+    Holding holding(*this);
+    struct Top {
+        std::string listed, held, why;
+    };
+    std::vector<Top> tops(1);
+    std::map<std::string, size_t> topIndex;
+    for (Item& item : items) {
+        if (!item.refusal.empty()) continue;
+        const std::string risk = holding.ChainRisk(item.listed);
+        if (risk.empty()) {
+            item.schedule = item.listed;
             continue;
         }
-        ScheduleFileRemoval(element);
+        std::string top = item.listed;
+        for (std::string parent = ParentFolder(top);
+             parent.size() > 3 && expandedFileList.Contains(parent.c_str()) && !keptPermissions.count(parent) &&
+             holding.Replaceable(top).empty();
+             parent = ParentFolder(top)) {
+            top = parent;
+        }
+        auto found = topIndex.find(top);
+        if (found == topIndex.end()) {
+            found = topIndex.emplace(top, tops.size()).first;
+            tops.push_back({top, std::string(), risk});
+        }
+        item.top = found->second;
+    }
+    // Highest trees first; a tree inside one moved already is moved from
+    // where it is now.
+    std::vector<std::pair<std::string, std::string>> moves;  // from, to
+    const auto current = [&moves](std::string path) {
+        for (const auto& move : moves) {
+            if (path == move.first || guard::IsInside(path, move.first)) path = move.second + path.substr(move.first.size());
+        }
+        return path;
+    };
+    for (const auto& entry : topIndex) {
+        Top& top = tops[entry.second];
+        const std::string from = current(top.listed);
+        std::string why;
+        top.held = holding.Move(from, why);
+        if (top.held.empty()) {
+            TraceWrite("", -1, 0, "CleanupFiles: leaving '%s' in place, it is not removed: other users could steer "
+                       "its deletion at the restart (%s), and %s\n",
+                       top.listed.c_str(), top.why.c_str(), why.c_str());
+            continue;
+        }
+        moves.emplace_back(from, top.held);
+        TraceWrite("", -1, 0, "CleanupFiles: moved '%s' to '%s' until the restart: other users could steer its deletion "
+                   "where it was (%s)\n",
+                   top.listed.c_str(), top.held.c_str(), top.why.c_str());
+        Backup().HeldTree(top.held, top.listed);
+    }
+    for (Item& item : items) {
+        if (item.top == 0) continue;
+        const std::string now = current(item.listed);
+        if (now != item.listed) item.schedule = now;
+    }
+    for (const std::string& folder : holding.Folders()) {
+        Item item;
+        item.listed = item.schedule = folder;
+        items.push_back(item);
+    }
+
+    DWORD counter = 0;
+    for (const Item& item : items) {
+        if (counter > 0 && counter % 20 == 0 && IsCancelled()) {
+            TraceWrite("", -1, 0, "CleanupFiles deleted '%d' values until uninstallation was cancelled by user\n",
+                       static_cast<int>(counter));
+            // A held tree goes back where it was: a cancelled run leaves no
+            // one's files in its holding folder.
+            for (size_t i = tops.size(); i-- > 1;) {
+                if (tops[i].held.empty()) continue;
+                std::string why;
+                if (holding.PutBack(tops[i].held, tops[i].listed, why)) {
+                    TraceWrite("", -1, 0, "CleanupFiles: moved '%s' back to '%s'\n", tops[i].held.c_str(),
+                               tops[i].listed.c_str());
+                } else {
+                    TraceWrite("", -1, 0, "CleanupFiles: '%s' stays in '%s': it could not go back (%s)\n",
+                               tops[i].listed.c_str(), tops[i].held.c_str(), why.c_str());
+                }
+            }
+            return ERROR_CANCELLED;
+        }
+        ++counter;
+        if (!item.refusal.empty()) {
+            TraceWrite("", -1, 0, "CleanupFiles: refusing to remove '%s': %s\n", item.listed.c_str(),
+                       item.refusal.c_str());
+            continue;
+        }
+        if (item.schedule.empty()) {
+            TraceWrite("", -1, 0, "CleanupFiles: '%s' is not scheduled: it stays where it was\n", item.listed.c_str());
+            continue;
+        }
+        ScheduleFileRemoval(item.schedule.c_str());
     }
     TraceWrite("", -1, 0, "CleanupFiles was successful with '%d' deleted values\n", static_cast<int>(counter));
     return ERROR_SUCCESS;

@@ -329,3 +329,8 @@ void RunBackup::ScheduledFile(const std::string& path) {
     if (failed_) return;
     Write(true, platform::WideText(files_, path) + L"\r\n");
 }
+
+void RunBackup::HeldTree(const std::string& held, const std::string& original) {
+    if (failed_) return;
+    Write(true, platform::WideText(files_, held) + L"|" + platform::WideText(files_, original) + L"\r\n");
+}

@@ -34,6 +34,10 @@ public:
     void Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view);
     // One path scheduled for deletion at the restart.
     void ScheduledFile(const std::string& path);
+    // A tree moved into the run's holding folder until the restart:
+    // recorded as "held|original" (no name holds a bar), for the undo to
+    // move it back.
+    void HeldTree(const std::string& held, const std::string& original);
     // A comment line in the backup ("; text"): what the run did that no
     // import can take back.
     void Note(const std::string& text);

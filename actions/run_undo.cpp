@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "guard/own_files.h"
+#include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/wide_text.h"
@@ -206,16 +207,41 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
 
     // The deletions at the restart the run scheduled.
     std::set<std::wstring> recorded;
+    std::vector<std::pair<std::wstring, std::wstring>> held;  // held, original; in the order they were moved
     std::vector<std::wstring> paths;
     if (ReadLines(os, record, paths)) {
         for (const std::wstring& path : paths) {
-            if (!path.empty()) recorded.insert(platform::UpperWide(path));
+            const size_t bar = path.find(L'|');
+            if (bar != std::wstring::npos) {
+                held.emplace_back(path.substr(0, bar), path.substr(bar + 1));
+            } else if (!path.empty()) {
+                recorded.insert(platform::UpperWide(path));
+            }
         }
     }
     const size_t takenOut = TakeOutOfPendingRenames(os, recorded);
     size_t gone = 0;
     for (const std::wstring& path : recorded) {
         if (os.GetFileAttributesA(platform::NarrowText(os, path).c_str()) == INVALID_FILE_ATTRIBUTES) ++gone;
+    }
+    // Trees the run held until the restart go back where they were, the
+    // outermost first, each only into a folder that still resolves to
+    // itself: a folder swapped for a link since would send them elsewhere.
+    for (const auto& tree : held) {
+        const std::string from = platform::NarrowText(os, tree.first);
+        const std::string to = platform::NarrowText(os, tree.second);
+        if (os.GetFileAttributesA(from.c_str()) == INVALID_FILE_ATTRIBUTES) continue;  // a restart took it
+        std::string parent = to.substr(0, to.find_last_of('\\'));
+        if (parent.size() == 2) parent += '\\';
+        std::string resolved;
+        const char* reason = guard::ResolveFinalPath(os, parent.c_str(), resolved);
+        if (!reason && resolved != guard::UpperText(parent.c_str())) reason = "the folder it came from is a link now";
+        if (!reason && !os.MoveFileExA(from.c_str(), to.c_str(), 0)) reason = "the move failed";
+        if (reason) {
+            TraceWrite("", -1, 0, "Undo: '%s' stays in '%s': %s\n", to.c_str(), from.c_str(), reason);
+        } else {
+            TraceWrite("", -1, 0, "Undo: '%s' is back in its place\n", to.c_str());
+        }
     }
     TraceWrite("", -1, 0, "Undo: %u of the run's %u deletions at the restart taken back\n",
                static_cast<unsigned>(takenOut), static_cast<unsigned>(recorded.size()));

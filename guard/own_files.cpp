@@ -300,7 +300,7 @@ DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, st
     return code;
 }
 
-std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing) {
+std::string OthersMay(platform::Platform& os, const std::wstring& path, ACCESS_MASK rights, bool& missing) {
     missing = false;
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -325,8 +325,6 @@ std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bo
     if (!os.GetAclInformation(dacl, &size, sizeof size, AclSizeInformation)) {
         return ErrorText("its access list cannot be read", os.GetLastError());
     }
-    const ACCESS_MASK kChanges = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                 WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
     for (DWORD i = 0; i < size.AceCount; ++i) {
         LPVOID ace = nullptr;
         if (!os.GetAce(dacl, i, &ace)) return ErrorText("its access list cannot be read", os.GetLastError());
@@ -343,9 +341,16 @@ std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bo
         if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return "an access entry of a kind not read here may allow a change";
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
         PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-        if ((allowed->Mask & kChanges) != 0 && !trusted(sid)) return SidText(sid) + " may change it";
+        if ((allowed->Mask & rights) != 0 && !trusted(sid)) return SidText(sid) + " may change it";
     }
     return std::string();
+}
+
+std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing) {
+    return OthersMay(os, path,
+                     FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
+                         GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED,
+                     missing);
 }
 
 }  // namespace guard

@@ -83,6 +83,11 @@ DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, st
 // set.
 std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing);
 
+// The same for any of rights: why anyone but those accounts is allowed one
+// of them on path, or owns it (an owner may grant itself any); empty when
+// nobody else is.
+std::string OthersMay(platform::Platform& os, const std::wstring& path, ACCESS_MASK rights, bool& missing);
+
 // The Administrators group's SID; false when it cannot be made.
 bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid);
 

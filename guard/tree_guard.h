@@ -44,4 +44,13 @@ const char* LeavesTree(platform::Platform& os, const std::string& path, const st
 // the product.
 bool HasOtherNames(platform::Platform& os, const std::string& path);
 
+// Why anyone but SYSTEM, Administrators, TrustedInstaller and the running
+// account could take folder (resolved, below a drive root) away and put
+// something else, a link, under its name before the restart: they may
+// remove or rename it (they own it, may delete it or change its
+// permissions), or its parent lets them remove what it holds. Empty when
+// nobody else can. A deletion at the restart is made by name, through
+// every folder above it.
+std::string OthersCanReplace(platform::Platform& os, const std::string& folder);
+
 }  // namespace guard

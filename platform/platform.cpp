@@ -64,12 +64,13 @@ void SystemApi::ExitProcess(UINT code) { ::ExitProcess(code); }
 
 namespace {
 
-// The two functions older Windows versions lack, looked up by name.
+// The functions older Windows versions lack, looked up by name.
 struct LateBoundFunctions {
     BOOL(WINAPI* isWow64Process)(HANDLE, PBOOL);
     LSTATUS(WINAPI* regDeleteKeyExA)(HKEY, LPCSTR, REGSAM, DWORD);
     DWORD(WINAPI* getFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
     LONG(WINAPI* ntQueryKey)(HANDLE, int, PVOID, ULONG, PULONG);
+    BOOL(WINAPI* setFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 };
 
 const LateBoundFunctions& Resolved() {
@@ -78,6 +79,8 @@ const LateBoundFunctions& Resolved() {
         LateBound<LSTATUS(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD)>("advapi32.dll", "RegDeleteKeyExA"),
         LateBound<DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD)>("kernel32.dll", "GetFinalPathNameByHandleA"),
         LateBound<LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG)>("ntdll.dll", "NtQueryKey"),
+        LateBound<BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>("kernel32.dll",
+                                                                                 "SetFileInformationByHandle"),
     };
     return functions;
 }
@@ -176,6 +179,14 @@ bool RegistryApi::RegKeyFullName(HKEY key, std::wstring& name) {
     return false;
 }
 bool FileApi::HasGetFinalPathNameByHandleA() { return Resolved().getFinalPathNameByHandleA != nullptr; }
+BOOL FileApi::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                         DWORD size) {
+    if (!Resolved().setFileInformationByHandle) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return FALSE;
+    }
+    return Resolved().setFileInformationByHandle(file, infoClass, information, size);
+}
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return ::MoveFileExA(existing, newName, flags);
 }

@@ -130,6 +130,11 @@ public:
     virtual BOOL GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
     virtual DWORD GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags);
     virtual bool HasGetFinalPathNameByHandleA();
+    // Renames the open file or folder itself (FileRenameInfo), whatever its
+    // name leads to by now. Looked up by name (XP lacks it); without it the
+    // call fails with ERROR_CALL_NOT_IMPLEMENTED.
+    virtual BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                            DWORD size);
 };
 
 // Registry, including the 64-bit view flag and the shell's value helpers.

@@ -173,11 +173,32 @@ HANDLE PreviewPlatform::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSE
                                     DWORD disposition, DWORD flags, HANDLE templateFile) {
     const DWORD writing = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
                           FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER;
+    // An open to move the object only: made without the right to delete,
+    // and the move itself is recorded.
+    if (disposition == OPEN_EXISTING && (access & writing) == DELETE && !(flags & FILE_FLAG_DELETE_ON_CLOSE)) {
+        access &= ~static_cast<DWORD>(DELETE);
+    }
     if (disposition != OPEN_EXISTING || (access & writing) || (flags & FILE_FLAG_DELETE_ON_CLOSE)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     return Platform::CreateFileA(path, access, share, security, disposition, flags, templateFile);
+}
+BOOL PreviewPlatform::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                                 DWORD size) {
+    char name[1024] = {};
+    const DWORD n = Platform::GetFinalPathNameByHandleA(file, name, sizeof name, 0);
+    std::string from = n > 0 && n < sizeof name ? name : "an open file or folder";
+    if (from.compare(0, 4, "\\\\?\\") == 0) from.erase(0, 4);
+    if (infoClass == FileRenameInfo && information && size >= sizeof(FILE_RENAME_INFO)) {
+        const auto* rename = static_cast<const FILE_RENAME_INFO*>(information);
+        std::wstring to(rename->FileName, rename->FileNameLength / sizeof(wchar_t));
+        if (to.compare(0, 4, L"\\??\\") == 0) to.erase(0, 4);
+        Record("moved into the run's holding folder", from + " -> " + Narrow(to.c_str()));
+    } else {
+        Record("file information changed", from);
+    }
+    return TRUE;
 }
 
 // ---- registry ----

@@ -1022,4 +1022,69 @@ TEST_F(FileRemovalTest, ATreeIsExpandedScheduledAndRemovedAtTheRestart) {
     EXPECT_EQ(ReadWholeFile(outside / "kept.txt"), "target of the link");
 }
 
+// A user's own folder: the user may delete, rename and replace what it
+// holds until the restart. The tree below it is moved whole into a holding
+// folder of the run's own and deleted there; a link the user then puts in
+// its old place reaches nothing the restart deletes.
+TEST_F(FileRemovalTest, ATreeBelowAFolderOthersCanChangeIsHeldUntilTheRestart) {
+    ASSERT_TRUE(PendingDeletions().empty()) << "the prefix holds pending deletions of others";
+    TempFolder profile("file-removal-user-profile");
+    TempFolder outside("file-removal-held-target");
+    const std::string tree = profile / "Velmoran";
+    const std::string root = Upper(tree);
+    ASSERT_TRUE(::CreateDirectoryA(tree.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryA((tree + "\\sub").c_str(), nullptr));
+    WriteWholeFile(tree + "\\top.txt", "t");
+    WriteWholeFile(tree + "\\sub\\data.dat", "d");
+    ASSERT_TRUE(::CreateDirectoryA((outside / "sub").c_str(), nullptr));
+    WriteWholeFile(outside / "top.txt", "must stay");
+    WriteWholeFile(outside / "sub\\data.dat", "must stay");
+    // Everyone may change the profile folder: Wine keeps no access list of
+    // its own here and reports the Unix mode, so the mode says it.
+    ASSERT_EQ(RunUnix("/bin/chmod 777 \"" + UnixPath(profile.path()) + "\""), 0u);
+    // The new permissions of the tree's folders make them the run's on
+    // Windows; Wine would report them as a mode others may write.
+    os_.keepFilePermissions = true;
+    ASSERT_EQ(ExpandCopy(engine_, tree), 0u);
+    ASSERT_EQ(Elements(engine_.expandedFileList),
+              (Texts{root, root + "\\SUB", root + "\\SUB\\DATA.DAT", root + "\\TOP.TXT"}));
+    ASSERT_EQ(engine_.CleanupFiles(), 0u);
+    const std::string log = Log();
+    EXPECT_THAT(log, HasSubstr("CleanupFiles: moved '" + root + "' to '")) << log;
+    EXPECT_EQ(Count(log, "FAILED"), 0u) << log;
+    EXPECT_FALSE(PathExists(tree)) << "held until the restart";
+
+    // Every deletion lies in one holding folder of the run's own, the
+    // folder itself last; none passes through the profile.
+    const Texts pending = PendingDeletions();
+    ASSERT_EQ(pending.size(), 5u);
+    const std::string hold = Upper(pending.back()).substr(4);  // "\??\" off
+    EXPECT_EQ(hold.compare(0, Upper(SpecialFolder(CSIDL_COMMON_APPDATA)).size(),
+                           Upper(SpecialFolder(CSIDL_COMMON_APPDATA))),
+              0)
+        << hold;
+    const Texts expected = {"\\??\\" + hold + "\\1\\TOP.TXT", "\\??\\" + hold + "\\1\\SUB\\DATA.DAT",
+                            "\\??\\" + hold + "\\1\\SUB", "\\??\\" + hold + "\\1", "\\??\\" + hold};
+    Texts pendingUpper;
+    for (const auto& p : pending) pendingUpper.push_back(Upper(p));
+    EXPECT_EQ(pendingUpper, expected);
+    EXPECT_EQ(ReadWholeFile(hold + "\\1\\SUB\\DATA.DAT"), "d");
+    // The holding folder is made SYSTEM's and Administrators' alone, from
+    // its first moment.
+    const auto made = std::find_if(os_.createdFolders.begin(), os_.createdFolders.end(),
+                                   [&hold](const TestPlatform::CreatedFolder& f) { return Upper(f.path) == hold; });
+    ASSERT_NE(made, os_.createdFolders.end());
+    EXPECT_TRUE(made->protectedDacl);
+    EXPECT_EQ(made->dacl, testing_support::OwnAcl(false));
+
+    // After the run the user puts a link to another folder in the tree's place.
+    UnixLink link(UnixPath(outside.path()), UnixPath(tree));
+    ASSERT_EQ(link.made, 0u);
+    ASSERT_EQ(RunAndWait("C:\\windows\\system32\\wineboot.exe -r", 120000), 0u);
+    EXPECT_TRUE(PendingDeletions().empty());
+    EXPECT_FALSE(PathExists(hold));
+    EXPECT_EQ(ReadWholeFile(outside / "top.txt"), "must stay");
+    EXPECT_EQ(ReadWholeFile(outside / "sub\\data.dat"), "must stay");
+}
+
 }  // namespace

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <regex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 #include "platform/preview.h"
@@ -146,6 +148,22 @@ TEST(PreviewPlatformTest, EveryCallThatWouldChangeTheMachineIsListedAndNotMade) 
         {"RemoveDirectoryW", [&] { os.RemoveDirectoryW((std::wstring(subfolder.begin(), subfolder.end()) + L"W").c_str()); }},
         {"SetSecurityInfo",
          [&] { os.SetSecurityInfo(nullptr, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr); }},
+        {"SetFileInformationByHandle",
+         [&] {
+             // Opened to be moved, through the preview: the open is allowed, the move recorded.
+             platform::FileHandle moving(os, os.CreateFileA(file.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                            nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                                            nullptr));
+             ASSERT_TRUE(moving);
+             const std::wstring to = L"\\??\\" + wideFile + L".moved";
+             std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t), 0);
+             auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+             rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+             std::memcpy(rename->FileName, to.c_str(), to.size() * sizeof(wchar_t));
+             EXPECT_TRUE(os.SetFileInformationByHandle(moving.get(), FileRenameInfo, rename,
+                                                       static_cast<DWORD>(buffer.size())));
+         }},
         {"SetEndOfFile",
          [&] {
              platform::FileHandle read(::CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -256,6 +274,7 @@ TEST(PreviewPlatformTest, EveryCallThatWouldChangeTheMachineIsListedAndNotMade) 
     EXPECT_EQ(::GetFileAttributesA(file.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
     EXPECT_FALSE(testing_support::PathExists(folder / "new"));
     EXPECT_FALSE(testing_support::PathExists(file + ".copy"));
+    EXPECT_FALSE(testing_support::PathExists(file + ".moved"));
     EXPECT_TRUE(testing_support::PathExists(subfolder));
     for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         std::string value;

@@ -573,22 +573,20 @@ TEST_F(EngineTest, EveryHandlerCellOnAPreparedMachine) {
     const std::string F = "C:\\CLEARWAY-WORK\\CELLS";
     Texts files = Elements(engine_.removeFileList);
     Texts expected{F + "\\BOTH", F + "\\X.DLL", F + "\\Y.DLL"};
-    // %APPDATA% is the user's folder: the entry is made for every profile.
-    WIN32_FIND_DATAA data;
-    HANDLE find = ::FindFirstFileA("C:\\users\\*", &data);
-    ASSERT_NE(find, INVALID_HANDLE_VALUE);
-    char appData[MAX_PATH] = {};
+    // %APPDATA% is the user's folder: the entry is made for every profile
+    // Windows records (the prefix's user, and the Default profile new ones
+    // are copied from); a folder of the profiles folder that no profile list
+    // names, such as Public, is none.
+    char appData[MAX_PATH] = {}, profile[MAX_PATH] = {};
     ::SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE);
-    std::string below = appData;  // C:\users\<user>\AppData\Roaming
-    below = below.substr(below.find('\\', std::strlen("C:\\users\\")));
-    do {
-        std::string name = data.cFileName;
-        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == "." || name == "..") continue;
-        std::string entry = "C:\\USERS\\" + name + below + "\\VELCELLS";
+    ::SHGetSpecialFolderPathA(nullptr, profile, CSIDL_PROFILE, FALSE);
+    const std::string below = std::string(appData).substr(std::strlen(profile));  // \AppData\Roaming
+    const std::string profiles = std::string(profile).substr(0, std::string(profile).rfind('\\') + 1);
+    for (const std::string& each : {std::string(profile), profiles + "Default"}) {
+        std::string entry = each + below + "\\VELCELLS";
         for (char& c : entry) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         expected.push_back(entry);
-    } while (::FindNextFileA(find, &data));
-    ::FindClose(find);
+    }
     std::sort(expected.begin(), expected.end(), [](const std::string& a, const std::string& b) {
         return _stricmp(a.c_str(), b.c_str()) < 0;
     });
