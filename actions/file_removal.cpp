@@ -130,10 +130,15 @@ public:
     }
 
 private:
-    // New permissions go only to a folder that still resolves where it was
-    // listed, decided right before they are set.
+    // New permissions go only to a folder that is no link, looked at right
+    // before they are set; where it resolves was decided when it was walked
+    // into (a full look costs a final-path query per folder).
     void DropFileAcl(const std::string& folder) {
-        if (const char* leaves = guard::LeavesTree(nuke_.os, folder, root_)) {
+        const DWORD attributes = nuke_.os.GetFileAttributesA(guard::Unredirected(nuke_.os, folder).c_str());
+        const char* leaves = attributes == INVALID_FILE_ATTRIBUTES ? "it is gone"
+                             : (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? "it is a link now"
+                                                                           : nullptr;
+        if (leaves) {
             TraceWrite("", -1, 0, "DropFileAcl: leaving the permissions of '%s' as they are: %s\n", folder.c_str(),
                        leaves);
             nuke_.keptPermissions.insert(folder);

@@ -71,15 +71,34 @@ bool ListNames(platform::Platform& os, const std::string& pattern, std::vector<L
 
 const char* LeavesTree(platform::Platform& os, const std::string& path, const std::string& root) {
     if (path != root && !IsInside(path, root)) return "it lies outside the folder its entry names";
-    const DWORD attributes = os.GetFileAttributesA(Unredirected(os, path).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        return "it is a link now";
+    const std::string real = Unredirected(os, path);
+    if (!os.HasGetFinalPathNameByHandleA()) {
+        // Without the final path, every folder on the way is asked.
+        std::string final;
+        if (const char* reason = ResolveFinalPath(os, path.c_str(), final)) return reason;
+        if (final != UpperText(path.c_str())) return "it no longer resolves where it was listed (a folder on the way is a link now)";
+        const DWORD attributes = os.GetFileAttributesA(real.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "it is a link now";
+        return nullptr;
     }
-    // Every folder on the way, the last one too, as Windows reaches it now:
-    // a folder swapped for a link since it was listed resolves elsewhere.
-    std::string final;
-    if (const char* reason = ResolveFinalPath(os, path.c_str(), final)) return reason;
-    if (final != UpperText(path.c_str()) && final != UpperText(Unredirected(os, path).c_str())) return "it no longer resolves where it was listed (a folder on the way is a link now)";
+    // The object itself, never followed at its name: it must be no link,
+    // and Windows' own final path of it, every folder on the way resolved,
+    // must be the path as listed.
+    platform::FileHandle object(os, os.CreateFileA(real.c_str(), FILE_READ_ATTRIBUTES,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                                   nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!object || !os.GetFileInformationByHandle(object.get(), &information)) return "it cannot be opened now";
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link now";
+    char buffer[1024] = {};
+    const DWORD n = os.GetFinalPathNameByHandleA(object.get(), buffer, sizeof buffer, 0);
+    if (n == 0 || n >= sizeof buffer) return "it cannot be opened now";
+    std::string final = UpperText(buffer);
+    if (final.compare(0, 4, "\\\\?\\") == 0) final.erase(0, 4);
+    if (final != UpperText(path.c_str()) && final != UpperText(real.c_str())) {
+        return "it no longer resolves where it was listed (a folder on the way is a link now)";
+    }
     return nullptr;
 }
 

@@ -247,4 +247,51 @@ TEST_F(RunBackupTest, AnUndoImportsNoBackupOthersCouldHaveWritten) {
     EXPECT_TRUE(Read(KEY_WOW64_64KEY).empty());
 }
 
+// The pending renames of the prefix as one text, upper case.
+std::string PendingRenames() {
+    platform::RegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                        KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS) {
+        return std::string();
+    }
+    DWORD size = 0;
+    if (::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return std::string();
+    }
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
+    ::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr,
+                       reinterpret_cast<BYTE*>(data.data()), &size);
+    std::string out;
+    for (size_t i = 0; i < size / sizeof(wchar_t); ++i) {
+        out += data[i] ? static_cast<char>(::toupper(static_cast<unsigned char>(data[i] & 0x7F))) : '|';
+    }
+    return out;
+}
+
+// A tree the run held until the restart goes back where it was.
+TEST_F(RunBackupTest, AnUndoMovesAHeldTreeBack) {
+    TempFolder profile("run-backup-user-profile");
+    const std::string tree = profile / "Velmoran";
+    ASSERT_TRUE(::CreateDirectoryA(tree.c_str(), nullptr));
+    WriteWholeFile(tree + "\\user.dat", "mine");
+    // Everyone may change the folder above (Wine reports the Unix mode).
+    ASSERT_EQ(testing_support::RunUnix("/bin/chmod 777 " + testing_support::UnixPath(profile.path())), 0u);
+    os_.keepFilePermissions = true;
+    testing_support::TestDialog dialog;
+    CNuke engine(os_);
+    engine.dialog = &dialog;
+    engine.Backup().SetFolder(folder_.path());
+    std::string entry = tree;
+    ASSERT_EQ(engine.ExpandRemoveFileEntry(&entry[0]), 0u);
+    ASSERT_EQ(engine.CleanupFiles(), 0u);
+    ASSERT_FALSE(PathExists(tree)) << os_.DebugOutput();
+    EXPECT_THAT(PendingRenames(), HasSubstr("\\CLEARWAY-"));
+
+    EXPECT_EQ(UndoNewestRun(os_, folder_.path()), 0u) << os_.DebugOutput();
+    EXPECT_EQ(ReadWholeFile(tree + "\\user.dat"), "mine");
+    EXPECT_THAT(os_.DebugOutput(), HasSubstr("Undo: '" + CharUpperText(tree) + "' is back in its place\n"));
+    EXPECT_THAT(PendingRenames(), Not(HasSubstr("\\CLEARWAY-")));
+}
+
 }  // namespace

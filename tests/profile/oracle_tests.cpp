@@ -7,6 +7,8 @@
 //   serial and file index): none is a protected folder, and none is, or
 //   lies inside, a folder that must stay whole (walking up the real parents
 //   as Windows opens them, links followed);
+// - a planted name the code page cannot hold, which the ANSI calls show as a
+//   climb out of the product's folder, lists nothing of where it points;
 // - every folder given new permissions is no link, and neither is nor holds
 //   anything that must stay;
 // - every listed key and value's key is opened in each view it would be
@@ -130,6 +132,14 @@ protected:
                                  "Other\\o.dat"}) {
             WriteWholeFile(tree_ / file, "x");
         }
+        // A name another user chose that the code page cannot hold: the ANSI
+        // calls show fullwidth dots and a reverse solidus as "..\Other".
+        std::wstring climbing;
+        for (char c : tree_ / "Product Files") climbing += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        climbing += L"\\\xFF0E\xFF0E\xFF3COther";
+        ::CreateDirectoryW(climbing.c_str(), nullptr);
+        platform::FileHandle planted(::CreateFileW((climbing + L"\\planted.dat").c_str(), GENERIC_WRITE, 0, nullptr,
+                                                   CREATE_ALWAYS, 0, nullptr));
         for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             for (const char* sub : {"\\Product\\Keep\\Deeper", "\\Product\\Drop", "\\Other\\X"}) {
                 testing_support::SetText(HKEY_LOCAL_MACHINE, std::string(kKeyBase) + sub, "V", "x", view);
