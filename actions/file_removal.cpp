@@ -18,6 +18,7 @@
 #include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
 #include "trace/trace.h"
@@ -180,20 +181,6 @@ std::string ParentFolder(const std::string& path) {
     return at <= 2 ? path.substr(0, 3) : path.substr(0, at);
 }
 
-std::wstring Wide(platform::Platform& os, const std::string& text) {
-    std::wstring out(text.size() + 1, L'\0');
-    const int n = os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()));
-    out.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
-    return out;
-}
-
-std::string Narrow(platform::Platform& os, const std::wstring& text) {
-    std::vector<char> out(text.size() * 2 + 2, '\0');
-    os.WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()) - 1, nullptr,
-                           nullptr);
-    return out.data();
-}
-
 // The deletions at the restart are made by name, through every folder on
 // the way. A tree below a folder that other users can rename or replace
 // (a profile, a loosely permitted data folder) is moved whole into a folder
@@ -251,7 +238,7 @@ public:
             why = "what its name opens now is not what was listed";
             return std::string();
         }
-        const std::wstring name = L"\\??\\" + Wide(os_, target);
+        const std::wstring name = L"\\??\\" + platform::WideText(os_, target);
         std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t), 0);
         auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
         rename->ReplaceIfExists = FALSE;
@@ -307,12 +294,12 @@ private:
         parent = !parent.empty() && parent[0] == drive ? parent + "\\" + guard::UpperText(kTraceFolderName) + "\\"
                                                        : std::string(1, drive) + ":\\";
         std::wstring made;
-        const DWORD rc = guard::CreatePrivateFolder(os_, Wide(os_, parent), made);
+        const DWORD rc = guard::CreatePrivateFolder(os_, platform::WideText(os_, parent), made);
         std::string folder;
         if (rc != ERROR_SUCCESS) {
             why = "no holding folder could be made in '" + parent + "' (error " + std::to_string(rc) + ")";
         } else {
-            folder = guard::UpperText(Narrow(os_, made).c_str());
+            folder = guard::UpperText(platform::NarrowText(os_, made).c_str());
             while (!folder.empty() && folder.back() == '\\') folder.pop_back();
             const std::string risk = ChainRisk(folder + "\\X");
             if (!risk.empty()) {

@@ -6,6 +6,7 @@
 #include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 
 namespace guard {
 
@@ -107,16 +108,10 @@ std::string OthersCanReplace(platform::Platform& os, const std::string& folder) 
     const size_t slash = real.find_last_of('\\');
     if (slash == std::string::npos || real.size() <= 3) return std::string();
     const std::string parent = slash == 2 ? real.substr(0, 3) : real.substr(0, slash);
-    const auto wide = [&os](const std::string& text) {
-        std::wstring out(text.size() + 1, L'\0');
-        const int n = os.MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &out[0], static_cast<int>(out.size()));
-        out.resize(n > 0 ? static_cast<size_t>(n - 1) : 0);
-        return out;
-    };
     bool missing = false;
-    std::string why = OthersMay(os, wide(real), DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL, missing);
+    std::string why = OthersMay(os, platform::WideText(os, real), DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL, missing);
     if (!why.empty()) return "'" + folder + "': " + why;
-    why = OthersMay(os, wide(parent), FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL, missing);
+    why = OthersMay(os, platform::WideText(os, parent), FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL, missing);
     if (!why.empty()) return "'" + parent + "', which holds it: " + why;
     return std::string();
 }
