@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <new>
 #include <string>
 #include <utility>
@@ -29,7 +30,7 @@ namespace {
 // forms taken once, the tree listed under its resolved name.
 class TreeWalk {
 public:
-    explicit TreeWalk(CNuke& nuke) : nuke_(nuke), folders_(nuke.FolderGuard()) {
+    explicit TreeWalk(CNuke& nuke) : nuke_(nuke), folders_(nuke.FolderGuard()), trusted_(nuke.os) {
         const char* ignore = nullptr;
         for (DWORD rc = nuke.ignoreFileList.GetFirst(ignore); rc == ERROR_SUCCESS;
              rc = nuke.ignoreFileList.GetNext(ignore)) {
@@ -49,12 +50,18 @@ public:
         }
         platform::Platform& os = nuke_.os;
         const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        // A folder below the entry is walked only while it still resolves
-        // where it was listed: one swapped for a link since is left alone.
-        if (folder && entry != root_) {
-            if (const char* leaves = guard::LeavesTree(os, entry, root_)) {
-                TraceWrite("", -1, 0, "ExpandRemoveFileEntry: leaving '%s' alone: %s\n", entry.c_str(), leaves);
-                return true;
+        // A folder is looked at, listed and judged through one open of the
+        // object itself. One below the entry is walked only while it still
+        // resolves where it was listed: one swapped for a link since is left
+        // alone.
+        std::optional<guard::WalkedFolder> look;
+        if (folder) {
+            look.emplace(os, entry);
+            if (entry != root_) {
+                if (const char* leaves = look->Leaves(root_)) {
+                    TraceWrite("", -1, 0, "ExpandRemoveFileEntry: leaving '%s' alone: %s\n", entry.c_str(), leaves);
+                    return true;
+                }
             }
         }
         if (nuke_.expandedFileList.Insert(entry.c_str()) != ERROR_SUCCESS) return true;
@@ -72,17 +79,25 @@ public:
         // folder a 32-bit program is shown. Listed by the names as stored:
         // the ANSI calls would show a name the code page cannot hold with
         // look-alike characters, separators and dots among them.
-        const std::string pattern = guard::Unredirected(os, entry) + "\\*";
         std::vector<guard::ListedName> names;
-        bool listed = guard::ListNames(os, pattern, names);
+        bool listed = look->List(names);
         bool opened = false;
         if (!listed && os.GetLastError() == ERROR_ACCESS_DENIED && !ignored && !MayHoldIgnored(entry)) {
             // A folder that cannot be listed is opened first, when nothing
             // that stays can lie in it.
             DropFileAcl(entry);
             opened = true;
-            listed = guard::ListNames(os, pattern, names);
+            listed = look->List(names);
         }
+        // A file with other names shares its permissions with all of them.
+        // Only someone who could put a name in this folder can have made
+        // one lead elsewhere, so the files are counted only where anyone but
+        // the trusted accounts could have.
+        int othersMayAdd = -1;  // not asked yet
+        const auto mayHaveOtherNames = [&](const std::string& file) {
+            if (othersMayAdd < 0) othersMayAdd = look->OthersMayAdd(trusted_).empty() ? 0 : 1;
+            return othersMayAdd == 1 && guard::HasOtherNames(os, file);
+        };
         bool kept = ignored || (!listed && !opened);
         for (const guard::ListedName& name : names) {
             if (!name.faithful) {
@@ -109,7 +124,7 @@ public:
             if (link) nuke_.keptPermissions.insert(child);
             if (Ignored(child)) {
                 kept = true;
-            } else if (!kept && !link && guard::HasOtherNames(os, child)) {
+            } else if (!kept && !link && mayHaveOtherNames(child)) {
                 // The folder's new list would be handed down to this file,
                 // and so to its other names, which may lie anywhere.
                 TraceWrite("", -1, 0,
@@ -165,6 +180,7 @@ private:
 
     CNuke& nuke_;
     const guard::FolderGuard& folders_;
+    const guard::TrustedAccounts trusted_;
     std::vector<std::string> ignores_;
     std::string root_;  // the entry, resolved: nothing outside it is walked
 };

@@ -11,6 +11,7 @@
 #include "actions/run_backup.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
+#include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
 namespace {
@@ -184,6 +185,22 @@ void PopulateFigures() {
     std::printf("files: bare walk %zu entries in %.3f s; populate %d entries in %.3f s; ratio %.2f (goal: at most 2)\n",
                 files, bareFiles, engine.expandedFileList.Count(), populateFiles, populateFiles / bareFiles);
     std::printf("files without the ACL writes: %.3f s; ratio %.2f\n", populateNoAcl, populateNoAcl / bareFiles);
+    // The same tree once anyone may add files to its folders: there a file
+    // could be another user's name for a file elsewhere, so each file's
+    // names are counted (one open per file).
+    const DWORD made = testing_support::RunUnix("/bin/chmod -R 777 \"" + testing_support::UnixPath(kTree) + "\"");
+    CNuke open(platform::ProductionPlatform());
+    open.removeFileList.Insert(kTree);
+    start = Clock::now();
+    open.PopulateRemoveFileList();
+    const double populateOpen = Seconds(start);
+    if (made == 0) {
+        std::printf("files in folders anyone may add to: populate %d entries in %.3f s; ratio %.2f\n",
+                    open.expandedFileList.Count(), populateOpen, populateOpen / bareFiles);
+    } else {
+        std::printf("files in folders anyone may add to: not measured (chmod failed as %lu)\n",
+                    static_cast<unsigned long>(made));
+    }
     std::printf("registry: bare walk %zu keys and values in %.3f s; populate %d keys + %d values in %.3f s; ratio "
                 "%.2f (goal: at most 2)\n",
                 keys, bareKeys, engine.expandedRegKeyList.Count(), engine.expandedRegValueList.Count(), populateKeys,

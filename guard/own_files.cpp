@@ -55,11 +55,6 @@ bool ReadTokenUser(platform::Platform& os, std::vector<BYTE>& buffer) {
     return true;
 }
 
-bool IsRunningUser(platform::Platform& os, PSID sid) {
-    std::vector<BYTE> user;
-    return ReadTokenUser(os, user) && os.EqualSid(sid, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) != FALSE;
-}
-
 std::string ErrorText(const char* what, DWORD code) {
     char text[256];
     std::snprintf(text, sizeof text, "%s (error %lu)", what, static_cast<unsigned long>(code));
@@ -300,24 +295,31 @@ DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, st
     return code;
 }
 
-std::string OthersMay(platform::Platform& os, const std::wstring& path, ACCESS_MASK rights, bool& missing) {
-    missing = false;
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    const DWORD rc = os.GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                                              &dacl, nullptr, &descriptor);
-    platform::LocalMemory descriptorMemory(os, descriptor);  // owner and dacl point into it
-    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) {
-        missing = true;
-        return std::string();
+TrustedAccounts::TrustedAccounts(platform::Platform& os) : os_(os) {
+    haveUser_ = ReadTokenUser(os, user_);
+    for (const WellKnown* known : {&kSystem, &kAdministrators, &kTrustedInstaller}) {
+        platform::AllocatedSid sid(os);
+        if (MakeSid(os, *known, sid)) {
+            const BYTE* bytes = static_cast<const BYTE*>(sid.get());
+            sids_.emplace_back(bytes, bytes + os.GetLengthSid(sid.get()));
+        }
     }
-    if (rc != ERROR_SUCCESS) return ErrorText("its permissions cannot be read", rc);
-    const auto trusted = [&os](PSID sid) {
-        return IsSid(os, sid, kSystem) || IsSid(os, sid, kAdministrators) || IsSid(os, sid, kTrustedInstaller) ||
-               IsRunningUser(os, sid);
-    };
+}
+
+bool TrustedAccounts::Has(PSID sid) const {
+    if (!sid) return false;
+    for (const std::vector<BYTE>& known : sids_) {
+        if (os_.EqualSid(sid, const_cast<BYTE*>(known.data()))) return true;
+    }
+    return haveUser_ && os_.EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid);
+}
+
+namespace {
+
+// Why anyone but the trusted accounts owns the object or is allowed one of
+// rights by dacl; empty when nobody else is.
+std::string OthersIn(platform::Platform& os, PSID owner, PACL dacl, ACCESS_MASK rights, const TrustedAccounts& accounts) {
+    const auto trusted = [&accounts](PSID sid) { return accounts.Has(sid); };
     // The owner may always change the permissions.
     if (!trusted(owner)) return "its owner " + SidText(owner) + " may change it";
     if (!dacl) return "it has no access list: everyone may change it";
@@ -344,6 +346,36 @@ std::string OthersMay(platform::Platform& os, const std::wstring& path, ACCESS_M
         if ((allowed->Mask & rights) != 0 && !trusted(sid)) return SidText(sid) + " may change it";
     }
     return std::string();
+}
+
+}  // namespace
+
+std::string OthersMay(platform::Platform& os, const std::wstring& path, ACCESS_MASK rights, bool& missing) {
+    missing = false;
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD rc = os.GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                                              &dacl, nullptr, &descriptor);
+    platform::LocalMemory descriptorMemory(os, descriptor);  // owner and dacl point into it
+    if (rc == ERROR_FILE_NOT_FOUND || rc == ERROR_PATH_NOT_FOUND) {
+        missing = true;
+        return std::string();
+    }
+    if (rc != ERROR_SUCCESS) return ErrorText("its permissions cannot be read", rc);
+    return OthersIn(os, owner, dacl, rights, TrustedAccounts(os));
+}
+
+std::string OthersMayOn(platform::Platform& os, HANDLE object, ACCESS_MASK rights, const TrustedAccounts& accounts) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD rc = os.GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                        &owner, nullptr, &dacl, nullptr, &descriptor);
+    platform::LocalMemory descriptorMemory(os, descriptor);
+    if (rc != ERROR_SUCCESS) return ErrorText("its permissions cannot be read", rc);
+    return OthersIn(os, owner, dacl, rights, accounts);
 }
 
 std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing) {

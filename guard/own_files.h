@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -87,6 +88,25 @@ std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bo
 // of them on path, or owns it (an owner may grant itself any); empty when
 // nobody else is.
 std::string OthersMay(platform::Platform& os, const std::wstring& path, ACCESS_MASK rights, bool& missing);
+
+// The accounts nobody else can act as: SYSTEM, Administrators,
+// TrustedInstaller and the running account, read from the process's token
+// once, when made.
+class TrustedAccounts {
+public:
+    explicit TrustedAccounts(platform::Platform& os);
+    bool Has(PSID sid) const;
+
+private:
+    platform::Platform& os_;
+    std::vector<std::vector<BYTE>> sids_;
+    std::vector<BYTE> user_;  // a TOKEN_USER
+    bool haveUser_ = false;
+};
+
+// The same for an open file or folder (opened with READ_CONTROL): the
+// object itself, whatever its name leads to by now.
+std::string OthersMayOn(platform::Platform& os, HANDLE object, ACCESS_MASK rights, const TrustedAccounts& accounts);
 
 // The Administrators group's SID; false when it cannot be made.
 bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid);

@@ -1,6 +1,8 @@
 #include "guard/tree_guard.h"
 
+#include <cstddef>
 #include <cstring>
+#include <utility>
 
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
@@ -70,37 +72,159 @@ bool ListNames(platform::Platform& os, const std::string& pattern, std::vector<L
     return true;
 }
 
-const char* LeavesTree(platform::Platform& os, const std::string& path, const std::string& root) {
+namespace {
+
+const char kLinkNow[] = "it is a link now";
+const char kCannotOpen[] = "it cannot be opened now";
+const char kElsewhere[] = "it no longer resolves where it was listed (a folder on the way is a link now)";
+
+// Why the open folder is not the one path (as listed) and real (the same,
+// as a 32-bit program must name it) name: Windows' own final path of it,
+// every folder on the way resolved, must be one of them.
+const char* ResolvesElsewhere(platform::Platform& os, HANDLE object, const std::string& path, const std::string& real) {
+    char buffer[1024] = {};
+    const DWORD n = os.GetFinalPathNameByHandleA(object, buffer, sizeof buffer, 0);
+    if (n == 0 || n >= sizeof buffer) return kCannotOpen;
+    std::string final = UpperText(buffer);
+    if (final.compare(0, 4, "\\\\?\\") == 0) final.erase(0, 4);
+    if (final != UpperText(path.c_str()) && final != UpperText(real.c_str())) return kElsewhere;
+    return nullptr;
+}
+
+const char* OutsideRoot(const std::string& path, const std::string& root) {
     if (path != root && !IsInside(path, root)) return "it lies outside the folder its entry names";
+    return nullptr;
+}
+
+}  // namespace
+
+const char* LeavesTree(platform::Platform& os, const std::string& path, const std::string& root) {
+    if (const char* outside = OutsideRoot(path, root)) return outside;
     const std::string real = Unredirected(os, path);
     if (!os.HasGetFinalPathNameByHandleA()) {
         // Without the final path, every folder on the way is asked.
         std::string final;
         if (const char* reason = ResolveFinalPath(os, path.c_str(), final)) return reason;
-        if (final != UpperText(path.c_str())) return "it no longer resolves where it was listed (a folder on the way is a link now)";
+        if (final != UpperText(path.c_str())) return kElsewhere;
         const DWORD attributes = os.GetFileAttributesA(real.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return "it is a link now";
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return kLinkNow;
         return nullptr;
     }
     // The object itself, never followed at its name: it must be no link,
-    // and Windows' own final path of it, every folder on the way resolved,
-    // must be the path as listed.
+    // and it must resolve where it was listed.
     platform::FileHandle object(os, os.CreateFileA(real.c_str(), FILE_READ_ATTRIBUTES,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                                    nullptr));
     BY_HANDLE_FILE_INFORMATION information = {};
-    if (!object || !os.GetFileInformationByHandle(object.get(), &information)) return "it cannot be opened now";
-    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "it is a link now";
-    char buffer[1024] = {};
-    const DWORD n = os.GetFinalPathNameByHandleA(object.get(), buffer, sizeof buffer, 0);
-    if (n == 0 || n >= sizeof buffer) return "it cannot be opened now";
-    std::string final = UpperText(buffer);
-    if (final.compare(0, 4, "\\\\?\\") == 0) final.erase(0, 4);
-    if (final != UpperText(path.c_str()) && final != UpperText(real.c_str())) {
-        return "it no longer resolves where it was listed (a folder on the way is a link now)";
+    if (!object || !os.GetFileInformationByHandle(object.get(), &information)) return kCannotOpen;
+    if (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return kLinkNow;
+    return ResolvesElsewhere(os, object.get(), path, real);
+}
+
+namespace {
+
+const DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+const DWORD kFolderFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+
+// Whoever may do one of these in a folder could have put a name there, or
+// let others do it.
+const ACCESS_MASK kAddRights = FILE_ADD_FILE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED;
+
+}  // namespace
+
+WalkedFolder::WalkedFolder(platform::Platform& os, const std::string& path)
+    : os_(os), path_(path), real_(Unredirected(os, path)), handle_(os) {
+    // Without the by-handle reads (XP), every question goes by name.
+    byHandle_ = os.HasGetFileInformationByHandleEx() && os.HasGetFinalPathNameByHandleA();
+    if (byHandle_) Open();
+}
+
+void WalkedFolder::Open() {
+    // Listing, reading what it is and who may change it, from one open; a
+    // folder that may not be listed is still looked at.
+    const DWORD wanted[] = {FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                            FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_READ_ATTRIBUTES};
+    for (DWORD access : wanted) {
+        handle_.reset(os_.CreateFileA(real_.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
+        if (handle_) {
+            access_ = access;
+            return;
+        }
+        openError_ = os_.GetLastError();
+        if (openError_ != ERROR_ACCESS_DENIED) return;
     }
-    return nullptr;
+}
+
+const char* WalkedFolder::Leaves(const std::string& root) {
+    if (!byHandle_) return LeavesTree(os_, path_, root);
+    if (const char* outside = OutsideRoot(path_, root)) return outside;
+    if (!handle_) return kCannotOpen;
+    FILE_BASIC_INFO basic = {};
+    if (!os_.GetFileInformationByHandleEx(handle_.get(), FileBasicInfo, &basic, sizeof basic)) return kCannotOpen;
+    if (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return kLinkNow;
+    return ResolvesElsewhere(os_, handle_.get(), path_, real_);
+}
+
+bool WalkedFolder::List(std::vector<ListedName>& names) {
+    names.clear();
+    if (!byHandle_) return ListNames(os_, real_ + "\\*", names);
+    if (handle_ && !(access_ & FILE_LIST_DIRECTORY)) {
+        // Asked again after the folder's permissions were opened: the new
+        // open must be the object already looked at.
+        platform::FileHandle again(os_, os_.CreateFileA(real_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                                                        kShareAll, nullptr, OPEN_EXISTING, kFolderFlags, nullptr));
+        if (!again) return false;
+        BY_HANDLE_FILE_INFORMATION before = {}, after = {};
+        if (!os_.GetFileInformationByHandle(handle_.get(), &before) ||
+            !os_.GetFileInformationByHandle(again.get(), &after) ||
+            before.dwVolumeSerialNumber != after.dwVolumeSerialNumber || before.nFileIndexHigh != after.nFileIndexHigh ||
+            before.nFileIndexLow != after.nFileIndexLow) {
+            os_.SetLastError(ERROR_ACCESS_DENIED);
+            return false;
+        }
+        handle_ = std::move(again);
+        access_ = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
+    }
+    if (!handle_) {
+        os_.SetLastError(openError_);
+        return false;
+    }
+    // 64 KB at a time, aligned for the records' 64-bit fields.
+    std::vector<LONGLONG> buffer(8192);
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    for (bool first = true;; first = false) {
+        if (!os_.GetFileInformationByHandleEx(handle_.get(), first ? FileIdBothDirectoryRestartInfo : FileIdBothDirectoryInfo,
+                                              buffer.data(), size)) {
+            const DWORD error = os_.GetLastError();
+            if (error == ERROR_NO_MORE_FILES) return true;
+            os_.SetLastError(error);
+            return false;
+        }
+        const BYTE* base = reinterpret_cast<const BYTE*>(buffer.data());
+        for (DWORD at = 0;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(base + at);
+            const DWORD nameAt = at + static_cast<DWORD>(offsetof(FILE_ID_BOTH_DIR_INFO, FileName));
+            if (nameAt > size || entry->FileNameLength > size - nameAt) break;  // never read past what was given
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (!name.empty() && name != L"." && name != L"..") {
+                ListedName listed;
+                listed.attributes = entry->FileAttributes;
+                // A name holding a NUL is no name a path can give.
+                listed.faithful = name.find(L'\0') == std::wstring::npos && ExactText(os_, name.c_str(), listed.name);
+                names.push_back(listed);
+            }
+            if (entry->NextEntryOffset == 0 || entry->NextEntryOffset > size - at) break;
+            at += entry->NextEntryOffset;
+        }
+    }
+}
+
+std::string WalkedFolder::OthersMayAdd(const TrustedAccounts& accounts) {
+    if (byHandle_ && handle_ && (access_ & READ_CONTROL)) return OthersMayOn(os_, handle_.get(), kAddRights, accounts);
+    bool missing = false;
+    const std::string why = OthersMay(os_, platform::WideText(os_, real_), kAddRights, missing);
+    return missing ? std::string("it cannot be examined") : why;
 }
 
 std::string OthersCanReplace(platform::Platform& os, const std::string& folder) {
@@ -117,11 +241,18 @@ std::string OthersCanReplace(platform::Platform& os, const std::string& folder) 
 }
 
 bool HasOtherNames(platform::Platform& os, const std::string& path) {
-    platform::FileHandle file(os, os.CreateFileA(Unredirected(os, path).c_str(), FILE_READ_ATTRIBUTES,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    platform::FileHandle file(os, os.CreateFileA(Unredirected(os, path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return false;
+    // The standard record holds the count alone; the full one also asks
+    // for the volume, which costs many times more.
+    if (os.HasGetFileInformationByHandleEx()) {
+        FILE_STANDARD_INFO standard = {};
+        return os.GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) &&
+               standard.NumberOfLinks > 1;
+    }
     BY_HANDLE_FILE_INFORMATION information = {};
-    return file && os.GetFileInformationByHandle(file.get(), &information) && information.nNumberOfLinks > 1;
+    return os.GetFileInformationByHandle(file.get(), &information) && information.nNumberOfLinks > 1;
 }
 
 }  // namespace guard

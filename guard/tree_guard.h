@@ -9,9 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+
 namespace platform { class Platform; }
 
 namespace guard {
+
+class TrustedAccounts;
 
 // One name a folder listing gave.
 struct ListedName {
@@ -38,6 +42,43 @@ bool ListNames(platform::Platform& os, const std::string& pattern, std::vector<L
 // link, or it no longer resolves inside root (a folder on the way was
 // swapped for a link). Null when it may.
 const char* LeavesTree(platform::Platform& os, const std::string& path, const std::string& root);
+
+// A folder of a walked tree, opened once as the object itself (a link at
+// its name is opened as the link, never followed): whether it may be
+// walked, who else could have put names in it, and what it holds are all
+// read from that one object. Where Windows lacks the by-handle reads (XP),
+// each question goes by name instead.
+class WalkedFolder {
+public:
+    WalkedFolder(platform::Platform& os, const std::string& path);
+    WalkedFolder(const WalkedFolder&) = delete;
+    WalkedFolder& operator=(const WalkedFolder&) = delete;
+
+    // Why the folder, reached below root while root's tree is walked, may
+    // not be walked into or given new permissions, as LeavesTree says; null
+    // when it may.
+    const char* Leaves(const std::string& root);
+    // Its names as stored, as ListNames gives them. False when it cannot be
+    // listed, with the last error set (ERROR_ACCESS_DENIED when its
+    // permissions forbid it). Asked again after its permissions were opened,
+    // it lists only the same object.
+    bool List(std::vector<ListedName>& names);
+    // Why anyone but SYSTEM, Administrators, TrustedInstaller and the
+    // running account could have made or moved a name into it, or let
+    // others do so; empty when nobody else could.
+    std::string OthersMayAdd(const TrustedAccounts& accounts);
+
+private:
+    void Open();
+
+    platform::Platform& os_;
+    std::string path_;  // as listed
+    std::string real_;  // as this process must name it
+    platform::FileHandle handle_;
+    DWORD access_ = 0;
+    DWORD openError_ = ERROR_SUCCESS;
+    bool byHandle_ = false;
+};
 
 // True when the file at path has more names than this one (hard links):
 // its permissions are those of every name, some of which may lie outside

@@ -71,6 +71,7 @@ struct LateBoundFunctions {
     DWORD(WINAPI* getFinalPathNameByHandleA)(HANDLE, LPSTR, DWORD, DWORD);
     LONG(WINAPI* ntQueryKey)(HANDLE, int, PVOID, ULONG, PULONG);
     BOOL(WINAPI* setFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    BOOL(WINAPI* getFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
 };
 
 const LateBoundFunctions& Resolved() {
@@ -81,6 +82,8 @@ const LateBoundFunctions& Resolved() {
         LateBound<LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG)>("ntdll.dll", "NtQueryKey"),
         LateBound<BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>("kernel32.dll",
                                                                                  "SetFileInformationByHandle"),
+        LateBound<BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>("kernel32.dll",
+                                                                                 "GetFileInformationByHandleEx"),
     };
     return functions;
 }
@@ -179,14 +182,29 @@ bool RegistryApi::RegKeyFullName(HKEY key, std::wstring& name) {
     return false;
 }
 bool FileApi::HasGetFinalPathNameByHandleA() { return Resolved().getFinalPathNameByHandleA != nullptr; }
-BOOL FileApi::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
-                                         DWORD size) {
-    if (!Resolved().setFileInformationByHandle) {
+namespace {
+
+// A by-handle information call that may be missing.
+BOOL ByHandle(BOOL(WINAPI* call)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD), HANDLE file,
+              FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information, DWORD size) {
+    if (!call) {
         ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return FALSE;
     }
-    return Resolved().setFileInformationByHandle(file, infoClass, information, size);
+    return call(file, infoClass, information, size);
 }
+
+}  // namespace
+
+BOOL FileApi::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                         DWORD size) {
+    return ByHandle(Resolved().setFileInformationByHandle, file, infoClass, information, size);
+}
+BOOL FileApi::GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                           DWORD size) {
+    return ByHandle(Resolved().getFileInformationByHandleEx, file, infoClass, information, size);
+}
+bool FileApi::HasGetFileInformationByHandleEx() { return Resolved().getFileInformationByHandleEx != nullptr; }
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return ::MoveFileExA(existing, newName, flags);
 }

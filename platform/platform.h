@@ -135,6 +135,13 @@ public:
     // call fails with ERROR_CALL_NOT_IMPLEMENTED.
     virtual BOOL SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
                                             DWORD size);
+    // Reads what an open file or folder is (FileBasicInfo, FileStandardInfo)
+    // or what a folder holds (FileIdBothDirectoryInfo). Looked up by name
+    // (XP lacks it); without it the call fails with
+    // ERROR_CALL_NOT_IMPLEMENTED.
+    virtual BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                              DWORD size);
+    virtual bool HasGetFileInformationByHandleEx();
 };
 
 // Registry, including the 64-bit view flag and the shell's value helpers.

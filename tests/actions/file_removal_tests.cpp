@@ -743,12 +743,6 @@ std::wstring Widen(const std::string& text) {
     return out;
 }
 
-std::string Narrowed(const wchar_t* text) {
-    char buffer[1024] = {};
-    ::WideCharToMultiByte(CP_ACP, 0, text, -1, buffer, sizeof buffer - 1, nullptr, nullptr);
-    return buffer;
-}
-
 bool WriteWide(const std::wstring& path) {
     platform::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     return static_cast<bool>(file);
@@ -817,15 +811,19 @@ TEST_F(FileRemovalTest, ANameTheCodePageCannotHoldIsLeftAloneAndItsFolderStays) 
 // user who renames their folder while the run walks the tree.
 class SwappingPlatform : public RecordingPlatform {
 public:
-    std::string listed;               // the pattern after whose listing the swap happens
+    std::string listed;               // the folder after whose listing the swap happens
     std::function<void()> swap;
-    HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) override {
-        HANDLE find = RecordingPlatform::FindFirstFileW(pattern, data);
-        if (swap && Upper(Narrowed(pattern)) == Upper(listed)) {
+    BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
+                                      DWORD size) override {
+        const BOOL read = RecordingPlatform::GetFileInformationByHandleEx(file, infoClass, information, size);
+        char name[MAX_PATH] = {};
+        const DWORD n = ::GetFinalPathNameByHandleA(file, name, MAX_PATH, 0);
+        if (swap && infoClass == FileIdBothDirectoryRestartInfo && n > 4 && n < MAX_PATH &&
+            Upper(name + 4) == Upper(listed)) {
             swap();
             swap = nullptr;
         }
-        return find;
+        return read;
     }
 };
 
@@ -840,7 +838,7 @@ TEST_F(FileRemovalTest, AFolderSwappedForALinkWhileTheTreeIsWalkedIsLeftAlone) {
     CNuke engine(os);
     engine.dialog = &dialog_;
     std::unique_ptr<UnixLink> link;
-    os.listed = tree / "*";
+    os.listed = tree.path();
     os.swap = [&] {
         ASSERT_TRUE(::MoveFileA((tree / "user").c_str(), (tree / "user-moved").c_str()));
         link.reset(new UnixLink(UnixPath(outside.path()), UnixPath(tree / "user")));
@@ -857,22 +855,30 @@ TEST_F(FileRemovalTest, AFolderSwappedForALinkWhileTheTreeIsWalkedIsLeftAlone) {
 }
 
 // A folder's new permissions are handed down to the files that inherit
-// them, and a file's permissions are those of all its names.
-TEST_F(FileRemovalTest, AFolderHoldingAFileWithOtherNamesKeepsItsPermissions) {
+// them, and a file's permissions are those of all its names. Such a name is
+// counted where someone else could have put it: in a folder only the
+// trusted accounts may add to, a second name is theirs.
+TEST_F(FileRemovalTest, AFolderOthersMayAddToHoldingAFileWithOtherNamesKeepsItsPermissions) {
     TempFolder tree("file-removal-hardlink");
     TempFolder outside("file-removal-hardlink-target");
     const std::string root = Upper(tree.path());
-    ASSERT_TRUE(::CreateDirectoryA((tree / "shared").c_str(), nullptr));
-    ASSERT_TRUE(::CreateDirectoryA((tree / "plain").c_str(), nullptr));
+    for (const char* folder : {"shared", "plain", "own"}) ASSERT_TRUE(::CreateDirectoryA((tree / folder).c_str(), nullptr));
     WriteWholeFile(outside / "system.ini", "x");
+    WriteWholeFile(outside / "own.ini", "x");
     ASSERT_TRUE(::CreateHardLinkA((tree / "shared\\twice.ini").c_str(), (outside / "system.ini").c_str(), nullptr));
+    ASSERT_TRUE(::CreateHardLinkA((tree / "own\\twice.ini").c_str(), (outside / "own.ini").c_str(), nullptr));
     WriteWholeFile(tree / "plain\\once.ini", "x");
+    // Everyone may add files to "shared": Wine reports the Unix mode as the
+    // folder's access list.
+    ASSERT_EQ(RunUnix("/bin/chmod 777 \"" + UnixPath(tree / "shared") + "\""), 0u);
     ASSERT_EQ(ExpandCopy(engine_, tree.path()), 0u);
     EXPECT_EQ(Elements(engine_.expandedFileList),
-              (Texts{root, root + "\\PLAIN", root + "\\PLAIN\\ONCE.INI", root + "\\SHARED", root + "\\SHARED\\TWICE.INI"}));
-    EXPECT_EQ(os_.AclDrops(), Texts{root + "\\PLAIN"});
+              (Texts{root, root + "\\OWN", root + "\\OWN\\TWICE.INI", root + "\\PLAIN", root + "\\PLAIN\\ONCE.INI",
+                     root + "\\SHARED", root + "\\SHARED\\TWICE.INI"}));
+    EXPECT_EQ(os_.AclDrops(), (Texts{root + "\\OWN", root + "\\PLAIN"}));
     EXPECT_THAT(Log(), HasSubstr("'" + root + "\\SHARED\\TWICE.INI' has other names (hard links), so the permissions of '" +
                                  root + "\\SHARED' stay as they are\n"));
+    EXPECT_THAT(Log(), Not(HasSubstr("OWN\\TWICE.INI' has other names")));
 }
 
 // ---- a whole tree, scheduled, then a real restart ----

@@ -36,6 +36,7 @@ const std::set<std::string> kPassedThrough = {
     "FindFirstFileW", "FindNextFileW",
     "GetWindowsDirectoryA", "GetSystemDirectoryA", "GetLogicalDriveStringsA", "GetDriveTypeA", "GetTempPathW",
     "GetFullPathNameA", "GetFileInformationByHandle", "GetFinalPathNameByHandleA", "HasGetFinalPathNameByHandleA",
+    "GetFileInformationByHandleEx", "HasGetFileInformationByHandleEx",
     "CreateFileA",  // opens for reading only: a writing or creating open is refused
     "SetFilePointer",
     // registry
