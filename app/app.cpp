@@ -76,7 +76,20 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
             undo = 1;
         } else if (std::strstr(argument, "--reboot-delay=")) {
             // The value follows the first equals sign; strtol saturates.
-            const long value = std::strtol(std::strchr(argument, '=') + 1, nullptr, 10);
+            const char* text = std::strchr(argument, '=') + 1;
+            char* end = nullptr;
+            const long value = std::strtol(text, &end, 10);
+            if (end == text) {
+                // No number at all (an unset script variable, a typo) would
+                // leave no delay: the machine would restart at once.
+                engine_.OpenTraceLog();
+                TraceWrite("", -1, 0, "%s: no number of seconds follows the equals sign; nothing was done (exit code "
+                           "%lu). Give the delay in seconds, for example --reboot-delay=300.\n",
+                           argument, static_cast<unsigned long>(kExitBadSwitch));
+                TraceShutdown();
+                exitCode = kExitBadSwitch;
+                return false;
+            }
             if (value != 0) dialog.rebootDelay = static_cast<DWORD>(value);
         } else {
             exitCode = Equal(argument, "--help") ? static_cast<DWORD>(kExitSuccess) : static_cast<DWORD>(kExitBadSwitch);

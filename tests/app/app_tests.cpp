@@ -252,19 +252,23 @@ TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
         DWORD exitCode;
     };
     const DWORD kBox = ~0u;
+    const DWORD kRefused = 87;  // without the usage box
     const Case cases[] = {
         {{}, true, 1, 0, 0, 0, 0, 0},
         {{"--gui"}, true, 0, 0, 0, 0, 0, 0},
         {{"--Gui", "--REMOVEALL", "--forceMSI", "--NOREBOOT"}, true, 0, 1, 1, 1, 0, 0},
         {{"--reboot-delay=60"}, true, 1, 0, 0, 0, 60, 0},
-        {{"--reboot-delay="}, true, 1, 0, 0, 0, 0, 0},
+        // Without a number it would restart at once: refused, nothing shown.
+        {{"--reboot-delay="}, false, 0, 0, 0, 0, 0, kRefused},
         {{"--reboot-delay=0"}, true, 1, 0, 0, 0, 0, 0},
-        {{"--reboot-delay=abc"}, true, 1, 0, 0, 0, 0, 0},
+        {{"--reboot-delay=abc"}, false, 0, 0, 0, 0, 0, kRefused},
+        {{"--reboot-delay= "}, false, 0, 0, 0, 0, 0, kRefused},
         {{"--reboot-delay=15s"}, true, 1, 0, 0, 0, 15, 0},
         {{"x--reboot-delay= 42"}, true, 1, 0, 0, 0, 42, 0},
         {{"--reboot-delay=-1"}, true, 1, 0, 0, 0, 4294967295u, 0},
         {{"--reboot-delay=99999999999"}, true, 1, 0, 0, 0, 2147483647u, 0},  // saturates
-        {{"--reboot-delay=30", "--reboot-delay=0", "--reboot-delay=7", "--reboot-delay=x"}, true, 1, 0, 0, 0, 7, 0},
+        {{"--reboot-delay=30", "--reboot-delay=0", "--reboot-delay=7"}, true, 1, 0, 0, 0, 7, 0},
+        {{"--reboot-delay=30", "--reboot-delay=x"}, false, 0, 0, 0, 0, 0, kRefused},
         {{"--REBOOT-DELAY=60"}, false, 0, 0, 0, 0, 0, kBox},
         {{"--GUI", "--help"}, false, 0, 0, 0, 0, 0, kBox},
         {{"--HELP", "--bogus"}, false, 0, 0, 0, 0, 0, kBox},
@@ -291,6 +295,9 @@ TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
                 EXPECT_EQ(app.noReboot, c.noReboot);
                 EXPECT_EQ(app.rebootDelay, c.rebootDelay);
                 EXPECT_TRUE(os.boxes.empty());
+            } else if (c.exitCode == kRefused) {
+                EXPECT_TRUE(os.boxes.empty());
+                EXPECT_EQ(app.exitCode, kRefused);
             } else {
                 ASSERT_EQ(os.boxes.size(), 1u);
                 EXPECT_EQ(os.boxes[0].text,
