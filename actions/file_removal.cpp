@@ -45,6 +45,7 @@ public:
         if (root_.empty()) root_ = entry;
         const std::string why = folders_.Refuses(entry);
         if (!why.empty()) {
+            ++nuke_.refused;
             TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry.c_str(), why.c_str());
             return true;
         }
@@ -464,6 +465,7 @@ DWORD CNuke::CleanupFiles() {
         }
         ++counter;
         if (!item.refusal.empty()) {
+            ++refused;
             TraceWrite("", -1, 0, "CleanupFiles: refusing to remove '%s': %s\n", item.listed.c_str(),
                        item.refusal.c_str());
             continue;
@@ -478,6 +480,21 @@ DWORD CNuke::CleanupFiles() {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+bool IsEmptyFolder(platform::Platform& os, const std::string& folder) {
+    WIN32_FIND_DATAA found = {};
+    platform::FindHandle find(os, os.FindFirstFileA((folder + "\\*").c_str(), &found));
+    if (!find) return false;
+    do {
+        const std::string name = found.cFileName;
+        if (name != "." && name != "..") return false;
+    } while (os.FindNextFileA(find.get(), &found));
+    return true;
+}
+
+}  // namespace
+
 void CNuke::ScheduleFileRemoval(const char* path) {
     // A read-only file could not be deleted at the restart; every other
     // attribute is kept. A path that is gone is still scheduled.
@@ -487,21 +504,31 @@ void CNuke::ScheduleFileRemoval(const char* path) {
         os.SetFileAttributesA(real.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     }
 
+    // Scheduling a path that is gone changes nothing, and neither does a
+    // folder that holds something: what is in it is scheduled by itself or
+    // stays, and so then does the folder. A run after the restart then
+    // finds nothing to do.
+    const bool exists = attributes != INVALID_FILE_ATTRIBUTES &&
+                        ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsEmptyFolder(os, real));
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        if (exists) ++scheduled;
         TraceWrite("", -1, 0, "MoveFileEx for '%s' was successful\n", path);
         Backup().ScheduledFile(path);
         return;
     }
     TraceWrite("", -1, 0, "MoveFileEx for '%s' FAILED. Trying again with DropFileAcl...\n", path);
     if (DropFileAcl(path) == 0) {
+        if (exists) ++failures;
         TraceWrite("", -1, 0, "DropFileAcl for '%s' FAILED\n", path);
         return;
     }
     TraceWrite("", -1, 0, "DropFileAcl for '%s' was successful, trying again MoveFileEx...\n", path);
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        if (exists) ++scheduled;
         TraceWrite("", -1, 0, "MoveFileEx (2nd try) for '%s' was successful\n", path);
         Backup().ScheduledFile(path);
     } else {
+        if (exists) ++failures;
         TraceWrite("", -1, 0, "MoveFileEx (2nd try) for '%s' FAILED\n", path);
     }
 }
@@ -513,11 +540,13 @@ DWORD CNuke::ExpandRemoveFileEntry(char* entry) {
     // from the guard or the ignore list.
     std::string resolved;
     if (const char* reason = guard::ResolvePath(os, entry ? entry : "", resolved)) {
+        ++refused;
         TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry ? entry : "", reason);
         return ERROR_INVALID_NAME;
     }
     const std::string why = FolderGuard().Refuses(resolved);
     if (!why.empty()) {
+        ++refused;
         TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': %s\n", entry, why.c_str());
         return ERROR_ACCESS_DENIED;
     }

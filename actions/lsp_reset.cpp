@@ -84,7 +84,7 @@ DWORD CNuke::ResetLspStack() {
                 // the same provider) fails here; nothing to do about it.
                 GUID provider = entry->ProviderId;
                 int error = 0;
-                os.WSCDeinstallProvider(&provider, &error);
+                if (os.WSCDeinstallProvider(&provider, &error) == 0) ++removed;
             }
         }
         catalog.Release();
@@ -163,6 +163,8 @@ int CNuke::LaunchLspUtility() {
             if (!unsafe.empty()) {
                 TraceWrite("", -1, 0, "instvelps_x64 is not started: others can change %s\n", unsafe.c_str());
                 TraceWrite("", -1, 0, "%s", "Calling instvelps_x64 failed!\n");
+                Left("the 64-bit Winsock catalogue is not reset: instvelps_x64 is not started, others can change " +
+                     unsafe);
                 return 0;
             }
             command = L"\"" + folder + kUtilityWideName + L"\" uninstall";
@@ -180,20 +182,33 @@ int CNuke::LaunchLspUtility() {
     PROCESS_INFORMATION info = {};
     if (command.empty() || !os.CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
                                               nullptr, nullptr, &startup, &info)) {
+        const DWORD error = command.empty() ? ERROR_FILE_NOT_FOUND : os.GetLastError();
         TraceWrite("", -1, 0, "%s", "Calling instvelps_x64 failed!\n");
+        Left("the 64-bit Winsock catalogue is not reset: instvelps_x64.exe could not be started from Clearway's "
+             "folder (error " + std::to_string(error) + ")");
         return 0;
     }
     platform::ObjectHandle process(os, info.hProcess);
     platform::ObjectHandle thread(os, info.hThread);
 
-    // A utility still running after a minute is left to itself, unreported.
+    // A utility still running after a minute is left to itself.
     if (os.WaitForSingleObject(process.get(), 60000) == WAIT_OBJECT_0) {
         DWORD exitCode = 0;
         if (os.GetExitCodeProcess(process.get(), &exitCode)) {
             TraceWrite("", -1, 0, "instvelps_x64 process finished with code: %d\n", static_cast<int>(exitCode));
+            if (exitCode == ERROR_MOD_NOT_FOUND) {
+                Left("the 64-bit Winsock catalogue is not reset: instvelps_x64 found no instvelps_x64.dll beside it "
+                     "(the maker's library is not in Clearway's package; place it beside instvelps_x64.exe)");
+            } else if (exitCode != 0) {
+                Left("the 64-bit Winsock catalogue is not reset: instvelps_x64 ended with code " +
+                     std::to_string(exitCode));
+            }
         } else {
             TraceWrite("", -1, 0, "%s", "instvelps_x64 process finished but result unknown\n");
+            Left("the 64-bit Winsock catalogue may not be reset: the exit code of instvelps_x64 cannot be read");
         }
+    } else {
+        Left("the 64-bit Winsock catalogue may not be reset: instvelps_x64 did not end within a minute");
     }
     return 1;
 }

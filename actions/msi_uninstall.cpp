@@ -2,10 +2,12 @@
 // code, then of the built-in table, is handed to the MSI tool for a silent
 // uninstall. A call that throws is tried once more; a second throw skips the
 // code.
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "actions/run_backup.h"
+#include "msitool/msitool.h"
 #include "platform/platform.h"
 #include "platform/wide_text.h"
 #include "platform/windows_version.h"
@@ -58,6 +60,7 @@ void NoteUninstalled(CNuke& engine, const char* upgradeCode, const std::vector<s
         bool still = false;
         for (const std::wstring& left : after) still = still || left == product;
         if (!still) {
+            ++engine.removed;
             engine.Backup().Note("the installer package " + platform::NarrowText(engine.os, product) + " (upgrade code " +
                                  upgradeCode + ") was uninstalled");
         }
@@ -65,16 +68,80 @@ void NoteUninstalled(CNuke& engine, const char* upgradeCode, const std::vector<s
 }
 
 // One guarded call of the tool; false when it threw.
-bool CallMsiTool(CNuke& engine, const std::wstring& command, int& value) {
+bool CallMsiTool(CNuke& engine, const std::wstring& command, int& value, MsiToolReport& report) {
     try {
-        value = engine.runMsiTool(engine.os, command.c_str(), true);
+        report.products.clear();
+        value = engine.runMsiTool(engine.os, command.c_str(), true, &report);
         return true;
     } catch (...) {
         return false;
     }
 }
 
+// The folder of the run's trace log, ending in a backslash: each product's
+// installer log goes beside it. Empty when no log is open.
+std::wstring InstallerLogFolder(platform::Platform& os) {
+    const std::string log = TraceLogPath();
+    const size_t slash = log.find_last_of('\\');
+    return slash == std::string::npos ? std::wstring() : platform::WideText(os, log.substr(0, slash + 1));
+}
+
+std::wstring InstallerLogStamp(platform::Platform& os) {
+    SYSTEMTIME now = {};
+    os.GetLocalTime(&now);
+    wchar_t stamp[32];
+    std::swprintf(stamp, 32, L"%04u-%02u-%02u %02u%02u%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                  now.wSecond);
+    return stamp;
+}
+
 }  // namespace
+
+CNuke::ToolCall CNuke::UninstallUpgradeCode(const char* step, const char* upgradeCode) {
+    const std::wstring command = UninstallCommand(os, upgradeCode);
+    const std::vector<std::wstring> installed = RelatedProducts(os, upgradeCode);
+    MsiToolReport report;
+    report.logFolder = InstallerLogFolder(os);
+    report.logStamp = InstallerLogStamp(os);
+    ToolCall call;
+    if (CallMsiTool(*this, command, call.value, report)) {
+        TraceWrite("", -1, 0, "%s returned value '%d'\n", step, call.value);
+    } else {
+        TraceWrite("", -1, 0, "%s crashed...\n", step);
+        TraceWrite("", -1, 0, "Trying again the %s uninstall...\n", step);
+        if (CallMsiTool(*this, command, call.value, report)) {
+            TraceWrite("", -1, 0, "%s returned value '%d'\n", step, call.value);
+        } else {
+            TraceWrite("", -1, 0, "%s crashed two times in row, trying next MsiUninstall\n", step);
+            call.value = 0;
+            return call;
+        }
+    }
+    call.answered = true;
+    for (const MsiProductAnswer& answer : report.products) {
+        const std::string product = platform::NarrowText(os, answer.productCode);
+        std::string text = step + std::string(": Windows Installer answered ") + std::to_string(answer.configureCode) +
+                           " for the product " + product + " (upgrade code " + upgradeCode + ")";
+        if (answer.cachedTried) {
+            text += ", and " + std::to_string(answer.cachedCode) + " to the retry from its cached package";
+        }
+        text += answer.removed ? "; it is uninstalled" : "; it is not uninstalled";
+        if (!answer.logPath.empty()) text += "; the installer's log is '" + platform::NarrowText(os, answer.logPath) + "'";
+        TraceWrite("", -1, 0, "%s\n", text.c_str());
+        call.busy = call.busy || answer.configureCode == ERROR_INSTALL_ALREADY_RUNNING;
+        InstallerAnswer kept;
+        kept.upgradeCode = upgradeCode;
+        kept.productCode = product;
+        kept.code = answer.configureCode;
+        kept.cachedTried = answer.cachedTried;
+        kept.cachedCode = answer.cachedCode;
+        kept.removed = answer.removed;
+        installerAnswers.push_back(kept);
+    }
+    NoteUninstalled(*this, upgradeCode, installed);
+    installerBusy = installerBusy || call.busy;
+    return call;
+}
 
 DWORD CNuke::MsiUninstall() {
     TraceWrite("", -1, 0, "%s", "MsiUninstall: entry\n");
@@ -86,53 +153,41 @@ DWORD CNuke::MsiUninstall() {
     for (DWORD rc = expandedMsiUpgradeCodeList.GetFirst(code); rc == ERROR_SUCCESS;
          rc = expandedMsiUpgradeCodeList.GetNext(code)) {
         TraceWrite("", -1, 0, "%s", "MsiUninstall Parsing upgrade code...\n");
-        const std::wstring command = UninstallCommand(os, code);
         TraceWrite("", -1, 0, "MsiUninstall calling VelMsi api using command '%s'...\n",
-                   platform::NarrowText(os, command).c_str());
-        const std::vector<std::wstring> installed = RelatedProducts(os, code);
-        int value = 0;
-        if (CallMsiTool(*this, command, value)) {
-            TraceWrite("", -1, 0, "MsiUninstall returned value '%d'\n", value);
-        } else {
-            TraceWrite("", -1, 0, "%s", "MsiUninstall crashed...\n");
-            TraceWrite("", -1, 0, "%s", "Trying again the MsiUninstall uninstall...\n");
-            if (CallMsiTool(*this, command, value)) {
-                TraceWrite("", -1, 0, "MsiUninstall returned value '%d'\n", value);
-            } else {
-                value = 0;
-                TraceWrite("", -1, 0, "%s", "MsiUninstall crashed two times in row, trying next MsiUninstall\n");
+                   platform::NarrowText(os, UninstallCommand(os, code)).c_str());
+        const ToolCall call = UninstallUpgradeCode("MsiUninstall", code);
+        if (result == ERROR_SUCCESS && call.value != 0) result = static_cast<DWORD>(call.value);
+        if (call.busy) return StopForBusyInstaller();
+        const std::vector<std::wstring> still = RelatedProducts(os, code);
+        if (!still.empty() && forceMsi == 0) {
+            for (const std::wstring& product : still) {
+                Left("the installer package " + platform::NarrowText(os, product) + " (upgrade code " + code +
+                     ") is still registered with Windows Installer: its uninstall failed (the installer's answers are "
+                     "traced above); run Clearway with --forcemsi to clean its registration");
             }
         }
-        if (result == ERROR_SUCCESS && value != 0) result = static_cast<DWORD>(value);
-        NoteUninstalled(*this, code, installed);
     }
-    HCMSIUninstall();
+    if (!HCMSIUninstall()) return StopForBusyInstaller();
     TraceWrite("", -1, 0, "%s", "MsiUninstall: looping exit\n");
     return result;
 }
 
-void CNuke::HCMSIUninstall() {
+DWORD CNuke::StopForBusyInstaller() {
+    TraceWrite("", -1, 0, "MsiUninstall: another installation is in progress (Windows Installer answered %lu): the run "
+               "stops here, before any service, file or key is touched. Run Clearway again when it has ended.\n",
+               static_cast<unsigned long>(ERROR_INSTALL_ALREADY_RUNNING));
+    return ERROR_INSTALL_ALREADY_RUNNING;
+}
+
+bool CNuke::HCMSIUninstall() {
     // Built afresh on each call.
     const std::vector<std::string> table(std::begin(kBuiltInUpgradeCodes), std::end(kBuiltInUpgradeCodes));
     for (const std::string& code : table) {
-        const std::wstring command = UninstallCommand(os, code.c_str());
         TraceWrite("", -1, 0, "HCMSIUninstall calling VelMsi api using command '%s'...\n", code.c_str());
-        const std::vector<std::wstring> installed = RelatedProducts(os, code.c_str());
-        int value = 0;
-        if (CallMsiTool(*this, command, value)) {
-            TraceWrite("", -1, 0, "HCMSIUninstall returned value '%d'\n", value);
-            NoteUninstalled(*this, code.c_str(), installed);
-            os.Sleep(10000);
-            continue;
-        }
-        TraceWrite("", -1, 0, "%s", "HCMSIUninstall crashed...\n");
-        TraceWrite("", -1, 0, "%s", "Trying again the HCMSIUninstall uninstall...\n");
-        if (CallMsiTool(*this, command, value)) {
-            TraceWrite("", -1, 0, "HCMSIUninstall returned value '%d'\n", value);
-            NoteUninstalled(*this, code.c_str(), installed);
-            os.Sleep(10000);
-        } else {
-            TraceWrite("", -1, 0, "%s", "HCMSIUninstall crashed two times in row, trying next MsiUninstall\n");
-        }
+        const ToolCall call = UninstallUpgradeCode("HCMSIUninstall", code.c_str());
+        if (call.busy) return false;
+        // A pause after each code the tool took, none after two throws.
+        if (call.answered) os.Sleep(10000);
     }
+    return true;
 }

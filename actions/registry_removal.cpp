@@ -103,6 +103,7 @@ bool CNuke::DeleteRegValue(HKEY root, const char* subkey, const char* valueName,
         rc = os.SHDeleteValueA(root, subkey, valueName);
     }
     if (rc == ERROR_SUCCESS) {
+        ++removed;
         TraceWrite("", -1, 0, "Deleting registry value '%s' was successful\n", display);
         return true;
     }
@@ -115,6 +116,7 @@ bool CNuke::DeleteRegValue(HKEY root, const char* subkey, const char* valueName,
         }
         return false;
     }
+    ++failures;
     ReportOperationError(rc, "Deleting registry value", display);
     return false;
 }
@@ -129,6 +131,7 @@ DWORD CNuke::DeleteRegValue64(HKEY root, const char* subkey, const char* valueNa
     platform::RegKey key(os);
     DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(root, subkey, 0, kAllAccess64, key.put()));
     if (rc != ERROR_SUCCESS) {
+        if (rc != ERROR_FILE_NOT_FOUND) ++failures;
         ReportOperationError(rc, "Opening registry key", subkey);
         return rc;
     }
@@ -138,10 +141,12 @@ DWORD CNuke::DeleteRegValue64(HKEY root, const char* subkey, const char* valueNa
     if (rc == ERROR_ACCESS_DENIED) rc = static_cast<DWORD>(os.RegDeleteValueA(key.get(), valueName));
     key.reset();
     if (rc == ERROR_SUCCESS) {
+        ++removed;
         TraceWrite("", -1, 0, "Deleting registry value '%s' was successful\n", display.c_str());
     } else if (rc == ERROR_FILE_NOT_FOUND) {
         TraceWrite("", -1, 0, "Registry value '%s' is missing already, nothing to delete...\n", display.c_str());
     } else {
+        ++failures;
         ReportOperationError(rc, "Deleting registry value", display.c_str());
     }
     return rc;
@@ -183,6 +188,7 @@ DWORD CNuke::CleanupRegKeys() {
             result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
         }
         if (result == ERROR_SUCCESS) {
+            ++removed;
             TraceWrite("", -1, 0, "Deleting registry key '%s' was successful\n", display.c_str());
         } else if (result == ERROR_FILE_NOT_FOUND) {
             if (Is64BitWindows()) {
@@ -195,6 +201,9 @@ DWORD CNuke::CleanupRegKeys() {
             }
         } else {
             errors = true;
+            // A key that keeps subkeys (ignored ones, or ones the guard
+            // keeps) stays by design.
+            if (result != ERROR_KEY_HAS_CHILDREN) ++failures;
             ReportOperationError(result, "Deleting registry key", display.c_str());
         }
     }
@@ -225,6 +234,7 @@ DWORD CNuke::DeleteRegKey64(const char* entry) {
     platform::RegKey parent(os);
     DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(parts.root, parentPath.c_str(), 0, kAllAccess64, parent.put()));
     if (rc != ERROR_SUCCESS) {
+        if (rc != ERROR_FILE_NOT_FOUND) ++failures;
         ReportOperationError(rc, "Opening registry key", parentPath.c_str());
         return rc;
     }
@@ -235,10 +245,12 @@ DWORD CNuke::DeleteRegKey64(const char* entry) {
     }
     parent.reset();
     if (rc == ERROR_SUCCESS) {
+        ++removed;
         TraceWrite("", -1, 0, "Deleting registry key '%s' was successful\n", entry);
     } else if (rc == ERROR_FILE_NOT_FOUND) {
         TraceWrite("", -1, 0, "Registry key '%s' is missing already, nothing to delete...\n", entry);
     } else {
+        if (rc != ERROR_KEY_HAS_CHILDREN) ++failures;
         ReportOperationError(rc, "Deleting registry key", entry);
     }
     return rc;

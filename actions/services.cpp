@@ -50,6 +50,7 @@ DWORD CNuke::StopNTServices() {
     const char* name = nullptr;
     for (DWORD rc = expandedServiceList.GetFirst(name); rc == ERROR_SUCCESS; rc = expandedServiceList.GetNext(name)) {
         if (guard::IsNeededService(name)) {
+            ++refused;
             TraceWrite("", -1, 0, "StopNTServices: refusing to remove service '%s': Windows or the run needs it\n",
                        name);
             continue;
@@ -64,6 +65,7 @@ DWORD CNuke::StopNTServices() {
                            name);
             } else {
                 failed = true;
+                ++failures;
                 ReportOperationError(code, "Terminating service", name);
             }
             continue;
@@ -83,8 +85,11 @@ DWORD CNuke::StopNTServices() {
         // Its key first into the backup: imported, it brings the service back.
         Backup().Key(HKEY_LOCAL_MACHINE, std::string("SYSTEM\\CurrentControlSet\\Services\\") + name, KEY_WOW64_64KEY);
         if (os.DeleteService(service.get())) {
+            ++removed;
             TraceWrite("", -1, 0, "Terminating service '%s' was successful\n", name);
         } else {
+            // Marked for deletion already (a run before the restart) is no failure.
+            if (os.GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) ++failures;
             TraceWrite("", -1, 0, "Service '%s' stopped, service delete returned with error '%d'\n", name,
                        static_cast<int>(os.GetLastError()));
         }
@@ -111,6 +116,7 @@ DWORD CNuke::StopNTProcesses() {
         // Neither the system's own processes nor the run itself, whatever
         // the list says.
         if (guard::IsSystemProcess(fileName) || entry.th32ProcessID == os.GetCurrentProcessId()) {
+            ++refused;
             TraceWrite("", -1, 0, "StopNTProcesses: refusing to end '%s' (process %lu): %s\n", fileName,
                        static_cast<unsigned long>(entry.th32ProcessID),
                        guard::IsSystemProcess(fileName) ? "it is a process of the system" : "it is this run");
@@ -119,7 +125,7 @@ DWORD CNuke::StopNTProcesses() {
         TraceWrite("", -1, 0, "Terminating process: '%s'\n", fileName);
         platform::ObjectHandle process(os, os.OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
         if (!process) continue;
-        os.TerminateProcess(process.get(), 0xFFFFFFFF);
+        if (os.TerminateProcess(process.get(), 0xFFFFFFFF)) ++removed;
         waitList.push_back(process.get());
         kept.push_back(std::move(process));
     }

@@ -7,12 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "actions/run_backup.h"
 #include "actions/run_undo.h"
 #include "app/dialogs.h"
 #include "app/preview_report.h"
 #include "app/run.h"
+#include "app/run_result.h"
 #include "platform/preview.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -26,14 +29,32 @@ bool Equal(const char* a, const char* b) {
     return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b)) == 0;
 }
 
-const char kUsage[] = "Usage:\n%s [switch]\n--GUI to show the user interface\n--help to see this message\n";
+// The first lines as they always were; every switch below them.
+const char kUsage[] =
+    "Usage:\n%s [switch]\n--GUI to show the user interface\n--help to see this message\n"
+    "--noreboot to leave the restart to you (exit code 3010)\n"
+    "--reboot-delay=N to restart N seconds after the run, with a notice\n"
+    "--removeall to remove the install folder and shortcuts too, ignoring the ignore entries\n"
+    "--forcemsi to clean the maker's leftover Windows Installer registrations too\n"
+    "--preview to change nothing and list what a run would remove\n"
+    "--undo to take back the last run before the restart\n"
+    "/? or -? or /help to see this message\n"
+    "At a command prompt: start /wait Clearway.exe ... to wait for it and get its exit code\n";
+
+// Held for the whole run, so that one Clearway at a time changes the
+// machine. Only SYSTEM, administrators and services may create objects in
+// the Global namespace (SeCreateGlobalPrivilege): a user cannot take the
+// name first.
+const char kRunMutexName[] = "Global\\Velmoran Clearway run";
+// The Windows Installer holds it while an installation is in progress.
+const char kInstallerMutexName[] = "Global\\_MSIExecute";
 
 }  // namespace
 
 const char kUndoNeedsRights[] = "--undo: administrator rights are needed; nothing was taken back\n";
 
 CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine, platform::PreviewPlatform* recorder)
-    : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), os_(os), engine_(engine), recorder_(recorder) {}
+    : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), runMutex_(os), os_(os), engine_(engine), recorder_(recorder) {}
 
 CZerlinApp::~CZerlinApp() { DeleteSafeModeMsiKey(); }
 
@@ -46,15 +67,92 @@ void CZerlinApp::Usage(const char* programName) {
     std::snprintf(text.data(), text.size(), kUsage, programName);
     if (visibleSession_) {
         os_.MessageBoxA(nullptr, text.data(), "Usage", MB_OK);
+        SayOnParentConsole(TracePlatform(), ClosingLine() + "\r\n");
     } else {
         // Nobody could close the box: the text goes to the trace log.
-        engine_.OpenTraceLog();
-        TraceWrite("", -1, 0, "%s", text.data());
-        TraceShutdown();
+        Refuse(text.data(), exitCode);
     }
 }
 
+std::string CZerlinApp::ClosingLine() const {
+    return "Clearway ends with exit code " + std::to_string(exitCode) + ": " + ExitCodeMeaning(exitCode);
+}
+
+void CZerlinApp::Close() {
+    const std::string line = ClosingLine();
+    RunResult result;
+    result.version = TraceVersion();
+    result.kind = kind_;
+    result.switches = switches_;
+    char account[257] = {};
+    DWORD size = sizeof account;
+    if (os_.GetUserNameA(account, &size)) result.account = account;
+    result.start = started_;
+    result.end = os_.Time();
+    result.exitCode = exitCode;
+    result.meaning = ExitCodeMeaning(exitCode);
+    result.summary = line;
+    result.steps = engine_.stepResults;
+    result.removed = engine_.removed;
+    result.scheduled = engine_.scheduled;
+    result.refused = engine_.refused;
+    result.failed = engine_.failures;
+    result.left = engine_.left;
+    result.installer = engine_.installerAnswers;
+    // Files wait for the restart; an undo says so by its code.
+    result.restartPending = kind_ == "undo" ? exitCode == kExitRestartRequired : engine_.scheduled != 0;
+    result.log = TraceLogPath();
+    if (engine_.backup && engine_.writesBackup) result.backup = engine_.backup->BackupPath();
+    resultPath = WriteRunResult(result);
+    ReportRunEvent(os_, result);
+    // The last line of the log; the console is the run's own output, past
+    // a preview's platform.
+    TraceWrite("", -1, 0, "%s\n", line.c_str());
+    SayOnParentConsole(TracePlatform(), line + "\r\n");
+}
+
+void CZerlinApp::Refuse(const char* text, DWORD code) {
+    // A log of its own: the log of the last real run, which an
+    // administrator may be about to read, stays as it is.
+    TraceSetLogNameSuffix(" refused");
+    kind_ = "refused";
+    engine_.OpenTraceLog();
+    exitCode = code;
+    TraceWrite("", -1, 0, "%s", text);
+    Close();
+    TraceShutdown();
+    TraceSetLogNameSuffix("");
+}
+
+bool CZerlinApp::TakeRunMutex() {
+    runMutex_.reset(os_.CreateMutexA(nullptr, TRUE, kRunMutexName));
+    const DWORD error = os_.GetLastError();
+    if (runMutex_ && error != ERROR_ALREADY_EXISTS) return true;
+    runMutex_.reset();
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Another Clearway is running on this machine (%s, error %lu): nothing was done (exit code %lu). "
+                  "Run Clearway again when it has ended.\n",
+                  kRunMutexName, static_cast<unsigned long>(error), static_cast<unsigned long>(kExitBusy));
+    Refuse(text, kExitBusy);
+    return false;
+}
+
+bool CZerlinApp::InstallerBusy() {
+    platform::ObjectHandle installer(os_, os_.OpenMutexA(SYNCHRONIZE, FALSE, kInstallerMutexName));
+    if (!installer) return false;
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Windows Installer is busy with another installation (%s is held): nothing was done (exit code "
+                  "%lu). Run Clearway again when it has ended.\n",
+                  kInstallerMutexName, static_cast<unsigned long>(kExitBusy));
+    Refuse(text, kExitBusy);
+    return true;
+}
+
 bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
+    started_ = os_.Time();
+    for (int i = 1; i < argumentCount; ++i) switches_.push_back(arguments[i] ? arguments[i] : "");
     visibleSession_ = IsVisibleSession(os_);
     CZerlinDlg dialog(os_, engine_);
     dialog.visibleSession = visibleSession_;
@@ -82,40 +180,38 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
             if (end == text) {
                 // No number at all (an unset script variable, a typo) would
                 // leave no delay: the machine would restart at once.
-                engine_.OpenTraceLog();
-                TraceWrite("", -1, 0, "%s: no number of seconds follows the equals sign; nothing was done (exit code "
-                           "%lu). Give the delay in seconds, for example --reboot-delay=300.\n",
-                           argument, static_cast<unsigned long>(kExitBadSwitch));
-                TraceShutdown();
-                exitCode = kExitBadSwitch;
+                const std::string line = std::string(argument) +
+                                         ": no number of seconds follows the equals sign; nothing was done (exit "
+                                         "code " + std::to_string(kExitBadSwitch) +
+                                         "). Give the delay in seconds, for example --reboot-delay=300.\n";
+                Refuse(line.c_str(), kExitBadSwitch);
                 return false;
             }
             if (value != 0) dialog.rebootDelay = static_cast<DWORD>(value);
         } else {
-            exitCode = Equal(argument, "--help") ? static_cast<DWORD>(kExitSuccess) : static_cast<DWORD>(kExitBadSwitch);
+            const bool help = Equal(argument, "--help") || Equal(argument, "/?") || Equal(argument, "-?") ||
+                              Equal(argument, "/help");
+            exitCode = help ? static_cast<DWORD>(kExitSuccess) : static_cast<DWORD>(kExitBadSwitch);
             Usage(programName);
             return false;
         }
     }
     if (dialog.silent == 0 && !visibleSession_) {
         // The dialog would wait for a Start nobody can press.
-        engine_.OpenTraceLog();
-        TraceWrite("", -1, 0, "--GUI: nobody can see the windows of this session, so the dialog cannot be shown; "
-                   "nothing was done (exit code %lu). Run Clearway without --GUI here.\n",
-                   static_cast<unsigned long>(kExitNoVisibleSession));
-        TraceShutdown();
-        exitCode = kExitNoVisibleSession;
+        const std::string line = "--GUI: nobody can see the windows of this session, so the dialog cannot be shown; "
+                                 "nothing was done (exit code " + std::to_string(kExitNoVisibleSession) +
+                                 "). Run Clearway without --GUI here.\n";
+        Refuse(line.c_str(), kExitNoVisibleSession);
         return false;
     }
     if (undo && preview) {
         // A preview platform would only pretend to import the backup.
-        engine_.OpenTraceLog();
-        TraceWrite("", -1, 0, "--undo cannot be previewed: nothing was taken back\n");
-        TraceShutdown();
-        exitCode = kExitBadSwitch;
+        Refuse("--undo cannot be previewed: nothing was taken back\n", kExitBadSwitch);
         return false;
     }
+    if (!TakeRunMutex()) return false;
     if (undo) {
+        kind_ = "undo";
         // Its own log: the log of the run it takes back stays.
         TraceSetLogNameSuffix(" undo");
         engine_.OpenTraceLog();
@@ -132,9 +228,11 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
         } else {
             exitCode = Undo();
         }
+        Close();
         TraceShutdown();
         return false;
     }
+    if (!preview && InstallerBusy()) return false;
     if (safeBootMode != 0 && !StartMsiServiceInSafeMode()) {
         exitCode = kExitInstallerServiceFailed;
         return false;
@@ -142,6 +240,7 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
     platform::PreviewPlatform* recorder = preview ? recorder_ : nullptr;
     PreviewSteps steps(recorder);
     if (recorder) {
+        kind_ = "preview";
         TraceSetLogNameSuffix(" preview");  // the log of the last real run stays
         dialog.observer = &steps;
     }
@@ -152,6 +251,7 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
         // A preview that ran to its end did all it was asked to.
         if (exitCode == kExitRestartStarted || exitCode == kExitRestartRequired) exitCode = kExitSuccess;
     }
+    Close();
     return false;
 }
 

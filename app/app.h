@@ -4,7 +4,11 @@
 #pragma once
 #include <windows.h>
 
+#include <ctime>
 #include <string>
+#include <vector>
+
+#include "platform/handles.h"
 
 class CNuke;
 class CZerlinDlg;
@@ -38,6 +42,9 @@ public:
     // "--undo": takes back the newest run that has not been undone.
     int undo = 0;
     std::string reportPath;
+    // "Clearway result.json" once the program has ended; empty when it could
+    // not be written.
+    std::string resultPath;
 
 protected:
     // Shows the main dialog modally; tests replace it to look at the
@@ -48,6 +55,22 @@ protected:
 
 private:
     void Usage(const char* programName);
+    // A refusal before any run: the text and the closing line go to a log
+    // of their own, and exitCode is code.
+    void Refuse(const char* text, DWORD code);
+    // The log's last line, also printed on the console Clearway was started
+    // from: the exit code and what it means.
+    std::string ClosingLine() const;
+    void Close();
+    // False (refused with 1618) when another Clearway holds the run's
+    // mutex; the mutex is then this run's until the program ends.
+    bool TakeRunMutex();
+    // True (refused with 1618) while Windows Installer is installing.
+    bool InstallerBusy();
+    platform::ObjectHandle runMutex_;
+    std::string kind_ = "run";  // the result record's kind
+    std::vector<std::string> switches_;
+    std::time_t started_ = 0;
     platform::Platform& os_;
     CNuke& engine_;
     platform::PreviewPlatform* recorder_;

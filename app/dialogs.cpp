@@ -59,6 +59,30 @@ void CZerlinDlg::Show() {
     UpdateData();
 }
 
+const char* ExitCodeMeaning(DWORD code) {
+    switch (code) {
+        case kExitSuccess: return "success, no restart is needed";
+        case kExitNoRights: return "administrator rights are needed; nothing was done";
+        case kUndoFilesGone: return "the registry is back, but a restart had already deleted the run's files";
+        case kExitBadSwitch: return "a switch was not understood; nothing was done";
+        case kUndoNothing: return "there is no run that has not been taken back already";
+        case kExitCancelled: return "cancelled; the steps done so far stay done";
+        case kExitNoVisibleSession: return "--GUI where nobody can see the dialog; nothing was done";
+        case kExitInstallerServiceFailed: return "the Windows Installer service cannot run in safe mode; nothing was done";
+        case kExitIncomplete:
+            return "incomplete: the run went to its end, but some of what it was asked to remove is still there "
+                   "(the lines that begin \"Not removed:\" say what)";
+        case kExitBusy:
+            return "busy: another Clearway or another installation is running; run Clearway again later";
+        case kExitProtectedLocation:
+            return "the product lies where removing it could destroy data; nothing was done";
+        case kExitIncompatibleProducts: return "other Velmoran products must be uninstalled first; nothing was done";
+        case kExitRestartStarted: return "the removal completed and Windows is restarting";
+        case kExitRestartRequired: return "completed; restart Windows to finish it";
+    }
+    return "a step failed with this Windows error code and the run stopped there (the lines above say which)";
+}
+
 UINT CZerlinDlg::StateText(RunState state) const {
     switch (state) {
         case Ready:
@@ -81,7 +105,17 @@ UINT CZerlinDlg::StateText(RunState state) const {
 void CZerlinDlg::Finish() {
     if (!exitSettled_) {
         exitSettled_ = true;
-        if (restartStarted) {
+        if (!undo && (restartStarted || runState.load() == RestartNeeded)) {
+            // The run went to its end: what it got done decides.
+            if (!engine_.Complete()) {
+                exitCode_ = kExitIncomplete;
+            } else if (restartStarted) {
+                exitCode_ = kExitRestartStarted;
+            } else {
+                exitCode_ = engine_.Changes() == 0 ? static_cast<DWORD>(kExitSuccess)
+                                                 : static_cast<DWORD>(kExitRestartRequired);
+            }
+        } else if (restartStarted) {
             exitCode_ = kExitRestartStarted;
         } else {
             switch (runState.load()) {

@@ -36,11 +36,16 @@ enum ProcessExitCode : DWORD {
     kExitCancelled = ERROR_CANCELLED,                     // 1223
     kExitNoVisibleSession = ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION,  // 1459: --GUI where nobody sees windows
     kExitInstallerServiceFailed = 1601,                   // safe mode: the installer service cannot run
+    kExitIncomplete = ERROR_INSTALL_FAILURE,              // 1603: the run ended, something asked for is still there
+    kExitBusy = ERROR_INSTALL_ALREADY_RUNNING,            // 1618: another Clearway or installation runs; try later
     kExitProtectedLocation = 1625,                        // the product folder must not be removed
     kExitIncompatibleProducts = 1638,                     // other products of the maker must go first
     kExitRestartStarted = 1641,                           // the removal completed and Windows restarts
     kExitRestartRequired = 3010,                          // the removal completed; a restart is still needed
 };
+
+// What an exit code means, in the words of the log's last line.
+const char* ExitCodeMeaning(DWORD code);
 
 class CZerlinDlg : public platform::Dialog, public CNukeDialogLink {
 public:

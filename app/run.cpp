@@ -28,12 +28,14 @@ private:
     // A step begins: the observer hears its name, and the dialog shows its
     // caption (a string id; 0 for a step the dialog does not show).
     void BeginStep(const char* name, UINT caption) {
+        step_ = name;
         if (run_.observer) run_.observer->StepStarting(name);
         if (caption != 0) Post(kStepStarted, caption);
     }
     // Stores and posts a step's code; false when the run must end.
     bool Report(DWORD code) {
         run_.result = code;
+        engine_.stepResults.emplace_back(step_, code);
         Post(kStepResult, static_cast<LPARAM>(code));
         return code == ERROR_SUCCESS;
     }
@@ -43,6 +45,7 @@ private:
         return run_.result;
     }
 
+    const char* step_ = "";
     RunContext& run_;
     CZerlinDlg& dialog_;
     CNuke& engine_;
@@ -100,10 +103,17 @@ DWORD Worker::Run() {
         return Fail();
     }
     run_.result = rc;
+    engine_.stepResults.emplace_back(step_, rc);
     BeginStep("Deleting registry keys", 0);
     if (!Report(engine_.CleanupRegKeys())) return Fail();
     BeginStep("Starting programs", 0);
     if (!Report(engine_.StartProcesses())) return Fail();
+    TraceWrite("", -1, 0, "The removal ended: %u changes made (%u keys, values, services, processes, installer "
+               "packages and catalogue entries removed, %u files and folders scheduled for deletion), %u entries "
+               "refused, %u items could not be deleted or scheduled, %u things are not removed (the lines that "
+               "begin \"Not removed:\")\n",
+               engine_.Changes(), engine_.removed, engine_.scheduled, engine_.refused, engine_.failures,
+               static_cast<unsigned>(engine_.left.size()));
 
     if (dialog_.silent == 0) {
         dialog_.runState = RestartNeeded;
@@ -172,13 +182,24 @@ void RestartAfterRun(RunContext& run) {
     CZerlinDlg& dialog = *run.dialog;
     platform::Platform& os = dialog.Os();
     const bool nt = platform::IsWindowsNT(os);
+    // A run that changed nothing has nothing for a restart to finish: a
+    // start-up script that runs Clearway at every boot must not restart the
+    // machine at every boot.
+    const bool needed = run.engine->Changes() != 0;
+    if (!needed && dialog.noReboot == 0) {
+        TraceWrite("", -1, 0, "Nothing was removed or scheduled for deletion: Windows is not restarted\n");
+    }
+    const bool restart = needed && dialog.noReboot == 0;
     bool started = false;
     if (nt && EnableShutdownPrivilege(os)) {
         dialog.firewall.RestoreWindowsFirewall();
         os.Sleep(500);
-        if (dialog.noReboot == 0 && dialog.rebootDelay == 0) {
+        if (restart && dialog.rebootDelay == 0 && dialog.visibleSession) {
             started = RestartAccepted(os, "ExitWindowsEx", os.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
-        } else if (dialog.noReboot == 0) {
+        } else if (restart) {
+            // Also without a delay where nobody sees the session (a
+            // service's, a start-up script's): there ExitWindowsEx may
+            // answer success and not restart.
             char message[] =
                 "Uninstallation completed successfully.\nVelmoran Clearway\nwill restart your computer shortly.";
             // Windows refuses a time-out beyond its maximum (--reboot-delay=-1
@@ -189,7 +210,7 @@ void RestartAfterRun(RunContext& run) {
                                                                        SHTDN_REASON_MAJOR_APPLICATION |
                                                                        SHTDN_REASON_MINOR_MAINTENANCE));
         }
-    } else if (dialog.noReboot == 0) {
+    } else if (restart) {
         if (nt) {
             TraceWrite("", -1, 0, "RestartAfterRun: the process token could not be opened (error %lu)\n",
                        static_cast<unsigned long>(os.GetLastError()));

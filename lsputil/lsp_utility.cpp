@@ -66,26 +66,34 @@ int RunLspUtility(int argc, char** argv, const wchar_t* libraryPath) {
     HMODULE library = libraryPath ? ::LoadLibraryW(libraryPath) : nullptr;
     if (!library) {
         std::printf("install.dll must be placed in the current directory\n");
-        return 0;
+        return ERROR_MOD_NOT_FOUND;
     }
     const InstallFunction install = Resolve<InstallFunction>(library, "Install");
     const UnInstallFunction uninstall = Resolve<UnInstallFunction>(library, "UnInstall");
     const UnInstallFunction uninstallAll = Resolve<UnInstallFunction>(library, "UnInstallAll");
     const PrintAllFunction printAll = Resolve<PrintAllFunction>(library, "PrintAll");
 
+    // The exit code says how it went: Clearway, which starts it, reads it.
     const char* action = argc >= 2 ? argv[1] : "";
+    int result = 0;
+    const char* failure = nullptr;
     if (argc == 3 && _stricmp(action, "install") == 0) {
-        if (!Install(install, argv[2])) std::printf("Install failed.\n");
+        if (!Install(install, argv[2])) failure = "Install failed.\n";
     } else if (argc == 2 && _stricmp(action, "uninstall") == 0) {
-        if (!Call(uninstall)) std::printf("Uninstall failed.\n");
+        if (!Call(uninstall)) failure = "Uninstall failed.\n";
     } else if (argc == 2 && _stricmp(action, "uninstall_all") == 0) {
-        if (!Call(uninstallAll)) std::printf("Uninstall all failed.\n");
+        if (!Call(uninstallAll)) failure = "Uninstall all failed.\n";
     } else if (argc == 2 && _stricmp(action, "print_all") == 0) {
-        if (!PrintAll(printAll)) std::printf("Print all failed.\n");
+        if (!PrintAll(printAll)) failure = "Print all failed.\n";
     } else {
         std::printf("%s", kUsage);
+        result = ERROR_INVALID_PARAMETER;
+    }
+    if (failure) {
+        std::printf("%s", failure);
+        result = 1;
     }
     std::fflush(stdout);
     ::FreeLibrary(library);
-    return 0;
+    return result;
 }

@@ -1,6 +1,8 @@
 // instvelps_x64: the console front end of the maker's LSP library. It loads
 // the library, calls the one function the command line names and prints a
-// line when that function reports failure. The exit code is always 0.
+// line when that function reports failure. The exit code is 0 when the
+// function succeeded, 1 when it reported failure, 126 (ERROR_MOD_NOT_FOUND)
+// when the library cannot be loaded and 87 for a command it does not know.
 #pragma once
 
 // The library's file name; it is loaded from the program's own folder only.

@@ -31,7 +31,7 @@ const wchar_t kUsage[] =
     L" [/u:UPGRADECODE]    : msi UpgradeCode.\n"
     L"                       E.g. /u:{5D0C4A7E-3B21-4F6A-9C88-2E71B04D6A13}\n";
 
-int RunCore(platform::Platform& os, const CommandLine& commandLine, bool skipRightsCheck) {
+int RunCore(platform::Platform& os, const CommandLine& commandLine, bool skipRightsCheck, MsiToolReport* report) {
     if (!commandLine.IsValid()) return ERROR_BAD_ARGUMENTS;
     if (commandLine.help) return ERROR_SUCCESS;
     if (!skipRightsCheck && !UserInfo(os).CheckAdministrator(true)) return ERROR_ACCESS_DENIED;
@@ -41,7 +41,7 @@ int RunCore(platform::Platform& os, const CommandLine& commandLine, bool skipRig
     if (commandLine.hideOldAddRemoves) {
         family.HideOldAddRemoves();
     } else if (commandLine.uninstall) {
-        family.UninstallAll();
+        family.UninstallAll(report);
     }
     return ERROR_SUCCESS;
 }
@@ -56,8 +56,8 @@ std::wstring ProgramFileName(platform::Platform& os) {
 
 }  // namespace
 
-int RunMsiTool(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck) {
-    return RunCore(os, CommandLine(commandLine), skipRightsCheck);
+int RunMsiTool(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck, MsiToolReport* report) {
+    return RunCore(os, CommandLine(commandLine), skipRightsCheck, report);
 }
 
 int MsiToolMain(platform::Platform& os, int argumentCount, wchar_t** arguments, bool skipRightsCheck) {
@@ -66,5 +66,5 @@ int MsiToolMain(platform::Platform& os, int argumentCount, wchar_t** arguments, 
     if (!commandLine.IsValid() || commandLine.help) {
         WriteStandardText(os, STD_OUTPUT_HANDLE, FormatConsoleText(kUsage, ProgramFileName(os).c_str()));
     }
-    return RunCore(os, commandLine, skipRightsCheck);
+    return RunCore(os, commandLine, skipRightsCheck, nullptr);
 }

@@ -72,10 +72,14 @@ bool Product::IsNewerThan(const Product& other) const {
 }
 
 bool Product::Uninstall() {
-    if (os_.MsiConfigureProductExW(productCode.c_str(), INSTALLLEVEL_MAXIMUM, INSTALLSTATE_ABSENT, kRemoveCommand) ==
-        ERROR_SUCCESS) {
-        return true;
+    if (!logPath.empty()) {
+        os_.MsiEnableLogW(INSTALLLOGMODE_VERBOSE, logPath.c_str(), INSTALLLOGATTRIBUTES_APPEND |
+                                                                       INSTALLLOGATTRIBUTES_FLUSHEACHLINE);
     }
+    configureCode =
+        os_.MsiConfigureProductExW(productCode.c_str(), INSTALLLEVEL_MAXIMUM, INSTALLSTATE_ABSENT, kRemoveCommand);
+    if (Removed(configureCode)) return true;
+    if (configureCode == ERROR_INSTALL_ALREADY_RUNNING) return false;
     return UninstallFromCachedPackage();
 }
 
@@ -110,7 +114,9 @@ bool Product::UninstallFromCachedPackage() {
         TraceWrite("", -1, 0, "UninstallFromCachedPackage: the copy's path '%s' is longer than %d characters; "
                    "no retry from the cached package\n", platform::NarrowText(os_, copy).c_str(), MAX_PATH - 1);
     } else if (os_.CopyFileW(cachedPackage.c_str(), copy.c_str(), TRUE)) {
-        removed = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand) == ERROR_SUCCESS;
+        cachedTried = true;
+        cachedCode = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand);
+        removed = Removed(cachedCode);
         os_.DeleteFileW(copy.c_str());
     }
     // Gone whatever the outcome.

@@ -25,10 +25,22 @@ public:
     // Sets "SystemComponent" = 1 on the product's Uninstall entry in each
     // registry view where the entry has a display name; true if any was set.
     virtual bool HideFromAddRemove();
-    // Removes the product silently; when the installer refuses (any non-zero
-    // result, restart requests included) retries from a copy of its cached
-    // package.
+    // Removes the product silently; true when it is gone. 3010 and 1641
+    // (removed, a restart is needed) count as removed. When the installer
+    // refuses for any other reason but 1618 (another installation is in
+    // progress, which a retry would only meet again) it retries from a copy
+    // of its cached package. The installer's answers stay in the fields
+    // below; with logPath set, each call writes a verbose installer log
+    // there.
     virtual bool Uninstall();
+    // Whether the installer's answer says the product was removed.
+    static bool Removed(UINT code) {
+        return code == ERROR_SUCCESS || code == ERROR_SUCCESS_REBOOT_REQUIRED || code == ERROR_SUCCESS_REBOOT_INITIATED;
+    }
+    UINT configureCode = ERROR_SUCCESS;  // the silent uninstall's answer
+    bool cachedTried = false;            // the cached package was handed to the installer
+    UINT cachedCode = ERROR_SUCCESS;     // its answer
+    std::wstring logPath;
     // Reads "a.b.c.d", "a.b.c", "a.b" or "a" (blanks around it ignored);
     // missing parts are -1. False, with the out-values untouched, when the
     // version does not start with a number.

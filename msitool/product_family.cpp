@@ -49,7 +49,7 @@ private:
 
 }  // namespace
 
-DWORD ProductFamily::UninstallAll() {
+DWORD ProductFamily::UninstallAll(MsiToolReport* report) {
     if (GetCount() == 0) return 0;
     DWORD removed = 0;
     {
@@ -59,7 +59,25 @@ DWORD ProductFamily::UninstallAll() {
             return a->IsNewerThan(*b);
         });
         for (auto& product : products) {
-            if (!product->Uninstall()) continue;
+            if (report && !report->logFolder.empty()) {
+                product->logPath = report->logFolder + L"MSI " + product->GetProductCode() + L" " + report->logStamp +
+                                   L".log";
+            }
+            const bool gone = product->Uninstall();
+            if (report) {
+                MsiProductAnswer answer;
+                answer.productCode = product->GetProductCode();
+                answer.configureCode = product->configureCode;
+                answer.cachedTried = product->cachedTried;
+                answer.cachedCode = product->cachedCode;
+                answer.removed = gone;
+                answer.logPath = product->logPath;
+                report->products.push_back(answer);
+            }
+            if (!gone) {
+                if (product->configureCode == ERROR_INSTALL_ALREADY_RUNNING) break;
+                continue;
+            }
             product.reset();
             ++removed;
         }

@@ -6,10 +6,29 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "msitool/product.h"
 
 namespace platform { class Platform; }
+
+// What the installer answered for one product of an uninstall.
+struct MsiProductAnswer {
+    std::wstring productCode;
+    UINT configureCode = ERROR_SUCCESS;  // the silent uninstall
+    bool cachedTried = false;            // the retry from the cached package ran
+    UINT cachedCode = ERROR_SUCCESS;
+    bool removed = false;
+    std::wstring logPath;  // its verbose installer log; empty: none
+};
+
+// What a caller of the tool hands in and gets back: the folder for each
+// product's installer log, and the installer's answers.
+struct MsiToolReport {
+    std::wstring logFolder;  // ends in a backslash; empty: no installer logs
+    std::wstring logStamp;   // the date and time in each log's name
+    std::vector<MsiProductAnswer> products;
+};
 
 class ProductFamily {
 public:
@@ -26,8 +45,11 @@ public:
     // versions the first enumerated stays visible); the number hidden.
     virtual DWORD HideOldAddRemoves();
     // Uninstalls newest first with the installer's user interface off; the
-    // number uninstalled. Products that failed stay in the family.
-    virtual DWORD UninstallAll();
+    // number uninstalled. Products that failed stay in the family. A 1618
+    // (another installation is in progress) ends the walk: every later
+    // product would meet it too. With a report, each product's answers go
+    // into it and its installer log into the report's folder.
+    virtual DWORD UninstallAll(MsiToolReport* report = nullptr);
 
     const std::list<std::unique_ptr<Product>>& Products() const { return products; }
 

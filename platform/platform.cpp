@@ -27,6 +27,13 @@ BOOL SystemApi::VerQueryValueA(LPCVOID block, LPCSTR subBlock, LPVOID* buffer, P
 }
 void SystemApi::OutputDebugStringA(LPCSTR text) { ::OutputDebugStringA(text); }
 void SystemApi::GetLocalTime(LPSYSTEMTIME time) { ::GetLocalTime(time); }
+LPSTR SystemApi::GetCommandLineA() { return ::GetCommandLineA(); }
+BOOL SystemApi::FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localTime) {
+    return ::FileTimeToLocalFileTime(fileTime, localTime);
+}
+BOOL SystemApi::FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime) {
+    return ::FileTimeToSystemTime(fileTime, systemTime);
+}
 DWORD SystemApi::GetTickCount() { return ::GetTickCount(); }
 BOOL SystemApi::QueryPerformanceCounter(LARGE_INTEGER* count) { return ::QueryPerformanceCounter(count); }
 BOOL SystemApi::QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
@@ -361,6 +368,10 @@ BOOL ProcessApi::CreateProcessW(LPCWSTR application, LPWSTR commandLine, LPSECUR
 DWORD ProcessApi::WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return ::WaitForSingleObject(handle, milliseconds);
 }
+HANDLE ProcessApi::CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name) {
+    return ::CreateMutexA(security, initialOwner, name);
+}
+HANDLE ProcessApi::OpenMutexA(DWORD access, BOOL inherit, LPCSTR name) { return ::OpenMutexA(access, inherit, name); }
 BOOL ProcessApi::GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
     return ::GetExitCodeProcess(process, exitCode);
 }
@@ -479,6 +490,9 @@ UINT InstallerApi::MsiConfigureProductExW(LPCWSTR product, int installLevel, INS
 }
 UINT InstallerApi::MsiInstallProductW(LPCWSTR packagePath, LPCWSTR commandLine) {
     return ::MsiInstallProductW(packagePath, commandLine);
+}
+UINT InstallerApi::MsiEnableLogW(DWORD logMode, LPCWSTR logFile, DWORD attributes) {
+    return ::MsiEnableLogW(logMode, logFile, attributes);
 }
 INSTALLUILEVEL InstallerApi::MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {
     return ::MsiSetInternalUI(level, window);
@@ -611,6 +625,12 @@ BOOL WindowApi::AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIV
     return ::AdjustTokenPrivileges(token, disableAll, state, size, previous, needed);
 }
 BOOL WindowApi::ExitWindowsEx(UINT flags, DWORD reason) { return ::ExitWindowsEx(flags, reason); }
+HANDLE WindowApi::RegisterEventSourceA(LPCSTR server, LPCSTR source) { return ::RegisterEventSourceA(server, source); }
+BOOL WindowApi::ReportEventA(HANDLE log, WORD type, WORD category, DWORD eventId, PSID user, WORD count, DWORD size,
+                             LPCSTR* strings, LPVOID data) {
+    return ::ReportEventA(log, type, category, eventId, user, count, size, strings, data);
+}
+BOOL WindowApi::DeregisterEventSource(HANDLE log) { return ::DeregisterEventSource(log); }
 BOOL WindowApi::InitiateSystemShutdownExA(LPSTR machine, LPSTR message, DWORD timeout, BOOL forceAppsClosed,
                                           BOOL reboot, DWORD reason) {
     return ::InitiateSystemShutdownExA(machine, message, timeout, forceAppsClosed, reboot, reason);

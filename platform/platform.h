@@ -42,6 +42,9 @@ public:
     virtual void OutputDebugStringA(LPCSTR text);
 
     virtual void GetLocalTime(LPSYSTEMTIME time);
+    virtual LPSTR GetCommandLineA();
+    virtual BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localTime);
+    virtual BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
     virtual DWORD GetTickCount();
     virtual BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
     virtual BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
@@ -237,6 +240,9 @@ public:
     virtual HANDLE OpenProcess(DWORD access, BOOL inherit, DWORD processId);
     virtual BOOL TerminateProcess(HANDLE process, UINT exitCode);
     virtual DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds);
+    // Named mutexes: one run at a time, and the installer's own busy sign.
+    virtual HANDLE CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+    virtual HANDLE OpenMutexA(DWORD access, BOOL inherit, LPCSTR name);
     // The process status functions are loaded from psapi.dll on first use;
     // without it they fail with ERROR_CALL_NOT_IMPLEMENTED.
     virtual BOOL EnumProcesses(DWORD* processIds, DWORD size, DWORD* needed);
@@ -309,6 +315,7 @@ public:
     virtual UINT MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTATE state, LPCWSTR commandLine);
     virtual UINT MsiInstallProductW(LPCWSTR packagePath, LPCWSTR commandLine);
     virtual INSTALLUILEVEL MsiSetInternalUI(INSTALLUILEVEL level, HWND* window);
+    virtual UINT MsiEnableLogW(DWORD logMode, LPCWSTR logFile, DWORD attributes);
 };
 
 // The standard handles and console output.
@@ -406,6 +413,11 @@ public:
     virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES state, DWORD size,
                                        PTOKEN_PRIVILEGES previous, PDWORD needed);
     virtual BOOL ExitWindowsEx(UINT flags, DWORD reason);
+    // The Application event log.
+    virtual HANDLE RegisterEventSourceA(LPCSTR server, LPCSTR source);
+    virtual BOOL ReportEventA(HANDLE log, WORD type, WORD category, DWORD eventId, PSID user, WORD count, DWORD size,
+                              LPCSTR* strings, LPVOID data);
+    virtual BOOL DeregisterEventSource(HANDLE log);
     virtual BOOL InitiateSystemShutdownExA(LPSTR machine, LPSTR message, DWORD timeout, BOOL forceAppsClosed,
                                            BOOL reboot, DWORD reason);
 };

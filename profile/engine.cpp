@@ -14,6 +14,7 @@
 #include "msitool/msitool.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "profile/entry_text.h"
 #include "profile/folder_macros.h"
 #include "trace/trace.h"
@@ -328,18 +329,22 @@ void CNuke::InitISPCustomizationOverride() {
     TraceWrite("", -1, 0, "InitISPCustomizationOverride: customization start menu mask=%s\n", startMenuMask.c_str());
 }
 
-namespace {
-
-// A console program that started this one gets the text on its console.
 void SayOnParentConsole(platform::Platform& os, const std::string& text) {
-    if (!os.AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    // A second call finds the console attached already.
+    if (!os.AttachConsole(ATTACH_PARENT_PROCESS) && os.GetLastError() != ERROR_ACCESS_DENIED) return;
     platform::FileHandle console(os, os.CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                 nullptr, OPEN_EXISTING, 0, nullptr));
     DWORD written = 0;
     if (console) os.WriteFile(console.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
-}  // namespace
+void CNuke::Left(const std::string& what) {
+    // A preview changes nothing (its platform only records), so it cannot
+    // know what a run would leave behind.
+    if (!writesBackup) return;
+    left.push_back(what);
+    TraceWrite("", -1, 0, "Not removed: %s\n", what.c_str());
+}
 
 void CNuke::OpenTraceLog() {
     // The log is the run's own output, not a change to the machine: it
@@ -368,6 +373,23 @@ void CNuke::OpenTraceLog() {
         return;
     }
     if (!done.empty()) TraceWrite("", -1, 0, "OpenTraceLog: the trace folder '%s' was %s\n", folder.c_str(), done.c_str());
+    if (logHeaderSaid_) return;
+    logHeaderSaid_ = true;
+    // Who ran what where: the first thing a reader of a fleet's logs needs.
+    const char* commandLine = os.GetCommandLineA();
+    char account[257] = {};
+    DWORD size = sizeof account;
+    if (!os.GetUserNameA(account, &size)) account[0] = '\0';
+    TraceWrite("", -1, 0, "Command line: %s\n", commandLine ? commandLine : "");
+    TraceWrite("", -1, 0, "Account: %s\n", *account ? account : "(unknown)");
+    OSVERSIONINFOA version;
+    if (platform::GetWindowsVersion(os, version)) {
+        TraceWrite("", -1, 0, "Windows %lu.%lu build %lu %s, %s\n", static_cast<unsigned long>(version.dwMajorVersion),
+                   static_cast<unsigned long>(version.dwMinorVersion), static_cast<unsigned long>(version.dwBuildNumber),
+                   version.szCSDVersion, Is64BitWindows() ? "64-bit" : "32-bit");
+    } else {
+        TraceWrite("", -1, 0, "Windows version unknown, %s\n", Is64BitWindows() ? "64-bit" : "32-bit");
+    }
 }
 
 DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {

@@ -6,12 +6,15 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "guard/key_guard.h"
 #include "guard/path_guard.h"
 #include "profile/tset.h"
 
 class RunBackup;
+struct MsiToolReport;
 
 namespace platform { class Platform; }
 
@@ -50,6 +53,7 @@ public:
     // said once on the console of a console parent.
     void OpenTraceLog();
     bool logRefusalSaid_ = false;
+    bool logHeaderSaid_ = false;  // the command line, account and Windows, once a run
     // The backup of what this run deletes (registry data) and schedules
     // (files), made when first needed; with writesBackup false (a preview,
     // which changes nothing) it only counts.
@@ -134,10 +138,25 @@ public:
 
     // ---- MSI uninstall (actions/msi_uninstall.cpp) ----
     virtual DWORD MsiUninstall();
-    void HCMSIUninstall();
+    // The built-in table; false when the installer answered 1618.
+    bool HCMSIUninstall();
+    DWORD StopForBusyInstaller();
     // The MSI tool's in-process entry (RunMsiTool); tests put a stand-in here
     // to make the tool throw or answer as they need.
-    int (*runMsiTool)(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck);
+    int (*runMsiTool)(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck,
+                      MsiToolReport* report);
+    // Uninstalls the products of one upgrade code through the tool (one more
+    // call when the first throws) and traces the installer's answer for
+    // each. busy: the installer answered 1618, another installation is in
+    // progress.
+    struct ToolCall {
+        bool answered = false;  // false: the tool threw twice
+        int value = 0;          // the tool's own result
+        bool busy = false;
+    };
+    ToolCall UninstallUpgradeCode(const char* step, const char* upgradeCode);
+    // Set when the installer answered 1618: the run stops after the MSI step.
+    bool installerBusy = false;
 
     // ---- populate step (profile/populate.cpp) ----
     virtual DWORD PopulateLists();
@@ -211,6 +230,38 @@ public:
 
     platform::Platform& os;
 
+    // ---- what the run got done: its exit code and closing lines ----
+    // What the run really changed. removed: keys and values deleted,
+    // services deleted, processes ended, installer packages uninstalled,
+    // catalogue entries removed; scheduled: files and empty folders that
+    // exist, scheduled for deletion at the restart. Neither after a run that
+    // found nothing left to remove.
+    unsigned removed = 0;
+    unsigned scheduled = 0;
+    unsigned Changes() const { return removed + scheduled; }
+    // Entries the guard refused: the run doing its job, not a failure.
+    unsigned refused = 0;
+    // The installer's answer for each product the run handed it.
+    struct InstallerAnswer {
+        std::string upgradeCode, productCode;
+        UINT code = 0;            // the silent uninstall
+        bool cachedTried = false;
+        UINT cachedCode = 0;      // the retry from the cached package
+        bool removed = false;
+    };
+    std::vector<InstallerAnswer> installerAnswers;
+    // Each step's name and code, in the order the run called them.
+    std::vector<std::pair<std::string, DWORD>> stepResults;
+    // Items whose deletion or scheduling failed; one already gone is no
+    // failure.
+    unsigned failures = 0;
+    // What the run was asked to remove and did not get, one line each;
+    // Left traces the line as it records it (not in a preview).
+    std::vector<std::string> left;
+    void Left(const std::string& what);
+    // Nothing left that the run was asked to remove.
+    bool Complete() const { return left.empty() && failures == 0; }
+
     // The guard, made on first use in a run: the protected folders (with
     // the folders the configuration's macros name) and the system's keys.
     const guard::FolderGuard& FolderGuard();
@@ -236,6 +287,10 @@ private:
 };
 
 // Fixed names of the system.
+// A console program that started this one (a command prompt, a script)
+// gets the text on its console; without one nothing is written.
+void SayOnParentConsole(platform::Platform& os, const std::string& text);
+
 extern const char kTraceFolderName[];        // "Velmoran clearway"
 extern const char kRetryMarkerKeyEntry[];    // "HKEY_LOCAL_MACHINE\SOFTWARE\Velmoran Clearway"
 extern const char kRetryMarkerSubkey[];      // "SOFTWARE\Velmoran Clearway"

@@ -298,6 +298,7 @@ void CNuke::ProductBasedMSIRemoval() {
             const char* reason = guard::ResolvePath(os, package, resolved);
             const std::string why = reason ? reason : FolderGuard().Refuses(resolved);
             if (!why.empty()) {
+                ++refused;
                 TraceWrite("", -1, 0, "ProductBasedMSIRemoval: refusing to remove '%s': %s\n", package, why.c_str());
                 continue;
             }

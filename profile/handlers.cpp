@@ -235,6 +235,7 @@ static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool
         JoinPath(key, {OrNull(parts.rootText), OrNull(parts.path)});
         const std::string why = nuke.KeyGuard().RefusesPattern(key.c_str(), parts.last->c_str());
         if (!why.empty()) {
+            ++nuke.refused;
             TraceWrite("", -1, 0, "%s: refusing '%s': %s\n", subkeys ? "ListRegKeysByName" : "ListRegValuesByName",
                        argument, why.c_str());
             return ERROR_SUCCESS;
@@ -296,6 +297,7 @@ static bool RefusedDataMatch(CNuke& nuke, const char* handler, const char* entry
     size_t literal = 0;
     for (const char* p = pattern; p && *p; ++p) literal += std::strchr("*?<>\"", *p) ? 0 : 1;
     if (literal >= 3) return false;
+    ++nuke.refused;
     TraceWrite("", -1, 0, "%s: refusing '%s' with '%s': a data match inside a key of the system needs three "
                "letters in its pattern\n", handler, entry, pattern ? pattern : "");
     return true;
@@ -418,6 +420,7 @@ DWORD CNuke::InsertFileMatches(TSet& list, char* path) {
     if (!handlingIgnoreEntry) {
         const std::string why = FolderGuard().RefusesPattern(path);
         if (!why.empty()) {
+            ++refused;
             TraceWrite("", -1, 0, "InsertFileMatches: refusing '%s': %s\n", path, why.c_str());
             return ERROR_SUCCESS;
         }
@@ -535,6 +538,7 @@ static bool RefusedNamePattern(CNuke& nuke, const char* handler, const char* arg
     if (nuke.handlingIgnoreEntry) return false;
     const std::string why = guard::RefusesNamePattern(argument);
     if (why.empty()) return false;
+    ++nuke.refused;
     TraceWrite("", -1, 0, "%s: refusing '%s': %s\n", handler, argument, why.c_str());
     return true;
 }
@@ -571,6 +575,7 @@ DWORD CNuke::ListProcessesByName(TSet& list, char* argument) {
         if (!name || !WildcardMatch(name, argument)) continue;
         // Ending one of the system's own processes stops the machine.
         if (!handlingIgnoreEntry && guard::IsSystemProcess(name)) {
+            ++refused;
             TraceWrite("", -1, 0, "ListProcessesByName: refusing '%s': it is a process of the system\n", name);
             continue;
         }

@@ -52,6 +52,7 @@ bool RefusedThroughLink(CNuke& nuke, const char* step, const char* entry, bool i
     for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         const std::string link = nuke.KeyGuard().LinkAlong(parts.root, parts.rootText->c_str(), key, view);
         if (!link.empty()) {
+            ++nuke.refused;
             TraceWrite("", -1, 0, "%s: refusing to remove '%s': %s\n", step, entry, link.c_str());
             return true;
         }
@@ -67,6 +68,7 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
     // spelling and either view; below an allowed key nothing is.
     const std::string why = KeyGuard().Refuses(keyEntry);
     if (!why.empty() && *keyEntry) {
+        ++refused;
         TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, why.c_str());
         return ERROR_ACCESS_DENIED;
     }
@@ -145,6 +147,7 @@ DWORD CNuke::PopulateRemoveServiceList() {
     const char* element = nullptr;
     for (DWORD rc = removeServiceList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeServiceList.GetNext(element)) {
         if (guard::IsNeededService(element)) {
+            ++refused;
             TraceWrite("", -1, 0, "PopulateRemoveServiceList: refusing to remove service '%s': Windows or the run needs it\n",
                        element);
         } else {

@@ -142,11 +142,13 @@ state >"$work/restart.tsv"
 
 meaning() {
   case $1 in
-    0) echo "help shown" ;;
+    0) echo "nothing left to remove" ;;
     5) echo "no administrator rights" ;;
     87) echo "unknown switch" ;;
     1223) echo "cancelled" ;;
     1601) echo "the installer service cannot run in safe mode" ;;
+    1603) echo "incomplete: see the lines that begin 'Not removed:'" ;;
+    1618) echo "busy: another Clearway or installation is running" ;;
     1625) echo "the product folder must not be removed" ;;
     1638) echo "other products of the maker must go first" ;;
     1641) echo "completed, restart started" ;;

@@ -1,10 +1,12 @@
 #include "trace/trace.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "guard/own_files.h"
@@ -369,6 +371,74 @@ void TraceWrite(const char* component, int types, int level, const char* format,
     va_end(args);
 }
 
+namespace {
+
+const size_t kStampLength = 17;  // "2026-12-11 031200", as the backups are named
+const int kLogsKept = 10;
+
+bool IsStamp(const std::string& text) {
+    if (text.size() < kStampLength) return false;
+    for (size_t i = 0; i < kStampLength; ++i) {
+        const char c = text[i];
+        const bool digit = c >= '0' && c <= '9';
+        if (i == 4 || i == 7 ? c != '-' : i == 10 ? c != ' ' : !digit) return false;
+    }
+    return true;
+}
+
+// Before a log is written afresh, the one there is kept under the date and
+// time it was last written; of the logs kept so, the newest nine stay, so
+// that with the new one ten logs of a kind are there. The folder is the
+// run's own, which nobody else can write to.
+void KeepOldLog(const std::string& folder, const std::string& name) {
+    platform::Platform& os = Os();
+    const std::string path = folder + name + ".log";
+    WIN32_FIND_DATAA found = {};
+    HANDLE find = os.FindFirstFileA(path.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    os.FindClose(find);
+    // A folder or a link at the name is left to the open, which refuses it.
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) return;
+    FILETIME local = {};
+    SYSTEMTIME written = {};
+    if (!os.FileTimeToLocalFileTime(&found.ftLastWriteTime, &local) || !os.FileTimeToSystemTime(&local, &written)) {
+        return;
+    }
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u%02u%02u", written.wYear, written.wMonth, written.wDay,
+                  written.wHour, written.wMinute, written.wSecond);
+    for (int copy = 1; copy < 100; ++copy) {
+        const std::string kept = folder + name + " " + stamp + (copy > 1 ? " (" + std::to_string(copy) + ")" : "") +
+                                 ".log";
+        if (os.MoveFileExA(path.c_str(), kept.c_str(), 0)) break;
+        if (os.GetLastError() != ERROR_ALREADY_EXISTS && os.GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    // The kept ones, oldest first by the stamp in their names.
+    std::vector<std::string> keptNames;
+    find = os.FindFirstFileA((folder + name + " *.log").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::string file = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && file.size() > name.size() + 1 &&
+            IsStamp(file.substr(name.size() + 1))) {
+            keptNames.push_back(file);
+        }
+    } while (os.FindNextFileA(find, &found));
+    os.FindClose(find);
+    // A second log of the same second is named "... (2).log": it sorts
+    // after the first.
+    const auto order = [&name](const std::string& file) {
+        const std::string stamp = file.substr(name.size() + 1, kStampLength);
+        const size_t open = file.find(" (", name.size() + 1 + kStampLength);
+        return std::make_pair(stamp, open == std::string::npos ? 1 : std::atoi(file.c_str() + open + 2));
+    };
+    std::sort(keptNames.begin(), keptNames.end(),
+              [&order](const std::string& a, const std::string& b) { return order(a) < order(b); });
+    for (size_t i = 0; i + (kLogsKept - 1) < keptNames.size(); ++i) os.DeleteFileA((folder + keptNames[i]).c_str());
+}
+
+}  // namespace
+
 void InitTraceLog(HMODULE module, bool append, const char* folder) {
     TraceState& s = State();
     char path[MAX_PATH + 1] = {};
@@ -395,6 +465,10 @@ void InitTraceLog(HMODULE module, bool append, const char* folder) {
     std::string name = base + s.nameSuffix + ".log";
     if (name.size() > kPathLimit || logFolder.size() + name.size() > kPathLimit) return;
     std::string logPath = logFolder + name;
+    // A log written afresh keeps the earlier ones, unless it is open already.
+    if (!append && !(s.log && _stricmp(s.logPath.c_str(), logPath.c_str()) == 0)) {
+        KeepOldLog(logFolder, base + s.nameSuffix);
+    }
     TraceSetOptions(-1, 0, true, false);
     TraceOpenLog(logPath.c_str(), append ? "a+" : "w");
     TraceWrite("", -1, 0, "%s v.%s\n", base.c_str(), s.version);
@@ -499,6 +573,8 @@ platform::Platform* TraceSetPlatform(platform::Platform* os) {
 }
 
 const char* TraceLogPath() { return State().logPath.c_str(); }
+
+const char* TraceVersion() { return State().version; }
 
 TraceScope::TraceScope(const char* component, const char* name)
     : component_(component), name_(name ? name : ""), first_(false), savedScope_(true) {

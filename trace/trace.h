@@ -47,6 +47,10 @@ void TraceSetLogNameSuffix(const char* suffix);
 // The path of the open log file, empty when none is open.
 const char* TraceLogPath();
 
+// The program's version as the log's first line gives it ("1.0.1.0"), read
+// when a log is opened; "NO_VERSION" before.
+const char* TraceVersion();
+
 // A nested scope: writes "{ name" and indents by 3 until its end, which writes
 // "} name". The process-wide scope, created before the program's own code,
 // writes nothing and shuts the trace log down at process end.

@@ -131,11 +131,17 @@ TEST(LspReset, PassesOverTheCatalogue) {
         EXPECT_EQ(os.sizeQueries, c.passes);
         EXPECT_EQ(os.deinstalls, c.deinstalls);
         EXPECT_EQ(os.entries.size(), c.entriesLeft);
+        // Each deinstall the catalogue took is one change of the run; a
+        // utility that did not start leaves the 64-bit catalogue as it was.
+        EXPECT_EQ(engine.removed > 0, c.entriesLeft < c.catalogue.size());
+        EXPECT_EQ(engine.left.size(), c.wow64 ? 1u : 0u);
         std::string expected;
         if (c.wow64) {
             expected = "Running in 64bit environment, removing LSP from 64bit stack.\n"
                        "Calling UnInstall function from the installation utility.\n"
-                       "Calling instvelps_x64 failed!\n";
+                       "Calling instvelps_x64 failed!\n"
+                       "Not removed: the 64-bit Winsock catalogue is not reset: instvelps_x64.exe could not be "
+                       "started from Clearway's folder (error 2)\n";
             ASSERT_EQ(os.started.size(), 1u);
             const std::wstring& line = os.started[0];
             EXPECT_EQ(line.front(), L'"');

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "msitool/msitool.h"
 #include "profile/engine.h"
 #include "tests/support/list_text.h"
 #include "tests/support/matchers.h"
@@ -29,7 +30,7 @@ struct ToolScript {
     std::vector<std::wstring> commands;
 } g_script;
 
-int StandInTool(platform::Platform&, const wchar_t* commandLine, bool skipRightsCheck) {
+int StandInTool(platform::Platform&, const wchar_t* commandLine, bool skipRightsCheck, MsiToolReport*) {
     EXPECT_TRUE(skipRightsCheck);
     g_script.commands.push_back(commandLine);
     const int answer = g_script.next < g_script.answers.size() ? g_script.answers[g_script.next] : 0;

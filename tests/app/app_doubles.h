@@ -195,7 +195,15 @@ public:
         DWORD rc = Step("ResetLspStack");
         return IsCancelled() ? ERROR_CANCELLED : rc;  // the one step that notices a cancel here
     }
-    DWORD CleanupFiles() override { return Step("CleanupFiles"); }
+    // Schedules what a removal schedules: a run that changed something.
+    unsigned schedules = 1;
+    // What the run could not remove (an incomplete run).
+    std::vector<std::string> leaves;
+    DWORD CleanupFiles() override {
+        scheduled += schedules;
+        for (const std::string& what : leaves) Left(what);
+        return Step("CleanupFiles");
+    }
     DWORD CleanupRegValues() override { return Step("CleanupRegValues"); }
     DWORD CleanupRegKeys() override { return Step("CleanupRegKeys"); }
     DWORD StartProcesses() override { return Step("StartProcesses"); }

@@ -41,9 +41,10 @@ std::string LogFolder() {
     return std::string(common) + "\\Velmoran clearway";
 }
 
-// The log as text with plain line ends.
-std::string LogText() {
-    std::string text = testing_support::ReadWholeFile(LogFolder() + "\\app_tests.log");
+// The log as text with plain line ends; suffix " refused" for the log of a
+// command line refused before any run.
+std::string LogText(const std::string& suffix = "") {
+    std::string text = testing_support::ReadWholeFile(LogFolder() + "\\app_tests" + suffix + ".log");
     std::string out;
     for (char c : text) {
         if (c != '\r') out += c;
@@ -76,6 +77,14 @@ TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
     const RunCase cases[] = {
         {"silent, defaults", [](AppPlatform&, CZerlinDlg&, ScriptedNuke&) {}, kAllSteps, kAllPosts, kPauses,
          Running, {"ExitWindowsEx 6 0"}, true, ""},
+        // A run that changed nothing has nothing for a restart to finish.
+        {"nothing to do", [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) { e.schedules = 0; }, kAllSteps,
+         std::string(kAllPosts) + "1025:0 ", kPauses, RestartNeeded, {}, false,
+         "Nothing was removed or scheduled for deletion: Windows is not restarted"},
+        // Where nobody sees the session ExitWindowsEx may answer success and
+        // not restart: the restart is asked for as the delayed one is.
+        {"a session nobody sees", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.visibleSession = false; },
+         kAllSteps, kAllPosts, kPauses, Running, {"InitiateSystemShutdownExA 0 2147745793"}, true, ""},
         {"delay 60", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.rebootDelay = 60; }, kAllSteps, kAllPosts,
          kPauses, Running, {"InitiateSystemShutdownExA 60 2147745793"}, true, ""},
         {"delay beyond the maximum (-1)", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.rebootDelay = ~0u; },
@@ -159,7 +168,10 @@ TEST(RunRemovalTest, StepsPausesMessagesAndTheRestartInTheirOrder) {
         }
         EXPECT_EQ(dialog.restartStarted.load(), c.started);
         const std::string log = LogText();
-        EXPECT_EQ(log.find(" failed with error ") != std::string::npos, *c.traced != '\0') << log;
+        // A refused restart call, and only that, traces its error.
+        EXPECT_EQ(log.find(" failed with error ") != std::string::npos,
+                  std::string(c.traced).find(" failed with error ") != std::string::npos)
+            << log;
         if (*c.traced) {
             EXPECT_THAT(log, HasSubstr(c.traced)) << log;
         }
@@ -182,20 +194,31 @@ LRESULT CALLBACK CountShows(int code, WPARAM wParam, LPARAM lParam) {
 TEST(SilentRunTest, TheExitCodeSaysWhatHappened) {
     struct Case {
         const char* name;
-        void (*setup)(AppPlatform&, CZerlinDlg&);
+        void (*setup)(AppPlatform&, CZerlinDlg&, ScriptedNuke&);
         DWORD exitCode;
         std::vector<std::string> restarts;
         std::vector<UINT> beeps;
     };
     const Case cases[] = {
-        {"defaults: Windows restarts", [](AppPlatform&, CZerlinDlg&) {}, 1641, {"ExitWindowsEx 6 0"}, {}},
-        {"shutdown right removed by policy", [](AppPlatform& os, CZerlinDlg&) { os.shutdownRight = false; }, 3010,
+        {"defaults: Windows restarts", [](AppPlatform&, CZerlinDlg&, ScriptedNuke&) {}, 1641, {"ExitWindowsEx 6 0"}, {}},
+        {"shutdown right removed by policy", [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.shutdownRight = false; }, 3010,
          {"ExitWindowsEx 6 0"}, {}},
-        {"--reboot-delay=-1", [](AppPlatform&, CZerlinDlg& d) { d.rebootDelay = ~0u; }, 3010,
+        {"--reboot-delay=-1", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.rebootDelay = ~0u; }, 3010,
          {"InitiateSystemShutdownExA 4294967295 2147745793"}, {}},
-        {"token refused", [](AppPlatform& os, CZerlinDlg&) { os.tokenOpens = false; }, 3010, {"ExitWindowsEx 5 0"}, {}},
-        {"--noreboot", [](AppPlatform&, CZerlinDlg& d) { d.noReboot = 1; }, 3010, {}, {}},
-        {"no administrator rights", [](AppPlatform& os, CZerlinDlg&) { os.admin = false; }, 5, {}, {0xFFFFFFFF}},
+        {"token refused", [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.tokenOpens = false; }, 3010, {"ExitWindowsEx 5 0"}, {}},
+        {"--noreboot", [](AppPlatform&, CZerlinDlg& d, ScriptedNuke&) { d.noReboot = 1; }, 3010, {}, {}},
+        // What the run got done decides: nothing changed, nothing to finish;
+        // something it was asked to remove still there, whatever the restart.
+        {"nothing to do", [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) { e.schedules = 0; }, 0, {}, {}},
+        {"incomplete", [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) { e.leaves = {"the 64-bit catalogue"}; }, 1603,
+         {"ExitWindowsEx 6 0"}, {}},
+        {"incomplete, nothing changed",
+         [](AppPlatform&, CZerlinDlg&, ScriptedNuke& e) {
+             e.schedules = 0;
+             e.leaves = {"a product the installer kept"};
+         },
+         1603, {}, {}},
+        {"no administrator rights", [](AppPlatform& os, CZerlinDlg&, ScriptedNuke&) { os.admin = false; }, 5, {}, {0xFFFFFFFF}},
     };
     HHOOK hook = ::SetWindowsHookExA(WH_CALLWNDPROC, CountShows, nullptr, ::GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
@@ -206,7 +229,7 @@ TEST(SilentRunTest, TheExitCodeSaysWhatHappened) {
         ScriptedNuke engine(os);
         CZerlinDlg dialog(os, engine);
         dialog.silent = 1;
-        c.setup(os, dialog);
+        c.setup(os, dialog, engine);
         g_windowsShown = 0;
         dialog.DoModal();
         EXPECT_EQ(dialog.ExitCode(), c.exitCode);
@@ -251,7 +274,8 @@ TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
         DWORD rebootDelay;
         DWORD exitCode;
     };
-    const DWORD kBox = ~0u;
+    const DWORD kBox = ~0u;    // the usage box, then 87
+    const DWORD kHelp = ~1u;   // the usage box, then 0
     const DWORD kRefused = 87;  // without the usage box
     const Case cases[] = {
         {{}, true, 1, 0, 0, 0, 0, 0},
@@ -270,8 +294,12 @@ TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
         {{"--reboot-delay=30", "--reboot-delay=0", "--reboot-delay=7"}, true, 1, 0, 0, 0, 7, 0},
         {{"--reboot-delay=30", "--reboot-delay=x"}, false, 0, 0, 0, 0, 0, kRefused},
         {{"--REBOOT-DELAY=60"}, false, 0, 0, 0, 0, 0, kBox},
-        {{"--GUI", "--help"}, false, 0, 0, 0, 0, 0, kBox},
-        {{"--HELP", "--bogus"}, false, 0, 0, 0, 0, 0, kBox},
+        {{"--GUI", "--help"}, false, 0, 0, 0, 0, 0, kHelp},
+        {{"--HELP", "--bogus"}, false, 0, 0, 0, 0, 0, kHelp},
+        {{"/?"}, false, 0, 0, 0, 0, 0, kHelp},
+        {{"-?"}, false, 0, 0, 0, 0, 0, kHelp},
+        {{"/HELP"}, false, 0, 0, 0, 0, 0, kHelp},
+        {{"/h"}, false, 0, 0, 0, 0, 0, kBox},
         {{"--removeall", "/x"}, false, 0, 0, 0, 0, 0, kBox},
     };
     for (const Case& c : cases) {
@@ -300,14 +328,18 @@ TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
                 EXPECT_EQ(app.exitCode, kRefused);
             } else {
                 ASSERT_EQ(os.boxes.size(), 1u);
-                EXPECT_EQ(os.boxes[0].text,
-                          "Usage:\nC:\\tools\\Clearway.exe [switch]\n--GUI to show the user interface\n--help to see "
-                          "this message\n");
+                // The first lines as they always were, then every switch.
+                const std::string first =
+                    "Usage:\nC:\\tools\\Clearway.exe [switch]\n--GUI to show the user interface\n--help to see "
+                    "this message\n";
+                EXPECT_EQ(os.boxes[0].text.substr(0, first.size()), first);
+                for (const char* other : {"--noreboot", "--reboot-delay=", "--removeall", "--forcemsi", "--preview",
+                                          "--undo", "/?", "start /wait"}) {
+                    EXPECT_THAT(os.boxes[0].text.substr(first.size()), HasSubstr(other));
+                }
                 EXPECT_EQ(os.boxes[0].caption, "Usage");
                 EXPECT_EQ(os.boxes[0].type, static_cast<UINT>(MB_OK));
-                const bool help = joined.find("--help") == 0 || joined.find("--HELP") == 0 ||
-                                  joined.find("--GUI --help") == 0;
-                EXPECT_EQ(app.exitCode, help ? 0u : 87u);
+                EXPECT_EQ(app.exitCode, c.exitCode == kHelp ? 0u : 87u);
             }
         }
     }
@@ -458,8 +490,9 @@ TEST(UnattendedSessionTest, WarningAndUsageGoToTheLogInsteadOfAWindow) {
         usage.InitInstance(2, bad);
         EXPECT_EQ(usage.exitCode, 87u);
         EXPECT_EQ(os.boxes.size(), visible ? 1u : 0u);
-        EXPECT_EQ(LogText().find("Usage:\nClearway.exe [switch]\n") != std::string::npos, !visible);
+        EXPECT_EQ(LogText(" refused").find("Usage:\nClearway.exe [switch]\n") != std::string::npos, !visible);
         ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
+        ::DeleteFileA((LogFolder() + "\\app_tests refused.log").c_str());
     }
     ::RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velmoran Corporation");
 }
@@ -479,9 +512,9 @@ TEST(UnattendedSessionTest, TheDialogModeOnlyWhereSomeoneSeesIt) {
         EXPECT_EQ(os.dialogs, (visible ? std::vector<int>{IDD_CLEARWAY} : std::vector<int>{}));
         if (!visible) {
             EXPECT_EQ(app.exitCode, 1459u);  // ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION
-            EXPECT_THAT(LogText(), HasSubstr("--GUI: nobody can see the windows of this session, so the dialog cannot be "
-                                     "shown; nothing was done (exit code 1459)"))
-                << LogText();
+            EXPECT_THAT(LogText(" refused"), HasSubstr("--GUI: nobody can see the windows of this session, so the dialog "
+                                                        "cannot be shown; nothing was done (exit code 1459)"))
+                << LogText(" refused");
         }
     }
     ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());

@@ -45,10 +45,17 @@ public:
     const DamagedMachine machine;
 };
 
-// The program with the machine's configuration beside it; its path.
-inline std::string PlaceProgram(const TempFolder& folder, const DamagedMachine& machine) {
+// The program (Clearway.exe of the build tree, or another build of it) as
+// Clearway.exe with the machine's configuration beside it, and
+// instvelps_x64 with the stand-in for the maker's library, as a complete
+// package holds them; its path.
+inline std::string PlaceProgram(const TempFolder& folder, const DamagedMachine& machine,
+                                const char* build = "Clearway.exe") {
     const std::string program = folder / "Clearway.exe";
-    EXPECT_TRUE(::CopyFileA(BuiltProgram("Clearway.exe").c_str(), program.c_str(), FALSE));
+    EXPECT_TRUE(::CopyFileA(BuiltProgram(build).c_str(), program.c_str(), FALSE));
+    for (const char* beside : {"instvelps_x64.exe", "instvelps_x64.dll"}) {
+        EXPECT_TRUE(::CopyFileA((ProgramFolder() + beside).c_str(), (folder / beside).c_str(), FALSE)) << beside;
+    }
     WriteWholeFile(folder / "Clearway.cfg", machine.Configuration());
     return program;
 }

@@ -366,6 +366,11 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
     const Picture afterPreview = TakePicture(machine, package);
     EXPECT_EQ(Differences(before, afterPreview), "") << "the preview changed the machine";
     EXPECT_EQ(Backups(), backups) << "a preview has nothing to take back";
+    // Its result record counts what a run would change.
+    const std::string result = testing_support::ReadWholeFile("C:\\ProgramData\\Velmoran clearway\\Clearway result.json");
+    EXPECT_THAT(result, HasSubstr("\"kind\": \"preview\""));
+    EXPECT_THAT(result, Not(HasSubstr("\"scheduled\": 0,")));
+    EXPECT_THAT(result, Not(HasSubstr("\"removed\": 0,")));
 
     const std::string text = testing_support::ReadWholeFile(kReport);
     ASSERT_THAT(text, HasSubstr("Nothing on this machine was changed")) << text;

@@ -25,7 +25,7 @@ namespace {
 const std::set<std::string> kPassedThrough = {
     // system
     "GetModuleFileNameA", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA", "OutputDebugStringA",
-    "GetLocalTime", "GetTickCount", "QueryPerformanceCounter", "QueryPerformanceFrequency", "Time",
+    "GetLocalTime", "GetCommandLineA", "FileTimeToLocalFileTime", "FileTimeToSystemTime", "GetTickCount", "QueryPerformanceCounter", "QueryPerformanceFrequency", "Time",
     "GetCurrentThreadId", "GetCurrentProcessId", "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection",
     "DeleteCriticalSection", "GetLastError", "SetLastError", "GetVersionExA",
     "MultiByteToWideChar", "WideCharToMultiByte", "GetEnvironmentVariableA", "ExpandEnvironmentStringsA",
@@ -53,12 +53,14 @@ const std::set<std::string> kPassedThrough = {
     "CreateToolhelp32Snapshot", "Process32First", "Process32Next", "CloseHandle", "OpenProcess",
     "WaitForMultipleObjects", "EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA",
     "QueryFullProcessImageNameA", "WaitForSingleObject", "GetExitCodeProcess",
+    "CreateMutexA", "OpenMutexA",  // the run's own named mutex; nothing of the machine's
     // access control (lists built in memory; reading)
     "AllocateAndInitializeSid", "FreeSid", "BuildTrusteeWithSidW", "SetEntriesInAclW", "GetNamedSecurityInfoA",
     "GetNamedSecurityInfoW", "GetSecurityInfo", "GenerateRandom", "LookupAccountNameA", "GetAclInformation", "GetAce", "DeleteAce", "InitializeAcl", "AddAce", "EqualSid",
     "GetLengthSid", "OpenThreadToken", "OpenProcessToken", "GetTokenInformation",
     // installer
     "MsiEnumRelatedProductsW", "MsiGetProductInfoW", "MsiSetInternalUI",
+    "MsiEnableLogW",  // names the log of the process's next installer call; a preview makes none
     // console (the standard handles)
     "GetStdHandle", "GetConsoleMode", "WriteConsoleW", "WriteFile", "AttachConsole", "PrintStdout",
     // Winsock catalogue
@@ -72,6 +74,8 @@ const std::set<std::string> kPassedThrough = {
     "LoadIconA", "MessageBeep", "GetSystemMetrics", "FormatMessageA", "LocalFree", "GetProcessWindowStation",
     "GetUserObjectInformationA", "CreateThread", "LookupPrivilegeValueA", "ProcessIdToSessionId",
     "MsgWaitForMultipleObjects", "PeekMessageA",
+    // the run's own event, as its log is its own: what a preview would change
+    "RegisterEventSourceA", "ReportEventA", "DeregisterEventSource",
 };
 
 // Every virtual call the seam declares.

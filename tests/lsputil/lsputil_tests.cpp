@@ -137,6 +137,9 @@ struct CommandCase {
     std::string arguments;
     bool failing;  // the stand-in's UnInstall, UnInstallAll and PrintAll report failure
     std::string expected;
+    // 0 when the action succeeded; 1 when it failed, 126 without the
+    // library, 87 for a command it does not know.
+    DWORD exitCode = 0;
 };
 
 TEST(LspUtility, CommandTable) {
@@ -158,27 +161,27 @@ TEST(LspUtility, CommandTable) {
         {"instvelps_x64.dll", "print_all", false, "PrintAll(0): *"},
         {"instvelps_x64.dll", "Print_All", false, "PrintAll(0): *"},
         {"instvelps_x64.dll", "install " + existing.path(), false, "Install " + existing.path() + "\n"},
-        {"instvelps_x64.dll", "INSTALL " + missing, false, "Install " + missing + "\nInstall failed.\n"},
-        {"instvelps_x64.dll", "install " + fits, false, "Install " + fits + "\nInstall failed.\n"},
-        {"instvelps_x64.dll", "install " + tooLong, false, "Install failed.\n"},
-        {"instvelps_x64.dll", "uninstall", true, "UnInstall: 0 removed\nUninstall failed.\n"},
-        {"instvelps_x64.dll", "uninstall_all", true, "UnInstallAll: 0 removed\nUninstall all failed.\n"},
-        {"instvelps_x64.dll", "print_all", true, "PrintAll(0): *Print all failed.\n"},
-        {"instvelps_x64.dll", "", false, usage},
-        {"instvelps_x64.dll", "uninstall extra", false, usage},
-        {"instvelps_x64.dll", "uninstall_all extra", false, usage},
-        {"instvelps_x64.dll", "print_all extra", false, usage},
-        {"instvelps_x64.dll", "install", false, usage},
-        {"instvelps_x64.dll", "install " + missing + " extra", false, usage},
-        {"instvelps_x64.dll", "uninstal", false, usage},
+        {"instvelps_x64.dll", "INSTALL " + missing, false, "Install " + missing + "\nInstall failed.\n", 1},
+        {"instvelps_x64.dll", "install " + fits, false, "Install " + fits + "\nInstall failed.\n", 1},
+        {"instvelps_x64.dll", "install " + tooLong, false, "Install failed.\n", 1},
+        {"instvelps_x64.dll", "uninstall", true, "UnInstall: 0 removed\nUninstall failed.\n", 1},
+        {"instvelps_x64.dll", "uninstall_all", true, "UnInstallAll: 0 removed\nUninstall all failed.\n", 1},
+        {"instvelps_x64.dll", "print_all", true, "PrintAll(0): *Print all failed.\n", 1},
+        {"instvelps_x64.dll", "", false, usage, 87},
+        {"instvelps_x64.dll", "uninstall extra", false, usage, 87},
+        {"instvelps_x64.dll", "uninstall_all extra", false, usage, 87},
+        {"instvelps_x64.dll", "print_all extra", false, usage, 87},
+        {"instvelps_x64.dll", "install", false, usage, 87},
+        {"instvelps_x64.dll", "install " + missing + " extra", false, usage, 87},
+        {"instvelps_x64.dll", "uninstal", false, usage, 87},
         // No library beside the utility: not even the usage text.
-        {"", "uninstall", false, kNoLibrary},
-        {"", "", false, kNoLibrary},
+        {"", "uninstall", false, kNoLibrary, 126},
+        {"", "", false, kNoLibrary, 126},
         // A missing export fails its own action only.
-        {"instvelps_x64_without_Install.dll", "install " + existing.path(), false, "Install failed.\n"},
-        {"instvelps_x64_without_UnInstall.dll", "uninstall", false, "Uninstall failed.\n"},
-        {"instvelps_x64_without_UnInstallAll.dll", "uninstall_all", false, "Uninstall all failed.\n"},
-        {"instvelps_x64_without_PrintAll.dll", "print_all", false, "Print all failed.\n"},
+        {"instvelps_x64_without_Install.dll", "install " + existing.path(), false, "Install failed.\n", 1},
+        {"instvelps_x64_without_UnInstall.dll", "uninstall", false, "Uninstall failed.\n", 1},
+        {"instvelps_x64_without_UnInstallAll.dll", "uninstall_all", false, "Uninstall all failed.\n", 1},
+        {"instvelps_x64_without_PrintAll.dll", "print_all", false, "Print all failed.\n", 1},
         {"instvelps_x64_without_PrintAll.dll", "uninstall", false, "UnInstall: 0 removed\n"},
     };
     for (const CommandCase& c : cases) {
@@ -186,7 +189,7 @@ TEST(LspUtility, CommandTable) {
         TempFolder folder("lsputil-run");
         Stock(folder, c.library);
         const UtilityRun run = RunUtility(folder, c.arguments, c.failing);
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_TRUE(Matches(c.expected, run.output)) << run.output;
         // Also where '*' stands for the listing: a failure line only where one is expected.
         EXPECT_EQ(run.output.find(" failed.\n") != std::string::npos, c.expected.find(" failed.\n") != std::string::npos);
@@ -264,6 +267,7 @@ struct LaunchCase {
     int result;
     const char* trace;
     const char* output;  // what the utility printed
+    const char* library = "instvelps_x64.dll";  // stocked beside the utility; "" for none
 };
 
 TEST(LspUtility, LaunchFromTheProgramFolder) {
@@ -288,12 +292,23 @@ TEST(LspUtility, LaunchFromTheProgramFolder) {
          "Calling UnInstall function from the installation utility.\n"
          "instvelps_x64 is not started: others can change 'C:\\clearway-work\\lsputil-open-folder': "
          "S-1-1-0 may change it\n"
-         "Calling instvelps_x64 failed!\n",
+         "Calling instvelps_x64 failed!\n"
+         "Not removed: the 64-bit Winsock catalogue is not reset: instvelps_x64 is not started, others can change "
+         "'C:\\clearway-work\\lsputil-open-folder': S-1-1-0 may change it\n",
          ""},
         {"not beside the program", "lsputil empty folder", false, false, false, 0,
          "Calling UnInstall function from the installation utility.\n"
-         "Calling instvelps_x64 failed!\n",
+         "Calling instvelps_x64 failed!\n"
+         "Not removed: the 64-bit Winsock catalogue is not reset: instvelps_x64.exe could not be started from "
+         "Clearway's folder (error 2)\n",
          ""},
+        // The package as shipped: the maker's library is not in it.
+        {"no library beside the utility", "lsputil no library", true, false, false, 1,
+         "Calling UnInstall function from the installation utility.\n"
+         "instvelps_x64 process finished with code: 126\n"
+         "Not removed: the 64-bit Winsock catalogue is not reset: instvelps_x64 found no instvelps_x64.dll beside it "
+         "(the maker's library is not in Clearway's package; place it beside instvelps_x64.exe)\n",
+         "install.dll must be placed in the current directory\n", ""},
     };
     for (const LaunchCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -303,7 +318,7 @@ TEST(LspUtility, LaunchFromTheProgramFolder) {
         std::unique_ptr<WideFolder> wideFolder;
         if (c.moduleFolder) {
             moduleFolder.reset(new TempFolder(c.moduleFolder));
-            if (c.stocked) Stock(*moduleFolder, "instvelps_x64.dll");
+            if (c.stocked) Stock(*moduleFolder, c.library);
             if (c.openToOthers) testing_support::RunUnix("/bin/chmod o+w " + testing_support::UnixPath(moduleFolder->path()));
             const std::string folder = moduleFolder->path();
             std::wstring module = std::wstring(folder.begin(), folder.end()) + L"\\Clearway.exe";
