@@ -65,13 +65,10 @@ DWORD CZerlinApp::Undo() { return UndoNewestRun(engine_.os); }
 void CZerlinApp::Usage(const char* programName) {
     std::vector<char> text(std::strlen(kUsage) + std::strlen(programName) + 1);
     std::snprintf(text.data(), text.size(), kUsage, programName);
-    if (visibleSession_) {
-        os_.MessageBoxA(nullptr, text.data(), "Usage", MB_OK);
-        SayOnParentConsole(TracePlatform(), ClosingLine() + "\r\n");
-    } else {
-        // Nobody could close the box: the text goes to the trace log.
-        Refuse(text.data(), exitCode);
-    }
+    // Where nobody could close the box the text is only in the log, which
+    // also says which switch was not understood.
+    if (visibleSession_) os_.MessageBoxA(nullptr, text.data(), "Usage", MB_OK);
+    Refuse(text.data(), exitCode, "usage");
 }
 
 std::string CZerlinApp::ClosingLine() const {
@@ -111,11 +108,11 @@ void CZerlinApp::Close() {
     SayOnParentConsole(TracePlatform(), line + "\r\n");
 }
 
-void CZerlinApp::Refuse(const char* text, DWORD code) {
+void CZerlinApp::Refuse(const char* text, DWORD code, const char* kind) {
     // A log of its own: the log of the last real run, which an
     // administrator may be about to read, stays as it is.
     TraceSetLogNameSuffix(" refused");
-    kind_ = "refused";
+    kind_ = kind;
     engine_.OpenTraceLog();
     exitCode = code;
     TraceWrite("", -1, 0, "%s", text);

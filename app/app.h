@@ -55,9 +55,10 @@ protected:
 
 private:
     void Usage(const char* programName);
-    // A refusal before any run: the text and the closing line go to a log
-    // of their own, and exitCode is code.
-    void Refuse(const char* text, DWORD code);
+    // A refusal before any run (kind "refused"), or the usage text (kind
+    // "usage"): the text and the closing line go to a log of their own, and
+    // exitCode is code.
+    void Refuse(const char* text, DWORD code, const char* kind = "refused");
     // The log's last line, also printed on the console Clearway was started
     // from: the exit code and what it means.
     std::string ClosingLine() const;

@@ -3,6 +3,7 @@
 // against the prefix's real installer in its own tests.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,10 +29,22 @@ struct ToolScript {
     std::vector<int> answers;
     size_t next = 0;
     std::vector<std::wstring> commands;
+    // Calls whose one product the installer answers with a code.
+    std::map<size_t, UINT> installerAnswers;
 } g_script;
 
-int StandInTool(platform::Platform&, const wchar_t* commandLine, bool skipRightsCheck, MsiToolReport*) {
+const wchar_t kProduct[] = L"{0D000000-0000-4000-8000-00000000000D}";
+
+int StandInTool(platform::Platform&, const wchar_t* commandLine, bool skipRightsCheck, MsiToolReport* report) {
     EXPECT_TRUE(skipRightsCheck);
+    const auto installer = g_script.installerAnswers.find(g_script.commands.size());
+    if (report && installer != g_script.installerAnswers.end()) {
+        MsiProductAnswer product;
+        product.productCode = kProduct;
+        product.configureCode = installer->second;
+        product.removed = installer->second == 0;
+        report->products.push_back(product);
+    }
     g_script.commands.push_back(commandLine);
     const int answer = g_script.next < g_script.answers.size() ? g_script.answers[g_script.next] : 0;
     ++g_script.next;
@@ -100,6 +113,34 @@ TEST_F(MsiUninstallTest, ListedCodesThenTheFifteenBuiltInOnesWithAPauseAfterEach
     EXPECT_EQ(Count("HCMSIUninstall returned value '5'"), 1u);  // table results never reach the step's result
     EXPECT_THAT(log_, HasSubstr("HCMSIUninstall calling VelMsi api using command '{"));
     EXPECT_EQ(log_.substr(log_.size() - 28), "MsiUninstall: looping exit\r\n");
+}
+
+// The installer's answer for each product is traced; a refusal of a damaged
+// product lets the run go on, another installation in progress (1618) ends
+// the step at once with that code, before anything else is touched.
+TEST_F(MsiUninstallTest, TheInstallersAnswersAreTracedAndABusyInstallerStopsTheStep) {
+    g_script.installerAnswers = {{0, ERROR_INSTALL_FAILURE}, {1, ERROR_INSTALL_ALREADY_RUNNING}};
+    EXPECT_EQ(Run({kA, kB, kC}, {}), static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
+    EXPECT_EQ(g_script.commands.size(), 2u);  // neither C nor the table
+    EXPECT_TRUE(engine_.installerBusy);
+    EXPECT_THAT(log_, HasSubstr("MsiUninstall: Windows Installer answered 1603 for the product "
+                                "{0D000000-0000-4000-8000-00000000000D} (upgrade code " + std::string(kA) +
+                                "); it is not uninstalled\r\n"));
+    EXPECT_THAT(log_, HasSubstr("MsiUninstall: Windows Installer answered 1618 for the product "
+                                "{0D000000-0000-4000-8000-00000000000D} (upgrade code " + std::string(kB) + ")"));
+    EXPECT_THAT(log_, HasSubstr("MsiUninstall: another installation is in progress (Windows Installer answered "
+                                "1618): the run stops here, before any service, file or key is touched."));
+    ASSERT_EQ(engine_.installerAnswers.size(), 2u);
+    EXPECT_EQ(engine_.installerAnswers[1].upgradeCode, kB);
+    EXPECT_EQ(engine_.installerAnswers[1].code, static_cast<UINT>(ERROR_INSTALL_ALREADY_RUNNING));
+    EXPECT_TRUE(os_.sleeps.empty());
+
+    // In the built-in table too: A, B and C, then the table's second code.
+    g_script = ToolScript();
+    g_script.installerAnswers = {{4, ERROR_INSTALL_ALREADY_RUNNING}};
+    EXPECT_EQ(Run({}, {}), static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
+    EXPECT_EQ(g_script.commands.size(), 5u);
+    EXPECT_EQ(os_.sleeps.size(), 1u);  // after the table code before it
 }
 
 TEST_F(MsiUninstallTest, AThrowingCallIsTriedOnceMoreAndTwoThrowsSkipTheCode) {

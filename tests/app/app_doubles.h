@@ -36,6 +36,27 @@ public:
     std::vector<int> dialogs;  // resource ids of the dialogs shown
     std::atomic<RunState>* runState = nullptr;
 
+    // Wine keeps no event log: the run's events are recorded here.
+    struct Event {
+        std::string source;
+        WORD type;
+        DWORD id;
+        std::string text;
+    };
+    std::vector<Event> events;
+    std::string eventSource;
+    HANDLE RegisterEventSourceA(LPCSTR, LPCSTR source) override {
+        eventSource = source ? source : "";
+        return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4E7));
+    }
+    BOOL ReportEventA(HANDLE log, WORD type, WORD, DWORD id, PSID, WORD count, DWORD, LPCSTR* strings,
+                      LPVOID) override {
+        EXPECT_EQ(log, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(0x4E7)));
+        events.push_back({eventSource, type, id, count > 0 && strings && strings[0] ? strings[0] : ""});
+        return TRUE;
+    }
+    BOOL DeregisterEventSource(HANDLE) override { return TRUE; }
+
     // Restarts are recorded, never made, and answered as Windows answers
     // them: on NT only once the shutdown privilege is enabled, which a policy
     // that removed the shutdown right from administrators prevents; a

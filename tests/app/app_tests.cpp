@@ -316,6 +316,17 @@ TEST(CommandLineTest, SwitchesDelaysAndTheUsageBox) {
             SwitchApp app(os, engine);
             EXPECT_FALSE(app.InitInstance(static_cast<int>(argv.size()), argv.data()));
             EXPECT_EQ(app.shown, c.shown);
+            // One Application event, its kind by the exit code, its text the
+            // log's closing line.
+            ASSERT_EQ(os.events.size(), 1u);
+            EXPECT_EQ(os.events[0].source, "Clearway");
+            EXPECT_EQ(os.events[0].id, app.exitCode);
+            // 0 is information; a dialog never shown ends as cancelled, a warning; 87 an error.
+            EXPECT_EQ(os.events[0].type, app.exitCode == 0      ? EVENTLOG_INFORMATION_TYPE
+                                         : app.exitCode == 1223 ? EVENTLOG_WARNING_TYPE
+                                                                : EVENTLOG_ERROR_TYPE);
+            EXPECT_EQ(os.events[0].text.rfind("Clearway ends with exit code " + std::to_string(app.exitCode) + ": ", 0),
+                      0u);
             if (c.shown) {
                 EXPECT_EQ(app.silent, c.silent);
                 EXPECT_EQ(app.removeAll, c.removeAll);
@@ -490,7 +501,8 @@ TEST(UnattendedSessionTest, WarningAndUsageGoToTheLogInsteadOfAWindow) {
         usage.InitInstance(2, bad);
         EXPECT_EQ(usage.exitCode, 87u);
         EXPECT_EQ(os.boxes.size(), visible ? 1u : 0u);
-        EXPECT_EQ(LogText(" refused").find("Usage:\nClearway.exe [switch]\n") != std::string::npos, !visible);
+        // The usage text is in the log of refusals either way.
+        EXPECT_THAT(LogText(" refused"), HasSubstr("Usage:\nClearway.exe [switch]\n"));
         ::DeleteFileA((LogFolder() + "\\app_tests.log").c_str());
         ::DeleteFileA((LogFolder() + "\\app_tests refused.log").c_str());
     }

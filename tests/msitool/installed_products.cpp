@@ -166,6 +166,68 @@ TEST_F(InstalledProducts, RefusedRemovalIsRetriedFromACopyOfTheCachedPackage) {
     ExpectGone(retry);
 }
 
+// What the caller hears of each product: the installer's answers in the
+// report, each product's verbose installer log in the report's folder, a
+// restart request counted as removed, and a 1618 that ends the walk.
+TEST_F(InstalledProducts, TheReportCarriesTheInstallersAnswers) {
+    struct Case {
+        const char* name;
+        UINT configure;  // what the silent removal answers; 0: the installer's own
+        UINT cached;     // what the retry from the cached package answers
+        std::vector<std::pair<UINT, bool>> answers;  // per product answered: code, removed
+        bool cachedTried;
+        size_t configured;  // products the installer was asked to remove
+    };
+    const Case cases[] = {
+        {"removed", 0, 0, {{0, true}, {0, true}}, false, 2},
+        {"removed, a restart needed", ERROR_SUCCESS_REBOOT_REQUIRED, 0,
+         {{ERROR_SUCCESS_REBOOT_REQUIRED, true}, {ERROR_SUCCESS_REBOOT_REQUIRED, true}}, false, 2},
+        {"refused, and from the cached package too", ERROR_INSTALL_FAILURE, ERROR_INSTALL_FAILURE,
+         {{ERROR_INSTALL_FAILURE, false}, {ERROR_INSTALL_FAILURE, false}}, true, 2},
+        // Every later product would meet the other installation too.
+        {"another installation in progress", ERROR_INSTALL_ALREADY_RUNNING, 0,
+         {{ERROR_INSTALL_ALREADY_RUNNING, false}}, false, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto packages = Install({"removal_older", "removal_newer"});
+        ASSERT_FALSE(HasFailure());
+        TempFolder logs("msi-logs");
+        os_.configuredProducts.clear();
+        os_.installCalls.clear();
+        const UINT configure = c.configure;
+        os_.configureProductFault = configure == 0 ? std::function<UINT(LPCWSTR)>() :
+                                                     [configure](LPCWSTR) { return configure; };
+        const UINT cached = c.cached;
+        os_.installProductFault = [cached](LPCWSTR) { return cached; };
+        MsiToolReport report;
+        report.logFolder = Wide(logs.path()) + L"\\";
+        report.logStamp = L"2026-12-11 120000";
+        EXPECT_EQ(RunMsiTool(os_, UninstallLine(packages[0]).c_str(), true, &report), 0);
+        EXPECT_EQ(os_.configuredProducts.size(), c.configured);
+        EXPECT_EQ(os_.installCalls.empty(), !c.cachedTried);
+        ASSERT_EQ(report.products.size(), c.answers.size());
+        for (size_t i = 0; i < c.answers.size(); ++i) {
+            const MsiProductAnswer& answer = report.products[i];
+            EXPECT_EQ(answer.productCode, Wide(packages[1 - i].productCode));  // newest first
+            EXPECT_EQ(answer.configureCode, c.answers[i].first);
+            EXPECT_EQ(answer.removed, c.answers[i].second);
+            EXPECT_EQ(answer.cachedTried, c.cachedTried);
+            EXPECT_EQ(answer.logPath, report.logFolder + L"MSI " + answer.productCode + L" 2026-12-11 120000.log");
+        }
+        if (c.configure == 0) {
+            // The installer itself ran and logged each removal.
+            for (const MsiProductAnswer& answer : report.products) {
+                EXPECT_TRUE(PathExists(Narrow(answer.logPath))) << Narrow(answer.logPath);
+            }
+            for (const MsiPackage& package : packages) ExpectGone(package);
+        }
+        os_.configureProductFault = nullptr;
+        os_.installProductFault = nullptr;
+        TearDown();
+    }
+}
+
 // A temporary folder so deep that the copy's path in its private folder
 // would pass 259 characters: the retry is refused and traced, never cut,
 // and the private folder is gone.
