@@ -20,6 +20,7 @@
 #include "app/dialogs.h"
 #include "app/preview_report.h"
 #include "app/run.h"
+#include "app/run_result.h"
 #include "platform/preview.h"
 #include "profile/engine.h"
 #include "tests/support/damaged_machine.h"
@@ -195,5 +196,31 @@ int main() {
         std::printf("Clearway.exe --preview as a process: %s (exit code %lu)\n", Figures(programTimes).c_str(),
                     programCode);
     }
+
+    // The result record a run writes at its end, as full as a run's: every
+    // step, fifteen installer answers, ten things left.
+    RunResult record;
+    record.version = "1.0.1.0";
+    record.kind = "run";
+    record.switches = {"--noreboot", "--forcemsi"};
+    record.account = "SYSTEM";
+    record.exitCode = 1603;
+    record.meaning = record.summary = std::string(200, 'x');
+    for (int i = 0; i < 11; ++i) record.steps.emplace_back("a step of the run", 0);
+    for (int i = 0; i < 15; ++i) {
+        CNuke::InstallerAnswer answer;
+        answer.upgradeCode = answer.productCode = "{F57B46CE-FA92-4241-B1D8-98E296E2E1A7}";
+        answer.code = 1603;
+        record.installer.push_back(answer);
+    }
+    for (int i = 0; i < 10; ++i) record.left.push_back(std::string(150, 'y'));
+    std::vector<double> recordTimes;
+    for (int round = 0; round < 20; ++round) {
+        const Clock::time_point start = Clock::now();
+        WriteRunResult(record);
+        recordTimes.push_back(Seconds(start) * 1000.0);
+    }
+    std::printf("Clearway result.json written (twenty times): median %.2f ms, longest %.2f ms\n", Median(recordTimes),
+                *std::max_element(recordTimes.begin(), recordTimes.end()));
     return 0;
 }
