@@ -16,6 +16,7 @@
 #include "app/preview_report.h"
 #include "app/run.h"
 #include "app/run_result.h"
+#include "guard/own_files.h"
 #include "platform/preview.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -135,6 +136,30 @@ bool CZerlinApp::TakeRunMutex() {
     return false;
 }
 
+bool CZerlinApp::ProgramFolderUnsafe() {
+    // Wide text: a folder the code page cannot name would come back with
+    // '?' in it and name no file.
+    std::vector<wchar_t> module(MAX_PATH);
+    DWORD length = 0;
+    for (;;) {
+        length = os_.GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
+        if (length < module.size() || module.size() >= 32768) break;
+        module.assign(module.size() * 2, L'\0');
+    }
+    const std::string why = length == 0 || length >= module.size()
+                                ? std::string("the program's own path cannot be read")
+                                : guard::OthersCanSteerProgram(os_, std::wstring(module.data(), length));
+    if (why.empty()) return false;
+    // Its configuration could start any program and delete anything with
+    // this run's rights, and a library beside it would run inside it.
+    const std::string text = "Others can change what this run would do: " + why +
+                             ". Nothing was done (exit code " + std::to_string(kExitUnsafeFolder) +
+                             "). Keep Clearway in a folder only administrators can change, such as "
+                             "%ProgramFiles%\\Velmoran Clearway.\n";
+    Refuse(text.c_str(), kExitUnsafeFolder);
+    return true;
+}
+
 bool CZerlinApp::InstallerBusy() {
     platform::ObjectHandle installer(os_, os_.OpenMutexA(SYNCHRONIZE, FALSE, kInstallerMutexName));
     if (!installer) return false;
@@ -207,6 +232,7 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
         return false;
     }
     if (!TakeRunMutex()) return false;
+    if (checksProgramFolder && ProgramFolderUnsafe()) return false;
     if (undo) {
         kind_ = "undo";
         // Its own log: the log of the run it takes back stays.

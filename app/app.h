@@ -42,6 +42,9 @@ public:
     // "--undo": takes back the newest run that has not been undone.
     int undo = 0;
     std::string reportPath;
+    // Set by the program's entry: before anything else, refuse to run (448)
+    // when others can change the program, its configuration or its folder.
+    bool checksProgramFolder = false;
     // "Clearway result.json" once the program has ended; empty when it could
     // not be written.
     std::string resultPath;
@@ -68,6 +71,8 @@ private:
     bool TakeRunMutex();
     // True (refused with 1618) while Windows Installer is installing.
     bool InstallerBusy();
+    // True (refused with 448) when others can change what the run does.
+    bool ProgramFolderUnsafe();
     platform::ObjectHandle runMutex_;
     std::string kind_ = "run";  // the result record's kind
     std::vector<std::string> switches_;

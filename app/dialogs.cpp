@@ -63,6 +63,8 @@ const char* ExitCodeMeaning(DWORD code) {
     switch (code) {
         case kExitSuccess: return "success, no restart is needed";
         case kExitNoRights: return "administrator rights are needed; nothing was done";
+        case kExitUnsafeFolder:
+            return "others can change Clearway, its configuration or its folder; nothing was done";
         case kUndoFilesGone: return "the registry is back, but a restart had already deleted the run's files";
         case kExitBadSwitch: return "a switch was not understood; nothing was done";
         case kUndoNothing: return "there is no run that has not been taken back already";

@@ -32,6 +32,7 @@ public:
 enum ProcessExitCode : DWORD {
     kExitSuccess = 0,
     kExitNoRights = ERROR_ACCESS_DENIED,                  // 5
+    kExitUnsafeFolder = 448,                              // others can change Clearway, its configuration or folder
     kExitBadSwitch = ERROR_INVALID_PARAMETER,             // 87
     kExitCancelled = ERROR_CANCELLED,                     // 1223
     kExitNoVisibleSession = ERROR_REQUIRES_INTERACTIVE_WINDOWSTATION,  // 1459: --GUI where nobody sees windows

@@ -3,17 +3,26 @@
 #include <mbstring.h>
 
 #include "app/app.h"
+#include "platform/platform.h"
 #include "platform/preview.h"
 #include "profile/engine.h"
 
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
 int RunClearway(CZerlinApp& app, platform::PreviewPlatform& (*previewPlatform)(), int argumentCount,
                 char** arguments) {
+    // A library the program loads by name comes from the system folder
+    // only, never from its own folder or the current one.
+    platform::ProductionPlatform().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     bool preview = false;
     for (int i = 1; i < argumentCount; ++i) {
         preview = preview || (arguments[i] && _mbsicmp(reinterpret_cast<const unsigned char*>(arguments[i]),
                                                       reinterpret_cast<const unsigned char*>("--preview")) == 0);
     }
     if (!preview) {
+        app.checksProgramFolder = true;
         app.InitInstance(argumentCount, arguments);
         return static_cast<int>(app.exitCode);
     }
@@ -21,6 +30,7 @@ int RunClearway(CZerlinApp& app, platform::PreviewPlatform& (*previewPlatform)()
     CNuke engine(recorder);
     engine.writesBackup = false;
     CZerlinApp previewApp(recorder, engine, &recorder);
+    previewApp.checksProgramFolder = true;
     previewApp.InitInstance(argumentCount, arguments);
     return static_cast<int>(previewApp.exitCode);
 }

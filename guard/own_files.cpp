@@ -10,6 +10,7 @@
 
 #include "guard/path_guard.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 
 namespace guard {
 
@@ -383,6 +384,66 @@ std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bo
                      FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC | WRITE_OWNER |
                          GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED,
                      missing);
+}
+
+namespace {
+
+// Where the way to a file begins: "C:\" for "C:\...", "\\server\share" for a
+// share; 0 when the path has neither form.
+size_t RootLength(const std::wstring& path) {
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return 3;
+    if (path.compare(0, 2, L"\\\\") != 0) return 0;
+    const size_t server = path.find(L'\\', 2);
+    if (server == std::wstring::npos) return 0;
+    const size_t share = path.find(L'\\', server + 1);
+    return share == std::wstring::npos ? path.size() : share;
+}
+
+}  // namespace
+
+std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& given) {
+    // The long forms of the same paths: "\\?\C:\..." and "\\?\UNC\server\...".
+    std::wstring program = given;
+    if (program.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        program = L"\\\\" + program.substr(8);
+    } else if (program.compare(0, 4, L"\\\\?\\") == 0) {
+        program = program.substr(4);
+    }
+    const size_t root = RootLength(program);
+    const size_t slash = program.find_last_of(L'\\');
+    if (root == 0 || slash == std::wstring::npos || slash + 1 < root) return "its path is not a full local or share path";
+    const auto say = [&os](const std::wstring& path, const std::string& why) {
+        return "'" + platform::NarrowText(os, path) + "': " + why;
+    };
+    // The program, its configuration and its folder: anything that changes
+    // what they hold.
+    std::wstring configuration = program;
+    const size_t dot = configuration.find_last_of(L'.');
+    configuration = (dot != std::wstring::npos && dot > slash ? configuration.substr(0, dot) : configuration) + L".cfg";
+    std::wstring folder = program.substr(0, slash);
+    if (folder.size() < root) folder = program.substr(0, root);  // the root itself: "C:\"
+    for (const std::wstring& path : {program, configuration, folder}) {
+        bool missing = false;
+        const std::string why = OthersCanChange(os, path, missing);
+        if (!why.empty()) return say(path, why);
+    }
+    // The folders above: anything that renames or replaces the way.
+    std::wstring child = folder;
+    while (child.size() > root) {
+        const size_t up = child.find_last_of(L'\\');
+        if (up == std::wstring::npos || up + 1 < root) break;
+        std::wstring parent = child.substr(0, up);
+        const bool isRoot = parent.size() <= root;
+        if (isRoot) parent = program.substr(0, root);
+        const ACCESS_MASK rights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL | MAXIMUM_ALLOWED |
+                                   (isRoot ? 0 : DELETE);
+        bool missing = false;
+        const std::string why = OthersMay(os, parent, rights, missing);
+        if (!why.empty()) return say(parent, why);
+        if (isRoot) break;
+        child = parent;
+    }
+    return std::string();
 }
 
 }  // namespace guard

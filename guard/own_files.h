@@ -84,6 +84,18 @@ DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, st
 // set.
 std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing);
 
+// Why anyone but SYSTEM, Administrators, TrustedInstaller or the running
+// user could change what a run of program does, empty when nobody can:
+// write, append to, delete or re-permission the program or its
+// configuration (program with ".cfg"); the same for the program's folder,
+// or add files to it (a DLL planted beside the program); or rename or
+// replace a folder on the way to it (delete it, delete a child of it,
+// re-permission it), up to the drive's root or the share. Making something
+// new beside the way does not count: Authenticated Users may make folders
+// in C:\ on every Windows. A file or folder that is not there is passed
+// over; one whose permissions cannot be read counts as changeable.
+std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& program);
+
 // The same for any of rights: why anyone but those accounts is allowed one
 // of them on path, or owns it (an owner may grant itself any); empty when
 // nobody else is.

@@ -79,6 +79,7 @@ struct LateBoundFunctions {
     LONG(WINAPI* ntQueryKey)(HANDLE, int, PVOID, ULONG, PULONG);
     BOOL(WINAPI* setFileInformationByHandle)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
     BOOL(WINAPI* getFileInformationByHandleEx)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+    BOOL(WINAPI* setDefaultDllDirectories)(DWORD);
 };
 
 const LateBoundFunctions& Resolved() {
@@ -91,6 +92,7 @@ const LateBoundFunctions& Resolved() {
                                                                                  "SetFileInformationByHandle"),
         LateBound<BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD)>("kernel32.dll",
                                                                                  "GetFileInformationByHandleEx"),
+        LateBound<BOOL(WINAPI*)(DWORD)>("kernel32.dll", "SetDefaultDllDirectories"),
     };
     return functions;
 }
@@ -210,6 +212,13 @@ BOOL FileApi::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS 
 BOOL FileApi::GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
                                            DWORD size) {
     return ByHandle(Resolved().getFileInformationByHandleEx, file, infoClass, information, size);
+}
+BOOL SystemApi::SetDefaultDllDirectories(DWORD flags) {
+    if (!Resolved().setDefaultDllDirectories) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return Resolved().setDefaultDllDirectories(flags);
 }
 bool FileApi::HasGetFileInformationByHandleEx() { return Resolved().getFileInformationByHandleEx != nullptr; }
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {

@@ -43,6 +43,9 @@ public:
 
     virtual void GetLocalTime(LPSYSTEMTIME time);
     virtual LPSTR GetCommandLineA();
+    // Where the process's later LoadLibrary calls look (late-bound: Windows
+    // before 8 without its update lacks it; ERROR_PROC_NOT_FOUND then).
+    virtual BOOL SetDefaultDllDirectories(DWORD flags);
     virtual BOOL FileTimeToLocalFileTime(const FILETIME* fileTime, LPFILETIME localTime);
     virtual BOOL FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
     virtual DWORD GetTickCount();

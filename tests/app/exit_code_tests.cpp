@@ -215,8 +215,25 @@ TEST(ExitCodes, EachWayARunEndsHasItsCode) {
     const std::string setAside = folder / "instvelps_x64.set-aside";
 
     std::unique_ptr<HeldMutex> held;
+    const auto chmod = [](const char* mode, const std::string& path) {
+        ASSERT_EQ(testing_support::RunUnix(std::string("/bin/chmod ") + mode + " " + testing_support::UnixPath(path)),
+                  0u);
+    };
     const RunCase cases[] = {
-        {"an empty --reboot-delay=", nullptr, "--noreboot --reboot-delay=", 87, "Clearway refused",
+        // Wine shows a file or folder whose Unix mode lets others write as
+        // one Everyone may change.
+        {"a configuration others can change", [&] { chmod("666", folder / "Clearway.cfg"); }, "--noreboot", 448,
+         "Clearway refused", "Others can change what this run would do: 'C:\\clearway-work\\exit-codes\\Clearway.cfg': "
+         "S-1-1-0 may change it. Nothing was done (exit code 448)", true},
+        {"a program folder others can change",
+         [&] {
+             chmod("644", folder / "Clearway.cfg");
+             chmod("777", folder.path());
+         },
+         "--noreboot", 448, "Clearway refused",
+         "Others can change what this run would do: 'C:\\clearway-work\\exit-codes': S-1-1-0 may change it.", true},
+        {"an empty --reboot-delay=", [&] { chmod("755", folder.path()); }, "--noreboot --reboot-delay=", 87,
+         "Clearway refused",
          "--reboot-delay=: no number of seconds follows the equals sign; nothing was done (exit code 87)", true},
         {"a second Clearway", [&] { held.reset(new HeldMutex("Global\\Velmoran Clearway run")); }, "--noreboot",
          1618, "Clearway refused", "Another Clearway is running on this machine", true},

@@ -25,7 +25,7 @@ namespace {
 const std::set<std::string> kPassedThrough = {
     // system
     "GetModuleFileNameA", "GetFileVersionInfoSizeA", "GetFileVersionInfoA", "VerQueryValueA", "OutputDebugStringA",
-    "GetLocalTime", "GetCommandLineA", "FileTimeToLocalFileTime", "FileTimeToSystemTime", "GetTickCount", "QueryPerformanceCounter", "QueryPerformanceFrequency", "Time",
+    "GetLocalTime", "GetCommandLineA", "SetDefaultDllDirectories", "FileTimeToLocalFileTime", "FileTimeToSystemTime", "GetTickCount", "QueryPerformanceCounter", "QueryPerformanceFrequency", "Time",
     "GetCurrentThreadId", "GetCurrentProcessId", "InitializeCriticalSection", "EnterCriticalSection", "LeaveCriticalSection",
     "DeleteCriticalSection", "GetLastError", "SetLastError", "GetVersionExA",
     "MultiByteToWideChar", "WideCharToMultiByte", "GetEnvironmentVariableA", "ExpandEnvironmentStringsA",

@@ -241,4 +241,42 @@ TEST(OwnFiles, AFolderOthersCanWriteToIsSeen) {
     EXPECT_TRUE(missing);
 }
 
+// Who could change what a run from a folder does: the program, its
+// configuration, the folder, and the folders above that someone could
+// rename or replace; each opened to others in turn by its Unix mode.
+TEST(OwnFiles, AProgramFolderOthersCouldSteerIsSeen) {
+    TempFolder above("own-steer");
+    const std::string folder = above / "Clearway";
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
+    testing_support::WriteWholeFile(folder + "\\Clearway.exe", "program");
+    testing_support::WriteWholeFile(folder + "\\Clearway.cfg", "[file 1]\n");
+    const std::string programPath = folder + "\\Clearway.exe";
+    const std::wstring program(programPath.begin(), programPath.end());  // ASCII
+    struct Case {
+        const char* name;
+        std::string opened;  // given mode 777 (a file 666) for the case; empty for none
+        std::string why;
+    };
+    const Case cases[] = {
+        {"nobody else", "", ""},
+        {"the program", folder + "\\Clearway.exe", "'" + folder + "\\Clearway.exe': S-1-1-0 may change it"},
+        {"its configuration", folder + "\\Clearway.cfg", "'" + folder + "\\Clearway.cfg': S-1-1-0 may change it"},
+        {"its folder", folder, "'" + folder + "': S-1-1-0 may change it"},
+        // Others could rename the program's folder away and put their own
+        // in its place.
+        {"the folder above", above.path(), "'" + above.path() + "': S-1-1-0 may change it"},
+    };
+    testing_support::TestPlatform os;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool file = c.opened != folder && c.opened != above.path();
+        if (!c.opened.empty()) RunUnix(std::string("/bin/chmod ") + (file ? "666 " : "777 ") + UnixPath(c.opened));
+        EXPECT_EQ(guard::OthersCanSteerProgram(os, program), c.why);
+        if (!c.opened.empty()) RunUnix(std::string("/bin/chmod ") + (file ? "644 " : "755 ") + UnixPath(c.opened));
+    }
+    // Its long form is the same path; a name without a drive is no place.
+    EXPECT_EQ(guard::OthersCanSteerProgram(os, L"\\\\?\\" + program), "");
+    EXPECT_EQ(guard::OthersCanSteerProgram(os, L"Clearway.exe"), "its path is not a full local or share path");
+}
+
 }  // namespace
