@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "actions/report.h"
+#include "guard/own_files.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "profile/tset.h"
 #include "trace/trace.h"
@@ -155,23 +157,32 @@ DWORD CNuke::StartProcesses() {
     const char* entry = nullptr;
     for (DWORD rc = startProcessList.GetFirst(entry); rc == ERROR_SUCCESS; rc = startProcessList.GetNext(entry)) {
         TraceWrite("", -1, 0, "Starting process '%s'...\n", entry);
-        char buffer[MAX_PATH] = {};
-        std::snprintf(buffer, sizeof buffer, "%s", entry);
-        LPCSTR otherDirs[] = {"C:\\windows", "C:\\", nullptr};
-        // Fills in the full path when found; an entry not found stays as it is.
-        os.PathFindOnPathA(buffer, otherDirs);
+        // The program runs with this run's full rights: never one found by
+        // a search (the current folder, the drive's root, PATH), where
+        // anyone may have put a file of that name, and only one that
+        // nobody else can change or swap.
+        const std::string path = entry;
+        const bool full = path.size() > 3 && path[1] == ':' && path[2] == '\\';
+        const std::string why = full ? guard::OthersCanSteerFile(os, platform::WideText(os, path))
+                                     : std::string("it is not a full path, and a bare name would be searched for in "
+                                                   "folders others may write to");
+        if (!why.empty()) {
+            ++refused;
+            TraceWrite("", -1, 0, "StartProcesses: refusing to start '%s': %s\n", entry, why.c_str());
+            continue;
+        }
 
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION info = {};
-        if (!os.CreateProcessA(buffer, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-            ReportOperationError(os.GetLastError(), "Starting of process", buffer);
+        if (!os.CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+            ReportOperationError(os.GetLastError(), "Starting of process", path.c_str());
             continue;
         }
         // Not waited for; closing these handles leaves the program running.
         platform::ObjectHandle process(os, info.hProcess);
         platform::ObjectHandle thread(os, info.hThread);
-        TraceWrite("", -1, 0, "Process '%s' started successfully\n", buffer);
+        TraceWrite("", -1, 0, "Process '%s' started successfully\n", path.c_str());
     }
     return ERROR_SUCCESS;
 }

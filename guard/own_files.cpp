@@ -401,7 +401,11 @@ size_t RootLength(const std::wstring& path) {
 
 }  // namespace
 
-std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& given) {
+namespace {
+
+// The way to a file, checked as OthersCanSteerProgram says; files: the file
+// and the others beside it that decide what it does.
+std::string OthersCanSteer(platform::Platform& os, const std::wstring& given, bool withConfiguration) {
     // The long forms of the same paths: "\\?\C:\..." and "\\?\UNC\server\...".
     std::wstring program = given;
     if (program.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
@@ -415,14 +419,17 @@ std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& gi
     const auto say = [&os](const std::wstring& path, const std::string& why) {
         return "'" + platform::NarrowText(os, path) + "': " + why;
     };
-    // The program, its configuration and its folder: anything that changes
-    // what they hold.
-    std::wstring configuration = program;
-    const size_t dot = configuration.find_last_of(L'.');
-    configuration = (dot != std::wstring::npos && dot > slash ? configuration.substr(0, dot) : configuration) + L".cfg";
+    // The file (and the program's configuration) and its folder: anything
+    // that changes what they hold.
+    std::vector<std::wstring> files = {program};
+    if (withConfiguration) {
+        const size_t dot = program.find_last_of(L'.');
+        files.push_back((dot != std::wstring::npos && dot > slash ? program.substr(0, dot) : program) + L".cfg");
+    }
     std::wstring folder = program.substr(0, slash);
     if (folder.size() < root) folder = program.substr(0, root);  // the root itself: "C:\"
-    for (const std::wstring& path : {program, configuration, folder}) {
+    files.push_back(folder);
+    for (const std::wstring& path : files) {
         bool missing = false;
         const std::string why = OthersCanChange(os, path, missing);
         if (!why.empty()) return say(path, why);
@@ -444,6 +451,16 @@ std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& gi
         child = parent;
     }
     return std::string();
+}
+
+}  // namespace
+
+std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& program) {
+    return OthersCanSteer(os, program, true);
+}
+
+std::string OthersCanSteerFile(platform::Platform& os, const std::wstring& file) {
+    return OthersCanSteer(os, file, false);
 }
 
 }  // namespace guard

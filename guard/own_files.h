@@ -95,6 +95,9 @@ std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bo
 // in C:\ on every Windows. A file or folder that is not there is passed
 // over; one whose permissions cannot be read counts as changeable.
 std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& program);
+// The same for a program the run starts: the file, its folder and the way
+// to it.
+std::string OthersCanSteerFile(platform::Platform& os, const std::wstring& file);
 
 // The same for any of rights: why anyone but those accounts is allowed one
 // of them on path, or owns it (an owner may grant itself any); empty when

@@ -1,11 +1,13 @@
 #include "msitool/product.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <initializer_list>
 #include <string>
 
 #include "guard/own_files.h"
 #include "msitool/registry_value.h"
+#include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/wide_text.h"
 #include "trace/trace.h"
@@ -88,12 +90,19 @@ bool Product::UninstallFromCachedPackage() {
     if (ReadProductInfo(os_, productCode, L"LocalPackage", MAX_PATH, cachedPackage) != ERROR_SUCCESS) return false;
     if (ReadProductInfo(os_, productCode, L"PackageName", MAX_PATH, packageName) != ERROR_SUCCESS) return false;
 
+    // The run's own folder when the caller names one (nobody else can
+    // write to it or rename what is in it). Else the temporary folder, which
+    // others may create files in (C:\Windows\Temp for SYSTEM) and, for an
+    // administrator, their unelevated programs own; the copy then goes into
+    // a folder of its own with a name nobody can guess, which only SYSTEM
+    // and Administrators can reach.
     wchar_t temporary[MAX_PATH] = {};
-    const DWORD length = os_.GetTempPathW(MAX_PATH, temporary);
-    if (length == 0 || length >= MAX_PATH) return false;
-    // The shared temporary folder (C:\Windows\Temp for SYSTEM) lets every
-    // user create files: the copy goes into a folder of its own with a name
-    // nobody can guess, which only SYSTEM and Administrators can reach.
+    if (!copyParent.empty() && copyParent.size() < MAX_PATH) {
+        std::copy(copyParent.begin(), copyParent.end(), temporary);
+    } else {
+        const DWORD length = os_.GetTempPathW(MAX_PATH, temporary);
+        if (length == 0 || length >= MAX_PATH) return false;
+    }
     std::wstring folder;
     const DWORD created = guard::CreatePrivateFolder(os_, temporary, folder);
     if (created != ERROR_SUCCESS) {
@@ -114,9 +123,16 @@ bool Product::UninstallFromCachedPackage() {
         TraceWrite("", -1, 0, "UninstallFromCachedPackage: the copy's path '%s' is longer than %d characters; "
                    "no retry from the cached package\n", platform::NarrowText(os_, copy).c_str(), MAX_PATH - 1);
     } else if (os_.CopyFileW(cachedPackage.c_str(), copy.c_str(), TRUE)) {
-        cachedTried = true;
-        cachedCode = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand);
-        removed = Removed(cachedCode);
+        // Held open while the installer reads it: nobody can change,
+        // replace or rename the file that was copied in the meantime.
+        platform::FileHandle held(os_, os_.CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (held) {
+            cachedTried = true;
+            cachedCode = os_.MsiInstallProductW(copy.c_str(), kRemoveCommand);
+            removed = Removed(cachedCode);
+        }
+        held.reset();
         os_.DeleteFileW(copy.c_str());
     }
     // Gone whatever the outcome.

@@ -41,6 +41,9 @@ public:
     bool cachedTried = false;            // the cached package was handed to the installer
     UINT cachedCode = ERROR_SUCCESS;     // its answer
     std::wstring logPath;
+    // Where the copy of the cached package is made (a folder of the run's
+    // own, ending in a backslash); empty: the temporary folder.
+    std::wstring copyParent;
     // Reads "a.b.c.d", "a.b.c", "a.b" or "a" (blanks around it ignored);
     // missing parts are -1. False, with the out-values untouched, when the
     // version does not start with a number.

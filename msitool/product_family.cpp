@@ -62,6 +62,7 @@ DWORD ProductFamily::UninstallAll(MsiToolReport* report) {
             if (report && !report->logFolder.empty()) {
                 product->logPath = report->logFolder + L"MSI " + product->GetProductCode() + L" " + report->logStamp +
                                    L".log";
+                product->copyParent = report->logFolder;
             }
             const bool gone = product->Uninstall();
             if (report) {

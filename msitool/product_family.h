@@ -25,7 +25,10 @@ struct MsiProductAnswer {
 // What a caller of the tool hands in and gets back: the folder for each
 // product's installer log, and the installer's answers.
 struct MsiToolReport {
-    std::wstring logFolder;  // ends in a backslash; empty: no installer logs
+    // The run's own folder, ending in a backslash: each product's installer
+    // log goes there, and the copy of a cached package into a private
+    // folder made in it. Empty: no logs, the copy below the temporary folder.
+    std::wstring logFolder;
     std::wstring logStamp;   // the date and time in each log's name
     std::vector<MsiProductAnswer> products;
 };

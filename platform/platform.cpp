@@ -147,6 +147,10 @@ UINT FileApi::GetDriveTypeA(LPCSTR root) { return ::GetDriveTypeA(root); }
 DWORD FileApi::GetFullPathNameA(LPCSTR path, DWORD size, LPSTR buffer, LPSTR* filePart) {
     return ::GetFullPathNameA(path, size, buffer, filePart);
 }
+HANDLE FileApi::CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                            DWORD disposition, DWORD flags, HANDLE templateFile) {
+    return ::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
 HANDLE FileApi::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                             DWORD disposition, DWORD flags, HANDLE templateFile) {
     return ::CreateFileA(path, access, share, security, disposition, flags, templateFile);

@@ -184,6 +184,17 @@ HANDLE PreviewPlatform::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSE
     }
     return Platform::CreateFileA(path, access, share, security, disposition, flags, templateFile);
 }
+HANDLE PreviewPlatform::CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                    DWORD disposition, DWORD flags, HANDLE templateFile) {
+    // Reading only, as the narrow open.
+    const DWORD writing = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                          FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER;
+    if (disposition != OPEN_EXISTING || (access & writing) || (flags & FILE_FLAG_DELETE_ON_CLOSE)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Platform::CreateFileW(path, access, share, security, disposition, flags, templateFile);
+}
 BOOL PreviewPlatform::SetFileInformationByHandle(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information,
                                                  DWORD size) {
     char name[1024] = {};

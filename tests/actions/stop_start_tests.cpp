@@ -576,33 +576,46 @@ TEST(StopNTProcessesTest, TheSystemsOwnProcessesAndTheRunItselfAreNeverEnded) {
 
 // ---------------------------------------------------------- program start
 
-TEST(StartProcessesTest, StartsEveryEntryFoundAndReportsTheOthers) {
+// Only a program named by its full path that nobody else can change or
+// swap is started; a bare name is never searched for, and a program in a
+// folder others may write to (Wine shows mode 777 as Everyone may change
+// it) is refused. Refusals are traced and the step goes on.
+TEST(StartProcessesTest, StartsOnlyFullPathsNobodyElseCanChange) {
     testing_support::TempFolder folder("stop_start_programs");
-    std::string byPath = folder / "cwstart1.exe";
+    testing_support::TempFolder open("stop_start_open");
+    const std::string byPath = folder / "cwstart1.exe";
+    const std::string planted = open / "cwstart2.exe";
     const std::string inWindows = "C:\\windows\\cwstartprobe.exe";
-    ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), byPath.c_str(), FALSE)) << ::GetLastError();
-    ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), inWindows.c_str(), FALSE)) << ::GetLastError();
-    ::DeleteFileA((inWindows + ".started").c_str());
+    for (const std::string& copy : {byPath, planted, inWindows}) {
+        ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), copy.c_str(), FALSE)) << ::GetLastError();
+        ::DeleteFileA((copy + ".started").c_str());
+    }
+    ASSERT_EQ(testing_support::RunUnix("/bin/chmod 777 " + testing_support::UnixPath(open.path())), 0u);
+    const std::string missing = folder / "cwnosuchprogram.exe";
 
     TestPlatform os;
     const StepRun run = RunStep(os, &CNuke::StartProcesses, &CNuke::startProcessList,
-                                {byPath.c_str(), "cwnosuchprogram.exe", "cwstartprobe.exe"});  // found in C:\windows
+                                {byPath.c_str(), missing.c_str(), "cwstartprobe.exe", planted.c_str()});
     EXPECT_EQ(run.code, 0u);
-    EXPECT_EQ(run.trace, "Starting process '" + byPath + "'...\n" +
-                                    "Process '" + byPath + "' started successfully\n"
-                                    "Starting process 'cwnosuchprogram.exe'...\n"
-                                    "Starting of process 'cwnosuchprogram.exe' reported \"file\" not found\n"
-                                    "Starting process 'cwstartprobe.exe'...\n"
-                                    "Process 'C:\\windows\\cwstartprobe.exe' started successfully\n");
+    // In the list's order (sorted, ignoring case).
+    EXPECT_EQ(run.trace,
+              "Starting process '" + planted + "'...\n" +
+                  "StartProcesses: refusing to start '" + planted + "': '" + open.path() + "': S-1-1-0 may change it\n"
+                  "Starting process '" + missing + "'...\n"
+                  "Starting of process '" + missing + "' reported \"file\" not found\n"
+                  "Starting process '" + byPath + "'...\n"
+                  "Process '" + byPath + "' started successfully\n"
+                  "Starting process 'cwstartprobe.exe'...\n"
+                  "StartProcesses: refusing to start 'cwstartprobe.exe': it is not a full path, and a bare name would "
+                  "be searched for in folders others may write to\n");
     EXPECT_TRUE(run.pauses.empty());
-    // Both programs really ran (each leaves its mark beside itself) and end
-    // by themselves.
+    // The one allowed really ran (it leaves its mark beside itself) and ends
+    // by itself; the others never started.
     EXPECT_TRUE(WaitForFile(byPath + ".started"));
-    EXPECT_TRUE(WaitForFile(inWindows + ".started"));
     EXPECT_TRUE(WaitUntilGone("cwstart1.exe"));
-    EXPECT_TRUE(WaitUntilGone("cwstartprobe.exe"));
+    EXPECT_FALSE(testing_support::PathExists(planted + ".started"));
+    EXPECT_FALSE(testing_support::PathExists(inWindows + ".started"));
     ::DeleteFileA(inWindows.c_str());
-    ::DeleteFileA((inWindows + ".started").c_str());
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ const std::set<std::string> kPassedThrough = {
     "GetWindowsDirectoryA", "GetSystemDirectoryA", "GetLogicalDriveStringsA", "GetDriveTypeA", "GetTempPathW",
     "GetFullPathNameA", "GetFileInformationByHandle", "GetFinalPathNameByHandleA", "HasGetFinalPathNameByHandleA",
     "GetFileInformationByHandleEx", "HasGetFileInformationByHandleEx",
-    "CreateFileA",  // opens for reading only: a writing or creating open is refused
+    "CreateFileA", "CreateFileW",  // open for reading only: a writing or creating open is refused
     "SetFilePointer",
     // registry
     "RegOpenKeyExA", "RegCloseKey", "RegQueryValueExA", "RegEnumValueA", "RegEnumKeyA", "RegEnumKeyExA",

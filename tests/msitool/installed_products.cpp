@@ -215,6 +215,15 @@ TEST_F(InstalledProducts, TheReportCarriesTheInstallersAnswers) {
             EXPECT_EQ(answer.cachedTried, c.cachedTried);
             EXPECT_EQ(answer.logPath, report.logFolder + L"MSI " + answer.productCode + L" 2026-12-11 120000.log");
         }
+        if (c.cachedTried) {
+            // The copy of the cached package lay in a private folder of the
+            // run's own folder, not in the temporary one.
+            ASSERT_FALSE(os_.createdFolders.empty());
+            EXPECT_EQ(os_.createdFolders[0].path.rfind(logs.path() + "\\Clearway-", 0), 0u)
+                << os_.createdFolders[0].path;
+            EXPECT_TRUE(os_.installCalls[0].packageExisted);
+        }
+        os_.createdFolders.clear();
         if (c.configure == 0) {
             // The installer itself ran and logged each removal.
             for (const MsiProductAnswer& answer : report.products) {
