@@ -10,6 +10,7 @@
 #include "actions/run_backup.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/registry_names.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
 
@@ -95,7 +96,26 @@ DWORD CNuke::CleanupRegValues() {
     return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The profile checked the key when it was built; minutes may have passed.
+// Right before the deletion the way to the key is looked at again, name by
+// name as itself, in the view it is deleted from: a key swapped for a link
+// in the meantime is not deleted through it.
+bool LinkedAtDeletion(CNuke& nuke, const char* step, HKEY root, const std::string& subkey, REGSAM view,
+                      const char* display) {
+    const char* rootName = platform::RootKeyName(root);
+    const std::string why = nuke.KeyGuard().LinkAlong(root, rootName ? rootName : "", subkey, view);
+    if (why.empty()) return false;
+    ++nuke.refused;
+    TraceWrite("", -1, 0, "%s: refusing to delete '%s': %s\n", step, display, why.c_str());
+    return true;
+}
+
+}  // namespace
+
 bool CNuke::DeleteRegValue(HKEY root, const char* subkey, const char* valueName, const char* display) {
+    if (LinkedAtDeletion(*this, "CleanupRegValues", root, subkey ? subkey : "", 0, display)) return false;
     Backup().Value(root, subkey, valueName, 0);
     DWORD rc = os.SHDeleteValueA(root, subkey, valueName);
     if (rc == ERROR_ACCESS_DENIED) {
@@ -128,6 +148,9 @@ DWORD CNuke::DeleteRegValue64(HKEY root, const char* subkey, const char* valueNa
         return ERROR_BAD_ENVIRONMENT;
     }
     std::string display = Display(subkey, valueName);
+    if (LinkedAtDeletion(*this, "CleanupRegValues", root, subkey ? subkey : "", KEY_WOW64_64KEY, display.c_str())) {
+        return ERROR_ACCESS_DENIED;
+    }
     platform::RegKey key(os);
     DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(root, subkey, 0, kAllAccess64, key.put()));
     if (rc != ERROR_SUCCESS) {
@@ -181,6 +204,7 @@ DWORD CNuke::CleanupRegKeys() {
         ParseRegKeyPrefix(parts.root, rootName);
         std::string display = Display(rootName, subkey.c_str());
 
+        if (LinkedAtDeletion(*this, "CleanupRegKeys", parts.root, subkey, 0, display.c_str())) continue;
         Backup().Key(parts.root, subkey, 0);
         DWORD result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
         if (result == ERROR_ACCESS_DENIED) {
@@ -231,6 +255,8 @@ DWORD CNuke::DeleteRegKey64(const char* entry) {
     std::string parentPath = parts.last ? (parts.path ? *parts.path : std::string()) : std::string();
     std::string name = parts.last ? *parts.last : (parts.path ? *parts.path : std::string());
 
+    const std::string keyPath = parentPath.empty() ? name : parentPath + "\\" + name;
+    if (LinkedAtDeletion(*this, "CleanupRegKeys", parts.root, keyPath, KEY_WOW64_64KEY, entry)) return ERROR_ACCESS_DENIED;
     platform::RegKey parent(os);
     DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(parts.root, parentPath.c_str(), 0, kAllAccess64, parent.put()));
     if (rc != ERROR_SUCCESS) {
@@ -238,7 +264,7 @@ DWORD CNuke::DeleteRegKey64(const char* entry) {
         ReportOperationError(rc, "Opening registry key", parentPath.c_str());
         return rc;
     }
-    Backup().Key(parts.root, parentPath.empty() ? name : parentPath + "\\" + name, KEY_WOW64_64KEY);
+    Backup().Key(parts.root, keyPath, KEY_WOW64_64KEY);
     for (int attempt = 0; attempt < 2; ++attempt) {  // one more try after access denied
         rc = static_cast<DWORD>(os.RegDeleteKeyExA(parent.get(), name.c_str(), KEY_WOW64_64KEY, 0));
         if (rc != ERROR_ACCESS_DENIED) break;

@@ -239,9 +239,13 @@ std::string KeyGuard::LinkAlong(HKEY root, const char* rootName, const std::stri
     for (const std::string& name : Split(subkey.c_str(), true)) {
         path += "\\" + name;
         platform::RegKey self(os_);
-        if (os_.RegOpenKeyExA(current, name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, self.put()) !=
-            ERROR_SUCCESS) {
-            return std::string();
+        const LONG opened = os_.RegOpenKeyExA(current, name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, self.put());
+        if (opened == ERROR_FILE_NOT_FOUND) return std::string();  // nothing past it is reached through it
+        // A key that cannot be opened as itself (its permissions refuse
+        // Administrators) is not known to be free of links.
+        if (opened != ERROR_SUCCESS) {
+            return "the key '" + path + "' along it cannot be opened as itself (error " + std::to_string(opened) +
+                   "), so it is not known not to be a registry link";
         }
         if (IsKeyLink(os_, self.get())) {
             if (Refuses(path.c_str()).empty()) return "the key '" + path + "' along it is a registry link";

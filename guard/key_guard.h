@@ -46,8 +46,9 @@ public:
     // Why the key subkey below root (named rootName in the text) cannot be
     // decided on by its name in view, or empty: a key along it, or the key
     // itself, is a registry link (a key that shows another key's contents)
-    // and not one of the system's own. A key that is missing or cannot be
-    // read ends the walk: nothing past it is reached through it.
+    // and not one of the system's own, or cannot be opened as itself (it is
+    // then not known to be free of links). A key that is missing ends the
+    // walk: nothing past it is reached through it.
     std::string LinkAlong(HKEY root, const char* rootName, const std::string& subkey, REGSAM view) const;
 
 private:

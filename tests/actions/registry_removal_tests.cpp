@@ -656,6 +656,36 @@ TEST_F(RegistryRemovalTest, EmptyListsAreASuccessWithTheCount0) {
 
 // ------------------------------------------------------------ entries without a root
 
+// The profile checked the keys when it was built. A key swapped for a
+// registry link in the minutes before the deletion, in either view: nothing
+// is deleted through the link, and the other vendor's key it shows stays
+// whole.
+TEST_F(RegistryRemovalTest, AKeySwappedForALinkAfterTheProfileIsNotDeletedThroughIt) {
+    const std::string product = Below("Product");
+    for (REGSAM view : {kView32, kView64}) {
+        SCOPED_TRACE(view == kView32 ? "32-bit view" : "64-bit view");
+        os_.ClearDebugOutput();
+        const std::string other = Below("Other");
+        SetData(HKEY_LOCAL_MACHINE, other, "Setting", view);
+        CreateKey(HKEY_LOCAL_MACHINE, other + "\\Sub", view);
+        engine_.expandedRegValueList.Insert(("HKEY_LOCAL_MACHINE\\" + product + "\\Setting").c_str());
+        engine_.expandedRegKeyList.Insert(("HKEY_LOCAL_MACHINE\\" + product + "\\Sub").c_str());
+        engine_.expandedRegKeyList.Insert(("HKEY_LOCAL_MACHINE\\" + product).c_str());
+        const std::string in32 = "SOFTWARE\\Wow6432Node\\" + std::string(kBase).substr(9);
+        const testing_support::KeyLink link(HKEY_LOCAL_MACHINE, (view == kView32 ? in32 : std::string(kBase)) + "\\Product",
+                                            (view == kView32 ? in32 : std::string(kBase)) + "\\Other");
+        ASSERT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, product, "Setting", view));  // the link shows the other key
+
+        EXPECT_EQ(engine_.CleanupRegValues(), 0u);
+        EXPECT_EQ(engine_.CleanupRegKeys(), 0u);
+        EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, other, "Setting", view));
+        EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, other + "\\Sub", view));
+        EXPECT_TRUE(Traced("CleanupRegValues: refusing to delete '")) << Trace();
+        EXPECT_TRUE(Traced("CleanupRegKeys: refusing to delete '")) << Trace();
+        EXPECT_TRUE(Traced("\\PRODUCT' along it is a registry link")) << Trace();
+    }
+}
+
 TEST_F(RegistryRemovalTest, EntriesWithoutARootAreRefusedAndCountAsErrors) {
     SetData(HKEY_LOCAL_MACHINE, Below("NoRoot"), "V", kView32);
     SetData(HKEY_LOCAL_MACHINE, Below("NoRoot"), "", kView32);
