@@ -16,10 +16,19 @@ namespace {
 
 bool IsDotName(const wchar_t* name) { return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0; }
 
+// A file name as the code page holds it; false when it cannot be had
+// exactly, and for a conversion that made a path character (a stored name
+// never holds one).
+bool ExactText(platform::Platform& os, const wchar_t* wide, std::string& text) {
+    return ExactCodePageText(os, wide, text) && std::strpbrk(text.c_str(), "\\/:") == nullptr;
+}
+
+}  // namespace
+
 // The text of wide in the code page; false when it cannot be had exactly:
 // a character the code page lacks, one Windows would replace by a best-fit
 // look-alike, or a text that does not convert back to itself.
-bool ExactText(platform::Platform& os, const wchar_t* wide, std::string& text) {
+bool ExactCodePageText(platform::Platform& os, const wchar_t* wide, std::string& text) {
     text.clear();
     BOOL usedDefault = FALSE;
     char buffer[MAX_PATH * 2] = {};
@@ -38,13 +47,8 @@ bool ExactText(platform::Platform& os, const wchar_t* wide, std::string& text) {
     // would otherwise pass.
     wchar_t back[MAX_PATH * 2] = {};
     const int m = os.MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, buffer, -1, back, MAX_PATH * 2 - 1);
-    if (m <= 0 || std::wcscmp(back, wide) != 0) return false;
-    // A stored name never holds these; a conversion that made one is not
-    // the name.
-    return std::strpbrk(buffer, "\\/:") == nullptr;
+    return m > 0 && std::wcscmp(back, wide) == 0;
 }
-
-}  // namespace
 
 bool ListNames(platform::Platform& os, const std::string& pattern, std::vector<ListedName>& names) {
     names.clear();

@@ -18,6 +18,12 @@ namespace guard {
 class TrustedAccounts;
 
 // One name a folder listing gave.
+// The text of wide in the code page (text); false when it cannot be had
+// exactly: a character the code page lacks, one Windows would replace by a
+// best-fit look-alike, or a text that does not convert back to itself. text
+// then only shows the name, '?' standing for what is lost.
+bool ExactCodePageText(platform::Platform& os, const wchar_t* wide, std::string& text);
+
 struct ListedName {
     // The name in the code page. When faithful, exactly the stored name;
     // otherwise only for the trace, '?' standing for what the code page

@@ -9,6 +9,7 @@
 #include "actions/reg_entry.h"
 #include "guard/key_guard.h"
 #include "guard/name_guard.h"
+#include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
@@ -119,21 +120,43 @@ DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry) {
     char* name = buffer + entry.size() + 1;
     const DWORD room = static_cast<DWORD>(kKeyEntryBufferSize - entry.size() - 1);
 
+    // Names are read in wide text: one the code page cannot hold would come
+    // back with best-fit look-alikes and name another key or value (a
+    // fullwidth reverse solidus reads as a backslash, and the name as a path
+    // through its neighbour). Such a name is left alone, and so is the key
+    // that holds it.
+    const auto faithful = [&](const wchar_t* wide, std::string& narrow, const char* what) {
+        if (guard::ExactCodePageText(os, wide, narrow)) return true;
+        TraceWrite("", -1, 0, "ExpandRegKeyEntry: leaving the %s '%s' of '%s' alone: its name does not fit the code "
+                   "page; '%s' stays\n", what, narrow.c_str(), entry.c_str(), entry.c_str());
+        return false;
+    };
     // Subkeys first; a name that does not fit ends the listing of this key.
     for (DWORD index = 0;; ++index) {
-        if (os.RegEnumKeyA(key.get(), index, name, room) != ERROR_SUCCESS) break;
+        wchar_t wide[256] = {};
+        DWORD size = 256;
+        if (os.RegEnumKeyExW(key.get(), index, wide, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        std::string narrow;
+        if (!faithful(wide, narrow, "key")) continue;
+        if (narrow.size() + 1 > room) break;
+        std::memcpy(name, narrow.c_str(), narrow.size() + 1);
         ExpandKeyTree(nuke, buffer);
     }
     // Then the key's own values; the unnamed one gives an entry ending in a
     // backslash.
+    std::vector<wchar_t> wide(16384);
     for (DWORD index = 0;; ++index) {
-        DWORD size = room;
-        name[0] = '\0';
-        const LSTATUS listed = os.RegEnumValueA(key.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
-        // A name too long for the rest of the buffer is passed over; the
-        // values after it (the unnamed one among them) are still listed.
+        DWORD size = static_cast<DWORD>(wide.size());
+        wide[0] = L'\0';
+        const LSTATUS listed = os.RegEnumValueW(key.get(), index, wide.data(), &size, nullptr, nullptr, nullptr, nullptr);
         if (listed == ERROR_MORE_DATA) continue;
         if (listed != ERROR_SUCCESS) break;
+        std::string narrow;
+        if (!faithful(wide.data(), narrow, "value")) continue;
+        // A name too long for the rest of the buffer is passed over; the
+        // values after it (the unnamed one among them) are still listed.
+        if (narrow.size() + 1 > room) continue;
+        std::memcpy(name, narrow.c_str(), narrow.size() + 1);
         UpperCaseText(name);
         rc = nuke.expandedRegValueList.Insert(buffer);
         if (rc != ERROR_SUCCESS) break;

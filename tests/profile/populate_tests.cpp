@@ -124,6 +124,43 @@ TEST_F(PopulateTest, ARegistryLinkIsNeitherWalkedNorNamedThrough) {
     EXPECT_THAT(log, HasSubstr("along it is a registry link"));
 }
 
+// A key or value whose name the code page cannot hold reads back, in the
+// ANSI calls, with best-fit look-alikes: "Other" + a fullwidth reverse
+// solidus + "Sub" would read as the path "Other\Sub" into the neighbouring
+// key. Such names are left alone with what holds them; the rest is listed.
+TEST_F(PopulateTest, NamesTheCodePageCannotHoldAreLeftAlone) {
+    MakeKey("Other\\Sub", {"Precious"});
+    MakeKey("Plain", {"Own"});
+    const std::wstring odd = L"Other\xFF3CSub";
+    HKEY created = nullptr;
+    const std::wstring base(kBase, kBase + std::strlen(kBase));
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\" + odd).c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &created, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExW(created, L"Precious\xFF3C", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4),
+              ERROR_SUCCESS);
+    ::RegCloseKey(created);
+    HKEY plain = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\Plain").c_str(), 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                              &plain),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExW(plain, L"Odd\x0416", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4), ERROR_SUCCESS);
+    ::RegCloseKey(plain);
+
+    const std::string e = kEntry;
+    EXPECT_EQ(engine_.ExpandRegKeyEntry((e + "\\PLAIN").c_str()), 0u);
+    EXPECT_EQ(engine_.ExpandRegKeyEntry(kEntry), 0u);
+    // Neither the odd key nor anything it seemed to name; Other and Plain
+    // themselves are listed with their own values.
+    EXPECT_EQ(Elements(engine_.expandedRegKeyList), (Texts{e, e + "\\OTHER", e + "\\OTHER\\SUB", e + "\\PLAIN"}));
+    EXPECT_EQ(Elements(engine_.expandedRegValueList),
+              (Texts{e + "\\OTHER\\SUB\\PRECIOUS", e + "\\PLAIN\\OWN"}));
+    const std::string log = os_.DebugOutput();
+    EXPECT_THAT(log, HasSubstr("ExpandRegKeyEntry: leaving the key 'Other?Sub' of '" + e +
+                               "' alone: its name does not fit the code page; '" + e + "' stays"));
+    EXPECT_THAT(log, HasSubstr("ExpandRegKeyEntry: leaving the value 'Odd?' of '" + e + "\\PLAIN' alone"));
+}
+
 // The current user's hive has two names; an ignore entry in either keeps
 // the key from a removal named in the other.
 TEST_F(PopulateTest, AnIgnoredKeyOfTheUsersHiveIsKeptUnderEitherName) {
