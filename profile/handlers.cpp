@@ -87,6 +87,11 @@ DWORD InsertMatchingNames(TSet& list, const std::string& prefix, const char* pat
                        static_cast<unsigned long>(index));
             continue;
         }
+        if (rc == ERROR_NO_UNICODE_TRANSLATION) {
+            TraceWrite("", -1, 0, "%s: leaving '%s' in '%s' alone: its name does not fit the code page\n", handler, name,
+                       prefix.c_str());
+            continue;
+        }
         if (rc != ERROR_SUCCESS) break;
         buffer[sizeof buffer - 1] = '\0';
         if (!WildcardMatch(name, pattern)) continue;
@@ -248,17 +253,31 @@ static DWORD ListRegNamesByPattern(CNuke& nuke, TSet& list, char* argument, bool
         return list.Insert(argument);
     }
     platform::Platform& os = nuke.os;
+    // Names are read in wide text: one the code page cannot hold would come
+    // back with best-fit look-alikes and name another key or value.
+    std::vector<wchar_t> wide(16384);
+    const auto exact = [&os, &wide](char* name, DWORD size) -> LSTATUS {
+        std::string narrow;
+        const bool faithful = guard::ExactCodePageText(os, wide.data(), narrow);
+        if (narrow.size() + 1 > size) return ERROR_MORE_DATA;
+        std::memcpy(name, narrow.c_str(), narrow.size() + 1);
+        return faithful ? ERROR_SUCCESS : ERROR_NO_UNICODE_TRANSLATION;
+    };
     if (subkeys) {
         return InsertMatchingNames(list, KeyPrefix(parts), parts.last->c_str(), "ListRegKeysByName",
-                                   [&](DWORD index, char* name, DWORD size) {
-                                       return os.RegEnumKeyA(key.get(), index, name, size);
+                                   [&](DWORD index, char* name, DWORD size) -> LSTATUS {
+                                       DWORD length = static_cast<DWORD>(wide.size());
+                                       const LSTATUS rc = os.RegEnumKeyExW(key.get(), index, wide.data(), &length,
+                                                                           nullptr, nullptr, nullptr, nullptr);
+                                       return rc == ERROR_SUCCESS ? exact(name, size) : rc;
                                    });
     }
     return InsertMatchingNames(list, KeyPrefix(parts), parts.last->c_str(), "ListRegValuesByName",
-                               [&](DWORD index, char* name, DWORD size) {
-                                   DWORD nameSize = size;
-                                   return os.RegEnumValueA(key.get(), index, name, &nameSize, nullptr, nullptr,
-                                                           nullptr, nullptr);
+                               [&](DWORD index, char* name, DWORD size) -> LSTATUS {
+                                   DWORD length = static_cast<DWORD>(wide.size());
+                                   const LSTATUS rc = os.RegEnumValueW(key.get(), index, wide.data(), &length,
+                                                                       nullptr, nullptr, nullptr, nullptr);
+                                   return rc == ERROR_SUCCESS ? exact(name, size) : rc;
                                });
 }
 

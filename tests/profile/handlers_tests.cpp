@@ -14,6 +14,7 @@
 #include "profile/engine.h"
 #include "profile/tset.h"
 #include "tests/support/matchers.h"
+#include "trace/trace.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
@@ -152,6 +153,35 @@ TEST_F(HandlersRegistry, KeysByNameListSubkeysOfThe64BitViewAndMergeLetterCases)
               0u);
     EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("KEYS\\?ELCLIENT"))), 0u);
     EXPECT_EQ(list.Count(), 2);
+}
+
+// A name the code page cannot hold matches nothing and is left alone: read
+// through the ANSI calls, "Vel" + a fullwidth reverse solidus + "Other"
+// would name the key Other below a key Vel.
+TEST_F(HandlersRegistry, NamesTheCodePageCannotHoldMatchNothing) {
+    key.Create("Keys\\VelClient", k64);
+    key.SetText("Run", "VelTray", "a", k32);
+    const std::wstring base = std::wstring(L"") + L"SOFTWARE\\ClearwayTests\\Handlers";
+    HKEY odd = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\Keys\\Vel\xFF3COther").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &odd, nullptr),
+              ERROR_SUCCESS);
+    ::RegCloseKey(odd);
+    HKEY run = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (base + L"\\Run").c_str(), 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &run),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExW(run, L"Vel\x0416", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4), ERROR_SUCCESS);
+    ::RegCloseKey(run);
+
+    TraceShutdown();
+    TraceSetPlatform(&os);
+    EXPECT_EQ(nuke.ListRegKeysByName(list, Arg(Entry("KEYS\\VEL*"))), 0u);
+    EXPECT_EQ(nuke.ListRegValuesByName(list, Arg(Entry("RUN\\VEL*"))), 0u);
+    TraceSetPlatform(nullptr);
+    EXPECT_EQ(Ascending(list), Texts({Entry("KEYS\\VELCLIENT"), Entry("RUN\\VELTRAY")}));
+    const std::string log = os.DebugOutput();
+    EXPECT_THAT(log, HasSubstr("ListRegKeysByName: leaving 'Vel?Other' in '")) << log;
+    EXPECT_THAT(log, HasSubstr("ListRegValuesByName: leaving 'Vel?' in '")) << log;
 }
 
 TEST_F(HandlersRegistry, KeysByNameInsertUnknownKeysAsWrittenAndSkipOverlongNames) {
