@@ -106,19 +106,7 @@ const wchar_t kLibraryWideName[] = L"instvelps_x64.dll";
 // when it cannot be had. Wide text: a folder whose name the ANSI code page
 // cannot hold would come back with '?' in it and name no file.
 std::wstring ProgramFolder(platform::Platform& os) {
-    std::vector<wchar_t> module(MAX_PATH);
-    for (;;) {
-        const DWORD size = static_cast<DWORD>(module.size());
-        const DWORD length = os.GetModuleFileNameW(nullptr, module.data(), size);
-        if (length == 0) return std::wstring();
-        if (length < size) {
-            module.resize(length);
-            break;
-        }
-        if (module.size() >= 32768) return std::wstring();  // never cut: a cut path names another file
-        module.assign(module.size() * 2, L'\0');
-    }
-    const std::wstring path(module.begin(), module.end());
+    const std::wstring path = guard::ProgramPath(os);
     const size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }

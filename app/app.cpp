@@ -137,18 +137,9 @@ bool CZerlinApp::TakeRunMutex() {
 }
 
 bool CZerlinApp::ProgramFolderUnsafe() {
-    // Wide text: a folder the code page cannot name would come back with
-    // '?' in it and name no file.
-    std::vector<wchar_t> module(MAX_PATH);
-    DWORD length = 0;
-    for (;;) {
-        length = os_.GetModuleFileNameW(nullptr, module.data(), static_cast<DWORD>(module.size()));
-        if (length < module.size() || module.size() >= 32768) break;
-        module.assign(module.size() * 2, L'\0');
-    }
-    const std::string why = length == 0 || length >= module.size()
-                                ? std::string("the program's own path cannot be read")
-                                : guard::OthersCanSteerProgram(os_, std::wstring(module.data(), length));
+    const std::wstring program = guard::ProgramPath(os_);
+    const std::string why = program.empty() ? std::string("the program's own path cannot be read")
+                                            : guard::OthersCanSteerProgram(os_, program);
     if (why.empty()) return false;
     // Its configuration could start any program and delete anything with
     // this run's rights, and a library beside it would run inside it.

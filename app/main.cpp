@@ -15,11 +15,6 @@ namespace {
 CNuke theEngine(platform::ProductionPlatform());
 CZerlinApp theApp(platform::ProductionPlatform(), theEngine);
 
-platform::PreviewPlatform& PreviewOfThisMachine() {
-    static platform::PreviewPlatform preview;
-    return preview;
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {

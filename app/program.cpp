@@ -7,6 +7,11 @@
 #include "platform/preview.h"
 #include "profile/engine.h"
 
+platform::PreviewPlatform& PreviewOfThisMachine() {
+    static platform::PreviewPlatform preview;
+    return preview;
+}
+
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif

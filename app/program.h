@@ -9,3 +9,6 @@ namespace platform { class PreviewPlatform; }
 
 int RunClearway(CZerlinApp& app, platform::PreviewPlatform& (*previewPlatform)(), int argumentCount,
                 char** arguments);
+
+// The preview platform over this machine, made on first use.
+platform::PreviewPlatform& PreviewOfThisMachine();

@@ -455,6 +455,18 @@ std::string OthersCanSteer(platform::Platform& os, const std::wstring& given, bo
 
 }  // namespace
 
+std::wstring ProgramPath(platform::Platform& os) {
+    std::vector<wchar_t> module(MAX_PATH);
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(module.size());
+        const DWORD length = os.GetModuleFileNameW(nullptr, module.data(), size);
+        if (length == 0) return std::wstring();
+        if (length < size) return std::wstring(module.data(), length);
+        if (module.size() >= 32768) return std::wstring();  // never cut: a cut path names another file
+        module.assign(module.size() * 2, L'\0');
+    }
+}
+
 std::string OthersCanSteerProgram(platform::Platform& os, const std::wstring& program) {
     return OthersCanSteer(os, program, true);
 }

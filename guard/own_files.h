@@ -84,6 +84,11 @@ DWORD CreatePrivateFolder(platform::Platform& os, const std::wstring& parent, st
 // set.
 std::string OthersCanChange(platform::Platform& os, const std::wstring& path, bool& missing);
 
+// The full path of the running program in wide text (a folder the code
+// page cannot hold would come back with '?' in it and name no file), never
+// cut; empty when it cannot be had.
+std::wstring ProgramPath(platform::Platform& os);
+
 // Why anyone but SYSTEM, Administrators, TrustedInstaller or the running
 // user could change what a run of program does, empty when nobody can:
 // write, append to, delete or re-permission the program or its

@@ -169,16 +169,26 @@ BOOL PreviewPlatform::SetEndOfFile(HANDLE) {
     Record("file emptied", "");
     return TRUE;
 }
+namespace {
+
+const DWORD kWritingRights = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                             FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// An open that could write, create or delete: a preview refuses it.
+bool OpensToChange(DWORD access, DWORD disposition, DWORD flags) {
+    return disposition != OPEN_EXISTING || (access & kWritingRights) || (flags & FILE_FLAG_DELETE_ON_CLOSE);
+}
+
+}  // namespace
+
 HANDLE PreviewPlatform::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                     DWORD disposition, DWORD flags, HANDLE templateFile) {
-    const DWORD writing = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                          FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER;
     // An open to move the object only: made without the right to delete,
     // and the move itself is recorded.
-    if (disposition == OPEN_EXISTING && (access & writing) == DELETE && !(flags & FILE_FLAG_DELETE_ON_CLOSE)) {
+    if (disposition == OPEN_EXISTING && (access & kWritingRights) == DELETE && !(flags & FILE_FLAG_DELETE_ON_CLOSE)) {
         access &= ~static_cast<DWORD>(DELETE);
     }
-    if (disposition != OPEN_EXISTING || (access & writing) || (flags & FILE_FLAG_DELETE_ON_CLOSE)) {
+    if (OpensToChange(access, disposition, flags)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
@@ -186,10 +196,7 @@ HANDLE PreviewPlatform::CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSE
 }
 HANDLE PreviewPlatform::CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                     DWORD disposition, DWORD flags, HANDLE templateFile) {
-    // Reading only, as the narrow open.
-    const DWORD writing = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
-                          FILE_WRITE_ATTRIBUTES | DELETE | WRITE_DAC | WRITE_OWNER;
-    if (disposition != OPEN_EXISTING || (access & writing) || (flags & FILE_FLAG_DELETE_ON_CLOSE)) {
+    if (OpensToChange(access, disposition, flags)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }

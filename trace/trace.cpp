@@ -453,8 +453,10 @@ void InitTraceLog(HMODULE module, bool append, const char* folder) {
     std::string base = dot == std::string::npos ? file : file.substr(0, dot);
 
     std::string logFolder;
+    bool ownFolder = false;  // the folder asked for, which the caller made the run's own
     if (folder && *folder && FolderExists(folder)) {
         logFolder = std::string(folder) + "\\";
+        ownFolder = true;
     } else if (s.log) {
         TraceWrite("", -1, 0, "%s v.%s\n", base.c_str(), s.version);
         return;
@@ -466,7 +468,9 @@ void InitTraceLog(HMODULE module, bool append, const char* folder) {
     if (name.size() > kPathLimit || logFolder.size() + name.size() > kPathLimit) return;
     std::string logPath = logFolder + name;
     // A log written afresh keeps the earlier ones, unless it is open already.
-    if (!append && !(s.log && _stricmp(s.logPath.c_str(), logPath.c_str()) == 0)) {
+    // Only in the folder asked for: beside the program nothing is renamed
+    // or deleted.
+    if (ownFolder && !append && !(s.log && _stricmp(s.logPath.c_str(), logPath.c_str()) == 0)) {
         KeepOldLog(logFolder, base + s.nameSuffix);
     }
     TraceSetOptions(-1, 0, true, false);

@@ -25,11 +25,6 @@ WithoutPauses thePlatform;
 CNuke theEngine(thePlatform);
 CZerlinApp theApp(thePlatform, theEngine);
 
-platform::PreviewPlatform& PreviewOfThisMachine() {
-    static platform::PreviewPlatform preview;
-    return preview;
-}
-
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
