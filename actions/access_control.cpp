@@ -201,14 +201,11 @@ namespace {
 
 
 // Why a key's permissions must stay as they are, or empty: it is a key of
-// the system, a link along it would have another key's permissions
-// changed, it is ignored, or it holds an ignored key (a fragment ignore
-// could lie below any key).
-std::string KeepsKeyPermissions(CNuke& nuke, const char* rootName, HKEY root, const char* subkeyPath, REGSAM view) {
+// the system, it is ignored, or it holds an ignored key (a fragment ignore
+// could lie below any key). Links are looked at while the key is opened.
+std::string KeepsKeyPermissions(CNuke& nuke, const char* rootName, const char* subkeyPath) {
     const std::string entry = std::string(rootName) + "\\" + (subkeyPath ? subkeyPath : "");
     std::string why = nuke.KeyGuard().Refuses(entry.c_str());
-    if (!why.empty()) return why;
-    why = nuke.KeyGuard().LinkAlong(root, rootName, subkeyPath ? subkeyPath : "", view);
     if (!why.empty()) return why;
     if (nuke.IsIgnored(nuke.ignoreRegKeyList, entry.c_str())) return "it is ignored";
     const std::vector<std::string> forms = nuke.KeyGuard().Forms(entry.c_str());
@@ -225,17 +222,65 @@ std::string KeepsKeyPermissions(CNuke& nuke, const char* rootName, HKEY root, co
     return std::string();
 }
 
+// Reads the DACL of the key `last` below parent, opened as itself, and
+// writes it back with Administrators given full control of that key.
+DWORD SetKeyDacl(platform::Platform& os, HKEY parent, const std::string& last, REGSAM view, PSID administrators) {
+    platform::RegKey key(os);
+    const LONG opened =
+        os.RegOpenKeyExA(parent, last.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | WRITE_DAC | view, key.put());
+    if (opened != ERROR_SUCCESS) return static_cast<DWORD>(opened);
+    HANDLE object = reinterpret_cast<HANDLE>(key.get());
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD rc = os.GetSecurityInfo(object, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                  nullptr, &descriptor);
+    platform::LocalMemory descriptorMemory(os, descriptor);  // dacl points into it
+    if (rc != ERROR_SUCCESS) return rc;
+    std::unique_ptr<BYTE[]> newAcl;
+    rc = BuildAclWithUserAccess(os, dacl, administrators, GENERIC_ALL, newAcl);
+    if (rc != ERROR_SUCCESS) return rc;
+    return os.SetSecurityInfo(object, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, reinterpret_cast<PACL>(newAcl.get()), nullptr);
+}
+
 }  // namespace
 
 DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
-    if (const char* rootName = platform::RootKeyName(root)) {
-        const std::string keep = KeepsKeyPermissions(*this, rootName, root, subkeyPath, view);
-        if (!keep.empty()) {
-            TraceWrite("", -1, 0, "GrantRegKeyAccess: leaving the permissions of '%s\\%s' as they are: %s\n",
-                       rootName, subkeyPath ? subkeyPath : "", keep.c_str());
-            return ERROR_ACCESS_DENIED;
+    // The four roots a key's permissions are given for.
+    std::string objectName;
+    DWORD rc = BuildRegObjectName(root, subkeyPath, objectName);
+    if (rc != ERROR_SUCCESS) return rc;
+    const char* rootName = platform::RootKeyName(root);
+    const std::string subkey = subkeyPath ? subkeyPath : "";
+    auto refuse = [&](const std::string& why) {
+        TraceWrite("", -1, 0, "GrantRegKeyAccess: leaving the permissions of '%s\\%s' as they are: %s\n", rootName,
+                   subkey.c_str(), why.c_str());
+        return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    };
+    std::string keep = KeepsKeyPermissions(*this, rootName, subkey.c_str());
+    if (!keep.empty()) return refuse(keep);
+
+    // Every key along it is opened as itself and held, and the key itself
+    // is reached only through its holder, as itself: a link, planted
+    // anywhere along the path or swapped in for the key, never has its
+    // target's permissions changed.
+    guard::KeyGuard::KeyHolder holder(os);
+    keep = KeyGuard().OpenHolder(root, rootName, subkey, view, holder);
+    if (!keep.empty()) return refuse(keep);
+    if (holder.missing || holder.last.empty()) return ERROR_FILE_NOT_FOUND;
+    {
+        platform::RegKey self(os);
+        const LONG opened = os.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK,
+                                             KEY_QUERY_VALUE | view, self.put());
+        if (opened == ERROR_FILE_NOT_FOUND) return ERROR_FILE_NOT_FOUND;
+        // One it refuses to be read is given access as itself, and is
+        // looked at for a link again before anything is deleted from it.
+        if (opened == ERROR_SUCCESS && guard::IsKeyLink(os, self.get()) &&
+            KeyGuard().Refuses(holder.path.c_str()).empty()) {
+            return refuse("it is a registry link");
         }
     }
+
     // The grant goes to Administrators, the group the run has its rights
     // through (elevated, or as SYSTEM). Not to the account: an
     // administrator's account also runs unelevated programs, and a name
@@ -245,39 +290,17 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
         const DWORD failed = os.GetLastError();
         return failed != ERROR_SUCCESS ? failed : static_cast<DWORD>(ERROR_INVALID_SID);
     }
-    PSID userSid = administrators.get();
-    DWORD rc = ERROR_SUCCESS;
-
-    std::string objectName;
-    rc = BuildRegObjectName(root, subkeyPath, objectName);
-    if (rc != ERROR_SUCCESS) return rc;
-
-    // A named registry object of a 32-bit program is in the 32-bit view on
-    // 64-bit Windows; the 64-bit view has an object type of its own.
-    const SE_OBJECT_TYPE type =
-        (view & KEY_WOW64_64KEY) && Is64BitWindows() ? platform::kRegistryWow64_64Key : SE_REGISTRY_KEY;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    rc = os.GetNamedSecurityInfoA(objectName.c_str(), type, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                  &dacl, nullptr, &descriptor);
-    platform::LocalMemory descriptorMemory(os, descriptor);  // dacl points into it
-    if (rc != ERROR_SUCCESS) return rc;
-
-    std::unique_ptr<BYTE[]> newAcl;
-    rc = BuildAclWithUserAccess(os, dacl, userSid, GENERIC_ALL, newAcl);
-    if (rc != ERROR_SUCCESS) return rc;
-
-    std::vector<char> name = MutableCopy(objectName.c_str());
-    PACL acl = reinterpret_cast<PACL>(newAcl.get());
-    const SECURITY_INFORMATION daclInfo = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-    rc = os.SetNamedSecurityInfoA(name.data(), type, daclInfo, nullptr, nullptr, acl, nullptr);
+    rc = SetKeyDacl(os, holder.parent, holder.last, view, administrators.get());
     if (rc == ERROR_ACCESS_DENIED) {
         // Not allowed to change the DACL: take ownership, then try again.
-        rc = os.SetNamedSecurityInfoA(name.data(), type, OWNER_SECURITY_INFORMATION, userSid,
-                                      nullptr, nullptr, nullptr);
+        platform::RegKey key(os);
+        rc = static_cast<DWORD>(
+            os.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK, WRITE_OWNER | view, key.put()));
         if (rc == ERROR_SUCCESS) {
-            rc = os.SetNamedSecurityInfoA(name.data(), type, daclInfo, nullptr, nullptr, acl, nullptr);
+            rc = os.SetSecurityInfo(reinterpret_cast<HANDLE>(key.get()), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION,
+                                    administrators.get(), nullptr, nullptr, nullptr);
         }
+        if (rc == ERROR_SUCCESS) rc = SetKeyDacl(os, holder.parent, holder.last, view, administrators.get());
     }
     return rc;
 }

@@ -105,7 +105,15 @@ namespace {
 bool LinkedAtDeletion(CNuke& nuke, const char* step, HKEY root, const std::string& subkey, REGSAM view,
                       const char* display) {
     const char* rootName = platform::RootKeyName(root);
-    const std::string why = nuke.KeyGuard().LinkAlong(root, rootName ? rootName : "", subkey, view);
+    bool unreadable = false;
+    std::string why = nuke.KeyGuard().LinkAlong(root, rootName ? rootName : "", subkey, view, &unreadable);
+    if (unreadable) {
+        // The key refuses to be read, so it is not known not to be a link,
+        // and a deletion by name would follow one. Administrators are
+        // given access to the key itself first, then it is looked at again.
+        nuke.GrantRegKeyAccess(root, subkey.c_str(), view);
+        why = nuke.KeyGuard().LinkAlong(root, rootName ? rootName : "", subkey, view);
+    }
     if (why.empty()) return false;
     ++nuke.refused;
     TraceWrite("", -1, 0, "%s: refusing to delete '%s': %s\n", step, display, why.c_str());

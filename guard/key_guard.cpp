@@ -230,34 +230,71 @@ bool IsKeyLink(platform::Platform& os, HKEY key) {
            type == REG_LINK;
 }
 
-std::string KeyGuard::LinkAlong(HKEY root, const char* rootName, const std::string& subkey, REGSAM view) const {
-    std::string path = rootName ? rootName : "";
-    platform::RegKey parent(os_);
-    HKEY current = root;
+std::string KeyGuard::OpenHolder(HKEY root, const char* rootName, const std::string& subkey, REGSAM view,
+                                 KeyHolder& holder) const {
+    holder.path = rootName ? rootName : "";
+    holder.key.reset();
+    holder.parent = root;
+    holder.last.clear();
+    holder.missing = false;
+    Names names = Split(subkey.c_str(), true);
+    if (names.empty()) return std::string();
+    holder.last = names.back();
+    names.pop_back();
     // Opened name by name, each as itself: a link is seen before anything
     // is reached through it.
-    for (const std::string& name : Split(subkey.c_str(), true)) {
-        path += "\\" + name;
+    for (const std::string& name : names) {
+        holder.path += "\\" + name;
         platform::RegKey self(os_);
-        const LONG opened = os_.RegOpenKeyExA(current, name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, self.put());
-        if (opened == ERROR_FILE_NOT_FOUND) return std::string();  // nothing past it is reached through it
+        const LONG opened =
+            os_.RegOpenKeyExA(holder.parent, name.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, self.put());
+        if (opened == ERROR_FILE_NOT_FOUND) {  // nothing past it is reached through it
+            holder.missing = true;
+            return std::string();
+        }
         // A key that cannot be opened as itself (its permissions refuse
         // Administrators) is not known to be free of links.
         if (opened != ERROR_SUCCESS) {
-            return "the key '" + path + "' along it cannot be opened as itself (error " + std::to_string(opened) +
-                   "), so it is not known not to be a registry link";
+            return "the key '" + holder.path + "' along it cannot be opened as itself (error " +
+                   std::to_string(opened) + "), so it is not known not to be a registry link";
         }
         if (IsKeyLink(os_, self.get())) {
-            if (Refuses(path.c_str()).empty()) return "the key '" + path + "' along it is a registry link";
+            if (Refuses(holder.path.c_str()).empty()) return "the key '" + holder.path + "' along it is a registry link";
             // One of the system's own (CurrentControlSet): followed, as
             // the canonical form follows it.
             self.reset();
-            if (os_.RegOpenKeyExA(current, name.c_str(), 0, KEY_READ | view, self.put()) != ERROR_SUCCESS) {
+            if (os_.RegOpenKeyExA(holder.parent, name.c_str(), 0, KEY_READ | view, self.put()) != ERROR_SUCCESS) {
+                holder.missing = true;
                 return std::string();
             }
         }
-        parent = std::move(self);
-        current = parent.get();
+        holder.key = std::move(self);
+        holder.parent = holder.key.get();
+    }
+    holder.path += "\\" + holder.last;
+    return std::string();
+}
+
+std::string KeyGuard::LinkAlong(HKEY root, const char* rootName, const std::string& subkey, REGSAM view,
+                                bool* unreadable) const {
+    if (unreadable) *unreadable = false;
+    KeyHolder holder(os_);
+    std::string why = OpenHolder(root, rootName, subkey, view, holder);
+    if (!why.empty() || holder.missing || holder.last.empty()) return why;
+    platform::RegKey self(os_);
+    const LONG opened =
+        os_.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, self.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return std::string();
+    if (opened == ERROR_ACCESS_DENIED && unreadable) {
+        *unreadable = true;
+        return std::string();
+    }
+    if (opened != ERROR_SUCCESS) {
+        return "the key '" + holder.path + "' cannot be opened as itself (error " + std::to_string(opened) +
+               "), so it is not known not to be a registry link";
+    }
+    if (IsKeyLink(os_, self.get()) && Refuses(holder.path.c_str()).empty()) {
+        return "the key '" + holder.path + "' along it is a registry link";
     }
     return std::string();
 }

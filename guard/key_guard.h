@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+
 namespace platform { class Platform; }
 
 namespace guard {
@@ -49,7 +51,28 @@ public:
     // and not one of the system's own, or cannot be opened as itself (it is
     // then not known to be free of links). A key that is missing ends the
     // walk: nothing past it is reached through it.
-    std::string LinkAlong(HKEY root, const char* rootName, const std::string& subkey, REGSAM view) const;
+    // unreadable: when given, a last key that refuses to be opened as
+    // itself for reading is no refusal; it is set instead, and the caller
+    // may reach that key only as itself (to give Administrators access to
+    // it) before asking again.
+    std::string LinkAlong(HKEY root, const char* rootName, const std::string& subkey, REGSAM view,
+                          bool* unreadable = nullptr) const;
+
+    // The key holding the last name of a key path, opened as LinkAlong
+    // walks it: `parent` is root itself for a key directly below it.
+    struct KeyHolder {
+        explicit KeyHolder(platform::Platform& os) : key(os) {}
+        platform::RegKey key;
+        HKEY parent = nullptr;
+        std::string last;  // the last name, as the path spells it
+        std::string path;  // the whole key, named from its root
+        bool missing = false;
+    };
+    // Why the keys along subkey (all but its last name) cannot be decided
+    // on by their names, or empty, with the holder opened; a missing key
+    // along it sets `missing`.
+    std::string OpenHolder(HKEY root, const char* rootName, const std::string& subkey, REGSAM view,
+                           KeyHolder& holder) const;
 
 private:
     platform::Platform& os_;

@@ -511,7 +511,12 @@ BOOL PreviewPlatform::GetExitCodeProcess(HANDLE process, LPDWORD code) {
 
 // ---- access control ----
 
-DWORD PreviewPlatform::SetSecurityInfo(HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL) {
+DWORD PreviewPlatform::SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION, PSID, PSID, PACL,
+                                       PACL) {
+    if (type == SE_REGISTRY_KEY) {
+        Record("registry permissions opened to Administrators", KeyName(static_cast<HKEY>(object)));
+        return ERROR_SUCCESS;
+    }
     Record("permissions changed", "an open file or folder");
     return ERROR_SUCCESS;
 }

@@ -51,7 +51,10 @@ bool RefusedThroughLink(CNuke& nuke, const char* step, const char* entry, bool i
     std::string key;
     JoinPath(key, {parts.path ? parts.path->c_str() : nullptr, isKey && parts.last ? parts.last->c_str() : nullptr});
     for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
-        const std::string link = nuke.KeyGuard().LinkAlong(parts.root, parts.rootText->c_str(), key, view);
+        // A key that refuses to be read is opened as itself when it is
+        // listed, and looked at again before anything is deleted from it.
+        bool unreadable = false;
+        const std::string link = nuke.KeyGuard().LinkAlong(parts.root, parts.rootText->c_str(), key, view, &unreadable);
         if (!link.empty()) {
             ++nuke.refused;
             TraceWrite("", -1, 0, "%s: refusing to remove '%s': %s\n", step, entry, link.c_str());

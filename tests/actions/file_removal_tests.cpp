@@ -114,8 +114,34 @@ public:
         return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
     }
 
+    // A key's permissions are read and written through a handle to it,
+    // recorded under the key's name.
+    DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                          PACL dacl, PACL sacl) override {
+        SE_OBJECT_TYPE view = type;
+        const std::string key = type == SE_REGISTRY_KEY ? KeyName(static_cast<HKEY>(object), &view) : std::string();
+        if (key.empty()) return TestPlatform::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
+        sets.push_back({key, view, info, owner ? SidBytes(owner) : Bytes(), group != nullptr, dacl != nullptr,
+                        Entries(dacl), sacl != nullptr});
+        if (!setResults.empty()) {
+            DWORD result = setResults.front();
+            setResults.pop_front();
+            return result;
+        }
+        return TestPlatform::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
+    }
+
     std::vector<std::string> gets;
     DWORD getResult = 0;  // nonzero: returned instead of the real call
+    DWORD GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner, PSID* group,
+                          PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
+        const std::string key = type == SE_REGISTRY_KEY ? KeyName(static_cast<HKEY>(object)) : std::string();
+        if (key.empty()) return TestPlatform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
+        gets.push_back(key);
+        if (getResult != 0) return getResult;
+        return TestPlatform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
+    }
+
     DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                 PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override {
         gets.push_back(name);
@@ -535,6 +561,15 @@ TEST_F(FileRemovalTest, GrantRegKeyAccessGivesTheUserFullControlOfARealKey) {
         }
     }
 
+    // And the key itself holds it: read back by its name.
+    PACL stored = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_EQ(::GetNamedSecurityInfoA((std::string("CURRENT_USER\\") + kGrantKey).c_str(), SE_REGISTRY_KEY,
+                                      DACL_SECURITY_INFORMATION, nullptr, nullptr, &stored, nullptr, &descriptor),
+              0u);
+    EXPECT_EQ(Entries(stored), call.dacl);
+    ::LocalFree(descriptor);
+
     // Granting again replaces the user's entries instead of adding more.
     os_.sets.clear();
     EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 0u);
@@ -542,13 +577,17 @@ TEST_F(FileRemovalTest, GrantRegKeyAccessGivesTheUserFullControlOfARealKey) {
     EXPECT_EQ(std::count(os_.sets[0].dacl.begin(), os_.sets[0].dacl.end(), full), 1);
 }
 
-TEST_F(FileRemovalTest, GrantRegKeyAccessReturnsTheGetNamedSecurityInfoError) {
-    os_.getResult = ERROR_ACCESS_DENIED;
-    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE\\clearway-work"), 5u);
-    EXPECT_EQ(os_.gets, Texts{"MACHINE\\SOFTWARE\\clearway-work"});
+TEST_F(FileRemovalTest, GrantRegKeyAccessReturnsTheReadErrorAndAMissingKeys) {
+    testing_support::TestKey work(HKEY_CURRENT_USER, "Software\\clearway-work");
+    ASSERT_TRUE(work.Create("grant", 0));
+    os_.getResult = ERROR_INVALID_HANDLE;
+    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_CURRENT_USER, kGrantKey), 6u);
+    EXPECT_EQ(os_.gets, Texts{std::string("CURRENT_USER\\") + kGrantKey});
     EXPECT_TRUE(os_.sets.empty());
-    os_.getResult = ERROR_FILE_NOT_FOUND;
-    EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, "SOFTWARE\\clearway-no-such-key"), 2u);
+    os_.getResult = 0;
+    for (const char* missing : {"SOFTWARE\\clearway-no-such-key", "SOFTWARE\\clearway-no-such-key\\below"}) {
+        EXPECT_EQ(engine_.GrantRegKeyAccess(HKEY_LOCAL_MACHINE, missing), 2u) << missing;
+    }
     EXPECT_TRUE(os_.sets.empty());
 }
 

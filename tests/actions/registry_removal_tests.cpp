@@ -469,10 +469,11 @@ TEST_F(RegistryRemovalTest, On32BitWindowsNothingIsLookedForInA64BitView) {
 
 // ------------------------------------------------------------ access denied
 
-// A locked key is granted to the user in the program's own view (where the
-// shell helpers act) and the deletion tried once more; without that grant it
-// would stay locked and the retry fail.
-TEST_F(RegistryRemovalTest, AccessDeniedIsMetByOneGrantAndOneRetry) {
+// A locked key refuses to be read, so it is not known not to be a link: it
+// is granted to Administrators as itself, in the program's own view (where
+// the shell helpers act), looked at again, and then deleted with one call;
+// without that grant it would stay locked.
+TEST_F(RegistryRemovalTest, ALockedKeyIsGrantedAsItselfBeforeItsDeletion) {
     SetData(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32);
     CreateKey(HKEY_LOCAL_MACHINE, Below("LockedKey"), kView32);
     engine_.expandedRegValueList.Insert((kLm + "\\LOCKED\\V").c_str());
@@ -483,16 +484,14 @@ TEST_F(RegistryRemovalTest, AccessDeniedIsMetByOneGrantAndOneRetry) {
     os_.LockKey(lockedKey, SE_REGISTRY_KEY);
 
     ASSERT_EQ(engine_.CleanupRegValues(), 0u);
-    ASSERT_EQ(os_.valueCalls.size(), 2u);
-    EXPECT_EQ(os_.valueCalls[1].subkey, os_.valueCalls[0].subkey);
-    EXPECT_EQ(os_.valueCalls[1].value, "V");
+    ASSERT_EQ(os_.valueCalls.size(), 1u);
+    EXPECT_EQ(os_.valueCalls[0].value, "V");
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("Locked"), "V", kView32));
     EXPECT_TRUE(Traced("Deleting registry value '" + kLm + "\\LOCKED' was successful\n")) << Trace();
     EXPECT_TRUE(Traced("CleanupRegValues was successful with '1' deleted values\n")) << Trace();
 
     ASSERT_EQ(engine_.CleanupRegKeys(), 0u);
-    ASSERT_EQ(os_.keyCalls.size(), 2u);
-    EXPECT_EQ(os_.keyCalls[1].subkey, os_.keyCalls[0].subkey);
+    ASSERT_EQ(os_.keyCalls.size(), 1u);
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Below("LockedKey"), kView32));
     EXPECT_TRUE(Traced("Deleting registry key '" + kLm + "\\LOCKEDKEY' was successful\n")) << Trace();
     EXPECT_TRUE(Traced("CleanupRegKeys was successful with '1' deleted values\n")) << Trace();
@@ -504,6 +503,40 @@ TEST_F(RegistryRemovalTest, AccessDeniedIsMetByOneGrantAndOneRetry) {
         EXPECT_EQ(os_.securityCalls[i].type, SE_REGISTRY_KEY) << i;
         EXPECT_EQ(os_.securityCalls[i].set, i % 2 == 1) << i;
     }
+}
+
+// A link planted with permissions that refuse Administrators: the grant
+// goes to the link key itself, never through it, and once it can be read
+// it is seen for what it is. The key it shows keeps its value and its
+// permissions.
+TEST_F(RegistryRemovalTest, ALockedLinkIsGrantedAsItselfAndNotDeletedThrough) {
+    SetData(HKEY_CURRENT_USER, Below("Target"), "V", kView64);
+    testing_support::KeyLink link(HKEY_CURRENT_USER, Below("Linked"), Below("Target"));
+    const std::string target = "CURRENT_USER\\" + std::string(kBase) + "\\Target";
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR before = nullptr;
+    ASSERT_EQ(::GetNamedSecurityInfoA(target.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      &dacl, nullptr, &before),
+              0u);
+    const std::vector<testing_support::Ace> targetDacl = testing_support::Entries(dacl);
+    ::LocalFree(before);
+    const std::string linkObject = "CURRENT_USER\\" + kLmSubkey + "\\LINKED";
+    os_.LockKey(linkObject, SE_REGISTRY_KEY);
+    engine_.expandedRegValueList.Insert((kCu + "\\LINKED\\V").c_str());
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_TRUE(os_.valueCalls.empty());
+    EXPECT_TRUE(ValueExists(HKEY_CURRENT_USER, Below("Target"), "V", kView64));
+    EXPECT_TRUE(Traced("CleanupRegValues: refusing to delete '")) << Trace();
+    EXPECT_TRUE(Traced("\\LINKED' along it is a registry link")) << Trace();
+    ASSERT_FALSE(os_.securityCalls.empty());
+    for (const auto& call : os_.securityCalls) EXPECT_EQ(call.name, linkObject);
+    PSECURITY_DESCRIPTOR after = nullptr;
+    ASSERT_EQ(::GetNamedSecurityInfoA(target.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      &dacl, nullptr, &after),
+              0u);
+    EXPECT_EQ(testing_support::Entries(dacl), targetDacl);
+    ::LocalFree(after);
 }
 
 TEST_F(RegistryRemovalTest, AccessDeniedTwiceIsReportedWithoutAThirdTry) {

@@ -98,22 +98,63 @@ bool TestPlatform::LockedObject(const std::string& name, SE_OBJECT_TYPE type) co
 }
 
 bool TestPlatform::KeyLocked(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE type) const {
+    if (!subKey || lockedKeys_.empty()) return false;
+    const std::string path = KeyPath(root, subKey, &type);
+    return !path.empty() && LockedObject(path, type);
+}
+
+std::string TestPlatform::KeyPath(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE* type) const {
     const char* rootName = root == HKEY_CLASSES_ROOT    ? "CLASSES_ROOT"
                            : root == HKEY_CURRENT_USER  ? "CURRENT_USER"
                            : root == HKEY_LOCAL_MACHINE ? "MACHINE"
                            : root == HKEY_USERS         ? "USERS"
                                                         : nullptr;
-    if (!rootName || !subKey || lockedKeys_.empty()) return false;
-    return LockedObject(std::string(rootName) + "\\" + subKey, type);
+    std::string path;
+    if (rootName) {
+        path = rootName;
+    } else {
+        std::lock_guard<std::mutex> lock(keyNamesMutex_);
+        const auto it = keyNames_.find(root);
+        if (it == keyNames_.end()) return std::string();
+        path = it->second.first;
+        if (type) *type = it->second.second;
+    }
+    if (subKey && *subKey) path += std::string("\\") + subKey;
+    return path;
+}
+
+std::string TestPlatform::KeyName(HKEY key, SE_OBJECT_TYPE* type) const {
+    std::lock_guard<std::mutex> lock(keyNamesMutex_);
+    const auto it = keyNames_.find(key);
+    if (it == keyNames_.end()) return std::string();
+    if (type) *type = it->second.second;
+    return it->second.first;
 }
 
 LSTATUS TestPlatform::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {
-    // 32-bit Windows has one view, whatever the open asks for.
-    const bool view64 = (sam & KEY_WOW64_64KEY) && wow64;
-    if (KeyLocked(root, subKey, view64 ? platform::kRegistryWow64_64Key : SE_REGISTRY_KEY)) {
-        return ERROR_ACCESS_DENIED;
+    // 32-bit Windows has one view, whatever the open asks for; a key opened
+    // below an open key is in that key's view.
+    SE_OBJECT_TYPE type = (sam & KEY_WOW64_64KEY) && wow64 ? platform::kRegistryWow64_64Key : SE_REGISTRY_KEY;
+    const std::string path = KeyPath(root, subKey, &type);
+    // A locked key lets its owner at its permissions, and nobody at its
+    // contents.
+    const REGSAM rights = sam & ~(KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+    const REGSAM ownerRights = READ_CONTROL | WRITE_DAC | WRITE_OWNER;
+    if (!path.empty() && (rights & ~ownerRights) != 0 && LockedObject(path, type)) return ERROR_ACCESS_DENIED;
+    const LSTATUS rc = Platform::RegOpenKeyExA(root, subKey, options, sam, key);
+    if (rc == ERROR_SUCCESS && key && !path.empty()) {
+        std::lock_guard<std::mutex> lock(keyNamesMutex_);
+        keyNames_[*key] = {path, type};
     }
-    return Platform::RegOpenKeyExA(root, subKey, options, sam, key);
+    return rc;
+}
+
+LSTATUS TestPlatform::RegCloseKey(HKEY key) {
+    {
+        std::lock_guard<std::mutex> lock(keyNamesMutex_);
+        keyNames_.erase(key);
+    }
+    return Platform::RegCloseKey(key);
 }
 
 DWORD TestPlatform::SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) {
@@ -128,10 +169,29 @@ DWORD TestPlatform::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
 
 DWORD TestPlatform::GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                           PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    securityCalls.push_back({name ? name : "", type, info, false});
+    return Platform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+}
+
+DWORD TestPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                          PSID group, PACL dacl, PACL sacl) {
     const std::string object = name ? name : "";
-    securityCalls.push_back({object, type, info, false});
-    if (!LockedObject(object, type)) {
-        return Platform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+    securityCalls.push_back({object, type, info, true});
+    if (keepFilePermissions && type == SE_FILE_OBJECT) {
+        filePermissionChanges.push_back(object);
+        return ERROR_SUCCESS;
+    }
+    return Platform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+}
+
+DWORD TestPlatform::GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
+                                    PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    SE_OBJECT_TYPE view = type;
+    const std::string key = type == SE_REGISTRY_KEY ? KeyName(static_cast<HKEY>(object), &view) : std::string();
+    if (key.empty()) return Platform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
+    securityCalls.push_back({key, view, info, false});
+    if (!LockedObject(key, view)) {
+        return Platform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
     }
     // A descriptor without a DACL, freed by the caller with LocalFree.
     auto* sd = static_cast<PSECURITY_DESCRIPTOR>(::LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
@@ -149,19 +209,15 @@ DWORD TestPlatform::GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECU
     return ERROR_SUCCESS;
 }
 
-DWORD TestPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
-                                          PSID group, PACL dacl, PACL sacl) {
-    const std::string object = name ? name : "";
-    securityCalls.push_back({object, type, info, true});
-    if (keepFilePermissions && type == SE_FILE_OBJECT) {
-        filePermissionChanges.push_back(object);
-        return ERROR_SUCCESS;
-    }
-    if (!LockedObject(object, type)) {
-        return Platform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
-    }
-    const auto locked = FindLocked(object, type);
-    if ((info & DACL_SECURITY_INFORMATION) && dacl && locked != lockedKeys_.end()) lockedKeys_.erase(locked);
+DWORD TestPlatform::SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
+                                    PSID group, PACL dacl, PACL sacl) {
+    SE_OBJECT_TYPE view = type;
+    const std::string key = type == SE_REGISTRY_KEY ? KeyName(static_cast<HKEY>(object), &view) : std::string();
+    if (key.empty()) return Platform::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
+    securityCalls.push_back({key, view, info, true});
+    const auto locked = FindLocked(key, view);
+    if (locked == lockedKeys_.end()) return Platform::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
+    if ((info & DACL_SECURITY_INFORMATION) && dacl) lockedKeys_.erase(locked);
     return ERROR_SUCCESS;
 }
 

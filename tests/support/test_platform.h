@@ -2,6 +2,7 @@
 // unless a test asks for something else.
 #pragma once
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -69,27 +70,37 @@ public:
     // ("MACHINE\SOFTWARE\X") with its object type: SE_REGISTRY_KEY for the
     // program's own view, kRegistryWow64_64Key for the 64-bit view
     // (on 32-bit Windows, `wow64` cleared, the one view is SE_REGISTRY_KEY).
-    // A locked key refuses RegOpenKeyExA in its view and the shell's
-    // SHDeleteValueA / SHDeleteEmptyKeyA (own view) with ERROR_ACCESS_DENIED
-    // until SetNamedSecurityInfoA writes its DACL under the same name and
-    // type. The security calls for a locked key are answered here (no DACL,
-    // success); every security call is recorded.
+    // A locked key refuses RegOpenKeyExA in its view, from its root or from
+    // an open key above it, for anything but its permissions (READ_CONTROL,
+    // WRITE_DAC, WRITE_OWNER: the rights of its owner), and the shell's
+    // SHDeleteValueA / SHDeleteEmptyKeyA (own view), with ERROR_ACCESS_DENIED
+    // until SetSecurityInfo writes a DACL through a handle to it. The
+    // security calls for a locked key are answered here (no DACL, success);
+    // every security call on a key, by name or by handle, is recorded.
     void LockKey(const std::string& objectName, SE_OBJECT_TYPE type);
     bool KeyLocked(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE type) const;
     struct SecurityCall {
         std::string name;
-        SE_OBJECT_TYPE type;
+        SE_OBJECT_TYPE type;  // of a handle: the view it was opened in
         SECURITY_INFORMATION info;
-        bool set;  // SetNamedSecurityInfoA; else GetNamedSecurityInfoA
+        bool set;  // a Set call; else a Get call
     };
     std::vector<SecurityCall> securityCalls;
+    // The security object name of a key opened through RegOpenKeyExA, and
+    // its view in `type`; empty for any other handle.
+    std::string KeyName(HKEY key, SE_OBJECT_TYPE* type = nullptr) const;
     LSTATUS RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) override;
+    LSTATUS RegCloseKey(HKEY key) override;
     DWORD SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) override;
     DWORD SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) override;
     DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                 PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override;
     DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
                                 PACL dacl, PACL sacl) override;
+    DWORD GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner, PSID* group,
+                          PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override;
+    DWORD SetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                          PACL dacl, PACL sacl) override;
     bool hasIsWow64Process = true;
     bool hasRegDeleteKeyExA = true;
     // Faults Wine does not make on request: a non-zero error makes the call
@@ -164,6 +175,10 @@ private:
                                                                                   SE_OBJECT_TYPE type) const;
     bool LockedObject(const std::string& name, SE_OBJECT_TYPE type) const;
     std::vector<std::pair<std::string, SE_OBJECT_TYPE>> lockedKeys_;
+    // The key a name is built from: a root, or a key opened earlier.
+    std::string KeyPath(HKEY root, LPCSTR subKey, SE_OBJECT_TYPE* type) const;
+    mutable std::mutex keyNamesMutex_;
+    std::map<HKEY, std::pair<std::string, SE_OBJECT_TYPE>> keyNames_;
     mutable std::mutex mutex_;
     std::string debugOutput_;
 };
