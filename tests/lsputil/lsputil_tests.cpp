@@ -111,8 +111,14 @@ UtilityRun RunUtility(const TempFolder& folder, const std::string& arguments, bo
     buffer.push_back('\0');
     ::SetEnvironmentVariableA("INSTVELPS_STAND_IN_FAIL", failing ? "1" : nullptr);
     PROCESS_INFORMATION info = {};
-    const BOOL started = ::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                          nullptr, &startup, &info);
+    BOOL started = FALSE;
+    // Under the emulated 32-bit loader a start of a 64-bit program has once
+    // failed with 1359 while both test trees ran; that start is made again.
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = ::CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                   &startup, &info);
+        if (!started && ::GetLastError() != ERROR_INTERNAL_ERROR) break;
+    }
     ::SetEnvironmentVariableA("INSTVELPS_STAND_IN_FAIL", nullptr);
     if (!started) return {~0u, "not started: " + std::to_string(::GetLastError())};
     platform::ObjectHandle process(info.hProcess), thread(info.hThread);
