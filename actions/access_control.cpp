@@ -268,18 +268,11 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
     keep = KeyGuard().OpenHolder(root, rootName, subkey, view, holder);
     if (!keep.empty()) return refuse(keep);
     if (holder.missing || holder.last.empty()) return ERROR_FILE_NOT_FOUND;
-    {
-        platform::RegKey self(os);
-        const LONG opened = os.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK,
-                                             KEY_QUERY_VALUE | view, self.put());
-        if (opened == ERROR_FILE_NOT_FOUND) return ERROR_FILE_NOT_FOUND;
-        // One it refuses to be read is given access as itself, and is
-        // looked at for a link again before anything is deleted from it.
-        if (opened == ERROR_SUCCESS && guard::IsKeyLink(os, self.get()) &&
-            KeyGuard().Refuses(holder.path.c_str()).empty()) {
-            return refuse("it is a registry link");
-        }
-    }
+    // One that refuses to be read is given access as itself, and is looked
+    // at for a link again before anything is deleted from it.
+    bool unreadable = false;
+    keep = KeyGuard().LastIsLink(holder, view, &unreadable);
+    if (!keep.empty()) return refuse(keep);
 
     // The grant goes to Administrators, the group the run has its rights
     // through (elevated, or as SYSTEM). Not to the account: an

@@ -279,11 +279,16 @@ std::string KeyGuard::LinkAlong(HKEY root, const char* rootName, const std::stri
                                 bool* unreadable) const {
     if (unreadable) *unreadable = false;
     KeyHolder holder(os_);
-    std::string why = OpenHolder(root, rootName, subkey, view, holder);
+    const std::string why = OpenHolder(root, rootName, subkey, view, holder);
     if (!why.empty() || holder.missing || holder.last.empty()) return why;
+    return LastIsLink(holder, view, unreadable);
+}
+
+std::string KeyGuard::LastIsLink(const KeyHolder& holder, REGSAM view, bool* unreadable) const {
+    if (unreadable) *unreadable = false;
     platform::RegKey self(os_);
     const LONG opened =
-        os_.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK, KEY_READ | view, self.put());
+        os_.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, self.put());
     if (opened == ERROR_FILE_NOT_FOUND) return std::string();
     if (opened == ERROR_ACCESS_DENIED && unreadable) {
         *unreadable = true;

@@ -73,6 +73,10 @@ public:
     // along it sets `missing`.
     std::string OpenHolder(HKEY root, const char* rootName, const std::string& subkey, REGSAM view,
                            KeyHolder& holder) const;
+    // Why the last key of an opened holder cannot be decided on by its
+    // name (it is a link not of the system's own, or cannot be opened as
+    // itself), or empty; unreadable as for LinkAlong.
+    std::string LastIsLink(const KeyHolder& holder, REGSAM view, bool* unreadable = nullptr) const;
 
 private:
     platform::Platform& os_;

@@ -104,14 +104,20 @@ public:
 
     DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
                                 PACL dacl, PACL sacl) override {
+        DWORD scripted = 0;
+        if (RecordSet(name, type, info, owner, group, dacl, sacl, scripted)) return scripted;
+        return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+    }
+
+    // Records one set call; true, with its result, when one is scripted.
+    bool RecordSet(const std::string& name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
+                   PACL dacl, PACL sacl, DWORD& scripted) {
         sets.push_back({name, type, info, owner ? SidBytes(owner) : Bytes(), group != nullptr, dacl != nullptr,
                         Entries(dacl), sacl != nullptr});
-        if (!setResults.empty()) {
-            DWORD result = setResults.front();
-            setResults.pop_front();
-            return result;
-        }
-        return TestPlatform::SetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl);
+        if (setResults.empty()) return false;
+        scripted = setResults.front();
+        setResults.pop_front();
+        return true;
     }
 
     // A key's permissions are read and written through a handle to it,
@@ -121,13 +127,8 @@ public:
         SE_OBJECT_TYPE view = type;
         const std::string key = type == SE_REGISTRY_KEY ? KeyName(static_cast<HKEY>(object), &view) : std::string();
         if (key.empty()) return TestPlatform::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
-        sets.push_back({key, view, info, owner ? SidBytes(owner) : Bytes(), group != nullptr, dacl != nullptr,
-                        Entries(dacl), sacl != nullptr});
-        if (!setResults.empty()) {
-            DWORD result = setResults.front();
-            setResults.pop_front();
-            return result;
-        }
+        DWORD scripted = 0;
+        if (RecordSet(key, view, info, owner, group, dacl, sacl, scripted)) return scripted;
         return TestPlatform::SetSecurityInfo(object, type, info, owner, group, dacl, sacl);
     }
 
