@@ -9,6 +9,7 @@
 
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
+#include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 
@@ -228,6 +229,15 @@ bool IsKeyLink(platform::Platform& os, HKEY key) {
     DWORD type = REG_NONE;
     return os.RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr, nullptr) == ERROR_SUCCESS &&
            type == REG_LINK;
+}
+
+LSTATUS EnumSubkeyName(platform::Platform& os, HKEY key, DWORD index, std::string& name) {
+    name.clear();
+    wchar_t wide[256] = {};  // a key name holds at most 255 characters
+    DWORD size = 256;
+    const LSTATUS rc = os.RegEnumKeyExW(key, index, wide, &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) return rc;
+    return ExactCodePageText(os, wide, name) ? ERROR_SUCCESS : ERROR_NO_UNICODE_TRANSLATION;
 }
 
 std::string KeyGuard::OpenHolder(HKEY root, const char* rootName, const std::string& subkey, REGSAM view,

@@ -88,4 +88,12 @@ private:
 // link: it holds its target in a value of type REG_LINK.
 bool IsKeyLink(platform::Platform& os, HKEY key);
 
+// The name of key's index-th subkey, listed in wide text. ERROR_SUCCESS with
+// the stored name exactly in the code page; ERROR_NO_UNICODE_TRANSLATION when
+// the code page cannot hold it (the ANSI listing would give best-fit
+// look-alikes, a fullwidth reverse solidus as a backslash, and so name
+// another key): name then only shows it, for the trace. The listing's own
+// error otherwise, ERROR_NO_MORE_ITEMS at its end.
+LSTATUS EnumSubkeyName(platform::Platform& os, HKEY key, DWORD index, std::string& name);
+
 }  // namespace guard

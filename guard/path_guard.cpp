@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "guard/key_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 
@@ -321,10 +322,15 @@ std::vector<std::string> RecordedProfiles(platform::Platform& os, const std::str
     platform::RegKey profileList(os);
     if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, profileList.put()) ==
         ERROR_SUCCESS) {
-        char sid[256];
-        for (DWORD index = 0; os.RegEnumKeyA(profileList.get(), index, sid, sizeof sid) == ERROR_SUCCESS; ++index) {
+        // A name the code page cannot hold is no account's: its ANSI form
+        // would name another key.
+        std::string sid;
+        for (DWORD index = 0;; ++index) {
+            const LSTATUS listed = EnumSubkeyName(os, profileList.get(), index, sid);
+            if (listed == ERROR_NO_UNICODE_TRANSLATION) continue;
+            if (listed != ERROR_SUCCESS) break;
             platform::RegKey profile(os);
-            if (os.RegOpenKeyExA(profileList.get(), sid, 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) ==
+            if (os.RegOpenKeyExA(profileList.get(), sid.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) ==
                 ERROR_SUCCESS) {
                 AddOnce(profiles, Backslashed(ExpandedValue(os, profile.get(), "ProfileImagePath").c_str()));
             }

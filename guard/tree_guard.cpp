@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
@@ -31,23 +32,26 @@ bool ExactText(platform::Platform& os, const wchar_t* wide, std::string& text) {
 bool ExactCodePageText(platform::Platform& os, const wchar_t* wide, std::string& text) {
     text.clear();
     BOOL usedDefault = FALSE;
-    char buffer[MAX_PATH * 2] = {};
-    const int n = os.WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, buffer, sizeof buffer - 1, "?",
-                                         &usedDefault);
+    const int size = os.WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, "?", nullptr);
+    std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) + 1 : 1, '\0');
+    const int n = size > 0 ? os.WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, buffer.data(), size, "?",
+                                                    &usedDefault)
+                           : 0;
     if (n <= 0) {
-        // Too long for the buffer, or no conversion: shown by its length only.
+        // No conversion: shown by a mark only.
         text = "?";
         return false;
     }
-    buffer[sizeof buffer - 1] = '\0';
-    text = buffer;
+    text = buffer.data();
     if (usedDefault) return false;
     // The conversion back must give the stored name, character for
     // character: a code page whose table maps two characters to one byte
     // would otherwise pass.
-    wchar_t back[MAX_PATH * 2] = {};
-    const int m = os.MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, buffer, -1, back, MAX_PATH * 2 - 1);
-    return m > 0 && std::wcscmp(back, wide) == 0;
+    const int m = os.MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, buffer.data(), -1, nullptr, 0);
+    if (m <= 0) return false;
+    std::vector<wchar_t> back(static_cast<size_t>(m) + 1, L'\0');
+    return os.MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, buffer.data(), -1, back.data(), m) > 0 &&
+           std::wcscmp(back.data(), wide) == 0;
 }
 
 bool ListNames(platform::Platform& os, const std::string& pattern, std::vector<ListedName>& names) {

@@ -5,11 +5,14 @@
 // becomes an entry of the removal lists; nothing is deleted here.
 #include <mbstring.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "guard/key_guard.h"
 #include "guard/path_guard.h"
+#include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/registry_names.h"
@@ -89,8 +92,8 @@ DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const 
                    static_cast<int>(rc));
         return static_cast<DWORD>(rc);
     }
-    DWORD longestName = 0, longestData = 0;
-    rc = os.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &longestName,
+    DWORD longestData = 0;
+    rc = os.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                              &longestData, nullptr, nullptr);
     if (rc != ERROR_SUCCESS) {
         TraceWrite("", -1, 0, "EnumerateRegKeyAndMatchValue: Failed to query info for '%s' with error '%d'\n", keyPath,
@@ -102,27 +105,50 @@ DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const 
     std::string keyEntry;
     JoinPath(keyEntry, {rootName.c_str(), keyPath});
 
-    std::vector<char> name(longestName + 1);
-    // One spare byte, never handed to the call, so even data of the longest
-    // size without a zero byte ends inside the buffer.
-    std::vector<char> data(longestData + 1);
+    // Names and text data are read in wide text: a name the code page cannot
+    // hold would come back with best-fit look-alikes and name another value
+    // (or, compared with a product id, pass for it), and text data converted
+    // with best fit could spell the maker's word without holding it.
+    std::vector<wchar_t> wideName(16384);  // a value name holds at most 16383 characters
+    // Two spare zero bytes, never handed to the call, so even data of the
+    // longest size without a zero ends inside the buffer.
+    std::vector<BYTE> data(longestData + 2);
     DWORD result = ERROR_SUCCESS;
     for (DWORD index = 0;; ++index) {
-        DWORD nameSize = longestName + 1;
-        DWORD dataSize = longestData;
-        rc = os.RegEnumValueA(key.get(), index, name.data(), &nameSize, nullptr, nullptr,
-                              reinterpret_cast<LPBYTE>(data.data()), &dataSize);
+        DWORD nameSize = static_cast<DWORD>(wideName.size());
+        DWORD dataSize = static_cast<DWORD>(data.size() - 2);
+        DWORD type = REG_NONE;
+        std::fill(data.begin(), data.end(), BYTE(0));
+        rc = os.RegEnumValueW(key.get(), index, wideName.data(), &nameSize, nullptr, &type, data.data(), &dataSize);
+        if (rc == ERROR_MORE_DATA && dataSize > data.size() - 2) {
+            data.resize(dataSize + 2);  // grown since the key was asked: once more with room
+            --index;
+            continue;
+        }
         if (rc == ERROR_NO_MORE_ITEMS) break;
         if (rc != ERROR_SUCCESS) continue;
-        if (dataSize > longestData) dataSize = longestData;
-        // Data of any type, as text up to its first zero byte, and never past
-        // the bytes the enumeration returned.
-        const std::string text(data.data(), strnlen(data.data(), dataSize));
-        name[nameSize < longestName + 1 ? nameSize : longestName] = '\0';
+        if (dataSize > data.size() - 2) dataSize = static_cast<DWORD>(data.size() - 2);
+        // Data of any type, as text up to its first zero, and never past the
+        // bytes the enumeration returned.
+        std::string text;
+        if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+            std::wstring wide(reinterpret_cast<const wchar_t*>(data.data()), dataSize / sizeof(wchar_t));
+            guard::ExactCodePageText(os, wide.c_str(), text);  // what the code page lacks reads as '?'
+        } else {
+            const char* bytes = reinterpret_cast<const char*>(data.data());
+            text.assign(bytes, strnlen(bytes, dataSize));
+        }
+        std::string nameText;
+        if (!guard::ExactCodePageText(os, wideName.data(), nameText) && !matchData) {
+            TraceWrite("", -1, 0, "EnumerateRegKeyAndMatchValue: leaving the value '%s' of '%s' alone: its name does "
+                       "not fit the code page\n", nameText.c_str(), keyEntry.c_str());
+            continue;
+        }
+        const char* name = nameText.c_str();
 
         std::string entry;
         if (exactName) {
-            if (_mbsicmp(reinterpret_cast<const unsigned char*>(name.data()),
+            if (_mbsicmp(reinterpret_cast<const unsigned char*>(name),
                          reinterpret_cast<const unsigned char*>(pattern)) != 0) {
                 continue;
             }
@@ -131,8 +157,8 @@ DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const 
             if (!ContainsLower(text.c_str(), pattern)) continue;
             entry = keyEntry;
         } else {
-            if (!ContainsLower(name.data(), pattern)) continue;
-            entry = keyEntry + "\\" + ValueEntryName(name.data());
+            if (!ContainsLower(name, pattern)) continue;
+            entry = keyEntry + "\\" + ValueEntryName(name);
         }
         result = list.Insert(entry.c_str());
         if (result != ERROR_SUCCESS) break;
@@ -150,25 +176,18 @@ DWORD CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY root, const char*
                    static_cast<int>(rc));
         return static_cast<DWORD>(rc);
     }
-    DWORD longestSubkey = 0;
-    rc = os.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, &longestSubkey, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr);
-    if (rc != ERROR_SUCCESS) {
-        TraceWrite("", -1, 0,
-                   "EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to query info for '%s' with error '%d'\n",
-                   keyPath, static_cast<int>(rc));
-        return static_cast<DWORD>(rc);
-    }
-    std::vector<char> subkey(longestSubkey + 1);
     DWORD result = ERROR_SUCCESS;
     for (DWORD index = 0;; ++index) {
-        DWORD size = longestSubkey + 1;
-        if (os.RegEnumKeyExA(key.get(), index, subkey.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS) {
-            break;
+        std::string subkey;
+        rc = guard::EnumSubkeyName(os, key.get(), index, subkey);
+        if (rc == ERROR_NO_UNICODE_TRANSLATION) {
+            TraceWrite("", -1, 0, "EnumerateRegKeyEnumerateSubKeysAndMatchValue: leaving the key '%s' of '%s' alone: "
+                       "its name does not fit the code page\n", subkey.c_str(), keyPath);
+            continue;
         }
+        if (rc != ERROR_SUCCESS) break;
         std::string path;
-        JoinPath(path, {keyPath, subkey.data()});
+        JoinPath(path, {keyPath, subkey.c_str()});
         result = EnumerateRegKeyAndMatchValue(root, path.c_str(), pattern, list, !matchData, matchData);
     }
     return result;
@@ -247,22 +266,16 @@ void CNuke::ProductBasedMSIRemoval() {
                        kInstallerProductsKey, static_cast<int>(rc));
             return;
         }
-        DWORD longestId = 0;
-        rc = os.RegQueryInfoKeyA(products.get(), nullptr, nullptr, nullptr, nullptr, &longestId, nullptr, nullptr,
-                                 nullptr, nullptr, nullptr, nullptr);
-        if (rc != ERROR_SUCCESS) {
-            TraceWrite("", -1, 0, "ProductBasedMSIRemoval: Failed to query info for '%s' with error '%d'\n",
-                       kInstallerProductsKey, static_cast<int>(rc));
-            return;
-        }
-        std::vector<char> productId(longestId + 1);
         for (DWORD index = 0;; ++index) {
-            DWORD size = longestId + 1;
-            if (os.RegEnumKeyExA(products.get(), index, productId.data(), &size, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS) {
-                break;
+            std::string productId;
+            rc = guard::EnumSubkeyName(os, products.get(), index, productId);
+            if (rc == ERROR_NO_UNICODE_TRANSLATION) {
+                TraceWrite("", -1, 0, "ProductBasedMSIRemoval: leaving the product key '%s' alone: its name does not "
+                           "fit the code page\n", productId.c_str());
+                continue;
             }
-            const std::string productKey = std::string(kInstallerProductsKey) + "\\" + productId.data();
+            if (rc != ERROR_SUCCESS) break;
+            const std::string productKey = std::string(kInstallerProductsKey) + "\\" + productId;
             platform::RegKey properties(os);
             if (os.RegOpenKeyExA(HKEY_LOCAL_MACHINE, (productKey + "\\InstallProperties").c_str(), 0, kGatherAccess,
                                  properties.put()) != ERROR_SUCCESS) {
@@ -274,12 +287,12 @@ void CNuke::ProductBasedMSIRemoval() {
 
             removeRegKeyList.Insert(("HKEY_LOCAL_MACHINE\\" + productKey).c_str());
             TraceWrite("", -1, 0, "ProductBasedMSIRemoval: cleaning MSI registry database with product id '%s'...\n",
-                       productId.data());
-            GatherCurrentVersionInstallerUpgradeCodeKeys(productId.data());
-            AddClassesInstallerFeaturesKey(productId.data());
-            GatherClassesInstallerUpgradeCodeKeys(productId.data());
-            AddClassesInstallerProductsKey(productId.data());
-            GatherS1518ComponentKeys(productId.data());
+                       productId.c_str());
+            GatherCurrentVersionInstallerUpgradeCodeKeys(productId.c_str());
+            AddClassesInstallerFeaturesKey(productId.c_str());
+            GatherClassesInstallerUpgradeCodeKeys(productId.c_str());
+            AddClassesInstallerProductsKey(productId.c_str());
+            GatherS1518ComponentKeys(productId.c_str());
 
             char package[MAX_PATH + 1];
             rc = ReadText260(os, properties.get(), "LocalPackage", package);

@@ -128,19 +128,20 @@ DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry) {
     // fullwidth reverse solidus reads as a backslash, and the name as a path
     // through its neighbour). Such a name is left alone, and so is the key
     // that holds it.
-    const auto faithful = [&](const wchar_t* wide, std::string& narrow, const char* what) {
-        if (guard::ExactCodePageText(os, wide, narrow)) return true;
+    const auto unfaithful = [&](const std::string& narrow, const char* what) {
         TraceWrite("", -1, 0, "ExpandRegKeyEntry: leaving the %s '%s' of '%s' alone: its name does not fit the code "
                    "page; '%s' stays\n", what, narrow.c_str(), entry.c_str(), entry.c_str());
-        return false;
     };
-    // Subkeys first; a name that does not fit ends the listing of this key.
+    // Subkeys first; a name too long for the buffer ends the listing of
+    // this key.
     for (DWORD index = 0;; ++index) {
-        wchar_t wide[256] = {};
-        DWORD size = 256;
-        if (os.RegEnumKeyExW(key.get(), index, wide, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
         std::string narrow;
-        if (!faithful(wide, narrow, "key")) continue;
+        const LSTATUS listed = guard::EnumSubkeyName(os, key.get(), index, narrow);
+        if (listed == ERROR_NO_UNICODE_TRANSLATION) {
+            unfaithful(narrow, "key");
+            continue;
+        }
+        if (listed != ERROR_SUCCESS) break;
         if (narrow.size() + 1 > room) break;
         std::memcpy(name, narrow.c_str(), narrow.size() + 1);
         ExpandKeyTree(nuke, buffer);
@@ -155,7 +156,10 @@ DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry) {
         if (listed == ERROR_MORE_DATA) continue;
         if (listed != ERROR_SUCCESS) break;
         std::string narrow;
-        if (!faithful(wide.data(), narrow, "value")) continue;
+        if (!guard::ExactCodePageText(os, wide.data(), narrow)) {
+            unfaithful(narrow, "value");
+            continue;
+        }
         // A name too long for the rest of the buffer is passed over; the
         // values after it (the unnamed one among them) are still listed.
         if (narrow.size() + 1 > room) continue;

@@ -149,10 +149,10 @@ Texts Marked(TSet& list) {
 // the maker's word, so a read past the returned data would find it.
 class StaleBufferPlatform : public TestPlatform {
 public:
-    LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
+    LSTATUS RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved, LPDWORD type,
                           LPBYTE data, LPDWORD dataSize) override {
         const DWORD capacity = dataSize ? *dataSize : 0;
-        LSTATUS rc = TestPlatform::RegEnumValueA(key, index, name, nameSize, reserved, type, data, dataSize);
+        LSTATUS rc = TestPlatform::RegEnumValueW(key, index, name, nameSize, reserved, type, data, dataSize);
         if (rc == ERROR_SUCCESS && data) {
             static const char kWord[] = "VELMORAN";
             for (DWORD i = *dataSize; i < capacity; ++i) data[i] = static_cast<BYTE>(kWord[(i - *dataSize) % 8]);
@@ -245,6 +245,79 @@ TEST_F(GatheringTest, ForceMsiTakesTheMakersProductsWithEverythingThatRefersToTh
     EXPECT_THAT(log, HasSubstr("ProductBasedMSIRemoval: adding local cache MSI package "
                        "'C:\\Windows\\Installer\\c1ea0002.msi' for deletion...\r\n"));
     EXPECT_THAT(log, Not(HasSubstr(kOtherProduct)));
+}
+
+// Names the code page cannot hold, laid down in wide text: read through the
+// ANSI calls, a fullwidth reverse solidus shows as a backslash and a
+// fullwidth letter as the letter, so each would name a neighbour's key or
+// value, or pass for a product id. They are left alone, and so is the
+// neighbour.
+TEST_F(GatheringTest, NamesTheCodePageCannotHoldNameNothing) {
+    const std::wstring components = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
+                                    L"Components\\";
+    const std::wstring folders = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Folders";
+    struct Wide {
+        std::wstring key, name, data;
+    };
+    const Wide laid[] = {
+        // "C1EA...C6\\C1EA...C7" in the ANSI listing, with the maker in its data.
+        {components + L"C1EA00000000000000000000000000C6\xFF3C" L"C1EA00000000000000000000000000C7",
+         L"C1EA00000000000000000000000000F7", L"C:\\Velmoran\\c.dll"},
+        // The neighbour it would name: another maker's.
+        {components + L"C1EA00000000000000000000000000C6\\C1EA00000000000000000000000000C7",
+         L"C1EA00000000000000000000000000F8", L"C:\\Acme\\c.dll"},
+        // A value whose name reads as another product's id next to it.
+        {components + L"C1EA00000000000000000000000000C8", L"C1EA000000000000000000000000000\xFF11", L""},
+        // The maker's word in fullwidth letters is not the maker's word.
+        {components + L"C1EA00000000000000000000000000C9", L"C1EA00000000000000000000000000F9",
+         L"C:\\\xFF36\xFF25\xFF2C\xFF2D\xFF2F\xFF32\xFF21\xFF2E\\d.dll"},
+        // A folder value whose name reads as the maker's folder.
+        {folders, L"C:\\Program Files\\Velmoran\\C1EA\\x\xFF3C", L""},
+    };
+    for (const Wide& w : laid) {
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, w.key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                    nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(::RegSetValueExW(key, w.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(w.data.c_str()),
+                                   static_cast<DWORD>((w.data.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+        ::RegCloseKey(key);
+    }
+    const DWORD rc = Run(1);
+    for (const std::wstring& top : {components + L"C1EA00000000000000000000000000C6\xFF3C"
+                                                L"C1EA00000000000000000000000000C7",
+                                   components + L"C1EA00000000000000000000000000C6",
+                                   components + L"C1EA00000000000000000000000000C8",
+                                   components + L"C1EA00000000000000000000000000C9"}) {
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (top + L"\\C1EA00000000000000000000000000C7").c_str(),
+                          KEY_WOW64_64KEY, 0);
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, top.c_str(), KEY_WOW64_64KEY, 0);
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, folders.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key),
+              ERROR_SUCCESS);
+    ::RegDeleteValueW(key, laid[4].name.c_str());
+    ::RegCloseKey(key);
+    ASSERT_EQ(rc, 0u);
+
+    // What the machine's own registrations give, and nothing of the above.
+    const Texts keys = Marked(engine_.removeRegKeyList);
+    for (const char* never : {"C6", "C7", "C8", "C9"}) {
+        for (const std::string& k : keys) {
+            EXPECT_EQ(k.find(std::string("000000000000000000000000") + never), std::string::npos) << k;
+        }
+    }
+    for (const std::string& v : Marked(engine_.removeRegValueList)) {
+        EXPECT_EQ(v.find("c1ea---x"), std::string::npos) << v;
+    }
+    const std::string log = Log();
+    EXPECT_THAT(log, HasSubstr("EnumerateRegKeyEnumerateSubKeysAndMatchValue: leaving the key "
+                               "'C1EA00000000000000000000000000C6?C1EA00000000000000000000000000C7' of '" +
+                               std::string(kUserData) + "\\Components' alone: its name does not fit the code page"))
+        << log;
+    EXPECT_THAT(log, HasSubstr("EnumerateRegKeyAndMatchValue: leaving the value 'C1EA000000000000000000000000000?' of"))
+        << log;
 }
 
 TEST_F(GatheringTest, AnIgnoredCachedPackageStays) {
