@@ -108,6 +108,26 @@ const char* const kSystemKeys[] = {
     "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\HARDWARE PROFILES\\*",
 };
 
+// The keys Windows needs to start, log on and run programs: refused with
+// every key and value below them, whatever an entry, pattern or data match
+// says. Below each SOFTWARE key, as names below it.
+const char* const kSoftwareTrees[] = {
+    "MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\WINLOGON",
+    "MICROSOFT\\WINDOWS NT\\CURRENTVERSION\\IMAGE FILE EXECUTION OPTIONS",
+    // What starts a program of each executable type.
+    "CLASSES\\EXEFILE", "CLASSES\\BATFILE", "CLASSES\\CMDFILE", "CLASSES\\COMFILE",
+    "CLASSES\\.EXE", "CLASSES\\.BAT", "CLASSES\\.CMD", "CLASSES\\.COM",
+};
+// With their root: the control set's configuration (Session Manager and its
+// environment among it) and devices, in every control set.
+const char* const kSystemTrees[] = {
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\CONTROL",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\*\\ENUM",
+};
+
+const char* const kSoftwareRoots[] = {"HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_CURRENT_USER\\SOFTWARE",
+                                      "HKEY_USERS\\*\\SOFTWARE"};
+
 bool Matches(const Names& names, const Names& pattern) {
     if (names.size() != pattern.size()) return false;
     for (size_t i = 0; i < names.size(); ++i) {
@@ -120,8 +140,7 @@ const std::vector<Names>& SystemKeys() {
     static const std::vector<Names> keys = [] {
         std::vector<Names> all;
         for (const char* key : kSystemKeys) all.push_back(Split(key));
-        for (const char* software : {"HKEY_LOCAL_MACHINE\\SOFTWARE", "HKEY_CURRENT_USER\\SOFTWARE",
-                                     "HKEY_USERS\\*\\SOFTWARE"}) {
+        for (const char* software : kSoftwareRoots) {
             for (const char* below : kSoftwareKeys) {
                 all.push_back(Split((std::string(software) + "\\" + below).c_str()));
             }
@@ -129,6 +148,27 @@ const std::vector<Names>& SystemKeys() {
         return all;
     }();
     return keys;
+}
+
+const std::vector<Names>& SystemTrees() {
+    static const std::vector<Names> trees = [] {
+        std::vector<Names> all;
+        for (const char* tree : kSystemTrees) all.push_back(Split(tree));
+        for (const char* software : kSoftwareRoots) {
+            for (const char* below : kSoftwareTrees) all.push_back(Split((std::string(software) + "\\" + below).c_str()));
+        }
+        return all;
+    }();
+    return trees;
+}
+
+// True when names begin with the names of pattern ("*" any one name).
+bool StartsWith(const Names& names, const Names& pattern) {
+    if (names.size() < pattern.size()) return false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != "*" && pattern[i] != names[i]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -208,11 +248,26 @@ std::string KeyGuard::Refuses(const char* keyEntry) const {
     for (const Names& key : SystemKeys()) {
         if (Matches(names, key)) return "it is a key of the system";
     }
+    return RefusesWhole(keyEntry);
+}
+
+std::string KeyGuard::RefusesWhole(const char* keyEntry) const {
+    const Names names = Split(Canonical(keyEntry).c_str());
+    for (const Names& tree : SystemTrees()) {
+        if (StartsWith(names, tree)) return "it lies in a key Windows needs to start, log on or run programs";
+    }
     return std::string();
+}
+
+bool KeyGuard::BeginsWithRoot(const char* entry) const {
+    const Names names = Split(Canonical(entry).c_str());
+    return !names.empty() && IsRoot(names[0]);
 }
 
 std::string KeyGuard::RefusesPattern(const char* keyEntry, const char* namePattern) const {
     if (!namePattern) return std::string();
+    const std::string whole = RefusesWhole(keyEntry);
+    if (!whole.empty()) return whole;
     const size_t literal = LiteralStart(namePattern);
     if (namePattern[std::strcspn(namePattern, "*?<>\"")] == '\0' || literal >= kLiteralStartNeeded) return std::string();
     const std::string why = Refuses(keyEntry);

@@ -39,10 +39,20 @@ public:
     // ("it is a root of the registry"), or empty.
     std::string Refuses(const char* keyEntry) const;
 
+    // Why nothing in the key, nor below it, may be removed: it lies in a key
+    // Windows needs to start, log on or run programs (the control set's
+    // Control and Enum, Winlogon, the executable file types, Image File
+    // Execution Options). Empty when values in it may go.
+    std::string RefusesWhole(const char* keyEntry) const;
+
+    // True when the entry, in any spelling, begins with a root of the
+    // registry.
+    bool BeginsWithRoot(const char* entry) const;
+
     // Why the names matching namePattern directly inside keyEntry (its
-    // subkeys or values) may not be listed, or empty: the key is one the
-    // guard refuses and the pattern begins with fewer than three literal
-    // characters.
+    // subkeys or values) may not be listed, or empty: the key lies in one
+    // refused whole, or it is one the guard refuses and the pattern begins
+    // with fewer than three literal characters.
     std::string RefusesPattern(const char* keyEntry, const char* namePattern) const;
 
     // Why the key subkey below root (named rootName in the text) cannot be

@@ -235,9 +235,70 @@ size_t LiteralStart(const char* pattern) {
     return count;
 }
 
+bool HoldsWord(const char* pattern) {
+    // Extensions that name a kind of file, not a product.
+    static const char* const kExtensions[] = {"EXE", "DLL", "SYS", "COM", "BAT", "CMD", "MSI", "INF", "OCX",
+                                              "CPL", "SCR", "DRV", "LNK", "CAT", "MUI", "TMP", "LOG", "INI"};
+    const Byte* p = reinterpret_cast<const Byte*>(pattern ? pattern : "");
+    bool afterDot = false;
+    while (*p) {
+        // A word: letters and digits (a character beyond ASCII counts as a
+        // letter), up to anything else.
+        std::string word;
+        size_t letters = 0;
+        while (*p && (*p >= 0x80 || std::isalnum(*p))) {
+            const bool lead = *p >= 0x80 && _ismbblead(*p) && p[1];
+            letters += (*p >= 0x80 || std::isalpha(*p)) ? 1 : 0;
+            word += static_cast<char>(std::toupper(*p));
+            if (lead) word += static_cast<char>(*++p);
+            ++p;
+        }
+        // After a dot, a short word is the extension of a file name.
+        if (letters >= 3 && !(afterDot && word.size() <= 4)) {
+            bool extension = false;
+            for (const char* known : kExtensions) extension = extension || word == known;
+            if (!extension) return true;
+        }
+        if (!*p) break;
+        afterDot = *p == '.';
+        ++p;
+    }
+    return false;
+}
+
 bool IsFullyQualified(const char* path) {
     return path && static_cast<Byte>(path[0]) < 0x80 && std::isalpha(static_cast<Byte>(path[0])) && path[1] == ':' &&
            (path[2] == '\\' || path[2] == '/');
+}
+
+const char* IgnoreNeverMatches(const char* entry, bool written) {
+    const char* text = entry ? entry : "";
+    if (written) {
+        while (*text == '"' || *text == ' ') ++text;
+        const bool separator0 = text[0] == '\\' || text[0] == '/';
+        const bool separator1 = separator0 && (text[1] == '\\' || text[1] == '/');
+        return separator1 ? "it is a device or network path; the removal names folders by their drive letter"
+                          : nullptr;
+    }
+    if (static_cast<Byte>(text[0]) < 0x80 && std::isalpha(static_cast<Byte>(text[0])) && text[1] == ':' &&
+        text[2] != '\\' && text[2] != '/') {
+        return "it is relative to the current folder of a drive";
+    }
+    // %NAME%: a variable the configuration cannot expand.
+    for (const char* open = std::strchr(text, '%'); open; open = std::strchr(open + 1, '%')) {
+        const char* close = open + 1;
+        while (std::isalnum(static_cast<Byte>(*close)) || *close == '_' || *close == '(' || *close == ')') ++close;
+        if (*close == '%' && close > open + 1) return "it holds a %NAME% that is not expanded";
+    }
+    if (!IsFullyQualified(text)) {
+        for (const char* name = text; *name;) {
+            const char* end = name + std::strcspn(name, "\\/");
+            const std::string part(name, end);
+            if (part == "." || part == "..") return "it holds '.' or '..' and is not a full path";
+            name = *end ? end + 1 : end;
+        }
+    }
+    return nullptr;
 }
 
 bool NeedsResolving(const char* path) {

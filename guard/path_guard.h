@@ -31,6 +31,12 @@ size_t LiteralStart(const char* pattern);
 // the product's must begin with this many literal characters.
 constexpr size_t kLiteralStartNeeded = 3;
 
+// True when pattern holds a word of its own: three letters in a row,
+// outside wildcards and path punctuation, that are not a file extension
+// (".SYS" or any other short word after a dot, or "EXE" written alone). "*VELMORAN*" holds one; "*.SYS*",
+// "*EXE*" and "*\\*" do not.
+bool HoldsWord(const char* pattern);
+
 // The resolved form of a fully qualified local path ("C:\..."), upper case:
 // "." and ".." segments, doubled separators, trailing dots and blanks and
 // short names resolved, and every folder above the last name taken as the
@@ -57,6 +63,16 @@ std::string Unredirected(platform::Platform& os, const std::string& path);
 
 // True for "X:" followed by a backslash, the only form a removal may name.
 bool IsFullyQualified(const char* path);
+
+// Why a file ignore entry could never match what a removal lists, which is
+// full paths in drive-letter form; null when it may. written: the entry as
+// the configuration spells it (a device or network path, "\\\\?\\C:\\..." or
+// "\\\\server\\C$\\...", is seen only there); otherwise the entry as its
+// handler listed it: relative to a drive's current folder ("C:X"), a
+// %NAME% left unexpanded, or '.' and '..' names in text that is not a full
+// path. Text without any of these is a fragment that keeps every path
+// holding it.
+const char* IgnoreNeverMatches(const char* entry, bool written);
 
 // False when path already has the form ResolvePath gives for a path without
 // links (fully qualified, no "." or ".." names, no doubled separator, no

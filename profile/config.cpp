@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "guard/path_guard.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
+#include "trace/trace.h"
 
 namespace {
 
@@ -183,6 +185,14 @@ DWORD CNuke::AddListEntry(TSet& list, const char* type, const char* method, cons
         copy.assign(argument, argument + std::strlen(argument) + 1);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    // A device or network spelling is lost once the entry is normalised: it
+    // is judged as written.
+    if (&list == &ignoreFileList) {
+        if (const char* why = guard::IgnoreNeverMatches(argument, true)) {
+            TraceWrite("", -1, 0, "AddListEntry: the ignore entry '%s' would keep nothing: %s\n", argument, why);
+            return ERROR_BAD_CONFIGURATION;
+        }
     }
     NormalizeEntry(copy.data());
     if (!cell->handler) return list.Insert(copy.data());

@@ -226,7 +226,10 @@ DWORD CNuke::InitIgnoreServiceList() { return ReadConfigList(ignoreServiceList, 
 DWORD CNuke::InitRemoveServiceList() { return ReadConfigList(removeServiceList, "service", "remove"); }
 DWORD CNuke::InitStopProcessList() { return ReadConfigList(stopProcessList, "process", "stop"); }
 DWORD CNuke::InitStartProcessList() { return ReadConfigList(startProcessList, "process", "start"); }
-DWORD CNuke::InitIgnoreRegValueList() { return ReadConfigList(ignoreRegValueList, "registry value", "ignore"); }
+DWORD CNuke::InitIgnoreRegValueList() {
+    const DWORD rc = ReadConfigList(ignoreRegValueList, "registry value", "ignore");
+    return rc == ERROR_SUCCESS ? CheckIgnoreEntries(ignoreRegValueList, "InitIgnoreRegValueList") : rc;
+}
 
 DWORD CNuke::InitRemoveRegValueList() {
     DWORD rc = ReadConfigList(removeRegValueList, "registry value", "remove");
@@ -234,7 +237,29 @@ DWORD CNuke::InitRemoveRegValueList() {
     return rc;
 }
 
-DWORD CNuke::InitIgnoreRegKeyList() { return ReadConfigList(ignoreRegKeyList, "registry key", "ignore"); }
+// An ignore entry that could match nothing would let what it names be
+// deleted: it stops the run before anything is changed.
+DWORD CNuke::CheckIgnoreEntries(TSet& list, const char* step) {
+    const char* element = nullptr;
+    for (DWORD rc = list.GetFirst(element); rc == ERROR_SUCCESS; rc = list.GetNext(element)) {
+        const char* why = nullptr;
+        if (&list == &ignoreFileList) {
+            why = guard::IgnoreNeverMatches(element, false);
+        } else if (!KeyGuard().BeginsWithRoot(element)) {
+            why = "it does not begin with a root of the registry";
+        }
+        if (!why) continue;
+        TraceWrite("", -1, 0, "%s: the ignore entry '%s' would keep nothing: %s\n", step, element, why);
+        SetErrorText(element);
+        return ERROR_BAD_CONFIGURATION;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CNuke::InitIgnoreRegKeyList() {
+    const DWORD rc = ReadConfigList(ignoreRegKeyList, "registry key", "ignore");
+    return rc == ERROR_SUCCESS ? CheckIgnoreEntries(ignoreRegKeyList, "InitIgnoreRegKeyList") : rc;
+}
 
 DWORD CNuke::InitRemoveRegKeyList() {
     DWORD rc = ReadConfigList(removeRegKeyList, "registry key", "remove");
@@ -249,11 +274,16 @@ DWORD CNuke::InitRemoveRegKeyList() {
 
 DWORD CNuke::InitIgnoreFileList() {
     DWORD rc = ReadConfigList(ignoreFileList, "file", "ignore");
+    if (rc == ERROR_SUCCESS) {
+        const DWORD checked = CheckIgnoreEntries(ignoreFileList, "InitIgnoreFileList");
+        if (checked != ERROR_SUCCESS) return checked;
+    }
     // The start-menu variants first, then every element in the form the
     // expanded list has: a full path as Windows resolves it ("." and ".."
     // segments, short names, links along it), beside its normal form, so
-    // any spelling of a kept folder keeps it. Text that is not a full path
-    // stays a fragment that keeps every path holding it.
+    // any spelling of a kept folder keeps it. Text that is not a full path,
+    // and could match one, stays a fragment that keeps every path holding
+    // it.
     ApplyStartMenuMask(ignoreFileList);
     TSet resolved;
     const char* element = nullptr;

@@ -66,6 +66,7 @@ public:
     DWORD InitStartProcessList();
     DWORD InitIgnoreRegValueList();
     DWORD InitRemoveRegValueList();
+    DWORD CheckIgnoreEntries(TSet& list, const char* step);
     DWORD InitIgnoreRegKeyList();
     DWORD InitRemoveRegKeyList();
     DWORD InitIgnoreFileList();

@@ -304,21 +304,27 @@ static DWORD SplitDataMatchArgument(const char* argument, Text& copy, std::initi
 }
 
 // A data match filters the names a pattern lists, so it may list directly
-// inside a key of the system; a data pattern without three literal
-// characters filters nothing there and is refused.
+// inside a key of the system; there its data pattern must hold a word of
+// its own (three letters that are not a file extension), or it filters
+// nothing. Inside a key Windows needs whole, nothing is matched at all.
 static bool RefusedDataMatch(CNuke& nuke, const char* handler, const char* entry, const char* pattern) {
     if (nuke.handlingIgnoreEntry) return false;
     RegEntryParts parts;
     if (SplitRegEntry(entry, parts) != ERROR_SUCCESS || !parts.last) return false;
     std::string key;
     JoinPath(key, {OrNull(parts.rootText), OrNull(parts.path)});
-    if (nuke.KeyGuard().RefusesPattern(key.c_str(), parts.last->c_str()).empty()) return false;
-    size_t literal = 0;
-    for (const char* p = pattern; p && *p; ++p) literal += std::strchr("*?<>\"", *p) ? 0 : 1;
-    if (literal >= 3) return false;
+    const std::string whole = nuke.KeyGuard().RefusesWhole(key.c_str());
+    const char* why = nullptr;
+    if (!whole.empty()) {
+        why = whole.c_str();
+    } else if (!nuke.KeyGuard().RefusesPattern(key.c_str(), parts.last->c_str()).empty() &&
+               !guard::HoldsWord(pattern)) {
+        why = "a data match inside a key of the system needs three letters in its pattern that are not a file "
+              "extension";
+    }
+    if (!why) return false;
     ++nuke.refused;
-    TraceWrite("", -1, 0, "%s: refusing '%s' with '%s': a data match inside a key of the system needs three "
-               "letters in its pattern\n", handler, entry, pattern ? pattern : "");
+    TraceWrite("", -1, 0, "%s: refusing '%s' with '%s': %s\n", handler, entry, pattern ? pattern : "", why);
     return true;
 }
 

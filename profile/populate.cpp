@@ -222,6 +222,13 @@ DWORD CNuke::PopulateRemoveRegList() {
     // for one whose key is reached through a registry link. An insertion
     // that fails ends the copy; the step goes on.
     for (DWORD rc = removeRegValueList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeRegValueList.GetNext(element)) {
+        // A value of a key Windows needs whole stays, whatever named it.
+        const std::string whole = KeyGuard().RefusesWhole(element);
+        if (!whole.empty()) {
+            ++refused;
+            TraceWrite("", -1, 0, "PopulateRemoveRegList: refusing to remove '%s': %s\n", element, whole.c_str());
+            continue;
+        }
         if (RefusedThroughLink(*this, "PopulateRemoveRegList", element, false)) continue;
         if (expandedRegValueList.Insert(element) != ERROR_SUCCESS) break;
     }

@@ -265,6 +265,16 @@ TEST(GuardKeys, EverySpellingOfAKeyOfTheSystemIsRefusedInEitherView) {
     EXPECT_EQ(keys.RefusesPattern(run, "VelmoranTray"), "");
 }
 
+// A data pattern holds a word of its own, or it filters nothing.
+TEST(GuardNames, ADataPatternNeedsAWordThatIsNoExtension) {
+    for (const char* pattern : {"*VELMORAN*", "*\\Velmoran\\*.sys", "velparlowe*", "*.velmoran*", "*\xE9tude*"}) {
+        EXPECT_TRUE(guard::HoldsWord(pattern)) << pattern;
+    }
+    for (const char* pattern : {"*", "*.SYS*", "*EXE*", "*\\*", "*.dll", "*a*b*c*", "*C:\\*", "*12345*", ""}) {
+        EXPECT_FALSE(guard::HoldsWord(pattern)) << pattern;
+    }
+}
+
 TEST(GuardNames, PatternsThatCouldReachTheSystemsOwnAreRefused) {
     for (const char* pattern : {"*", "?*", "*.exe", "V*", "VE?*", "sv*"}) {
         EXPECT_NE(guard::RefusesNamePattern(pattern), "") << pattern;

@@ -1,0 +1,193 @@
+// Windows' own keys, values and services against entries that name them by
+// mistake, on the prefix's real registry: a copied line, a pattern too
+// short, a data match that matches every driver. Each entry is read from a
+// configuration file and the profile is built as a run builds it; what it
+// names must not be listed for removal. The product's own keys below the
+// same system keys still are.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "guard/path_guard.h"
+#include "profile/engine.h"
+#include "tests/support/list_text.h"
+#include "tests/support/matchers.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::Elements;
+using testing_support::ProgramFolder;
+using testing_support::ReadWholeFile;
+using testing_support::TestDialog;
+using testing_support::TestPlatform;
+using testing_support::Texts;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+const char kServices[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
+const char kRunPath[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kRun[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kSessionManager[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kWinlogon[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+const char kOwnService[] = "ClearwayTestsOwnDriver";
+
+std::string Upper(const std::string& text) { return guard::UpperText(text.c_str()); }
+
+// True when element names item or anything below it.
+bool Touches(const std::string& element, const std::string& item) {
+    const std::string e = Upper(element), i = Upper(item);
+    return e.compare(0, i.size(), i) == 0 && (e.size() == i.size() || e[i.size()] == '\\');
+}
+
+class WindowsOwnTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TraceShutdown();
+        // The product's own driver key below Services, and its Run value.
+        ASSERT_TRUE(ownService_.SetText("", "ImagePath", "C:\\Program Files\\Velmoran\\velown.sys", KEY_WOW64_64KEY));
+        // Values are listed in the program's own view; deleted in both.
+        for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            ASSERT_TRUE(testing_support::SetText(HKEY_LOCAL_MACHINE, kRunPath, "ClearwayTestsOwn",
+                                                 "C:\\Program Files\\Velmoran\\tray.exe", view));
+        }
+    }
+    void TearDown() override {
+        TraceShutdown();
+        for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            HKEY run = nullptr;
+            if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunPath, 0, KEY_SET_VALUE | view, &run) == ERROR_SUCCESS) {
+                ::RegDeleteValueA(run, "ClearwayTestsOwn");
+                ::RegCloseKey(run);
+            }
+        }
+        ::DeleteFileA(ConfigPath().c_str());
+    }
+    static std::string ConfigPath() { return ProgramFolder() + "windows_own_tests.cfg"; }
+    std::string Log() {
+        TraceShutdown();
+        return ReadWholeFile(testing_support::SpecialFolder(CSIDL_COMMON_APPDATA) +
+                             "\\Velmoran clearway\\windows_own_tests.log");
+    }
+
+    // The profile of a run whose configuration holds these registry lines.
+    DWORD Build(CNuke& engine, const std::string& values, const std::string& keys, const std::string& files = "") {
+        WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n" + values +
+                                         "[registry key 1]\n" + keys + "[file 1]\n" + files);
+        const DWORD rc = engine.InitializeLists(0, 0);
+        return rc == ERROR_SUCCESS ? engine.PopulateLists() : rc;
+    }
+
+    testing_support::TestKey ownService_{HKEY_LOCAL_MACHINE,
+                                         std::string("SYSTEM\\CurrentControlSet\\Services\\") + kOwnService};
+    TestPlatform os_;
+    TestDialog dialog_;
+};
+
+TEST_F(WindowsOwnTest, EntriesThatNameWhatWindowsNeedsListNothingOfIt) {
+    const std::string services = kServices;
+    struct Case {
+        bool value;         // a line of the value section, else of the key section
+        std::string line;   // after "remove="
+        std::string item;   // what nothing listed may be, or lie below
+    };
+    const Case cases[] = {
+        {false, "REG_KEY,BY_VALUE," + std::string(kSessionManager), kSessionManager},
+        {false, "REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum\\PCI",
+         "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Enum"},
+        {false, "REG_KEY,BY_VALUE," + std::string(kWinlogon), kWinlogon},
+        {false, "REG_KEY,BY_VALUE,HKEY_CLASSES_ROOT\\exefile", "HKEY_CLASSES_ROOT\\exefile"},
+        {false, "REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Classes\\exefile\\shell",
+         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Wow6432Node\\Classes\\exefile"},
+        {false, "REG_KEY,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File "
+                "Execution Options\\*",
+         "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Image File Execution Options"},
+        // Data matches that every driver, or every program, passes.
+        {false, "REG_KEY,BY_DATA_MATCH,\"" + services + "\\*\",\"ImagePath\",\"*.SYS*\"", services},
+        {false, "REG_KEY,BY_DATA_MATCH,\"" + services + "\\*\",\"ImagePath\",\"*EXE*\"", services},
+        {false, "REG_KEY,BY_DATA_MATCH,\"" + services + "\\*\",\"ImagePath\",\"*\\*\"", services},
+        {true, "REG_VALUE,BY_VALUE," + std::string(kSessionManager) + "\\Environment\\ComSpec", kSessionManager},
+        {true, "REG_VALUE,BY_VALUE," + std::string(kWinlogon) + "\\Shell", kWinlogon},
+        {true, "REG_VALUE,BY_VALUE," + std::string(kSessionManager) + "\\Environment\\Pa*", kSessionManager},
+        {true, "REG_VALUE,BY_DATA_MATCH,\"" + std::string(kRun) + "\\*\",\"*EXE*\"", kRun},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        const std::string line = "remove=" + c.line + "\n";
+        ASSERT_EQ(Build(engine, c.value ? line : "", c.value ? "" : line), 0u) << engine.errorText;
+        for (TSet* list : {&engine.expandedRegKeyList, &engine.expandedRegValueList}) {
+            for (const std::string& element : Elements(*list)) EXPECT_FALSE(Touches(element, c.item)) << element;
+        }
+        EXPECT_GT(engine.refused, 0u);
+    }
+
+    // The product's own driver key and Run value below the same keys stay
+    // removable, by name and by a data match that names the maker.
+    const std::string own = services + "\\" + kOwnService;
+    const Case theProducts[] = {
+        {false, "REG_KEY,BY_VALUE," + own, own},
+        {false, "REG_KEY,BY_DATA_MATCH,\"" + services + "\\*\",\"ImagePath\",\"*\\VELMORAN\\*.sys\"", own},
+        {true, "REG_VALUE,BY_DATA_MATCH,\"" + std::string(kRun) + "\\*\",\"*VELMORAN*\"",
+         std::string(kRun) + "\\ClearwayTestsOwn"},
+    };
+    for (const Case& c : theProducts) {
+        SCOPED_TRACE(c.line);
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        const std::string line = "remove=" + c.line + "\n";
+        ASSERT_EQ(Build(engine, c.value ? line : "", c.value ? "" : line), 0u) << engine.errorText;
+        const Texts listed = Elements(c.value ? engine.expandedRegValueList : engine.expandedRegKeyList);
+        bool found = false;
+        for (const std::string& element : listed) found = found || Upper(element) == Upper(c.item);
+        EXPECT_TRUE(found) << testing::PrintToString(listed);
+    }
+}
+
+// An ignore entry that could never match keeps nothing: what it names would
+// be deleted. It stops the run before anything is changed, with the
+// configuration error; one that is well formed but names something absent
+// does not.
+TEST_F(WindowsOwnTest, AnIgnoreEntryThatCouldKeepNothingStopsTheRun) {
+    const struct {
+        std::string values, keys, files;
+        bool stops;
+    } cases[] = {
+        {"", "", "ignore=FILE_NAME,BY_VALUE,\\\\?\\C:\\Program Files\\Velmoran\\Keep\n", true},
+        {"", "", "ignore=FILE_NAME,BY_VALUE,\\\\localhost\\C$\\Program Files\\Velmoran\\Keep\n", true},
+        {"", "", "ignore=FILE_NAME,BY_VALUE,%ProgramFiles%\\Velmoran\\Keep\n", true},
+        {"", "", "ignore=FILE_NAME,BY_VALUE,C:Velmoran\\Keep\n", true},
+        {"", "", "ignore=FILE_NAME,BY_VALUE,..\\Velmoran\\Keep\n", true},
+        {"", "ignore=REG_KEY,BY_VALUE,SOFTWARE\\Velmoran\\Keep\n", "", true},
+        {"ignore=REG_VALUE,BY_VALUE,HKEY_LOCAL_MASHINE\\SOFTWARE\\Velmoran\\Keep\n", "", "", true},
+        // Well formed: absent, a fragment, a macro the configuration knows.
+        {"", "", "ignore=FILE_NAME,BY_VALUE,C:\\Absent\\Velmoran\\Keep\n", false},
+        {"", "", "ignore=FILE_NAME,BY_VALUE,Velmoran\\Keep\n", false},
+        {"", "", "ignore=FILE_NAME_EXPAND,BY_VALUE,%PROGRAM_FILES%\\Velmoran\\Keep\n", false},
+        {"ignore=REG_VALUE,BY_VALUE,HKEY_LOCAL_MACHINE\\SOFTWARE\\Absent\\Keep\n",
+         "ignore=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Absent\n", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.values + c.keys + c.files);
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n" +
+                                         c.values + "[registry key 1]\n" + c.keys + "[file 1]\n" + c.files);
+        const DWORD rc = engine.InitializeLists(0, 0);
+        const std::string log = Log();
+        if (c.stops) {
+            EXPECT_EQ(rc, static_cast<DWORD>(ERROR_BAD_CONFIGURATION));
+            EXPECT_THAT(log, HasSubstr("would keep nothing: ")) << log;
+        } else {
+            EXPECT_EQ(rc, 0u) << engine.errorText;
+            EXPECT_THAT(log, Not(HasSubstr("would keep nothing"))) << log;
+        }
+    }
+}
+
+}  // namespace
