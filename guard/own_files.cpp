@@ -83,6 +83,25 @@ std::string LeadsElsewhere(platform::Platform& os, HANDLE handle, const std::str
 
 }  // namespace
 
+bool OwnedByTrustedInstaller(platform::Platform& os, HANDLE object) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD rc = os.GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                        nullptr, &descriptor);
+    platform::LocalMemory memory(os, descriptor);  // owner points into it
+    return rc == ERROR_SUCCESS && IsSid(os, owner, kTrustedInstaller);
+}
+
+bool OwnedByTrustedInstaller(platform::Platform& os, const std::string& path) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD rc = os.GetNamedSecurityInfoA(Unredirected(os, path).c_str(), SE_FILE_OBJECT,
+                                              OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                                              &descriptor);
+    platform::LocalMemory memory(os, descriptor);
+    return rc == ERROR_SUCCESS && IsSid(os, owner, kTrustedInstaller);
+}
+
 bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid) {
     return MakeSid(os, kAdministrators, sid);
 }

@@ -128,6 +128,12 @@ private:
 // object itself, whatever its name leads to by now.
 std::string OthersMayOn(platform::Platform& os, HANDLE object, ACCESS_MASK rights, const TrustedAccounts& accounts);
 
+// True when the object's owner is TrustedInstaller: Windows installed it
+// and protects it. Read through an open handle (opened with READ_CONTROL),
+// or by the name of a file or folder (resolved).
+bool OwnedByTrustedInstaller(platform::Platform& os, HANDLE object);
+bool OwnedByTrustedInstaller(platform::Platform& os, const std::string& path);
+
 // The Administrators group's SID; false when it cannot be made.
 bool MakeAdministratorsSid(platform::Platform& os, platform::AllocatedSid& sid);
 

@@ -305,6 +305,13 @@ BOOL ServiceApi::QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) 
     return ::QueryServiceStatus(service, status);
 }
 BOOL ServiceApi::DeleteService(SC_HANDLE service) { return ::DeleteService(service); }
+BOOL ServiceApi::QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed) {
+    return ::QueryServiceConfigA(service, config, size, needed);
+}
+BOOL ServiceApi::EnumDependentServicesA(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSA services, DWORD size,
+                                        LPDWORD needed, LPDWORD count) {
+    return ::EnumDependentServicesA(service, state, services, size, needed, count);
+}
 SC_LOCK ServiceApi::LockServiceDatabase(SC_HANDLE manager) { return ::LockServiceDatabase(manager); }
 BOOL ServiceApi::UnlockServiceDatabase(SC_LOCK lock) { return ::UnlockServiceDatabase(lock); }
 

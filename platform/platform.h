@@ -231,6 +231,9 @@ public:
     virtual SC_LOCK LockServiceDatabase(SC_HANDLE manager);
     virtual BOOL UnlockServiceDatabase(SC_LOCK lock);
     virtual BOOL StartServiceA(SC_HANDLE service, DWORD count, LPCSTR* arguments);
+    virtual BOOL QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed);
+    virtual BOOL EnumDependentServicesA(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSA services, DWORD size,
+                                        LPDWORD needed, LPDWORD count);
 };
 
 // Processes: tool-help snapshots.

@@ -9,6 +9,7 @@
 #include "actions/reg_entry.h"
 #include "guard/key_guard.h"
 #include "guard/name_guard.h"
+#include "guard/service_guard.h"
 #include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -174,17 +175,50 @@ DWORD ExpandKeyTree(CNuke& nuke, const char* keyEntry) {
 }  // namespace
 
 DWORD CNuke::PopulateRemoveServiceList() {
+    platform::ServiceHandle manager(os, os.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE));
+    const auto refuse = [this](const char* name, const std::string& why) {
+        ++refused;
+        TraceWrite("", -1, 0, "PopulateRemoveServiceList: refusing to remove service '%s': %s\n", name, why.c_str());
+    };
+    std::vector<std::string> candidates;
     const char* element = nullptr;
     for (DWORD rc = removeServiceList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeServiceList.GetNext(element)) {
         if (guard::IsNeededService(element)) {
-            ++refused;
-            TraceWrite("", -1, 0, "PopulateRemoveServiceList: refusing to remove service '%s': Windows or the run needs it\n",
-                       element);
+            refuse(element, "Windows or the run needs it");
         } else {
-            expandedServiceList.Insert(element);
+            const std::string windows = manager ? guard::RefusesService(os, manager.get(), element) : std::string();
+            if (windows.empty()) {
+                candidates.push_back(element);
+            } else {
+                refuse(element, windows);
+            }
         }
         if (IsCancelled()) return ERROR_CANCELLED;
     }
+    // A service that another service depends on goes only with it: one that
+    // stays (not listed, refused, or ignored) keeps it, and so on down.
+    const auto goes = [&](const std::string& name) {
+        for (const std::string& candidate : candidates) {
+            if (_stricmp(candidate.c_str(), name.c_str()) == 0) return !IsIgnored(ignoreServiceList, name.c_str());
+        }
+        return false;
+    };
+    const guard::ServiceDependents dependents(os, manager.get());
+    for (bool changed = static_cast<bool>(manager); changed;) {
+        changed = false;
+        for (size_t i = 0; i < candidates.size(); ++i) {
+            for (const std::string& dependent : dependents.Of(candidates[i].c_str())) {
+                if (goes(dependent)) continue;
+                refuse(candidates[i].c_str(), "'" + dependent + "', which stays, depends on it");
+                candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(i));
+                changed = true;
+                break;
+            }
+            if (changed) break;
+        }
+        if (IsCancelled()) return ERROR_CANCELLED;
+    }
+    for (const std::string& name : candidates) expandedServiceList.Insert(name.c_str());
     ExcludeIgnoreList(expandedServiceList, ignoreServiceList);
     return IsCancelled() ? ERROR_CANCELLED : ERROR_SUCCESS;
 }

@@ -529,8 +529,10 @@ public:
         }
         return TestPlatform::OpenProcess(access, inherit, processId);
     }
+    // Opens that could change a service; reading its configuration changes
+    // nothing.
     SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) override {
-        services.push_back(name);
+        if (access & ~static_cast<DWORD>(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS)) services.push_back(name);
         return TestPlatform::OpenServiceA(manager, name, access);
     }
     std::vector<DWORD> opened;

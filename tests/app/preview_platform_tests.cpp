@@ -48,7 +48,7 @@ const std::set<std::string> kPassedThrough = {
     "SHGetSpecialFolderPathA", "GetUserNameA", "PathFindFileNameA", "PathFindOnPathA",
     // services
     "OpenSCManagerA", "EnumServicesStatusA", "CloseServiceHandle", "OpenServiceA", "QueryServiceStatus",
-    "LockServiceDatabase", "UnlockServiceDatabase",
+    "LockServiceDatabase", "UnlockServiceDatabase", "QueryServiceConfigA", "EnumDependentServicesA",
     // processes
     "CreateToolhelp32Snapshot", "Process32First", "Process32Next", "CloseHandle", "OpenProcess",
     "WaitForMultipleObjects", "EnumProcesses", "EnumProcessModules", "GetModuleFileNameExA",

@@ -5,12 +5,15 @@
 // names must not be listed for removal. The product's own keys below the
 // same system keys still are.
 #include <gtest/gtest.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <string>
 #include <vector>
 
 #include "guard/path_guard.h"
+#include "platform/handles.h"
 #include "profile/engine.h"
 #include "tests/support/list_text.h"
 #include "tests/support/matchers.h"
@@ -147,6 +150,94 @@ TEST_F(WindowsOwnTest, EntriesThatNameWhatWindowsNeedsListNothingOfIt) {
         for (const std::string& element : listed) found = found || Upper(element) == Upper(c.item);
         EXPECT_TRUE(found) << testing::PrintToString(listed);
     }
+}
+
+// A service of the machine's own for as long as the object lives.
+struct TestService {
+    TestService(const char* serviceName, DWORD type, DWORD start, const std::string& image,
+                const char* dependencies = nullptr)
+        : name(serviceName) {
+        platform::ServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        Delete(scm.get());
+        platform::ServiceHandle created(::CreateServiceA(scm.get(), name, name, SERVICE_ALL_ACCESS, type, start,
+                                                         SERVICE_ERROR_IGNORE, image.c_str(), nullptr, nullptr,
+                                                         dependencies, nullptr, nullptr));
+        made = static_cast<bool>(created);
+    }
+    ~TestService() {
+        platform::ServiceHandle scm(::OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        Delete(scm.get());
+    }
+    void Delete(SC_HANDLE scm) const {
+        platform::ServiceHandle old(::OpenServiceA(scm, name, DELETE));
+        if (old) ::DeleteService(old.get());
+    }
+    const char* name;
+    bool made = false;
+};
+
+std::string WindowsFolder() {
+    char buffer[MAX_PATH] = {};
+    ::GetWindowsDirectoryA(buffer, MAX_PATH);
+    return buffer;
+}
+
+// Services Windows starts with, or installed itself, and those another
+// service that stays depends on, are never listed; the product's own
+// driver in System32 (its version names the maker) and a service whose
+// dependents go with it are.
+TEST_F(WindowsOwnTest, ServicesWindowsNeedsAreNeverListed) {
+    const std::string windows = WindowsFolder();
+    // The 64-bit System32 as this 32-bit test must name it.
+    const std::string drivers = windows + "\\Sysnative\\drivers\\";
+    WriteWholeFile(drivers + "clwtwin.sys", "a driver of the machine's");
+    ASSERT_TRUE(::CopyFileA(testing_support::BuiltProgram("Clearway.exe").c_str(), (drivers + "clwtown.sys").c_str(),
+                            FALSE));
+    const std::string protectedProgram = windows + "\\Sysnative\\clwtsvc.exe";
+    WriteWholeFile(protectedProgram, "a program Windows installed");
+    os_.OwnByTrustedInstaller(protectedProgram);
+    {
+        const TestService services[] = {
+            {"ClwtWinBoot", SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, "System32\\drivers\\clwtwin.sys"},
+            {"ClwtWinSystem", SERVICE_KERNEL_DRIVER, SERVICE_SYSTEM_START, "\\SystemRoot\\System32\\drivers\\clwtwin.sys"},
+            {"ClwtOwnBoot", SERVICE_KERNEL_DRIVER, SERVICE_BOOT_START, "\\SystemRoot\\System32\\drivers\\clwtown.sys"},
+            {"ClwtInstalled", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+             "\"" + windows + "\\System32\\clwtsvc.exe\" -k group"},
+            {"ClwtBase", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "C:\\Velmoran\\base.exe"},
+            {"ClwtUser", SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, "C:\\Velmoran\\user.exe", "ClwtBase\0"},
+        };
+        for (const TestService& service : services) ASSERT_TRUE(service.made) << service.name;
+        const struct {
+            std::string lines;
+            Texts listed;
+        } cases[] = {
+            {"ClwtWinBoot\nClwtWinSystem\nClwtInstalled\nClwtOwnBoot\n", {"CLWTOWNBOOT"}},
+            {"ClwtBase\n", {}},
+            {"ClwtBase\nClwtUser\n", {"CLWTBASE", "CLWTUSER"}},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.lines);
+            std::string lines;
+            for (size_t at = 0; at < c.lines.size();) {
+                const size_t end = c.lines.find('\n', at);
+                lines += "remove=SERVICE_NAME,BY_VALUE," + c.lines.substr(at, end - at) + "\n";
+                at = end + 1;
+            }
+            CNuke engine(os_);
+            engine.dialog = &dialog_;
+            WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\n[service 1]\n" + lines +
+                                             "[process 1]\n[registry value 1]\n[registry key 1]\n[file 1]\n");
+            ASSERT_EQ(engine.InitializeLists(0, 0), 0u) << engine.errorText;
+            ASSERT_EQ(engine.PopulateLists(), 0u);
+            Texts listed;
+            for (const std::string& name : Elements(engine.expandedServiceList)) {
+                if (Upper(name).compare(0, 4, "CLWT") == 0) listed.push_back(Upper(name));
+            }
+            EXPECT_EQ(listed, c.listed);
+        }
+    }
+    for (const char* file : {"clwtwin.sys", "clwtown.sys"}) ::DeleteFileA((drivers + file).c_str());
+    ::DeleteFileA(protectedProgram.c_str());
 }
 
 // An ignore entry that could never match keeps nothing: what it names would

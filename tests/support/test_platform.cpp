@@ -1,5 +1,6 @@
 #include "tests/support/test_platform.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -167,10 +168,53 @@ DWORD TestPlatform::SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) {
     return Platform::SHDeleteEmptyKeyA(root, subKey);
 }
 
+namespace {
+
+bool ReadFileId(HANDLE file, TestPlatform::FileId& id) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (file == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(file, &information)) return false;
+    id = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+    return true;
+}
+
+HANDLE OpenForId(LPCSTR name) {
+    return ::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+void TestPlatform::OwnByTrustedInstaller(const std::string& path) {
+    if (installerSid_.empty()) {
+        PSID sid = nullptr;
+        ::ConvertStringSidToSidA("S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &sid);
+        installerSid_.assign(static_cast<BYTE*>(sid), static_cast<BYTE*>(sid) + ::GetLengthSid(sid));
+        ::LocalFree(sid);
+    }
+    platform::FileHandle file(OpenForId(path.c_str()));
+    FileId id = {};
+    if (ReadFileId(file.get(), id)) installerOwned_.push_back(id);
+}
+
+void TestPlatform::ReportInstallerOwner(HANDLE file, PSID* owner) {
+    FileId id = {};
+    if (!owner || installerOwned_.empty() || !ReadFileId(file, id)) return;
+    for (const FileId& owned : installerOwned_) {
+        if (owned.volume == id.volume && owned.high == id.high && owned.low == id.low) {
+            *owner = installerSid_.data();
+        }
+    }
+}
+
 DWORD TestPlatform::GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                           PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
     securityCalls.push_back({name ? name : "", type, info, false});
-    return Platform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+    const DWORD rc = Platform::GetNamedSecurityInfoA(name, type, info, owner, group, dacl, sacl, descriptor);
+    if (rc == ERROR_SUCCESS && type == SE_FILE_OBJECT && (info & OWNER_SECURITY_INFORMATION) && name) {
+        platform::FileHandle file(OpenForId(name));
+        ReportInstallerOwner(file.get(), owner);
+    }
+    return rc;
 }
 
 DWORD TestPlatform::SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner,
@@ -188,7 +232,13 @@ DWORD TestPlatform::GetSecurityInfo(HANDLE object, SE_OBJECT_TYPE type, SECURITY
                                     PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
     SE_OBJECT_TYPE view = type;
     const std::string key = type == SE_REGISTRY_KEY ? KeyName(static_cast<HKEY>(object), &view) : std::string();
-    if (key.empty()) return Platform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
+    if (key.empty()) {
+        const DWORD rc = Platform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);
+        if (rc == ERROR_SUCCESS && type == SE_FILE_OBJECT && (info & OWNER_SECURITY_INFORMATION)) {
+            ReportInstallerOwner(object, owner);
+        }
+        return rc;
+    }
     securityCalls.push_back({key, view, info, false});
     if (!LockedObject(key, view)) {
         return Platform::GetSecurityInfo(object, type, info, owner, group, dacl, sacl, descriptor);

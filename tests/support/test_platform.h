@@ -93,6 +93,11 @@ public:
     LSTATUS RegCloseKey(HKEY key) override;
     DWORD SHDeleteValueA(HKEY root, LPCSTR subKey, LPCSTR value) override;
     DWORD SHDeleteEmptyKeyA(HKEY root, LPCSTR subKey) override;
+    // Files and folders Wine cannot give an owner (it keeps none but the
+    // prefix's user, whatever SetNamedSecurityInfo is told): reported as
+    // TrustedInstaller's, by name and through a handle, as the same file
+    // (its volume and file index), whatever path names it.
+    void OwnByTrustedInstaller(const std::string& path);
     DWORD GetNamedSecurityInfoA(LPCSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner,
                                 PSID* group, PACL* dacl, PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) override;
     DWORD SetNamedSecurityInfoA(LPSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID owner, PSID group,
@@ -103,6 +108,12 @@ public:
                           PACL dacl, PACL sacl) override;
     bool hasIsWow64Process = true;
     bool hasRegDeleteKeyExA = true;
+    struct FileId {
+        DWORD volume, high, low;
+    };
+    std::vector<FileId> installerOwned_;
+    std::vector<BYTE> installerSid_;
+    void ReportInstallerOwner(HANDLE file, PSID* owner);
     // Faults Wine does not make on request: a non-zero error makes the call
     // fail with it (access denied for the service manager, no memory for a
     // snapshot, a buffer too small for the user name).
