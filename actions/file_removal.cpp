@@ -65,6 +65,17 @@ public:
                 }
             }
         }
+        // What Windows installed stays, with its permissions: the entry
+        // itself and every folder walked are asked (files inside a folder
+        // go with it).
+        const bool windowsOwn = folder ? look->OwnedByTrustedInstaller()
+                                       : entry == root_ && guard::OwnedByTrustedInstaller(os, entry);
+        if (windowsOwn) {
+            ++nuke_.refused;
+            TraceWrite("", -1, 0, "ExpandRemoveFileEntry: refusing to remove '%s': it is Windows' own (its owner is "
+                       "TrustedInstaller)\n", entry.c_str());
+            return true;
+        }
         if (nuke_.expandedFileList.Insert(entry.c_str()) != ERROR_SUCCESS) return true;
         const bool ignored = Ignored(entry);
         // A link (symbolic link, junction, mount point) is removed itself.

@@ -235,6 +235,11 @@ std::string WalkedFolder::OthersMayAdd(const TrustedAccounts& accounts) {
     return missing ? std::string("it cannot be examined") : why;
 }
 
+bool WalkedFolder::OwnedByTrustedInstaller() {
+    if (byHandle_ && handle_ && (access_ & READ_CONTROL)) return guard::OwnedByTrustedInstaller(os_, handle_.get());
+    return guard::OwnedByTrustedInstaller(os_, path_);
+}
+
 std::string OthersCanReplace(platform::Platform& os, const std::string& folder) {
     const std::string real = Unredirected(os, folder);
     const size_t slash = real.find_last_of('\\');

@@ -73,6 +73,8 @@ public:
     // running account could have made or moved a name into it, or let
     // others do so; empty when nobody else could.
     std::string OthersMayAdd(const TrustedAccounts& accounts);
+    // True when its owner is TrustedInstaller: Windows installed it.
+    bool OwnedByTrustedInstaller();
 
 private:
     void Open();

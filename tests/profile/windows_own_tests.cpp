@@ -9,6 +9,7 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "profile/engine.h"
 #include "tests/support/list_text.h"
 #include "tests/support/matchers.h"
+#include "tests/support/temp_folder.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
@@ -238,6 +240,46 @@ TEST_F(WindowsOwnTest, ServicesWindowsNeedsAreNeverListed) {
     }
     for (const char* file : {"clwtwin.sys", "clwtown.sys"}) ::DeleteFileA((drivers + file).c_str());
     ::DeleteFileA(protectedProgram.c_str());
+}
+
+// Files and folders Windows installed (their owner is TrustedInstaller) are
+// neither listed nor given new permissions, as entries or found below one;
+// the product's own driver in System32 still goes.
+TEST_F(WindowsOwnTest, WhatWindowsInstalledStaysWithItsPermissions) {
+    testing_support::TempFolder product("windows-own");
+    ::CreateDirectoryA((product / "Installed").c_str(), nullptr);
+    WriteWholeFile(product / "Installed\\part.dll", "Windows'");
+    WriteWholeFile(product / "own.dll", "the product's");
+    const std::string system = WindowsFolder() + "\\Sysnative\\";
+    WriteWholeFile(system + "clwtwin.dll", "Windows'");
+    WriteWholeFile(system + "drivers\\clwtown.sys", "the product's driver");
+    os_.OwnByTrustedInstaller(product / "Installed");
+    os_.OwnByTrustedInstaller(system + "clwtwin.dll");
+    os_.keepFilePermissions = true;
+    CNuke engine(os_);
+    engine.dialog = &dialog_;
+    const DWORD rc = Build(engine, "", "",
+                           "remove=FILE_NAME,BY_VALUE," + product.path() + "\n" +
+                               "remove=FILE_NAME_EXPAND,BY_VALUE,%SYSTEM%\\clwtwin.dll\n"
+                               "remove=FILE_NAME_EXPAND,BY_VALUE,%SYSTEM%\\drivers\\clwtown.sys\n");
+    ::DeleteFileA((system + "clwtwin.dll").c_str());
+    ::DeleteFileA((system + "drivers\\clwtown.sys").c_str());
+    ASSERT_EQ(rc, 0u) << engine.errorText;
+    Texts listed;
+    for (const std::string& path : Elements(engine.expandedFileList)) {
+        if (Upper(path).find("WINDOWS-OWN") != std::string::npos || Upper(path).find("CLWT") != std::string::npos) {
+            listed.push_back(Upper(path.substr(path.find_last_of('\\') + 1)));
+        }
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (Texts{"CLWTOWN.SYS", "OWN.DLL", "WINDOWS-OWN"}));
+    // The product's folder holds what stays: it keeps its permissions, and
+    // so does what Windows installed in it.
+    for (const std::string& changed : os_.filePermissionChanges) {
+        EXPECT_EQ(Upper(changed).find("WINDOWS-OWN"), std::string::npos) << changed;
+        EXPECT_EQ(Upper(changed).find("CLWTWIN"), std::string::npos) << changed;
+    }
+    EXPECT_GE(engine.refused, 2u);
 }
 
 // An ignore entry that could never match keeps nothing: what it names would
