@@ -259,6 +259,12 @@ std::string KeyGuard::RefusesWhole(const char* keyEntry) const {
     return std::string();
 }
 
+std::string KeyGuard::ServiceOfKey(const char* entry) const {
+    const Names names = Split(Canonical(entry).c_str());
+    if (names.size() >= 5 && names[0] == kMachine && names[1] == "SYSTEM" && names[3] == "SERVICES") return names[4];
+    return std::string();
+}
+
 bool KeyGuard::BeginsWithRoot(const char* entry) const {
     const Names names = Split(Canonical(entry).c_str());
     return !names.empty() && IsRoot(names[0]);

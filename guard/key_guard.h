@@ -45,6 +45,10 @@ public:
     // Execution Options). Empty when values in it may go.
     std::string RefusesWhole(const char* keyEntry) const;
 
+    // The service whose key below a control set's Services the entry lies
+    // at or below, in any spelling; empty for any other entry.
+    std::string ServiceOfKey(const char* entry) const;
+
     // True when the entry, in any spelling, begins with a root of the
     // registry.
     bool BeginsWithRoot(const char* entry) const;

@@ -65,6 +65,22 @@ bool RefusedThroughLink(CNuke& nuke, const char* step, const char* entry, bool i
     return false;
 }
 
+// Why the key, or a value in it, may not be removed because it is, or lies
+// in, the key of a service that stays whatever an entry says; empty when it
+// may.
+std::string RefusesServiceKey(CNuke& nuke, const char* entry) {
+    const std::string service = nuke.KeyGuard().ServiceOfKey(entry);
+    if (service.empty()) return std::string();
+    std::string why;
+    if (guard::IsNeededService(service.c_str())) {
+        why = "Windows or the run needs it";
+    } else {
+        platform::ServiceHandle manager(nuke.os, nuke.os.OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+        if (manager) why = guard::RefusesService(nuke.os, manager.get(), service.c_str());
+    }
+    return why.empty() ? why : "it is the key of the service '" + service + "', which stays: " + why;
+}
+
 }  // namespace
 
 DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
@@ -75,6 +91,12 @@ DWORD CNuke::ExpandRegKeyEntry(const char* keyEntry) {
     if (!why.empty() && *keyEntry) {
         ++refused;
         TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, why.c_str());
+        return ERROR_ACCESS_DENIED;
+    }
+    const std::string service = RefusesServiceKey(*this, keyEntry);
+    if (!service.empty()) {
+        ++refused;
+        TraceWrite("", -1, 0, "ExpandRegKeyEntry: refusing to remove '%s': %s\n", keyEntry, service.c_str());
         return ERROR_ACCESS_DENIED;
     }
     if (RefusedThroughLink(*this, "ExpandRegKeyEntry", keyEntry, true)) return ERROR_ACCESS_DENIED;
@@ -257,7 +279,8 @@ DWORD CNuke::PopulateRemoveRegList() {
     // that fails ends the copy; the step goes on.
     for (DWORD rc = removeRegValueList.GetFirst(element); rc == ERROR_SUCCESS; rc = removeRegValueList.GetNext(element)) {
         // A value of a key Windows needs whole stays, whatever named it.
-        const std::string whole = KeyGuard().RefusesWhole(element);
+        std::string whole = KeyGuard().RefusesWhole(element);
+        if (whole.empty()) whole = RefusesServiceKey(*this, element);
         if (!whole.empty()) {
             ++refused;
             TraceWrite("", -1, 0, "PopulateRemoveRegList: refusing to remove '%s': %s\n", element, whole.c_str());

@@ -190,6 +190,7 @@ std::string WindowsFolder() {
 // dependents go with it are.
 TEST_F(WindowsOwnTest, ServicesWindowsNeedsAreNeverListed) {
     const std::string windows = WindowsFolder();
+    const std::string servicesKey = kServices;
     // The 64-bit System32 as this 32-bit test must name it.
     const std::string drivers = windows + "\\Sysnative\\drivers\\";
     WriteWholeFile(drivers + "clwtwin.sys", "a driver of the machine's");
@@ -237,6 +238,18 @@ TEST_F(WindowsOwnTest, ServicesWindowsNeedsAreNeverListed) {
             }
             EXPECT_EQ(listed, c.listed);
         }
+        // Nor is a refused service's key below Services; the product's is.
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        ASSERT_EQ(Build(engine, "", "remove=REG_KEY,BY_VALUE," + servicesKey + "\\ClwtWinBoot\n" +
+                                        "remove=REG_KEY,BY_VALUE," + servicesKey + "\\ClwtInstalled\n" +
+                                        "remove=REG_KEY,BY_VALUE," + servicesKey + "\\ClwtOwnBoot\n"),
+                  0u);
+        Texts keys;
+        for (const std::string& key : Elements(engine.expandedRegKeyList)) {
+            if (Upper(key).find("\\CLWT") != std::string::npos) keys.push_back(Upper(key.substr(key.rfind('\\') + 1)));
+        }
+        EXPECT_EQ(keys, Texts{"CLWTOWNBOOT"});
     }
     for (const char* file : {"clwtwin.sys", "clwtown.sys"}) ::DeleteFileA((drivers + file).c_str());
     ::DeleteFileA(protectedProgram.c_str());
