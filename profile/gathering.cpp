@@ -114,6 +114,8 @@ DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const 
     // longest size without a zero ends inside the buffer.
     std::vector<BYTE> data(longestData + 2);
     DWORD result = ERROR_SUCCESS;
+    size_t listed = 0;                  // the key's values
+    std::vector<std::string> products;  // those that name the product
     for (DWORD index = 0;; ++index) {
         DWORD nameSize = static_cast<DWORD>(wideName.size());
         DWORD dataSize = static_cast<DWORD>(data.size() - 2);
@@ -126,6 +128,7 @@ DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const 
             continue;
         }
         if (rc == ERROR_NO_MORE_ITEMS) break;
+        ++listed;  // one that cannot be read is someone else's too
         if (rc != ERROR_SUCCESS) continue;
         if (dataSize > data.size() - 2) dataSize = static_cast<DWORD>(data.size() - 2);
         // Data of any type, as text up to its first zero, and never past the
@@ -139,28 +142,33 @@ DWORD CNuke::EnumerateRegKeyAndMatchValue(HKEY root, const char* keyPath, const 
             text.assign(bytes, strnlen(bytes, dataSize));
         }
         std::string nameText;
-        if (!guard::ExactCodePageText(os, wideName.data(), nameText) && !matchData) {
+        if (!guard::ExactCodePageText(os, wideName.data(), nameText)) {
             TraceWrite("", -1, 0, "EnumerateRegKeyAndMatchValue: leaving the value '%s' of '%s' alone: its name does "
                        "not fit the code page\n", nameText.c_str(), keyEntry.c_str());
             continue;
         }
         const char* name = nameText.c_str();
 
-        std::string entry;
-        if (exactName) {
-            if (_mbsicmp(reinterpret_cast<const unsigned char*>(name),
-                         reinterpret_cast<const unsigned char*>(pattern)) != 0) {
-                continue;
-            }
-            entry = keyEntry;
-        } else if (matchData) {
-            if (!ContainsLower(text.c_str(), pattern)) continue;
-            entry = keyEntry;
-        } else {
-            if (!ContainsLower(name, pattern)) continue;
-            entry = keyEntry + "\\" + ValueEntryName(name);
+        if (exactName || matchData) {
+            const bool ours = exactName ? _mbsicmp(reinterpret_cast<const unsigned char*>(name),
+                                                   reinterpret_cast<const unsigned char*>(pattern)) == 0
+                                        : ContainsLower(text.c_str(), pattern);
+            if (ours) products.push_back(nameText);
+            continue;
         }
-        result = list.Insert(entry.c_str());
+        if (!ContainsLower(name, pattern)) continue;
+        result = list.Insert((keyEntry + "\\" + ValueEntryName(name)).c_str());
+        if (result != ERROR_SUCCESS) break;
+    }
+    if (products.empty()) return result;
+    // A key that names the product's values besides others (an installer
+    // component or upgrade code that other products share) loses only the
+    // product's values; it goes whole only when nothing else is in it.
+    if (products.size() == listed) return list.Insert(keyEntry.c_str());
+    for (const std::string& name : products) {
+        TraceWrite("", -1, 0, "EnumerateRegKeyAndMatchValue: '%s' is shared: only its value '%s' goes\n",
+                   keyEntry.c_str(), name.c_str());
+        result = removeRegValueList.Insert((keyEntry + "\\" + ValueEntryName(name.c_str())).c_str());
         if (result != ERROR_SUCCESS) break;
     }
     return result;

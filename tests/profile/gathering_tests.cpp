@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "guard/path_guard.h"
 #include "profile/engine.h"
 #include "tests/support/list_text.h"
 #include "tests/support/matchers.h"
@@ -318,6 +319,31 @@ TEST_F(GatheringTest, NamesTheCodePageCannotHoldNameNothing) {
         << log;
     EXPECT_THAT(log, HasSubstr("EnumerateRegKeyAndMatchValue: leaving the value 'C1EA000000000000000000000000000?' of"))
         << log;
+}
+
+// A component two products share keeps the other product's registration:
+// only the maker's client value goes, found by its product id or by its
+// data, and the key stays.
+TEST_F(GatheringTest, ASharedComponentLosesOnlyTheMakersClient) {
+    const std::string component = Under(kUserData, "Components\\C1EA00000000000000000000000000CA");
+    const Value clients[] = {
+        {HKEY_LOCAL_MACHINE, component, kMakerProduct, REG_SZ, "C:\\Program Files\\Velmoran\\shared.dll"},
+        {HKEY_LOCAL_MACHINE, component, kOtherProduct, REG_SZ, "C:\\Program Files\\Acme\\shared.dll"},
+    };
+    for (const Value& v : clients) ASSERT_EQ(Write(v), ERROR_SUCCESS);
+    const DWORD rc = Run(1);
+    Remove(clients[0]);
+    ASSERT_EQ(rc, 0u);
+    const std::string key = kHklm + component;
+    for (const std::string& k : Marked(engine_.removeRegKeyList)) EXPECT_NE(k, key);
+    const Texts values = Marked(engine_.removeRegValueList);
+    const std::string makers = guard::UpperText((key + "\\" + kMakerProduct).c_str());
+    bool found = false;
+    for (const std::string& v : values) {
+        found = found || guard::UpperText(v.c_str()) == makers;
+        EXPECT_EQ(guard::UpperText(v.c_str()).find(kOtherProduct), std::string::npos) << v;
+    }
+    EXPECT_TRUE(found) << testing::PrintToString(values);
 }
 
 TEST_F(GatheringTest, AnIgnoredCachedPackageStays) {
