@@ -106,30 +106,85 @@ DWORD CNuke::StopNTServices() {
 DWORD CNuke::StopNTProcesses() {
     platform::SnapshotHandle snapshot(os, os.CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot) return os.GetLastError();
+    std::vector<PROCESSENTRY32> processes;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;  // the narrow record: 296 bytes in the 32-bit program
+    for (BOOL more = os.Process32First(snapshot.get(), &entry); more; more = os.Process32Next(snapshot.get(), &entry)) {
+        entry.szExeFile[MAX_PATH - 1] = '\0';
+        processes.push_back(entry);
+    }
+    const auto nameOf = [this](const PROCESSENTRY32& process) {
+        const char* name = os.PathFindFileNameA(process.szExeFile);
+        return name ? name : "";
+    };
+    // The processes that started this run, up to the first one no longer
+    // running: the deployment agent among them. A parent number can have
+    // been given to a newer process since, which is then spared too.
+    std::vector<DWORD> starters;
+    for (DWORD pid = os.GetCurrentProcessId(); starters.size() < 64;) {
+        DWORD parent = 0;
+        for (const PROCESSENTRY32& process : processes) {
+            if (process.th32ProcessID == pid) parent = process.th32ParentProcessID;
+        }
+        if (parent == 0 || std::find(starters.begin(), starters.end(), parent) != starters.end()) break;
+        starters.push_back(parent);
+        pid = parent;
+    }
+    // Windows Installer holds this while it installs or removes anything: an
+    // installation half done leaves its product broken.
+    platform::ObjectHandle transaction(os, os.OpenMutexA(SYNCHRONIZE, FALSE, "Global\\_MSIExecute"));
+    // The shell is ended only in a session where one of the product's own
+    // listed processes runs (one this step ends).
+    const auto spared = [&](const PROCESSENTRY32& process) {
+        const char* name = nameOf(process);
+        return guard::IsSystemProcess(name) || process.th32ProcessID == os.GetCurrentProcessId() ||
+               std::find(starters.begin(), starters.end(), process.th32ProcessID) != starters.end() ||
+               _stricmp(name, "explorer.exe") == 0 || _stricmp(name, "msiexec.exe") == 0;
+    };
+    std::vector<DWORD> productSessions;
+    for (const PROCESSENTRY32& process : processes) {
+        DWORD session = 0;
+        if (stopProcessList.Contains(nameOf(process)) && !spared(process) &&
+            os.ProcessIdToSessionId(process.th32ProcessID, &session)) {
+            productSessions.push_back(session);
+        }
+    }
 
     // One handle per process opened for termination, however many share a name.
     std::vector<platform::ObjectHandle> kept;
     std::vector<HANDLE> waitList;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;  // the narrow record: 296 bytes in the 32-bit program
-    for (BOOL more = os.Process32First(snapshot.get(), &entry); more; more = os.Process32Next(snapshot.get(), &entry)) {
-        const char* fileName = os.PathFindFileNameA(entry.szExeFile);
-        if (!fileName || !stopProcessList.Contains(fileName)) continue;
-        // Neither the system's own processes nor the run itself, whatever
-        // the list says.
-        if (guard::IsSystemProcess(fileName) || entry.th32ProcessID == os.GetCurrentProcessId()) {
+    for (const PROCESSENTRY32& process : processes) {
+        const char* fileName = nameOf(process);
+        if (!*fileName || !stopProcessList.Contains(fileName)) continue;
+        // Neither the system's own processes, nor the run and what started
+        // it, nor what Windows is working with, whatever the list says.
+        const char* why = nullptr;
+        DWORD session = 0;
+        if (guard::IsSystemProcess(fileName)) {
+            why = "it is a process of the system";
+        } else if (process.th32ProcessID == os.GetCurrentProcessId()) {
+            why = "it is this run";
+        } else if (std::find(starters.begin(), starters.end(), process.th32ProcessID) != starters.end()) {
+            why = "it started this run";
+        } else if (transaction && _stricmp(fileName, "msiexec.exe") == 0) {
+            why = "Windows Installer is in the middle of an installation";
+        } else if (_stricmp(fileName, "explorer.exe") == 0 &&
+                   (!os.ProcessIdToSessionId(process.th32ProcessID, &session) ||
+                    std::find(productSessions.begin(), productSessions.end(), session) == productSessions.end())) {
+            why = "it is the shell of a session where none of the product's processes runs";
+        }
+        if (why) {
             ++refused;
             TraceWrite("", -1, 0, "StopNTProcesses: refusing to end '%s' (process %lu): %s\n", fileName,
-                       static_cast<unsigned long>(entry.th32ProcessID),
-                       guard::IsSystemProcess(fileName) ? "it is a process of the system" : "it is this run");
+                       static_cast<unsigned long>(process.th32ProcessID), why);
             continue;
         }
         TraceWrite("", -1, 0, "Terminating process: '%s'\n", fileName);
-        platform::ObjectHandle process(os, os.OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
-        if (!process) continue;
-        if (os.TerminateProcess(process.get(), 0xFFFFFFFF)) ++removed;
-        waitList.push_back(process.get());
-        kept.push_back(std::move(process));
+        platform::ObjectHandle handle(os, os.OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, process.th32ProcessID));
+        if (!handle) continue;
+        if (os.TerminateProcess(handle.get(), 0xFFFFFFFF)) ++removed;
+        waitList.push_back(handle.get());
+        kept.push_back(std::move(handle));
     }
 
     // Wait for all of them, at most 10 seconds in all. One wait takes at most

@@ -576,6 +576,57 @@ TEST(StopNTProcessesTest, TheSystemsOwnProcessesAndTheRunItselfAreNeverEnded) {
     EXPECT_THAT(os.DebugOutput(), HasSubstr("StopNTServices: refusing to remove service 'WinMgmt'"));
 }
 
+// What the machine is working with stays, whatever the list says: the
+// process that started this run, Windows Installer while an installation
+// holds its mutex, and the shell of a session where none of the product's
+// processes runs. Real processes of the prefix; nothing is ended.
+TEST(StopNTProcessesTest, WhatTheMachineIsWorkingWithIsSpared) {
+    testing_support::TempFolder folder("stop_start_spared");
+    const std::string installer = folder / "msiexec.exe";
+    ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), installer.c_str(), FALSE)) << ::GetLastError();
+    std::vector<platform::ObjectHandle> processes;
+    SleeperGuard guard{processes};
+    processes.push_back(StartSleeper(installer, "msiexec.exe"));
+    ASSERT_TRUE(processes[0]);
+    for (int i = 0; i < 50 && CountProcesses("msiexec.exe") < 1; ++i) ::Sleep(100);
+    ASSERT_GT(CountProcesses("explorer.exe"), 0);
+
+    const std::string product = folder / "cwproduct.exe";
+    ASSERT_TRUE(::CopyFileA(HelperProgram().c_str(), product.c_str(), FALSE)) << ::GetLastError();
+    processes.push_back(StartSleeper(product, "cwproduct.exe"));
+    ASSERT_TRUE(processes[1]);
+    for (int i = 0; i < 50 && CountProcesses("cwproduct.exe") < 1; ++i) ::Sleep(100);
+
+    const auto stop = [](bool installing, bool withProduct = false) {
+        platform::ObjectHandle transaction;
+        if (installing) transaction.reset(::CreateMutexA(nullptr, FALSE, "Global\\_MSIExecute"));
+        TerminationRecordingPlatform os;
+        Engine engine(os);
+        for (const char* name : {"start.exe", "explorer.exe", "msiexec.exe"}) engine.nuke.stopProcessList.Insert(name);
+        if (withProduct) engine.nuke.stopProcessList.Insert("cwproduct.exe");
+        TraceCapture capture(os);
+        EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
+        return std::make_pair(os.opened.size(), os.DebugOutput());
+    };
+    // This test program was started by the prefix's start.exe.
+    const auto installing = stop(true);
+    EXPECT_EQ(installing.first, 0u) << installing.second;
+    for (const char* spared : {"'start.exe' (process ", "): it started this run\n", "'explorer.exe' (process ",
+                               "): it is the shell of a session where none of the product's processes runs\n",
+                               "'msiexec.exe' (process ", "): Windows Installer is in the middle of an installation\n"}) {
+        EXPECT_THAT(installing.second, HasSubstr(spared)) << installing.second;
+    }
+    // Without an installation under way, the installer is ended like any
+    // listed process.
+    const auto idle = stop(false);
+    EXPECT_EQ(idle.first, 1u) << idle.second;
+    EXPECT_THAT(idle.second, HasSubstr("Terminating process: 'msiexec.exe'\n")) << idle.second;
+    // The shell of the session the product runs in is ended with it.
+    const auto withProduct = stop(false, true);
+    EXPECT_EQ(withProduct.first, 3u) << withProduct.second;
+    EXPECT_THAT(withProduct.second, HasSubstr("Terminating process: 'explorer.exe'\n")) << withProduct.second;
+}
+
 // ---------------------------------------------------------- program start
 
 // Only a program named by its full path that nobody else can change or
