@@ -224,7 +224,8 @@ std::string KeepsKeyPermissions(CNuke& nuke, const char* rootName, const char* s
 
 // Reads the DACL of the key `last` below parent, opened as itself, and
 // writes it back with Administrators given full control of that key.
-DWORD SetKeyDacl(platform::Platform& os, HKEY parent, const std::string& last, REGSAM view, PSID administrators) {
+DWORD SetKeyDacl(platform::Platform& os, HKEY parent, const std::string& last, REGSAM view, PSID administrators,
+                 CNuke::KeyDacl* before) {
     platform::RegKey key(os);
     const LONG opened =
         os.RegOpenKeyExA(parent, last.c_str(), REG_OPTION_OPEN_LINK, READ_CONTROL | WRITE_DAC | view, key.put());
@@ -236,6 +237,10 @@ DWORD SetKeyDacl(platform::Platform& os, HKEY parent, const std::string& last, R
                                   nullptr, &descriptor);
     platform::LocalMemory descriptorMemory(os, descriptor);  // dacl points into it
     if (rc != ERROR_SUCCESS) return rc;
+    if (before && before->descriptor.empty() && descriptor && ::IsValidSecurityDescriptor(descriptor)) {
+        const BYTE* bytes = static_cast<const BYTE*>(descriptor);
+        before->descriptor.assign(bytes, bytes + ::GetSecurityDescriptorLength(descriptor));
+    }
     std::unique_ptr<BYTE[]> newAcl;
     rc = BuildAclWithUserAccess(os, dacl, administrators, GENERIC_ALL, newAcl);
     if (rc != ERROR_SUCCESS) return rc;
@@ -245,7 +250,7 @@ DWORD SetKeyDacl(platform::Platform& os, HKEY parent, const std::string& last, R
 
 }  // namespace
 
-DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
+DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view, KeyDacl* before) {
     // The four roots a key's permissions are given for.
     std::string objectName;
     DWORD rc = BuildRegObjectName(root, subkeyPath, objectName);
@@ -283,7 +288,7 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
         const DWORD failed = os.GetLastError();
         return failed != ERROR_SUCCESS ? failed : static_cast<DWORD>(ERROR_INVALID_SID);
     }
-    rc = SetKeyDacl(os, holder.parent, holder.last, view, administrators.get());
+    rc = SetKeyDacl(os, holder.parent, holder.last, view, administrators.get(), before);
     if (rc == ERROR_ACCESS_DENIED) {
         // Not allowed to change the DACL: take ownership, then try again.
         platform::RegKey key(os);
@@ -293,7 +298,55 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view) {
             rc = os.SetSecurityInfo(reinterpret_cast<HANDLE>(key.get()), SE_REGISTRY_KEY, OWNER_SECURITY_INFORMATION,
                                     administrators.get(), nullptr, nullptr, nullptr);
         }
-        if (rc == ERROR_SUCCESS) rc = SetKeyDacl(os, holder.parent, holder.last, view, administrators.get());
+        if (rc == ERROR_SUCCESS) rc = SetKeyDacl(os, holder.parent, holder.last, view, administrators.get(), before);
     }
     return rc;
+}
+
+DWORD CNuke::RestoreRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view, const KeyDacl& before) {
+    if (before.descriptor.empty()) return ERROR_SUCCESS;
+    const char* rootName = platform::RootKeyName(root);
+    const std::string subkey = subkeyPath ? subkeyPath : "";
+    const auto failed = [&](const std::string& why) {
+        ++failures;
+        TraceWrite("", -1, 0, "RestoreRegKeyAccess: the permissions of '%s\\%s' could not be given back: %s\n",
+                   rootName ? rootName : "", subkey.c_str(), why.c_str());
+        return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    };
+    // Reached as the grant reached it: through its holders, as itself.
+    guard::KeyGuard::KeyHolder holder(os);
+    std::string why = KeyGuard().OpenHolder(root, rootName, subkey, view, holder);
+    if (why.empty() && !holder.missing) why = KeyGuard().LastIsLink(holder, view);
+    if (!why.empty()) return failed(why);
+    if (holder.missing || holder.last.empty()) return ERROR_FILE_NOT_FOUND;
+    platform::RegKey key(os);
+    const LONG opened = os.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK, WRITE_DAC | view,
+                                         key.put());
+    if (opened == ERROR_FILE_NOT_FOUND) return ERROR_FILE_NOT_FOUND;  // deleted after all
+    if (opened != ERROR_SUCCESS) return failed("it cannot be opened (error " + std::to_string(opened) + ")");
+    auto* descriptor = reinterpret_cast<PSECURITY_DESCRIPTOR>(const_cast<BYTE*>(before.descriptor.data()));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (!::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+        !::GetSecurityDescriptorControl(descriptor, &control, &revision)) {
+        return failed("the saved permissions cannot be read");
+    }
+    if (!present || !dacl) {
+        // It had none, which lets everyone change it: it keeps the grant's.
+        TraceWrite("", -1, 0, "RestoreRegKeyAccess: '%s\\%s' had no access list, which would let anyone change it; "
+                   "it keeps Administrators' alone\n", rootName ? rootName : "", subkey.c_str());
+        return ERROR_SUCCESS;
+    }
+    // Inheritance from the parent as it was.
+    const SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED)
+                                                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD rc = os.SetSecurityInfo(reinterpret_cast<HANDLE>(key.get()), SE_REGISTRY_KEY, info, nullptr, nullptr,
+                                        dacl, nullptr);
+    if (rc != ERROR_SUCCESS) return failed("error " + std::to_string(rc));
+    TraceWrite("", -1, 0, "RestoreRegKeyAccess: the permissions of '%s\\%s' are back as they were\n",
+               rootName ? rootName : "", subkey.c_str());
+    return ERROR_SUCCESS;
 }

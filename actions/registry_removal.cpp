@@ -103,7 +103,7 @@ namespace {
 // name as itself, in the view it is deleted from: a key swapped for a link
 // in the meantime is not deleted through it.
 bool LinkedAtDeletion(CNuke& nuke, const char* step, HKEY root, const std::string& subkey, REGSAM view,
-                      const char* display) {
+                      const char* display, CNuke::KeyDacl* before = nullptr) {
     const char* rootName = platform::RootKeyName(root);
     bool unreadable = false;
     std::string why = nuke.KeyGuard().LinkAlong(root, rootName ? rootName : "", subkey, view, &unreadable);
@@ -111,7 +111,7 @@ bool LinkedAtDeletion(CNuke& nuke, const char* step, HKEY root, const std::strin
         // The key refuses to be read, so it is not known not to be a link,
         // and a deletion by name would follow one. Administrators are
         // given access to the key itself first, then it is looked at again.
-        nuke.GrantRegKeyAccess(root, subkey.c_str(), view);
+        nuke.GrantRegKeyAccess(root, subkey.c_str(), view, before);
         why = nuke.KeyGuard().LinkAlong(root, rootName ? rootName : "", subkey, view);
     }
     if (why.empty()) return false;
@@ -123,13 +123,20 @@ bool LinkedAtDeletion(CNuke& nuke, const char* step, HKEY root, const std::strin
 }  // namespace
 
 bool CNuke::DeleteRegValue(HKEY root, const char* subkey, const char* valueName, const char* display) {
-    if (LinkedAtDeletion(*this, "CleanupRegValues", root, subkey ? subkey : "", 0, display)) return false;
+    // The key stays: permissions a deletion needed are given back after it.
+    KeyDacl before;
+    const bool linked = LinkedAtDeletion(*this, "CleanupRegValues", root, subkey ? subkey : "", 0, display, &before);
+    if (linked) {
+        RestoreRegKeyAccess(root, subkey, 0, before);
+        return false;
+    }
     Backup().Value(root, subkey, valueName, 0);
     DWORD rc = os.SHDeleteValueA(root, subkey, valueName);
     if (rc == ERROR_ACCESS_DENIED) {
-        GrantRegKeyAccess(root, subkey);
+        GrantRegKeyAccess(root, subkey, 0, &before);
         rc = os.SHDeleteValueA(root, subkey, valueName);
     }
+    RestoreRegKeyAccess(root, subkey, 0, before);
     if (rc == ERROR_SUCCESS) {
         ++removed;
         TraceWrite("", -1, 0, "Deleting registry value '%s' was successful\n", display);
@@ -212,13 +219,20 @@ DWORD CNuke::CleanupRegKeys() {
         ParseRegKeyPrefix(parts.root, rootName);
         std::string display = Display(rootName, subkey.c_str());
 
-        if (LinkedAtDeletion(*this, "CleanupRegKeys", parts.root, subkey, 0, display.c_str())) continue;
+        // A key that stays after all (it keeps subkeys, or its deletion
+        // failed) gets back the permissions it had.
+        KeyDacl before;
+        if (LinkedAtDeletion(*this, "CleanupRegKeys", parts.root, subkey, 0, display.c_str(), &before)) {
+            RestoreRegKeyAccess(parts.root, subkey.c_str(), 0, before);
+            continue;
+        }
         Backup().Key(parts.root, subkey, 0);
         DWORD result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
         if (result == ERROR_ACCESS_DENIED) {
-            GrantRegKeyAccess(parts.root, subkey.c_str());
+            GrantRegKeyAccess(parts.root, subkey.c_str(), 0, &before);
             result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
         }
+        if (result != ERROR_SUCCESS) RestoreRegKeyAccess(parts.root, subkey.c_str(), 0, before);
         if (result == ERROR_SUCCESS) {
             ++removed;
             TraceWrite("", -1, 0, "Deleting registry key '%s' was successful\n", display.c_str());

@@ -178,7 +178,16 @@ public:
     // Gives Administrators full control of the key in the view of the open
     // that was refused: KEY_WOW64_64KEY in view names the 64-bit view, else
     // the program's own view.
-    DWORD GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view = 0);
+    // The permissions a key had before GrantRegKeyAccess changed them: its
+    // DACL, as a self-relative security descriptor.
+    struct KeyDacl {
+        std::vector<BYTE> descriptor;  // empty: nothing was saved
+    };
+    // before: when given and still empty, receives the key's DACL as it was.
+    DWORD GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view = 0, KeyDacl* before = nullptr);
+    // Gives a key that stays the DACL it had before the grant, through a
+    // handle to the key itself.
+    DWORD RestoreRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view, const KeyDacl& before);
 
     // ---- registry removal (actions/registry_removal.cpp) ----
     virtual DWORD CleanupRegValues();

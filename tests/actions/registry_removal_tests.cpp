@@ -5,6 +5,8 @@
 // RegDeleteKeyExA or IsWow64Process, 32-bit Windows and a cancel request in
 // the middle of a walk.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <sddl.h>
 
 #include <cstdio>
 #include <functional>
@@ -537,6 +539,52 @@ TEST_F(RegistryRemovalTest, ALockedLinkIsGrantedAsItselfAndNotDeletedThrough) {
               0u);
     EXPECT_EQ(testing_support::Entries(dacl), targetDacl);
     ::LocalFree(after);
+}
+
+// A value whose deletion needed a grant leaves its key with the
+// permissions it had: the key stays, and a Run or Uninstall key keeps what
+// Windows gave it. Read back from Wine, which keeps key DACLs.
+TEST_F(RegistryRemovalTest, AKeyThatStaysGetsBackItsPermissionsAfterAGrant) {
+    SetData(HKEY_LOCAL_MACHINE, Below("Kept"), "V", kView32);
+    SetData(HKEY_LOCAL_MACHINE, Below("Kept"), "Other", kView32);
+    // Readable by Users, as a Run key is; inherited from nowhere.
+    std::string object = "MACHINE\\" + kLmSubkey + "\\KEPT";  // named in the program's own view
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)",
+                                                                      SDDL_REVISION_1, &sd, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL given = nullptr;
+    ASSERT_TRUE(::GetSecurityDescriptorDacl(sd, &present, &given, &defaulted));
+    ASSERT_EQ(::SetNamedSecurityInfoA(&object[0], SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                      given, nullptr),
+              0u);
+    ::LocalFree(sd);
+    const auto entries = [&object]() {
+        PACL dacl = nullptr;
+        PSECURITY_DESCRIPTOR read = nullptr;
+        EXPECT_EQ(::GetNamedSecurityInfoA(object.c_str(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr,
+                                          nullptr, &dacl, nullptr, &read),
+                  0u);
+        const std::vector<testing_support::Ace> aces = testing_support::Entries(dacl);
+        ::LocalFree(read);
+        return aces;
+    };
+    const std::vector<testing_support::Ace> original = entries();
+    ASSERT_EQ(original.size(), 3u);
+    engine_.expandedRegValueList.Insert((kLm + "\\KEPT\\V").c_str());
+    os_.valueDenials = 1;
+
+    ASSERT_EQ(engine_.CleanupRegValues(), 0u);
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, Below("Kept"), "V", kView32));
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, Below("Kept"), "Other", kView32));
+    EXPECT_EQ(entries(), original);
+    EXPECT_TRUE(Traced("RestoreRegKeyAccess: the permissions of 'HKEY_LOCAL_MACHINE\\" + kLmSubkey +
+                       "\\KEPT' are back as they were\n"))
+        << Trace();
+    // One grant and one give-back, both through a handle to the key.
+    size_t sets = 0;
+    for (const auto& call : os_.securityCalls) sets += call.set ? 1 : 0;
+    EXPECT_EQ(sets, 2u);
 }
 
 TEST_F(RegistryRemovalTest, AccessDeniedTwiceIsReportedWithoutAThirdTry) {
