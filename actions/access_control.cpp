@@ -21,6 +21,7 @@
 #include "guard/tree_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/privileges.h"
 #include "platform/registry_names.h"
 #include "profile/engine.h"
 #include "profile/entry_text.h"
@@ -291,6 +292,9 @@ DWORD CNuke::GrantRegKeyAccess(HKEY root, const char* subkeyPath, REGSAM view, K
     rc = SetKeyDacl(os, holder.parent, holder.last, view, administrators.get(), before);
     if (rc == ERROR_ACCESS_DENIED) {
         // Not allowed to change the DACL: take ownership, then try again.
+        // Administrators may take it through their ownership privilege,
+        // which Windows holds disabled until asked for.
+        platform::EnabledPrivileges ownership(os, {"SeTakeOwnershipPrivilege"});
         platform::RegKey key(os);
         rc = static_cast<DWORD>(
             os.RegOpenKeyExA(holder.parent, holder.last.c_str(), REG_OPTION_OPEN_LINK, WRITE_OWNER | view, key.put()));

@@ -184,8 +184,36 @@ bool RunBackup::Open() {
     return !failed_;
 }
 
-void RunBackup::Write(bool record, const std::wstring& text) {
+namespace {
+
+// A key of a user's hive that the run loaded (the user was not logged on)
+// cannot be imported while the hive is not loaded, and one key that cannot
+// be written fails the whole import: such keys go into the backup as notes,
+// with how to take them back by hand.
+std::wstring AsNotesWhenNotLoaded(const std::wstring& text) {
+    const std::wstring loaded = L"[HKEY_USERS\\Clearway ";
+    if (text.find(loaded) == std::wstring::npos) return text;
+    std::wstring out =
+        L"\r\n; A user's registry that was not loaded when Clearway ran (the user was not logged on). To take it "
+        L"back: reg load \"HKU\\Clearway <SID>\" <the user's NTUSER.DAT>, import these lines without their \"; \", "
+        L"then reg unload \"HKU\\Clearway <SID>\".";
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(L"\r\n", at);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring line = text.substr(at, end - at);
+        out += L"\r\n";
+        if (!line.empty()) out += L"; " + line;
+        at = end + 2;
+    }
+    return out;
+}
+
+}  // namespace
+
+void RunBackup::Write(bool record, const std::wstring& original) {
     if (!Open()) return;
+    const std::wstring text = record ? original : AsNotesWhenNotLoaded(original);
     HANDLE file = (record ? record_ : backup_).get();
     const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     DWORD written = 0;

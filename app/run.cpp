@@ -40,6 +40,8 @@ private:
         return code == ERROR_SUCCESS;
     }
     DWORD Fail() {
+        // A user's hive left loaded keeps that user from logging on.
+        engine_.UnloadUserHives();
         dialog_.runState = Failed;
         Post(kStateChanged, 0);
         return run_.result;
@@ -70,6 +72,7 @@ DWORD Worker::Run() {
         const std::string question = dialog_.LoadText(IDS_CONFIRMATION);
         if (os_.MessageBoxA(dialog_.Window(), question.c_str(), "Notification!",
                             MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDNO) {
+            engine_.UnloadUserHives();
             dialog_.runState = Cancelled;
             run_.result = ERROR_CANCELLED;
             Post(kStateChanged, 0);
@@ -106,6 +109,7 @@ DWORD Worker::Run() {
     engine_.stepResults.emplace_back(step_, rc);
     BeginStep("Deleting registry keys", 0);
     if (!Report(engine_.CleanupRegKeys())) return Fail();
+    engine_.UnloadUserHives();
     BeginStep("Starting programs", 0);
     if (!Report(engine_.StartProcesses())) return Fail();
     TraceWrite("", -1, 0, "The removal ended: %u changes made (%u keys, values, services, processes, installer "

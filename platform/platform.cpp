@@ -486,6 +486,8 @@ LSTATUS RegistryApi::RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWOR
 }
 LSTATUS RegistryApi::RegDeleteValueW(HKEY key, LPCWSTR name) { return ::RegDeleteValueW(key, name); }
 LSTATUS RegistryApi::RegFlushKey(HKEY key) { return ::RegFlushKey(key); }
+LSTATUS RegistryApi::RegLoadKeyA(HKEY root, LPCSTR subKey, LPCSTR file) { return ::RegLoadKeyA(root, subKey, file); }
+LSTATUS RegistryApi::RegUnLoadKeyA(HKEY root, LPCSTR subKey) { return ::RegUnLoadKeyA(root, subKey); }
 
 BOOL SecurityApi::OpenThreadToken(HANDLE thread, DWORD access, BOOL openAsSelf, PHANDLE token) {
     return ::OpenThreadToken(thread, access, openAsSelf, token);

@@ -202,6 +202,10 @@ public:
     virtual LSTATUS RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
     virtual LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name);
     virtual LSTATUS RegFlushKey(HKEY key);
+    // A hive file loaded under, and unloaded from, a key below HKEY_USERS or
+    // HKEY_LOCAL_MACHINE (the backup and restore privileges enabled).
+    virtual LSTATUS RegLoadKeyA(HKEY root, LPCSTR subKey, LPCSTR file);
+    virtual LSTATUS RegUnLoadKeyA(HKEY root, LPCSTR subKey);
 };
 
 // Shell folders and the account.

@@ -342,6 +342,13 @@ LSTATUS PreviewPlatform::RegDeleteKeyExA(HKEY key, LPCSTR subKey, REGSAM sam, DW
     return static_cast<LSTATUS>(DeleteKey(key, subKey ? subKey : "", sam, ERROR_ACCESS_DENIED));
 }
 
+LSTATUS PreviewPlatform::RegLoadKeyA(HKEY, LPCSTR subKey, LPCSTR file) {
+    Record("user registry not loaded", std::string(file ? file : "") + " (as HKEY_USERS\\" + (subKey ? subKey : "") +
+                                           "; what it holds is not listed)");
+    return ERROR_ACCESS_DENIED;
+}
+LSTATUS PreviewPlatform::RegUnLoadKeyA(HKEY, LPCSTR) { return ERROR_SUCCESS; }
+
 // Windows deletes no key that still has subkeys; the ones this run has
 // deleted by now count as gone.
 DWORD PreviewPlatform::DeleteKey(HKEY root, const std::string& subKey, REGSAM sam, DWORD refusal) {

@@ -75,6 +75,10 @@ public:
                            DWORD size) override;
     LSTATUS RegDeleteValueW(HKEY key, LPCWSTR name) override;
     LSTATUS RegFlushKey(HKEY key) override;
+    // A user's hive is not loaded: the preview names it, and lists what it
+    // would remove from the users whose hives Windows has loaded.
+    LSTATUS RegLoadKeyA(HKEY root, LPCSTR subKey, LPCSTR file) override;
+    LSTATUS RegUnLoadKeyA(HKEY root, LPCSTR subKey) override;
 
     // Services.
     SC_HANDLE OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) override;

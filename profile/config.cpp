@@ -195,10 +195,22 @@ DWORD CNuke::AddListEntry(TSet& list, const char* type, const char* method, cons
         }
     }
     NormalizeEntry(copy.data());
-    if (!cell->handler) return list.Insert(copy.data());
+    // The current user's registry entries hold for every user: the same
+    // entry once more for each other user's hive.
+    std::vector<std::string> variants;
+    if (_strnicmp(type, "REG_", 4) == 0) {
+        for (const UserHive& hive : userHives.Hives()) {
+            std::string variant = UserHives::ForHive(copy.data(), hive);
+            if (!variant.empty()) variants.push_back(std::move(variant));
+        }
+    }
     const bool outer = handlingIgnoreEntry;
     handlingIgnoreEntry = IsIgnoreList(list);
-    const DWORD rc = (this->*(cell->handler))(list, copy.data());
+    DWORD rc = cell->handler ? (this->*(cell->handler))(list, copy.data()) : list.Insert(copy.data());
+    for (std::string& variant : variants) {
+        if (rc != ERROR_SUCCESS) break;
+        rc = cell->handler ? (this->*(cell->handler))(list, &variant[0]) : list.Insert(variant.c_str());
+    }
     handlingIgnoreEntry = outer;
     return rc;
 }

@@ -433,6 +433,10 @@ DWORD CNuke::InitializeLists(int removeAllSwitch, int forceMsiSwitch) {
     TraceWrite("", -1, 0, "InitConfigFile was successful.\n");
     if (configFilePath) TraceWrite("", -1, 0, "InitializeLists: Config file found as '%s'\n", configFilePath);
 
+    // Every other user's registry, before any entry is read: an entry of
+    // the current user's is read for each of them.
+    for (const std::string& what : userHives.Load(guard::RunningUserSidText(os))) Left(what);
+
     removeAll = removeAllSwitch;
     forceMsi = forceMsiSwitch;
     GatherS1518ComponentQtAssemblies();

@@ -11,6 +11,7 @@
 
 #include "guard/key_guard.h"
 #include "guard/path_guard.h"
+#include "profile/user_hives.h"
 #include "profile/tset.h"
 
 class RunBackup;
@@ -294,6 +295,12 @@ public:
 private:
     std::unique_ptr<guard::FolderGuard> folderGuard_;
     std::unique_ptr<guard::KeyGuard> keyGuard_;
+
+public:
+    // Every other user's hive, loaded for the run where Windows has not; a
+    // HKEY_CURRENT_USER entry is applied to each of them too.
+    UserHives userHives{os};
+    void UnloadUserHives() { userHives.UnloadAll(); }
 };
 
 // Fixed names of the system.

@@ -2,7 +2,10 @@
 // prefix; the platform seam stands in only for a service that never stops,
 // more than 64 matching processes and failing calls.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -440,7 +443,10 @@ private:
         const char* name = i == 0 ? "cwmany.exe" : i == 1 ? "notlisted.exe" : i % 2 ? "C:\\Velmoran\\CwMany.exe"
                                                                                      : "cwmany.exe";
         lstrcpynA(entry->szExeFile, name, MAX_PATH);
-        entry->th32ProcessID = i == 0 ? 0 : 1000 + i;
+        // Numbers clear of this test's own process, which is never ended.
+        const DWORD self = ::GetCurrentProcessId();
+        const DWORD base = self > 1000 && self <= 1000 + kMatching + 1 ? 2000 : 1000;
+        entry->th32ProcessID = i == 0 ? 0 : base + i;
         return TRUE;
     }
     DWORD next_ = 0;
@@ -597,34 +603,56 @@ TEST(StopNTProcessesTest, WhatTheMachineIsWorkingWithIsSpared) {
     ASSERT_TRUE(processes[1]);
     for (int i = 0; i < 50 && CountProcesses("cwproduct.exe") < 1; ++i) ::Sleep(100);
 
-    const auto stop = [](bool installing, bool withProduct = false) {
+    // Other tests run beside this one, with start.exe and explorer.exe of
+    // their own: only this test's parent and its own sleepers are judged by
+    // number.
+    DWORD parent = 0;
+    {
+        platform::SnapshotHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32First(snapshot.get(), &entry); more; more = ::Process32Next(snapshot.get(), &entry)) {
+            if (entry.th32ProcessID == ::GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+        }
+    }
+    ASSERT_NE(parent, 0u);
+    const DWORD installerId = ::GetProcessId(processes[0].get());
+    struct Stopped {
+        std::vector<DWORD> opened;
+        std::string trace;
+    };
+    const auto stop = [](bool installing, std::initializer_list<const char*> names) {
         platform::ObjectHandle transaction;
         if (installing) transaction.reset(::CreateMutexA(nullptr, FALSE, "Global\\_MSIExecute"));
         TerminationRecordingPlatform os;
         Engine engine(os);
-        for (const char* name : {"start.exe", "explorer.exe", "msiexec.exe"}) engine.nuke.stopProcessList.Insert(name);
-        if (withProduct) engine.nuke.stopProcessList.Insert("cwproduct.exe");
+        for (const char* name : names) engine.nuke.stopProcessList.Insert(name);
         TraceCapture capture(os);
         EXPECT_EQ(engine.nuke.StopNTProcesses(), 0u);
-        return std::make_pair(os.opened.size(), os.DebugOutput());
+        return Stopped{os.opened, os.DebugOutput()};
+    };
+    const auto opened = [](const Stopped& run, DWORD id) {
+        return std::find(run.opened.begin(), run.opened.end(), id) != run.opened.end();
     };
     // This test program was started by the prefix's start.exe.
-    const auto installing = stop(true);
-    EXPECT_EQ(installing.first, 0u) << installing.second;
-    for (const char* spared : {"'start.exe' (process ", "): it started this run\n", "'explorer.exe' (process ",
-                               "): it is the shell of a session where none of the product's processes runs\n",
-                               "'msiexec.exe' (process ", "): Windows Installer is in the middle of an installation\n"}) {
-        EXPECT_THAT(installing.second, HasSubstr(spared)) << installing.second;
-    }
-    // Without an installation under way, the installer is ended like any
-    // listed process.
-    const auto idle = stop(false);
-    EXPECT_EQ(idle.first, 1u) << idle.second;
-    EXPECT_THAT(idle.second, HasSubstr("Terminating process: 'msiexec.exe'\n")) << idle.second;
+    const Stopped installing = stop(true, {"start.exe", "msiexec.exe"});
+    EXPECT_FALSE(opened(installing, parent)) << installing.trace;
+    EXPECT_FALSE(opened(installing, installerId)) << installing.trace;
+    EXPECT_THAT(installing.trace, HasSubstr("'start.exe' (process " + std::to_string(parent) + "): it started this run\n"));
+    EXPECT_THAT(installing.trace, HasSubstr("'msiexec.exe' (process " + std::to_string(installerId) +
+                                            "): Windows Installer is in the middle of an installation\n"));
+    // Without an installation under way the installer is ended like any
+    // listed process; the shell is not, with none of the product's
+    // processes in its session.
+    const Stopped idle = stop(false, {"explorer.exe", "msiexec.exe"});
+    EXPECT_TRUE(opened(idle, installerId)) << idle.trace;
+    EXPECT_EQ(idle.opened.size(), 1u) << idle.trace;
+    EXPECT_THAT(idle.trace, HasSubstr("): it is the shell of a session where none of the product's processes runs\n"));
     // The shell of the session the product runs in is ended with it.
-    const auto withProduct = stop(false, true);
-    EXPECT_EQ(withProduct.first, 3u) << withProduct.second;
-    EXPECT_THAT(withProduct.second, HasSubstr("Terminating process: 'explorer.exe'\n")) << withProduct.second;
+    const Stopped withProduct = stop(false, {"explorer.exe", "cwproduct.exe"});
+    EXPECT_TRUE(opened(withProduct, ::GetProcessId(processes[1].get()))) << withProduct.trace;
+    EXPECT_GE(withProduct.opened.size(), 2u) << withProduct.trace;
+    EXPECT_THAT(withProduct.trace, HasSubstr("Terminating process: 'explorer.exe'\n")) << withProduct.trace;
 }
 
 // ---------------------------------------------------------- program start

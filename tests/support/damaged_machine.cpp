@@ -134,6 +134,35 @@ void RemoveService(SC_HANDLE manager, const char* name) {
     ::DeleteService(service.get());
 }
 
+// A user's registry file, as a profile holds it: the hive of a key laid
+// down for it in the running user's hive, saved and then deleted.
+bool SaveUserHive(const std::string& file) {
+    const char source[] = "Software\\ClearwayMachine\\SecondUserHive";
+    ::DeleteFileA(file.c_str());
+    if (!MakeKey(std::string("HKEY_CURRENT_USER\\") + source + "\\Software\\Northgale\\Viewer", 0,
+                 {{"Data", "another vendor's setting of the second user"}})) {
+        return false;
+    }
+    HANDLE raw = nullptr;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw)) {
+        platform::ObjectHandle token(raw);
+        TOKEN_PRIVILEGES privileges = {};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (::LookupPrivilegeValueA(nullptr, "SeBackupPrivilege", &privileges.Privileges[0].Luid)) {
+            ::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
+        }
+    }
+    HKEY key = nullptr;
+    LSTATUS rc = ::RegOpenKeyExA(HKEY_CURRENT_USER, source, 0, KEY_READ, &key);
+    if (rc == ERROR_SUCCESS) {
+        rc = ::RegSaveKeyA(key, file.c_str(), nullptr);
+        ::RegCloseKey(key);
+    }
+    DeleteTree("HKEY_CURRENT_USER\\Software\\ClearwayMachine", 0);
+    return rc == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 std::string MachineItem::KindText() const {
@@ -303,9 +332,14 @@ bool DamagedMachine::Lay(std::string& error) const {
         }
     }
 
-    // The second user is a profile Windows records.
+    // The second user is a profile Windows records, with a registry of its
+    // own that a run loads (the user is not logged on).
     if (!MakeKey(kSecondUserProfileKey, KEY_WOW64_64KEY, {{"ProfileImagePath", secondProfile_}})) {
         error = "the second profile was not recorded";
+        return false;
+    }
+    if (!MakeFolders(secondProfile_) || !SaveUserHive(secondProfile_ + "\\NTUSER.DAT")) {
+        error = "the second user's registry was not written";
         return false;
     }
 

@@ -1,0 +1,143 @@
+#include "profile/user_hives.h"
+
+#include <cstring>
+
+#include "guard/key_guard.h"
+#include "platform/handles.h"
+#include "platform/platform.h"
+#include "platform/privileges.h"
+#include "trace/trace.h"
+
+namespace {
+
+const char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+
+bool KeyExists(platform::Platform& os, const std::string& subkey) {
+    platform::RegKey key(os);
+    return os.RegOpenKeyExA(HKEY_USERS, subkey.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+std::string ProfileFolder(platform::Platform& os, HKEY profiles, const std::string& sid) {
+    platform::RegKey profile(os);
+    if (os.RegOpenKeyExA(profiles, sid.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, profile.put()) != ERROR_SUCCESS) {
+        return std::string();
+    }
+    char raw[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH;
+    DWORD type = 0;
+    if (os.RegQueryValueExA(profile.get(), "ProfileImagePath", nullptr, &type, reinterpret_cast<LPBYTE>(raw), &size) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        return std::string();
+    }
+    raw[MAX_PATH] = '\0';
+    char expanded[MAX_PATH + 1] = {};
+    const DWORD n = os.ExpandEnvironmentStringsA(raw, expanded, MAX_PATH);
+    return n > 0 && n <= MAX_PATH ? std::string(expanded) : std::string();
+}
+
+bool StartsWithNoCase(const char* text, const char* prefix) { return _strnicmp(text, prefix, std::strlen(prefix)) == 0; }
+
+}  // namespace
+
+std::vector<std::string> UserHives::Load(const std::string& runningSid) {
+    std::vector<std::string> failed;
+    if (loaded_) return failed;
+    loaded_ = true;
+    platform::RegKey profiles(os_);
+    if (os_.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, profiles.put()) !=
+        ERROR_SUCCESS) {
+        return failed;
+    }
+    for (DWORD index = 0;; ++index) {
+        std::string sid;
+        const LSTATUS listed = guard::EnumSubkeyName(os_, profiles.get(), index, sid);
+        if (listed == ERROR_NO_UNICODE_TRANSLATION) continue;
+        if (listed != ERROR_SUCCESS) break;
+        // A SID holds digits and dashes only: any other name is no account.
+        if (sid.compare(0, 4, "S-1-") != 0 || sid.find_first_not_of("S-0123456789") != std::string::npos) continue;
+        if (_stricmp(sid.c_str(), runningSid.c_str()) == 0) continue;
+        UserHive hive;
+        hive.sid = sid;
+        if (KeyExists(os_, sid)) {
+            // The user is logged on (or the account is a service's):
+            // Windows has the hive loaded, and it is used where it is.
+            hive.mount = sid;
+            hive.classes = KeyExists(os_, sid + "_Classes");
+            TraceWrite("", -1, 0, "UserHives: the registry of '%s' is loaded by Windows as 'HKEY_USERS\\%s'\n",
+                       sid.c_str(), sid.c_str());
+            hives_.push_back(hive);
+            continue;
+        }
+        const std::string folder = ProfileFolder(os_, profiles.get(), sid);
+        if (folder.empty()) continue;  // a profile without a folder has no registry to load
+        const std::string file = folder + "\\NTUSER.DAT";
+        hive.mount = "Clearway " + sid;
+        hive.loadedHere = true;
+        LSTATUS rc = ERROR_SUCCESS;
+        {
+            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+            rc = privileges.Enabled() ? os_.RegLoadKeyA(HKEY_USERS, hive.mount.c_str(), file.c_str())
+                                      : static_cast<LSTATUS>(privileges.Error());
+        }
+        if (rc != ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "UserHives: the registry of '%s' could not be loaded from '%s' (error %d)\n",
+                       sid.c_str(), file.c_str(), static_cast<int>(rc));
+            failed.push_back("the registry entries of the user " + sid + " (its registry '" + file +
+                             "' could not be loaded, error " + std::to_string(rc) + ")");
+            continue;
+        }
+        TraceWrite("", -1, 0, "UserHives: loaded the registry of '%s' from '%s' as 'HKEY_USERS\\%s'\n", sid.c_str(),
+                   file.c_str(), hive.mount.c_str());
+        hives_.push_back(hive);
+    }
+    return failed;
+}
+
+void UserHives::UnloadAll() {
+    for (UserHive& hive : hives_) {
+        if (!hive.loadedHere) continue;
+        hive.loadedHere = false;
+        LSTATUS rc = ERROR_SUCCESS;
+        {
+            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+            rc = os_.RegUnLoadKeyA(HKEY_USERS, hive.mount.c_str());
+        }
+        if (rc == ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "UserHives: unloaded the registry of '%s' ('HKEY_USERS\\%s')\n", hive.sid.c_str(),
+                       hive.mount.c_str());
+        } else {
+            TraceWrite("", -1, 0, "UserHives: the registry of '%s' ('HKEY_USERS\\%s') could not be unloaded (error "
+                       "%d): the user may not be able to log on until Windows restarts\n",
+                       hive.sid.c_str(), hive.mount.c_str(), static_cast<int>(rc));
+        }
+    }
+}
+
+std::string UserHives::ForHive(const char* argument, const UserHive& hive) {
+    if (!argument) return std::string();
+    // A data match's fields are quoted: the key is the first one.
+    const char* text = argument;
+    while (*text == '"' || *text == ' ') ++text;
+    const std::string leading(argument, text);
+    size_t rootLength = 0;
+    for (const char* root : {"HKEY_CURRENT_USER", "HKCU"}) {
+        if (StartsWithNoCase(text, root) && (text[std::strlen(root)] == '\\' || text[std::strlen(root)] == '/' ||
+                                             text[std::strlen(root)] == '"' || text[std::strlen(root)] == '\0')) {
+            rootLength = std::strlen(root);
+            break;
+        }
+    }
+    if (rootLength == 0) return std::string();
+    std::string rest = text + rootLength;
+    // Its classes live in a hive of their own, which Windows shows at
+    // "<sid>_Classes" and the user's Software\Classes leads to.
+    const char kClasses[] = "\\SOFTWARE\\CLASSES";
+    const size_t classesLength = sizeof kClasses - 1;
+    if (rest.size() >= classesLength && _strnicmp(rest.c_str(), kClasses, classesLength) == 0 &&
+        (rest.size() == classesLength || rest[classesLength] == '\\' || rest[classesLength] == '"')) {
+        if (!hive.classes) return std::string();
+        return leading + "HKEY_USERS\\" + hive.mount + "_Classes" + rest.substr(classesLength);
+    }
+    return leading + "HKEY_USERS\\" + hive.mount + rest;
+}

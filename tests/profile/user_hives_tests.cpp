@@ -1,0 +1,157 @@
+// Every user's registry: a second profile recorded in ProfileList, whose
+// NTUSER.DAT is a real hive saved from a key of this prefix. A run loads
+// it, applies the current user's entries to it as to HKEY_CURRENT_USER,
+// and unloads it. Wine does not write a loaded hive back to its file when
+// it is unloaded, so what the run deleted is checked while it is loaded.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "actions/run_backup.h"
+#include "platform/handles.h"
+#include "platform/privileges.h"
+#include "profile/engine.h"
+#include "tests/support/matchers.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/test_dialog.h"
+#include "tests/support/test_key.h"
+#include "tests/support/test_platform.h"
+#include "trace/trace.h"
+
+using testing_support::KeyExists;
+using testing_support::ProgramFolder;
+using testing_support::ReadWholeFile;
+using testing_support::TempFolder;
+using testing_support::TestDialog;
+using testing_support::TestPlatform;
+using testing_support::ValueExists;
+using testing_support::WriteWholeFile;
+
+namespace {
+
+const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const char kUser[] = "S-1-5-21-900-900-900-1501";      // a profile with a hive
+const char kNoHive[] = "S-1-5-21-900-900-900-1502";    // a profile whose hive is missing
+const char kSource[] = "Software\\ClearwayTests\\HiveSource";
+
+class UserHivesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TraceShutdown();
+        // The user's hive: the product's key with a kept subkey, another
+        // program's key, and a Run value of the product's.
+        ASSERT_TRUE(source_.SetText("Software\\Velmoran\\Settings", "Level", "3", KEY_WOW64_64KEY));
+        ASSERT_TRUE(source_.SetText("Software\\Velmoran\\Keep", "Data", "kept", KEY_WOW64_64KEY));
+        ASSERT_TRUE(source_.SetText("Software\\Other", "Setting", "x", KEY_WOW64_64KEY));
+        ASSERT_TRUE(source_.SetText("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "VelmoranTray",
+                                    "C:\\Program Files\\Velmoran\\tray.exe", KEY_WOW64_64KEY));
+        ::DeleteFileA(Hive().c_str());
+        platform::RegKey key(os_);
+        ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, kSource, 0, KEY_READ, key.put()), ERROR_SUCCESS);
+        {
+            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+            ASSERT_EQ(::RegSaveKeyA(key.get(), Hive().c_str(), nullptr), ERROR_SUCCESS);
+        }
+        for (const char* sid : {kUser, kNoHive}) {
+            ASSERT_TRUE(testing_support::SetText(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\" + sid,
+                                                 "ProfileImagePath", std::string(sid) == kUser ? user_.path() : noHive_.path(),
+                                                 KEY_WOW64_64KEY));
+        }
+    }
+    void TearDown() override {
+        TraceShutdown();
+        for (const char* sid : {kUser, kNoHive}) {
+            ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProfiles) + "\\" + sid).c_str(), KEY_WOW64_64KEY, 0);
+        }
+        ::DeleteFileA(ConfigPath().c_str());
+    }
+    std::string Hive() const { return user_ / "NTUSER.DAT"; }
+    static std::string ConfigPath() { return ProgramFolder() + "user_hives_tests.cfg"; }
+    static std::string Mounted(const std::string& path) {
+        return std::string("Clearway ") + kUser + (path.empty() ? "" : "\\" + path);
+    }
+    std::string Log() {
+        TraceShutdown();
+        return ReadWholeFile(testing_support::SpecialFolder(CSIDL_COMMON_APPDATA) +
+                             "\\Velmoran clearway\\user_hives_tests.log");
+    }
+
+    testing_support::TestKey source_{HKEY_CURRENT_USER, kSource};
+    TempFolder user_{"clwt-user"};
+    TempFolder noHive_{"clwt-nohive"};
+    TestPlatform os_;
+    TestDialog dialog_;
+};
+
+TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnloaded) {
+    WriteWholeFile(ConfigPath(),
+                   "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
+                   "remove=REG_VALUE,BY_VALUE,HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\VelmoranTray\n"
+                   "[registry key 1]\n"
+                   "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\n"
+                   "ignore=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\\Keep\n"
+                   "[file 1]\n");
+    {
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        ASSERT_EQ(engine.InitializeLists(0, 0), 0u) << engine.errorText;
+        ASSERT_EQ(engine.PopulateLists(), 0u);
+        ASSERT_TRUE(KeyExists(HKEY_USERS, Mounted("Software\\Velmoran\\Settings"), KEY_WOW64_64KEY));
+        EXPECT_EQ(engine.CleanupRegValues(), 0u);
+        EXPECT_EQ(engine.CleanupRegKeys(), 0u);
+
+        // While it is loaded: the product's keys and value are gone, the
+        // ignored key, its holder and another program's key stay.
+        EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted("Software\\Velmoran\\Settings"), KEY_WOW64_64KEY));
+        EXPECT_TRUE(ValueExists(HKEY_USERS, Mounted("Software\\Velmoran\\Keep"), "Data", KEY_WOW64_64KEY));
+        EXPECT_TRUE(ValueExists(HKEY_USERS, Mounted("Software\\Other"), "Setting", KEY_WOW64_64KEY));
+        EXPECT_FALSE(ValueExists(HKEY_USERS, Mounted("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
+                                 "VelmoranTray", KEY_WOW64_64KEY));
+        // The running account's own copy of the source is no user's hive.
+        EXPECT_TRUE(source_.Exists("Software\\Velmoran\\Settings", KEY_WOW64_64KEY));
+
+        // A profile whose hive cannot be loaded is named as not removed.
+        bool named = false;
+        for (const std::string& what : engine.left) named = named || what.find(kNoHive) != std::string::npos;
+        EXPECT_TRUE(named);
+
+        engine.UnloadUserHives();
+        EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
+
+        // The backup holds what went from the loaded hive as notes only: an
+        // import cannot reach a hive that is not loaded, and one key it
+        // cannot write fails the whole import.
+        const std::string path = engine.Backup().BackupPath();
+        ASSERT_FALSE(path.empty());
+        const std::string raw = ReadWholeFile(path);
+        std::string backup;  // the UTF-16 file's ASCII text
+        for (size_t i = 2; i + 1 < raw.size(); i += 2) backup += raw[i];
+        EXPECT_THAT(backup, HasSubstr("; [HKEY_USERS\\Clearway " + std::string(kUser) + "\\Software\\Velmoran"))
+            << backup;
+        EXPECT_THAT(backup, Not(HasSubstr("\n[HKEY_USERS\\Clearway "))) << backup;
+        EXPECT_THAT(backup, HasSubstr("reg load")) << backup;
+    }
+    const std::string log = Log();
+    EXPECT_THAT(log, HasSubstr("UserHives: loaded the registry of '" + std::string(kUser) + "' from '")) << log;
+    EXPECT_THAT(log, HasSubstr("UserHives: unloaded the registry of '" + std::string(kUser) + "'")) << log;
+    EXPECT_THAT(log, HasSubstr("UserHives: the registry of '" + std::string(kNoHive) + "' could not be loaded"))
+        << log;
+}
+
+// A run that ends early (its configuration fails) leaves no hive loaded:
+// the engine unloads what it loaded when it ends.
+TEST_F(UserHivesTest, AFailedRunLeavesNoHiveLoaded) {
+    WriteWholeFile(ConfigPath(), "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
+                                 "[registry key 1]\nremove=REG_KEY,NO_SUCH_METHOD,HKCU\\Software\\Velmoran\n"
+                                 "[file 1]\n");
+    {
+        CNuke engine(os_);
+        engine.dialog = &dialog_;
+        EXPECT_EQ(engine.InitializeLists(0, 0), static_cast<DWORD>(ERROR_BAD_CONFIGURATION));
+        EXPECT_TRUE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
+    }
+    EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
+}
+
+}  // namespace
