@@ -57,6 +57,7 @@ struct TraceState {
     HMODULE relativeModule = nullptr;
     std::string nameSuffix;  // added to the program's base name in the log's name
     char line[kLineBufferSize] = {};
+    std::string pending;  // the line being gathered, written whole
     char version[kVersionSize] = "NO_VERSION";
     CRITICAL_SECTION lock;
     bool lockReady = false;
@@ -92,22 +93,33 @@ public:
     Locked& operator=(const Locked&) = delete;
 };
 
-// Each piece goes to the log file and is flushed at once, or to the
-// debugger output while no log file is open.
+// The pieces of a line (its prefixes, its text) are gathered, and the line
+// goes out in one write once it is whole: to the log file, where it is at
+// once (a run killed half-way leaves its log up to its last line), or to
+// the debugger output while no log file is open.
 void WritePiece(const char* text) {
     TraceState& s = State();
     if (s.log) {
         // Line ends as a text-mode stream writes them.
-        std::string out;
         for (const char* p = text; *p; ++p) {
-            if (*p == '\n') out += '\r';
-            out += *p;
+            if (*p == '\n') s.pending += '\r';
+            s.pending += *p;
         }
-        DWORD written = 0;
-        Os().WriteFile(s.log, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
     } else {
-        Os().OutputDebugStringA(text);
+        s.pending += text;
     }
+}
+
+void WriteLine() {
+    TraceState& s = State();
+    if (s.pending.empty()) return;
+    if (s.log) {
+        DWORD written = 0;
+        Os().WriteFile(s.log, s.pending.data(), static_cast<DWORD>(s.pending.size()), &written, nullptr);
+    } else {
+        Os().OutputDebugStringA(s.pending.c_str());
+    }
+    s.pending.clear();
 }
 
 bool ListHasName(const std::string& list, const char* name) {
@@ -247,6 +259,7 @@ void ReadSettings() {
         if (o.ln) header += "ln ";
         header += "\r\n";
         WritePiece(header.c_str());
+        WriteLine();
         s.headerWritten = true;
     }
     s.lastSettingsRead = static_cast<long long>(Os().Time());
@@ -324,6 +337,7 @@ void VTraceWrite(const char* component, int types, int level, const char* format
     std::vsnprintf(s.line, kLineBufferSize, used, args);
     s.line[kLineBufferSize - 1] = '\0';
     WritePiece(s.line);
+    WriteLine();
 }
 
 void BuildVersionText(const char* path) {
