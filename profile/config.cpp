@@ -196,9 +196,11 @@ DWORD CNuke::AddListEntry(TSet& list, const char* type, const char* method, cons
     }
     NormalizeEntry(copy.data());
     // The current user's registry entries hold for every user: the same
-    // entry once more for each other user's hive.
+    // entry once more for each other user's hive. Not one that reads a
+    // value's data as the entry (BY_REFERENCE): what another user wrote in
+    // their own registry never names what the run removes.
     std::vector<std::string> variants;
-    if (_strnicmp(type, "REG_", 4) == 0) {
+    if (_strnicmp(type, "REG_", 4) == 0 && _stricmp(method, "BY_REFERENCE") != 0) {
         for (const UserHive& hive : userHives.Hives()) {
             std::string variant = UserHives::ForHive(copy.data(), hive);
             if (!variant.empty()) variants.push_back(std::move(variant));

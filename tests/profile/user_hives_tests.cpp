@@ -44,6 +44,9 @@ protected:
         ASSERT_TRUE(source_.SetText("Software\\Velmoran\\Settings", "Level", "3", KEY_WOW64_64KEY));
         ASSERT_TRUE(source_.SetText("Software\\Velmoran\\Keep", "Data", "kept", KEY_WOW64_64KEY));
         ASSERT_TRUE(source_.SetText("Software\\Other", "Setting", "x", KEY_WOW64_64KEY));
+        ASSERT_TRUE(source_.SetText("Software\\Velmoran\\Victim", "Path",
+                                    "HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\AnotherUsersChoice\\Value",
+                                    KEY_WOW64_64KEY));
         ASSERT_TRUE(source_.SetText("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "VelmoranTray",
                                     "C:\\Program Files\\Velmoran\\tray.exe", KEY_WOW64_64KEY));
         ::DeleteFileA(Hive().c_str());
@@ -88,6 +91,9 @@ TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnload
     WriteWholeFile(ConfigPath(),
                    "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
                    "remove=REG_VALUE,BY_VALUE,HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\VelmoranTray\n"
+                   // What a value names is read from the running account's
+                   // registry only: another user's data never names a removal.
+                   "remove=REG_VALUE,BY_REFERENCE,HKCU\\Software\\Velmoran\\Victim\\Path\n"
                    "[registry key 1]\n"
                    "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\n"
                    "ignore=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\\Keep\n"
@@ -98,6 +104,8 @@ TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnload
         ASSERT_EQ(engine.InitializeLists(0, 0), 0u) << engine.errorText;
         ASSERT_EQ(engine.PopulateLists(), 0u);
         ASSERT_TRUE(KeyExists(HKEY_USERS, Mounted("Software\\Velmoran\\Settings"), KEY_WOW64_64KEY));
+        EXPECT_FALSE(engine.removeRegValueList.Contains(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\CLEARWAYTESTS\\ANOTHERUSERSCHOICE\\VALUE"));
         EXPECT_EQ(engine.CleanupRegValues(), 0u);
         EXPECT_EQ(engine.CleanupRegKeys(), 0u);
 
