@@ -151,8 +151,10 @@ ServiceDependents::ServiceDependents(platform::Platform& os, SC_HANDLE manager) 
         // Names one after the other, each ending in a zero, the list in two;
         // a group's name begins with '+' and names no one service.
         const auto add = [&](const char* list, const char* end) {
-            for (const char* need = list; need && need < end && *need; need += strnlen(need, end - need) + 1) {
-                if (*need != SC_GROUP_IDENTIFIER) needs_.push_back({name, std::string(need, strnlen(need, end - need))});
+            for (const char* need = list; need && need < end && *need;) {
+                const size_t length = strnlen(need, static_cast<size_t>(end - need));
+                if (*need != SC_GROUP_IDENTIFIER) needs_.push_back({name, std::string(need, length)});
+                need += length + 1;
             }
         };
         std::vector<BYTE> config;
