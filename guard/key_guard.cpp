@@ -205,8 +205,11 @@ std::string KeyGuard::Canonical(const char* entry) const {
     }
     // A user's classes hive is what that user's SOFTWARE\Classes shows.
     static const std::string kClassesHive = "_CLASSES";
-    if (names[0] == kUsers && names.size() >= 2 && names[1].size() > kClassesHive.size() &&
-        names[1].compare(0, 4, "S-1-") == 0 &&
+    // One the run loaded for a user who is not logged on is named
+    // "Clearway <sid>_Classes".
+    const bool userHive = names.size() >= 2 && (names[1].compare(0, 4, "S-1-") == 0 ||
+                                                names[1].compare(0, 13, "CLEARWAY S-1-") == 0);
+    if (names[0] == kUsers && names.size() >= 2 && names[1].size() > kClassesHive.size() && userHive &&
         names[1].compare(names[1].size() - kClassesHive.size(), kClassesHive.size(), kClassesHive) == 0) {
         names[1].erase(names[1].size() - kClassesHive.size());
         names.insert(names.begin() + 2, {"SOFTWARE", "CLASSES"});

@@ -89,27 +89,59 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid) {
         }
         TraceWrite("", -1, 0, "UserHives: loaded the registry of '%s' from '%s' as 'HKEY_USERS\\%s'\n", sid.c_str(),
                    file.c_str(), hive.mount.c_str());
+        // The user's classes, where Vista and later keep them, and where XP
+        // does; a profile without the file has none of its own.
+        for (const char* place : {"\\AppData\\Local\\Microsoft\\Windows\\UsrClass.dat",
+                                  "\\Local Settings\\Application Data\\Microsoft\\Windows\\UsrClass.dat"}) {
+            const std::string classes = folder + place;
+            if (os_.GetFileAttributesA(classes.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+            const std::string mount = hive.mount + "_Classes";
+            {
+                platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+                rc = privileges.Enabled() ? os_.RegLoadKeyA(HKEY_USERS, mount.c_str(), classes.c_str())
+                                          : static_cast<LSTATUS>(privileges.Error());
+            }
+            if (rc == ERROR_SUCCESS) {
+                hive.classes = hive.classesLoadedHere = true;
+                TraceWrite("", -1, 0, "UserHives: loaded the classes of '%s' from '%s' as 'HKEY_USERS\\%s'\n",
+                           sid.c_str(), classes.c_str(), mount.c_str());
+            } else {
+                TraceWrite("", -1, 0, "UserHives: the classes of '%s' could not be loaded from '%s' (error %d)\n",
+                           sid.c_str(), classes.c_str(), static_cast<int>(rc));
+                failed.push_back("the classes entries of the user " + sid + " (its classes '" + classes +
+                                 "' could not be loaded, error " + std::to_string(rc) + ")");
+            }
+            break;
+        }
         hives_.push_back(hive);
     }
     return failed;
 }
 
 void UserHives::UnloadAll() {
-    for (UserHive& hive : hives_) {
-        if (!hive.loadedHere) continue;
-        hive.loadedHere = false;
+    const auto unload = [this](const UserHive& hive, const std::string& mount, const char* what) {
         LSTATUS rc = ERROR_SUCCESS;
         {
             platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
-            rc = os_.RegUnLoadKeyA(HKEY_USERS, hive.mount.c_str());
+            rc = os_.RegUnLoadKeyA(HKEY_USERS, mount.c_str());
         }
         if (rc == ERROR_SUCCESS) {
-            TraceWrite("", -1, 0, "UserHives: unloaded the registry of '%s' ('HKEY_USERS\\%s')\n", hive.sid.c_str(),
-                       hive.mount.c_str());
+            TraceWrite("", -1, 0, "UserHives: unloaded the %s of '%s' ('HKEY_USERS\\%s')\n", what, hive.sid.c_str(),
+                       mount.c_str());
         } else {
-            TraceWrite("", -1, 0, "UserHives: the registry of '%s' ('HKEY_USERS\\%s') could not be unloaded (error "
-                       "%d): the user may not be able to log on until Windows restarts\n",
-                       hive.sid.c_str(), hive.mount.c_str(), static_cast<int>(rc));
+            TraceWrite("", -1, 0, "UserHives: the %s of '%s' ('HKEY_USERS\\%s') could not be unloaded (error %d): "
+                       "the user may not be able to log on until Windows restarts\n",
+                       what, hive.sid.c_str(), mount.c_str(), static_cast<int>(rc));
+        }
+    };
+    for (UserHive& hive : hives_) {
+        if (hive.classesLoadedHere) {
+            hive.classesLoadedHere = false;
+            unload(hive, hive.mount + "_Classes", "classes");
+        }
+        if (hive.loadedHere) {
+            hive.loadedHere = false;
+            unload(hive, hive.mount, "registry");
         }
     }
 }

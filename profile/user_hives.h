@@ -1,8 +1,9 @@
 // Every user's registry, not only the running account's: the hives of the
 // profiles Windows records, reached where Windows has loaded them (the user
 // is logged on) or loaded by the run from the profile's NTUSER.DAT under a
-// name of its own below HKEY_USERS, and unloaded when the registry steps
-// are done, the run fails or is cancelled.
+// name of its own below HKEY_USERS (its classes from UsrClass.dat beside it,
+// as "<name>_Classes"), and unloaded when the registry steps are done, the
+// run fails or is cancelled.
 #pragma once
 #include <windows.h>
 
@@ -16,6 +17,7 @@ struct UserHive {
     std::string mount;    // the key below HKEY_USERS that shows the hive
     bool loadedHere = false;
     bool classes = false;  // the user's classes hive is reachable as "<mount>_Classes"
+    bool classesLoadedHere = false;
 };
 
 class UserHives {

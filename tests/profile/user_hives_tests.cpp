@@ -34,6 +34,7 @@ const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Profi
 const char kUser[] = "S-1-5-21-900-900-900-1501";      // a profile with a hive
 const char kNoHive[] = "S-1-5-21-900-900-900-1502";    // a profile whose hive is missing
 const char kSource[] = "Software\\ClearwayTests\\HiveSource";
+const char kClassesSource[] = "Software\\ClearwayTests\\ClassesSource";
 
 class UserHivesTest : public ::testing::Test {
 protected:
@@ -55,6 +56,18 @@ protected:
         {
             platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
             ASSERT_EQ(::RegSaveKeyA(key.get(), Hive().c_str(), nullptr), ERROR_SUCCESS);
+        }
+        // The user's classes: the product's file type and the system's
+        // class registrations.
+        ASSERT_TRUE(classes_.SetText("VelmoranFile\\shell\\open", "", "tray.exe", KEY_WOW64_64KEY));
+        ASSERT_TRUE(classes_.SetText("CLSID\\{0F1E2D3C-0000-0000-0000-00000000C1EA}", "", "kept", KEY_WOW64_64KEY));
+        const std::string usrClass = user_ / "AppData\\Local\\Microsoft\\Windows";
+        ASSERT_EQ(::SHCreateDirectoryExA(nullptr, usrClass.c_str(), nullptr), ERROR_SUCCESS);
+        platform::RegKey classesKey(os_);
+        ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, kClassesSource, 0, KEY_READ, classesKey.put()), ERROR_SUCCESS);
+        {
+            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+            ASSERT_EQ(::RegSaveKeyA(classesKey.get(), (usrClass + "\\UsrClass.dat").c_str(), nullptr), ERROR_SUCCESS);
         }
         for (const char* sid : {kUser, kNoHive}) {
             ASSERT_TRUE(testing_support::SetText(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\" + sid,
@@ -81,6 +94,7 @@ protected:
     }
 
     testing_support::TestKey source_{HKEY_CURRENT_USER, kSource};
+    testing_support::TestKey classes_{HKEY_CURRENT_USER, kClassesSource};
     TempFolder user_{"clwt-user"};
     TempFolder noHive_{"clwt-nohive"};
     TestPlatform os_;
@@ -97,6 +111,8 @@ TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnload
                    "[registry key 1]\n"
                    "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\n"
                    "ignore=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\\Keep\n"
+                   "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Classes\\VelmoranFile\n"
+                   "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Classes\\CLSID\n"
                    "[file 1]\n");
     {
         CNuke engine(os_);
@@ -116,6 +132,12 @@ TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnload
         EXPECT_TRUE(ValueExists(HKEY_USERS, Mounted("Software\\Other"), "Setting", KEY_WOW64_64KEY));
         EXPECT_FALSE(ValueExists(HKEY_USERS, Mounted("Software\\Microsoft\\Windows\\CurrentVersion\\Run"),
                                  "VelmoranTray", KEY_WOW64_64KEY));
+        // In the user's classes hive: the product's file type is gone, the
+        // class registrations stay (a key of the system in every hive).
+        const std::string userClasses = std::string("Clearway ") + kUser + "_Classes";
+        EXPECT_FALSE(KeyExists(HKEY_USERS, userClasses + "\\VelmoranFile", KEY_WOW64_64KEY));
+        EXPECT_TRUE(KeyExists(HKEY_USERS, userClasses + "\\CLSID\\{0F1E2D3C-0000-0000-0000-00000000C1EA}",
+                              KEY_WOW64_64KEY));
         // The running account's own copy of the source is no user's hive.
         EXPECT_TRUE(source_.Exists("Software\\Velmoran\\Settings", KEY_WOW64_64KEY));
 
@@ -126,6 +148,7 @@ TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnload
 
         engine.UnloadUserHives();
         EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
+        EXPECT_FALSE(KeyExists(HKEY_USERS, userClasses, KEY_WOW64_64KEY));
 
         // The backup holds what went from the loaded hive as notes only: an
         // import cannot reach a hive that is not loaded, and one key it
