@@ -10,6 +10,7 @@
 #include "actions/run_backup.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "platform/registry_names.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
@@ -43,12 +44,7 @@ bool EndsWithBackslash(const char* text) {
 
 }  // namespace
 
-bool CNuke::Is64BitWindows() {
-    if (!os.HasIsWow64Process()) return false;
-    BOOL flag = FALSE;
-    os.IsWow64Process(os.GetCurrentProcess(), &flag);
-    return flag != FALSE;
-}
+bool CNuke::Is64BitWindows() { return platform::IsWow64(os); }
 
 DWORD CNuke::CleanupRegValues() {
     int count = 0;

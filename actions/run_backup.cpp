@@ -10,6 +10,7 @@
 
 #include "guard/own_files.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "platform/registry_names.h"
 #include "platform/wide_text.h"
 #include "profile/engine.h"
@@ -111,9 +112,7 @@ std::wstring RegFileKeyName(const std::wstring& fullName) {
 
 RunBackup::RunBackup(platform::Platform& registry, platform::Platform& files, bool writing)
     : registry_(registry), files_(files), writing_(writing), backup_(files), record_(files) {
-    BOOL wow64 = FALSE;
-    if (registry_.HasIsWow64Process()) registry_.IsWow64Process(registry_.GetCurrentProcess(), &wow64);
-    wow64_ = wow64 != FALSE;
+    wow64_ = platform::IsWow64(registry_);
 }
 
 bool RunBackup::AsksName(REGSAM view) const {

@@ -11,6 +11,7 @@
 #include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 #include "platform/wide_text.h"
 #include "profile/engine.h"
 #include "trace/trace.h"
@@ -195,9 +196,7 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
             TraceWrite("", -1, 0, "Undo: not restored: %s\n", platform::NarrowText(os, line.substr(2)).c_str());
         }
     }
-    BOOL wow64 = FALSE;
-    if (os.HasIsWow64Process()) os.IsWow64Process(os.GetCurrentProcess(), &wow64);
-    const DWORD imported = ImportWithReg(os, wow64 != FALSE, backup);
+    const DWORD imported = ImportWithReg(os, platform::IsWow64(os), backup);
     if (imported == 0) {
         TraceWrite("", -1, 0, "Undo: the registry data the run deleted is back, in both views\n");
     } else {

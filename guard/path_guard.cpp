@@ -11,6 +11,7 @@
 #include "guard/key_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
+#include "platform/windows_version.h"
 
 namespace guard {
 
@@ -121,8 +122,7 @@ const char* FinalFolder(platform::Platform& os, const std::string& folder, std::
 }  // namespace
 
 std::string Unredirected(platform::Platform& os, const std::string& path) {
-    BOOL wow64 = FALSE;
-    if (!os.IsWow64Process(os.GetCurrentProcess(), &wow64) || !wow64) return path;
+    if (!platform::IsWow64(os)) return path;
     char buffer[MAX_PATH] = {};
     UINT n = os.GetSystemDirectoryA(buffer, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return path;

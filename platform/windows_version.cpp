@@ -15,4 +15,9 @@ bool IsWindowsNT(Platform& os) {
     return GetWindowsVersion(os, version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
+bool IsWow64(Platform& os) {
+    BOOL wow64 = FALSE;
+    return os.HasIsWow64Process() && os.IsWow64Process(os.GetCurrentProcess(), &wow64) && wow64 != FALSE;
+}
+
 }  // namespace platform
