@@ -16,4 +16,15 @@ Function LateBound(const char* library, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
+// Calls a late-bound function, or fails as a call Windows lacks fails: the
+// last error ERROR_CALL_NOT_IMPLEMENTED, and `failed` returned.
+template <typename Function, typename Result, typename... Args>
+Result CallLateBound(Function call, Result failed, Args... args) {
+    if (!call) {
+        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return failed;
+    }
+    return call(args...);
+}
+
 }  // namespace platform

@@ -103,11 +103,7 @@ const LateBoundFunctions& Resolved() {
 }  // namespace
 
 BOOL SystemApi::IsWow64Process(HANDLE process, PBOOL wow64) {
-    if (!Resolved().isWow64Process) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return FALSE;
-    }
-    return Resolved().isWow64Process(process, wow64);
+    return CallLateBound(Resolved().isWow64Process, FALSE, process, wow64);
 }
 HANDLE SystemApi::GetCurrentProcess() { return ::GetCurrentProcess(); }
 bool SystemApi::HasIsWow64Process() { return Resolved().isWow64Process != nullptr; }
@@ -159,11 +155,7 @@ BOOL FileApi::GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATI
     return ::GetFileInformationByHandle(file, information);
 }
 DWORD FileApi::GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags) {
-    if (!Resolved().getFinalPathNameByHandleA) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return 0;
-    }
-    return Resolved().getFinalPathNameByHandleA(file, buffer, size, flags);
+    return CallLateBound(Resolved().getFinalPathNameByHandleA, static_cast<DWORD>(0), file, buffer, size, flags);
 }
 LSTATUS RegistryApi::RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameSize, LPDWORD reserved,
                                    LPDWORD type, LPBYTE data, LPDWORD dataSize) {
@@ -200,11 +192,7 @@ namespace {
 // A by-handle information call that may be missing.
 BOOL ByHandle(BOOL(WINAPI* call)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD), HANDLE file,
               FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information, DWORD size) {
-    if (!call) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return FALSE;
-    }
-    return call(file, infoClass, information, size);
+    return CallLateBound(call, FALSE, file, infoClass, information, size);
 }
 
 }  // namespace
@@ -339,37 +327,21 @@ using QueryFullProcessImageNameAFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD)
 
 BOOL ProcessApi::EnumProcesses(DWORD* processIds, DWORD size, DWORD* needed) {
     static const EnumProcessesFn call = LateBound<EnumProcessesFn>("psapi.dll", "EnumProcesses");
-    if (!call) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return FALSE;
-    }
-    return call(processIds, size, needed);
+    return CallLateBound(call, FALSE, processIds, size, needed);
 }
 BOOL ProcessApi::EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
     static const EnumProcessModulesFn call = LateBound<EnumProcessModulesFn>("psapi.dll", "EnumProcessModules");
-    if (!call) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return FALSE;
-    }
-    return call(process, modules, size, needed);
+    return CallLateBound(call, FALSE, process, modules, size, needed);
 }
 DWORD ProcessApi::GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
     static const GetModuleFileNameExAFn call =
         LateBound<GetModuleFileNameExAFn>("psapi.dll", "GetModuleFileNameExA");
-    if (!call) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return 0;
-    }
-    return call(process, module, name, size);
+    return CallLateBound(call, static_cast<DWORD>(0), process, module, name, size);
 }
 BOOL ProcessApi::QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size) {
     static const QueryFullProcessImageNameAFn call =
         LateBound<QueryFullProcessImageNameAFn>("kernel32.dll", "QueryFullProcessImageNameA");
-    if (!call) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return FALSE;
-    }
-    return call(process, flags, name, size);
+    return CallLateBound(call, FALSE, process, flags, name, size);
 }
 BOOL ProcessApi::CreateProcessA(LPCSTR application, LPSTR commandLine, LPSECURITY_ATTRIBUTES processSecurity,
                                 LPSECURITY_ATTRIBUTES threadSecurity, BOOL inheritHandles, DWORD flags,
@@ -622,11 +594,7 @@ BOOL WindowApi::GetUserObjectInformationA(HANDLE object, int index, PVOID inform
 BOOL WindowApi::ProcessIdToSessionId(DWORD processId, DWORD* sessionId) {
     using Function = BOOL(WINAPI*)(DWORD, DWORD*);
     static const Function call = LateBound<Function>("kernel32.dll", "ProcessIdToSessionId");
-    if (!call) {
-        ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return FALSE;
-    }
-    return call(processId, sessionId);
+    return CallLateBound(call, FALSE, processId, sessionId);
 }
 DWORD WindowApi::MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds,
                                            DWORD wakeMask) {
