@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "guard/key_guard.h"
+#include "guard/path_guard.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/privileges.h"
@@ -34,6 +35,18 @@ std::string ProfileFolder(platform::Platform& os, HKEY profiles, const std::stri
     char expanded[MAX_PATH + 1] = {};
     const DWORD n = os.ExpandEnvironmentStringsA(raw, expanded, MAX_PATH);
     return n > 0 && n <= MAX_PATH ? std::string(expanded) : std::string();
+}
+
+// Why a registry file of the profile may not be loaded: the user may have
+// made a folder on the way to it a link, and a hive loaded from elsewhere
+// would be another's. Null when it lies in the profile as Windows resolves
+// both.
+std::string LeavesProfile(platform::Platform& os, const std::string& file, const std::string& folder) {
+    std::string resolvedFile, resolvedFolder;
+    if (const char* why = guard::ResolveFinalPath(os, file.c_str(), resolvedFile)) return why;
+    if (const char* why = guard::ResolvePath(os, folder.c_str(), resolvedFolder)) return why;
+    if (!guard::IsInside(resolvedFile, resolvedFolder)) return "it leads out of the profile, to '" + resolvedFile + "'";
+    return std::string();
 }
 
 bool StartsWithNoCase(const char* text, const char* prefix) { return _strnicmp(text, prefix, std::strlen(prefix)) == 0; }
@@ -75,6 +88,16 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid) {
         hive.mount = "Clearway " + sid;
         hive.loadedHere = true;
         LSTATUS rc = ERROR_SUCCESS;
+        const std::string leaves = os_.GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES
+                                       ? std::string()
+                                       : LeavesProfile(os_, file, folder);
+        if (!leaves.empty()) {
+            TraceWrite("", -1, 0, "UserHives: not loading the registry of '%s' from '%s': %s\n", sid.c_str(),
+                       file.c_str(), leaves.c_str());
+            failed.push_back("the registry entries of the user " + sid + " (its registry '" + file + "': " + leaves +
+                             ")");
+            continue;
+        }
         {
             platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
             rc = privileges.Enabled() ? os_.RegLoadKeyA(HKEY_USERS, hive.mount.c_str(), file.c_str())
@@ -96,6 +119,14 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid) {
             const std::string classes = folder + place;
             if (os_.GetFileAttributesA(classes.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
             const std::string mount = hive.mount + "_Classes";
+            const std::string classesLeave = LeavesProfile(os_, classes, folder);
+            if (!classesLeave.empty()) {
+                TraceWrite("", -1, 0, "UserHives: not loading the classes of '%s' from '%s': %s\n", sid.c_str(),
+                           classes.c_str(), classesLeave.c_str());
+                failed.push_back("the classes entries of the user " + sid + " (its classes '" + classes + "': " +
+                                 classesLeave + ")");
+                break;
+            }
             {
                 platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
                 rc = privileges.Enabled() ? os_.RegLoadKeyA(HKEY_USERS, mount.c_str(), classes.c_str())

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "actions/run_backup.h"
 #include "platform/handles.h"
@@ -33,6 +35,7 @@ namespace {
 const char kProfiles[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 const char kUser[] = "S-1-5-21-900-900-900-1501";      // a profile with a hive
 const char kNoHive[] = "S-1-5-21-900-900-900-1502";    // a profile whose hive is missing
+const char kLinked[] = "S-1-5-21-900-900-900-1503";    // a profile whose hive is a link out of it
 const char kSource[] = "Software\\ClearwayTests\\HiveSource";
 const char kClassesSource[] = "Software\\ClearwayTests\\ClassesSource";
 
@@ -69,15 +72,21 @@ protected:
             platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
             ASSERT_EQ(::RegSaveKeyA(classesKey.get(), (usrClass + "\\UsrClass.dat").c_str(), nullptr), ERROR_SUCCESS);
         }
-        for (const char* sid : {kUser, kNoHive}) {
-            ASSERT_TRUE(testing_support::SetText(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\" + sid,
-                                                 "ProfileImagePath", std::string(sid) == kUser ? user_.path() : noHive_.path(),
-                                                 KEY_WOW64_64KEY));
+        // Its user made the hive file a link to a hive elsewhere.
+        ASSERT_TRUE(::CopyFileA(Hive().c_str(), (elsewhere_ / "NTUSER.DAT").c_str(), FALSE));
+        linkedHive_.reset(new testing_support::UnixLink(testing_support::UnixPath(elsewhere_ / "NTUSER.DAT"),
+                                                        testing_support::UnixPath(linked_ / "NTUSER.DAT")));
+        ASSERT_EQ(linkedHive_->made, 0u);
+        const std::pair<const char*, std::string> profiles[] = {
+            {kUser, user_.path()}, {kNoHive, noHive_.path()}, {kLinked, linked_.path()}};
+        for (const auto& profile : profiles) {
+            ASSERT_TRUE(testing_support::SetText(HKEY_LOCAL_MACHINE, std::string(kProfiles) + "\\" + profile.first,
+                                                 "ProfileImagePath", profile.second, KEY_WOW64_64KEY));
         }
     }
     void TearDown() override {
         TraceShutdown();
-        for (const char* sid : {kUser, kNoHive}) {
+        for (const char* sid : {kUser, kNoHive, kLinked}) {
             ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProfiles) + "\\" + sid).c_str(), KEY_WOW64_64KEY, 0);
         }
         ::DeleteFileA(ConfigPath().c_str());
@@ -97,6 +106,9 @@ protected:
     testing_support::TestKey classes_{HKEY_CURRENT_USER, kClassesSource};
     TempFolder user_{"clwt-user"};
     TempFolder noHive_{"clwt-nohive"};
+    TempFolder linked_{"clwt-linked"};
+    TempFolder elsewhere_{"clwt-elsewhere"};
+    std::unique_ptr<testing_support::UnixLink> linkedHive_;
     TestPlatform os_;
     TestDialog dialog_;
 };
@@ -141,10 +153,14 @@ TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnload
         // The running account's own copy of the source is no user's hive.
         EXPECT_TRUE(source_.Exists("Software\\Velmoran\\Settings", KEY_WOW64_64KEY));
 
-        // A profile whose hive cannot be loaded is named as not removed.
-        bool named = false;
-        for (const std::string& what : engine.left) named = named || what.find(kNoHive) != std::string::npos;
-        EXPECT_TRUE(named);
+        // A profile whose hive cannot be loaded, or leads out of it, is
+        // named as not removed; the hive elsewhere is not loaded.
+        for (const char* sid : {kNoHive, kLinked}) {
+            bool named = false;
+            for (const std::string& what : engine.left) named = named || what.find(sid) != std::string::npos;
+            EXPECT_TRUE(named) << sid;
+        }
+        EXPECT_FALSE(KeyExists(HKEY_USERS, std::string("Clearway ") + kLinked, KEY_WOW64_64KEY));
 
         engine.UnloadUserHives();
         EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
