@@ -184,6 +184,14 @@ DWORD CNuke::EnumerateRegKeyEnumerateSubKeysAndMatchValue(HKEY root, const char*
                    static_cast<int>(rc));
         return static_cast<DWORD>(rc);
     }
+    rc = os.RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        TraceWrite("", -1, 0,
+                   "EnumerateRegKeyEnumerateSubKeysAndMatchValue: Failed to query info for '%s' with error '%d'\n",
+                   keyPath, static_cast<int>(rc));
+        return static_cast<DWORD>(rc);
+    }
     DWORD result = ERROR_SUCCESS;
     for (DWORD index = 0;; ++index) {
         std::string subkey;
@@ -274,6 +282,14 @@ void CNuke::ProductBasedMSIRemoval() {
                        kInstallerProductsKey, static_cast<int>(rc));
             return;
         }
+        rc = os.RegQueryInfoKeyA(products.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr);
+        if (rc != ERROR_SUCCESS) {
+            TraceWrite("", -1, 0, "ProductBasedMSIRemoval: Failed to query info for '%s' with error '%d'\n",
+                       kInstallerProductsKey, static_cast<int>(rc));
+            return;
+        }
+        // Names are read in wide text, each at most 255 characters.
         for (DWORD index = 0;; ++index) {
             std::string productId;
             rc = guard::EnumSubkeyName(os, products.get(), index, productId);
