@@ -48,6 +48,12 @@ bool QuotesCleanly(const BYTE* data, DWORD size) {
 
 }  // namespace
 
+const wchar_t kLoadedHiveNotes[] =
+    L"; A user's registry that was not loaded when Clearway ran (the user was not logged on). Clearway --undo "
+    L"loads it again for these lines; to take them back by hand: reg load \"HKU\\Clearway <SID>\" <the user's "
+    L"NTUSER.DAT>, import these lines without their \"; \", then reg unload \"HKU\\Clearway <SID>\".";
+const wchar_t kLoadedHiveKey[] = L"; [HKEY_USERS\\Clearway ";
+
 std::wstring RegValueLine(const std::wstring& name, DWORD type, const BYTE* data, DWORD size) {
     std::wstring line;
     if (name.empty()) {
@@ -190,12 +196,8 @@ namespace {
 // be written fails the whole import: such keys go into the backup as notes,
 // with how to take them back by hand.
 std::wstring AsNotesWhenNotLoaded(const std::wstring& text) {
-    const std::wstring loaded = L"[HKEY_USERS\\Clearway ";
-    if (text.find(loaded) == std::wstring::npos) return text;
-    std::wstring out =
-        L"\r\n; A user's registry that was not loaded when Clearway ran (the user was not logged on). To take it "
-        L"back: reg load \"HKU\\Clearway <SID>\" <the user's NTUSER.DAT>, import these lines without their \"; \", "
-        L"then reg unload \"HKU\\Clearway <SID>\".";
+    if (text.find(kLoadedHiveKey + 2) == std::wstring::npos) return text;
+    std::wstring out = std::wstring(L"\r\n") + kLoadedHiveNotes;
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find(L"\r\n", at);

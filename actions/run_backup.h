@@ -15,6 +15,12 @@
 
 namespace platform { class Platform; }
 
+// The keys of a user's registry that the run loaded itself (the user was
+// not logged on) are written as notes: the first line of such notes, and
+// how each key's header begins there. --undo loads the hive again for them.
+extern const wchar_t kLoadedHiveNotes[];
+extern const wchar_t kLoadedHiveKey[];
+
 class RunBackup {
 public:
     // registry: where keys are read (the engine's platform); files: where

@@ -1,8 +1,10 @@
 #include "actions/run_undo.h"
+#include "actions/run_backup.h"
 
 #include <shlobj.h>
 
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "platform/windows_version.h"
 #include "platform/wide_text.h"
 #include "profile/engine.h"
+#include "profile/user_hives.h"
 #include "trace/trace.h"
 
 namespace {
@@ -149,6 +152,116 @@ size_t TakeOutOfPendingRenames(platform::Platform& os, const std::set<std::wstri
     return removed;
 }
 
+// The noted keys of users' registries the run loaded itself, per SID (upper
+// case): each key's header and value lines without their "; ", in the
+// order the backup has them. noted gets the indexes of the lines taken.
+std::map<std::string, std::vector<std::wstring>> LoadedHiveKeys(platform::Platform& os,
+                                                                const std::vector<std::wstring>& lines,
+                                                                std::set<size_t>& noted) {
+    std::map<std::string, std::vector<std::wstring>> hives;
+    const size_t keyLength = std::wcslen(kLoadedHiveKey);
+    std::vector<std::wstring>* current = nullptr;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::wstring& line = lines[i];
+        if (line.compare(0, keyLength, kLoadedHiveKey) == 0) {
+            std::wstring name = line.substr(keyLength);
+            name = name.substr(0, name.find_first_of(L"\\]"));
+            const size_t classes = name.size() > 8 ? name.size() - 8 : 0;
+            if (classes > 0 && name.compare(classes, 8, L"_Classes") == 0) name.resize(classes);
+            current = nullptr;
+            // Only a SID's own characters: the name becomes part of a file's.
+            if (name.compare(0, 4, L"S-1-") != 0 || name.find_first_not_of(L"S-0123456789") != std::wstring::npos) {
+                continue;
+            }
+            current = &hives[platform::NarrowText(os, name)];
+            current->push_back(std::wstring());
+            current->push_back(line.substr(2));
+            noted.insert(i);
+        } else if (current && line.compare(0, 2, L"; ") == 0 && line.size() > 2 &&
+                   (line[2] == L'"' || line[2] == L'@' || line.compare(2, 2, L"  ") == 0)) {
+            current->push_back(line.substr(2));  // a value, or a wrapped line of one
+            noted.insert(i);
+        } else if (!line.empty()) {
+            current = nullptr;
+            if (line == kLoadedHiveNotes) noted.insert(i);
+        }
+    }
+    return hives;
+}
+
+// Brings the noted keys of the users' registries back: each hive is loaded
+// again where the user is not logged on (or used where Windows has it), the
+// keys imported by reg.exe from a file in the run's own folder, and the hive
+// unloaded. Returns how many users' keys could not be brought back.
+unsigned ImportLoadedHives(platform::Platform& os, bool wow64, const std::string& folder, const std::string& stamp,
+                           const std::map<std::string, std::vector<std::wstring>>& noted) {
+    std::set<std::string> sids;
+    for (const auto& hive : noted) sids.insert(hive.first);
+    UserHives hives(os);
+    unsigned failed = 0;
+    for (const std::string& why : hives.Load(std::string(), &sids)) {
+        TraceWrite("", -1, 0, "Undo: not restored: %s\n", why.c_str());
+        ++failed;
+    }
+    std::set<std::string> reached;
+    for (const UserHive& hive : hives.Hives()) {
+        reached.insert(hive.sid);
+        const auto keys = noted.find(hive.sid);
+        if (keys == noted.end()) continue;
+        const std::wstring asNoted = L"[HKEY_USERS\\Clearway " + platform::WideText(os, hive.sid);
+        const std::wstring asNow = L"[HKEY_USERS\\" + platform::WideText(os, hive.mount);
+        std::wstring text = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
+        bool classesMissing = false, skipping = false;
+        for (const std::wstring& line : keys->second) {
+            if (line.compare(0, asNoted.size(), asNoted) == 0) {
+                // The classes of a user who has none now cannot come back.
+                skipping = line.compare(asNoted.size(), 8, L"_Classes") == 0 && !hive.classes;
+                classesMissing = classesMissing || skipping;
+                if (!skipping) text += asNow + line.substr(asNoted.size()) + L"\r\n";
+            } else if (!skipping) {
+                text += line + L"\r\n";
+            }
+        }
+        // Written where only the run's own files lie, and gone once imported.
+        const std::string file = folder + "\\Clearway user registry " + stamp + " " + hive.sid + ".reg";
+        std::string why;
+        {
+            platform::FileHandle out(os, guard::OpenOwnHandle(os, file, true, why));
+            const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+            DWORD written = 0;
+            if (out && (!os.WriteFile(out.get(), text.data(), bytes, &written, nullptr) || written != bytes)) {
+                why = "it cannot be written";
+            }
+        }
+        if (why.empty()) {
+            const DWORD imported = ImportWithReg(os, wow64, file);
+            if (imported != ERROR_SUCCESS) why = "reg import failed with " + std::to_string(imported);
+        }
+        if (os.GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES) os.DeleteFileA(file.c_str());
+        if (!why.empty()) {
+            TraceWrite("", -1, 0, "Undo: the registry data the run deleted for '%s' is not restored: '%s': %s\n",
+                       hive.sid.c_str(), file.c_str(), why.c_str());
+            ++failed;
+            continue;
+        }
+        TraceWrite("", -1, 0, "Undo: the registry data the run deleted for '%s' is back in 'HKEY_USERS\\%s'\n",
+                   hive.sid.c_str(), hive.mount.c_str());
+        if (classesMissing) {
+            TraceWrite("", -1, 0, "Undo: not restored: the classes of '%s': the user has no classes registry now\n",
+                       hive.sid.c_str());
+            ++failed;
+        }
+    }
+    for (const std::string& sid : sids) {
+        if (reached.count(sid)) continue;
+        // A profile Windows no longer records, or one without a folder.
+        TraceWrite("", -1, 0, "Undo: not restored: the registry data of '%s': Windows records no profile for it\n",
+                   sid.c_str());
+        ++failed;
+    }
+    return failed;
+}
+
 }  // namespace
 
 DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
@@ -187,12 +300,15 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
         return kUndoNothing;
     }
     bool services = false;
-    for (const std::wstring& line : lines) {
+    std::set<size_t> noted;
+    const auto loadedHives = LoadedHiveKeys(os, lines, noted);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::wstring& line = lines[i];
         const std::wstring upper = platform::UpperWide(line);
         if (upper.compare(0, 26, L"[HKEY_LOCAL_MACHINE\\SYSTEM") == 0 && upper.find(L"\\SERVICES\\") != std::wstring::npos) {
             services = true;
         }
-        if (line.compare(0, 2, L"; ") == 0) {
+        if (line.compare(0, 2, L"; ") == 0 && !noted.count(i)) {
             TraceWrite("", -1, 0, "Undo: not restored: %s\n", platform::NarrowText(os, line.substr(2)).c_str());
         }
     }
@@ -203,6 +319,8 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
         TraceWrite("", -1, 0, "Undo: reg import of '%s' failed with %lu; the registry is not restored\n",
                    backup.c_str(), static_cast<unsigned long>(imported));
     }
+    const unsigned hivesLeft =
+        loadedHives.empty() ? 0 : ImportLoadedHives(os, platform::IsWow64(os), folder, stamp, loadedHives);
 
     // The deletions at the restart the run scheduled.
     std::set<std::wstring> recorded;
@@ -256,6 +374,7 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
         }
     }
     if (imported != 0) return imported;  // reg.exe's own code
+    if (hivesLeft > 0) return kUndoIncomplete;
     if (gone > 0) return kUndoFilesGone;
     return services ? kUndoRestartNeeded : kUndoRestored;
 }

@@ -16,6 +16,7 @@ enum UndoResult : DWORD {
     kUndoFilesGone = ERROR_NO_MORE_FILES,   // 18: a restart already deleted the files; the registry is back
     kUndoNothing = ERROR_NOT_FOUND,         // 1168: no run that has not been undone
     kUndoRestartNeeded = ERROR_SUCCESS_REBOOT_REQUIRED,  // 3010: services come back at the next start
+    kUndoIncomplete = ERROR_INSTALL_FAILURE,             // 1603: a user's registry data could not come back
 };
 
 // Takes back the newest run whose backup lies in folder (empty: the trace

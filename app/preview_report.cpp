@@ -14,6 +14,7 @@
 #include "platform/preview.h"
 #include "profile/engine.h"
 #include "profile/tset.h"
+#include "profile/user_hives.h"
 #include "trace/trace.h"
 
 namespace {
@@ -58,6 +59,47 @@ void AddKept(TSet& without, TSet& with, const std::vector<TSet*>& ignoreLists,
             }
         }
     }
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    return text.size() >= prefix.size() && _strnicmp(text.c_str(), prefix.c_str(), prefix.size()) == 0;
+}
+
+// Whether a change names something of the user's: a key of their registry
+// or classes, or a path in their profile folder.
+bool IsTheUsers(const std::string& text, const UserHive& user, bool reached) {
+    if (reached) {
+        const std::string registry = "HKEY_USERS\\" + user.mount;
+        for (const std::string& root : {registry + "\\", registry + " ", registry + "_Classes"}) {
+            if (StartsWithNoCase(text, root)) return true;
+        }
+        if (_stricmp(text.c_str(), registry.c_str()) == 0) return true;
+    }
+    return !user.folder.empty() && StartsWithNoCase(text, user.folder + "\\");
+}
+
+// Every other user's changes under their profile: what the steps above
+// list for their registry and folder, gathered per user.
+std::string EachUsersChanges(const std::vector<platform::PreviewPlatform::Change>& changes, const UserHives& users) {
+    if (users.Hives().empty() && users.Missed().empty()) return std::string();
+    std::string out = "\r\nEach user's changes (the steps above list them too):\r\n";
+    for (const bool reached : {true, false}) {
+        for (const UserHive& user : reached ? users.Hives() : users.Missed()) {
+            std::vector<const platform::PreviewPlatform::Change*> theirs;
+            for (const auto& change : changes) {
+                if (IsTheUsers(change.text, user, reached)) theirs.push_back(&change);
+            }
+            out += "   " + user.sid + " (profile '" + user.folder + "'): " + std::to_string(theirs.size()) +
+                   (theirs.size() == 1 ? " change" : " changes");
+            if (!reached) {
+                out += "; its registry is not listed: a preview does not load the registry of a user who is not "
+                       "logged on, a run does";
+            }
+            out += "\r\n";
+            for (const auto* change : theirs) out += "      " + change->kind + ": " + change->text + "\r\n";
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -119,6 +161,7 @@ std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, CZe
     } else {
         report += "\r\nBackup the run would write first: none (no registry data would be deleted)\r\n";
     }
+    report += EachUsersChanges(changes, engine.userHives);
     std::snprintf(line, sizeof line, "\r\nIgnore entries that kept something: %u\r\n",
                   static_cast<unsigned>(kept.size()));
     report += line;

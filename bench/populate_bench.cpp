@@ -11,6 +11,11 @@
 #include "actions/run_backup.h"
 #include "platform/platform.h"
 #include "profile/engine.h"
+#include "guard/own_files.h"
+#include "platform/handles.h"
+#include "platform/privileges.h"
+#include "profile/user_hives.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
 
@@ -151,6 +156,94 @@ public:
     }
 };
 
+// 500 keys with 9 values each below root\path: 5,000 keys and values.
+void MakeUserKeys(HKEY root, const std::string& path) {
+    testing_support::DeleteKeyTree(root, path);
+    for (int k = 0; k < 500; ++k) {
+        const std::string key = path + "\\Group" + std::to_string(k / 20) + "\\Key" + std::to_string(k);
+        for (int v = 0; v < 9; ++v) testing_support::SetText(root, key, "Value" + std::to_string(v), "data", 0);
+    }
+}
+
+const char kUserKey[] = "Software\\ClearwayBenchUser";
+const char kHiveSource[] = "Software\\ClearwayBenchHive";
+const char kProfileList[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+const char* const kBenchUsers[] = {"S-1-5-21-777-777-777-1001", "S-1-5-21-777-777-777-1002"};
+
+// Two more profiles whose hives hold the same keys as the running account's
+// HKEY_CURRENT_USER\Software\ClearwayBenchUser; false when they cannot be made.
+bool MakeUserProfiles() {
+    MakeUserKeys(HKEY_CURRENT_USER, std::string(kHiveSource) + "\\" + kUserKey);
+    platform::Platform& os = platform::ProductionPlatform();
+    for (const char* sid : kBenchUsers) {
+        const std::string folder = std::string("C:\\clearway-work\\") + sid;
+        ::CreateDirectoryA("C:\\clearway-work", nullptr);
+        ::CreateDirectoryA(folder.c_str(), nullptr);
+        const std::string hive = folder + "\\NTUSER.DAT";
+        ::DeleteFileA(hive.c_str());
+        platform::RegKey source(os);
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, kHiveSource, 0, KEY_READ, source.put()) != ERROR_SUCCESS) return false;
+        platform::EnabledPrivileges privileges(os, {"SeBackupPrivilege", "SeRestorePrivilege"});
+        if (::RegSaveKeyA(source.get(), hive.c_str(), nullptr) != ERROR_SUCCESS) return false;
+        if (!testing_support::SetText(HKEY_LOCAL_MACHINE, std::string(kProfileList) + "\\" + sid, "ProfileImagePath",
+                                      folder, KEY_WOW64_64KEY)) {
+            return false;
+        }
+    }
+    testing_support::DeleteKeyTree(HKEY_CURRENT_USER, kHiveSource);
+    return true;
+}
+
+void RemoveUserProfiles() {
+    for (const char* sid : kBenchUsers) {
+        ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProfileList) + "\\" + sid).c_str(), KEY_WOW64_64KEY, 0);
+        const std::string folder = std::string("C:\\clearway-work\\") + sid;
+        ::DeleteFileA((folder + "\\NTUSER.DAT").c_str());
+        ::RemoveDirectoryA(folder.c_str());
+    }
+    testing_support::DeleteKeyTree(HKEY_CURRENT_USER, kUserKey);
+}
+
+// The registry steps for a HKEY_CURRENT_USER entry with the running
+// account's hive only, and with two more users' hives loaded for the run:
+// each hive may cost at most 1.2 times what the running account's does.
+void UserHiveFigures() {
+    if (!MakeUserProfiles()) {
+        std::printf("users' hives: not measured (the profiles could not be made)\n");
+        RemoveUserProfiles();
+        return;
+    }
+    std::vector<double> times[2];
+    for (int round = 0; round < 6; ++round) {
+        const int allUsers = round % 2;
+        MakeUserKeys(HKEY_CURRENT_USER, kUserKey);
+        CNuke cleaner(platform::ProductionPlatform());
+        cleaner.Backup().SetFolder("C:\\clearway-work\\no such folder\\backup");
+        const std::string entry = std::string("HKEY_CURRENT_USER\\") + kUserKey;
+        cleaner.removeRegKeyList.Insert(entry.c_str());
+        if (allUsers) {
+            cleaner.userHives.Load(guard::RunningUserSidText(cleaner.os));
+            for (const UserHive& hive : cleaner.userHives.Hives()) {
+                cleaner.removeRegKeyList.Insert(UserHives::ForHive(entry.c_str(), hive).c_str());
+            }
+        }
+        const Clock::time_point start = Clock::now();
+        cleaner.PopulateRemoveRegList();
+        cleaner.CleanupRegValues();
+        cleaner.CleanupRegKeys();
+        times[allUsers].push_back(Seconds(start));
+        std::printf("users' hives: %u hive%s, %d keys + %d values in %.3f s\n",
+                    allUsers ? static_cast<unsigned>(cleaner.userHives.Hives().size()) + 1 : 1, allUsers ? "s" : "",
+                    cleaner.expandedRegKeyList.Count(), cleaner.expandedRegValueList.Count(), times[allUsers].back());
+        cleaner.UnloadUserHives();
+    }
+    for (auto& list : times) std::sort(list.begin(), list.end());
+    std::printf("users' hives: median %.3f s for three hives, %.3f s for the running account's; per hive %.2f "
+                "(goal: at most 1.2)\n",
+                times[1][1], times[0][1], times[1][1] / 3 / times[0][1]);
+    RemoveUserProfiles();
+}
+
 }  // namespace
 
 // The populate step beside bare walks of the same trees.
@@ -211,6 +304,12 @@ int main(int argc, char** argv) {
     const bool populateOnly = argc > 1 && std::string(argv[1]) == "--populate-only";
     // Only the registry steps with and without the backup.
     const bool registryOnly = argc > 1 && std::string(argv[1]) == "--registry-steps";
+    // Only the registry steps over the users' hives.
+    if (argc > 1 && std::string(argv[1]) == "--user-hives") {
+        UserHiveFigures();
+        TraceShutdown();
+        return 0;
+    }
     std::vector<char> pending = SavePendingRenames();
     if (!registryOnly) PopulateFigures();
     Clock::time_point start;
@@ -242,6 +341,8 @@ int main(int argc, char** argv) {
         std::printf("registry steps: median %.3f s with the backup, %.3f s without; ratio %.2f (goal: at most 1.3)\n",
                     registrySteps[1][1], registrySteps[0][1], registrySteps[1][1] / registrySteps[0][1]);
     }
+
+    if (!populateOnly) UserHiveFigures();
 
     // Scheduling cost for growing lists (paths need not exist to be scheduled).
     for (int count : {1000, 5000, 20000}) {

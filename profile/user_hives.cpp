@@ -53,7 +53,7 @@ bool StartsWithNoCase(const char* text, const char* prefix) { return _strnicmp(t
 
 }  // namespace
 
-std::vector<std::string> UserHives::Load(const std::string& runningSid) {
+std::vector<std::string> UserHives::Load(const std::string& runningSid, const std::set<std::string>* only) {
     std::vector<std::string> failed;
     if (loaded_) return failed;
     loaded_ = true;
@@ -70,8 +70,10 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid) {
         // A SID holds digits and dashes only: any other name is no account.
         if (sid.compare(0, 4, "S-1-") != 0 || sid.find_first_not_of("S-0123456789") != std::string::npos) continue;
         if (_stricmp(sid.c_str(), runningSid.c_str()) == 0) continue;
+        if (only && !only->count(guard::UpperText(sid.c_str()))) continue;
         UserHive hive;
         hive.sid = sid;
+        hive.folder = ProfileFolder(os_, profiles.get(), sid);
         if (KeyExists(os_, sid)) {
             // The user is logged on (or the account is a service's):
             // Windows has the hive loaded, and it is used where it is.
@@ -82,11 +84,10 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid) {
             hives_.push_back(hive);
             continue;
         }
-        const std::string folder = ProfileFolder(os_, profiles.get(), sid);
+        const std::string& folder = hive.folder;
         if (folder.empty()) continue;  // a profile without a folder has no registry to load
         const std::string file = folder + "\\NTUSER.DAT";
         hive.mount = "Clearway " + sid;
-        hive.loadedHere = true;
         LSTATUS rc = ERROR_SUCCESS;
         const std::string leaves = os_.GetFileAttributesA(file.c_str()) == INVALID_FILE_ATTRIBUTES
                                        ? std::string()
@@ -96,6 +97,7 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid) {
                        file.c_str(), leaves.c_str());
             failed.push_back("the registry entries of the user " + sid + " (its registry '" + file + "': " + leaves +
                              ")");
+            missed_.push_back(hive);
             continue;
         }
         {
@@ -108,8 +110,10 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid) {
                        sid.c_str(), file.c_str(), static_cast<int>(rc));
             failed.push_back("the registry entries of the user " + sid + " (its registry '" + file +
                              "' could not be loaded, error " + std::to_string(rc) + ")");
+            missed_.push_back(hive);
             continue;
         }
+        hive.loadedHere = true;
         TraceWrite("", -1, 0, "UserHives: loaded the registry of '%s' from '%s' as 'HKEY_USERS\\%s'\n", sid.c_str(),
                    file.c_str(), hive.mount.c_str());
         // The user's classes, where Vista and later keep them, and where XP

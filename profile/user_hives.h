@@ -7,6 +7,7 @@
 #pragma once
 #include <windows.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace platform { class Platform; }
 struct UserHive {
     std::string sid;
     std::string mount;    // the key below HKEY_USERS that shows the hive
+    std::string folder;   // the profile's folder, as ProfileList has it
     bool loadedHere = false;
     bool classes = false;  // the user's classes hive is reachable as "<mount>_Classes"
     bool classesLoadedHere = false;
@@ -29,11 +31,14 @@ public:
 
     // Finds every recorded profile but the running account's (its hive is
     // HKEY_CURRENT_USER) and loads the hives Windows has not. Returns the
-    // profiles whose hive could not be loaded, by their SID and why.
-    std::vector<std::string> Load(const std::string& runningSid);
+    // profiles whose hive could not be loaded, by their SID and why. With
+    // only, just the profiles of those SIDs (upper case).
+    std::vector<std::string> Load(const std::string& runningSid, const std::set<std::string>* only = nullptr);
     // Unloads what Load loaded; safe to call more than once.
     void UnloadAll();
     const std::vector<UserHive>& Hives() const { return hives_; }
+    // The profiles whose hive could not be reached, with their folder.
+    const std::vector<UserHive>& Missed() const { return missed_; }
 
     // The argument of a registry entry for one hive: an entry (or a data
     // match's first field) of HKEY_CURRENT_USER in any spelling, written as
@@ -45,5 +50,6 @@ public:
 private:
     platform::Platform& os_;
     std::vector<UserHive> hives_;
+    std::vector<UserHive> missed_;
     bool loaded_ = false;
 };

@@ -375,6 +375,14 @@ TEST(PreviewMachineTest, APreviewChangesNothingAndARealRunRemovesExactlyWhatItsR
     const std::string text = testing_support::ReadWholeFile(kReport);
     ASSERT_THAT(text, HasSubstr("Nothing on this machine was changed")) << text;
     const Report report = ParseReport(text);
+    // The second user's changes gathered under their profile: the file in
+    // it, and a registry the preview did not load, said as such.
+    const size_t users = text.find("\r\nEach user's changes");
+    ASSERT_NE(users, std::string::npos) << text;
+    const std::string theirs = Upper(text.substr(text.find("S-1-5-21-3615-2749-1024-1001 (profile '", users)));
+    EXPECT_THAT(theirs, HasSubstr("ITS REGISTRY IS NOT LISTED")) << text;
+    EXPECT_THAT(theirs, HasSubstr("\\JOHN\\")) << text;
+    EXPECT_THAT(theirs, HasSubstr("\\VELMORAN\\PARLOWE\\USER.DAT")) << text;
     // Each change is filed under the run step that asked for it.
     EXPECT_EQ(report.stepsOf.at("file scheduled for deletion at restart"),
               std::set<std::string>{"Scheduling files and folders for deletion"});

@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "actions/run_backup.h"
+#include "actions/run_undo.h"
 #include "platform/handles.h"
 #include "platform/privileges.h"
 #include "profile/engine.h"
@@ -53,25 +55,15 @@ protected:
                                     KEY_WOW64_64KEY));
         ASSERT_TRUE(source_.SetText("Software\\Microsoft\\Windows\\CurrentVersion\\Run", "VelmoranTray",
                                     "C:\\Program Files\\Velmoran\\tray.exe", KEY_WOW64_64KEY));
-        ::DeleteFileA(Hive().c_str());
-        platform::RegKey key(os_);
-        ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, kSource, 0, KEY_READ, key.put()), ERROR_SUCCESS);
-        {
-            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
-            ASSERT_EQ(::RegSaveKeyA(key.get(), Hive().c_str(), nullptr), ERROR_SUCCESS);
-        }
+        SaveHive(kSource, Hive());
         // The user's classes: the product's file type and the system's
         // class registrations.
         ASSERT_TRUE(classes_.SetText("VelmoranFile\\shell\\open", "", "tray.exe", KEY_WOW64_64KEY));
         ASSERT_TRUE(classes_.SetText("CLSID\\{0F1E2D3C-0000-0000-0000-00000000C1EA}", "", "kept", KEY_WOW64_64KEY));
         const std::string usrClass = user_ / "AppData\\Local\\Microsoft\\Windows";
-        ASSERT_EQ(::SHCreateDirectoryExA(nullptr, usrClass.c_str(), nullptr), ERROR_SUCCESS);
-        platform::RegKey classesKey(os_);
-        ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, kClassesSource, 0, KEY_READ, classesKey.put()), ERROR_SUCCESS);
-        {
-            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
-            ASSERT_EQ(::RegSaveKeyA(classesKey.get(), (usrClass + "\\UsrClass.dat").c_str(), nullptr), ERROR_SUCCESS);
-        }
+        const int made = ::SHCreateDirectoryExA(nullptr, usrClass.c_str(), nullptr);
+        ASSERT_TRUE(made == ERROR_SUCCESS || made == ERROR_ALREADY_EXISTS) << made;
+        SaveHive(kClassesSource, UsrClass());
         // Its user made the hive file a link to a hive elsewhere.
         ASSERT_TRUE(::CopyFileA(Hive().c_str(), (elsewhere_ / "NTUSER.DAT").c_str(), FALSE));
         linkedHive_.reset(new testing_support::UnixLink(testing_support::UnixPath(elsewhere_ / "NTUSER.DAT"),
@@ -91,6 +83,15 @@ protected:
         }
         ::DeleteFileA(ConfigPath().c_str());
     }
+    // Saves key (below HKEY_CURRENT_USER) as the hive file path, as it was made.
+    void SaveHive(const char* key, const std::string& path) {
+        ::DeleteFileA(path.c_str());
+        platform::RegKey source(os_);
+        ASSERT_EQ(::RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_READ, source.put()), ERROR_SUCCESS);
+        platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+        ASSERT_EQ(::RegSaveKeyA(source.get(), path.c_str(), nullptr), ERROR_SUCCESS);
+    }
+    std::string UsrClass() const { return user_ / "AppData\\Local\\Microsoft\\Windows\\UsrClass.dat"; }
     std::string Hive() const { return user_ / "NTUSER.DAT"; }
     static std::string ConfigPath() { return ProgramFolder() + "user_hives_tests.cfg"; }
     static std::string Mounted(const std::string& path) {
@@ -113,19 +114,23 @@ protected:
     TestDialog dialog_;
 };
 
+// The removal every test runs: the current user's keys, a value, a
+// reference, an ignored key and the user's classes.
+const char kRemoval[] =
+    "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
+    "remove=REG_VALUE,BY_VALUE,HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\VelmoranTray\n"
+    // What a value names is read from the running account's
+    // registry only: another user's data never names a removal.
+    "remove=REG_VALUE,BY_REFERENCE,HKCU\\Software\\Velmoran\\Victim\\Path\n"
+    "[registry key 1]\n"
+    "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\n"
+    "ignore=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\\Keep\n"
+    "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Classes\\VelmoranFile\n"
+    "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Classes\\CLSID\n"
+    "[file 1]\n";
+
 TEST_F(UserHivesTest, TheCurrentUsersEntriesGoInEveryUsersHiveAndTheHiveIsUnloaded) {
-    WriteWholeFile(ConfigPath(),
-                   "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
-                   "remove=REG_VALUE,BY_VALUE,HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\VelmoranTray\n"
-                   // What a value names is read from the running account's
-                   // registry only: another user's data never names a removal.
-                   "remove=REG_VALUE,BY_REFERENCE,HKCU\\Software\\Velmoran\\Victim\\Path\n"
-                   "[registry key 1]\n"
-                   "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\n"
-                   "ignore=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\\Keep\n"
-                   "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Classes\\VelmoranFile\n"
-                   "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Classes\\CLSID\n"
-                   "[file 1]\n");
+    WriteWholeFile(ConfigPath(), kRemoval);
     {
         CNuke engine(os_);
         engine.dialog = &dialog_;
@@ -199,6 +204,87 @@ TEST_F(UserHivesTest, AFailedRunLeavesNoHiveLoaded) {
         EXPECT_TRUE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
     }
     EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
+}
+
+// The platform of an undo, which reads what the import brought back into a
+// hive it loaded just before unloading it: Wine does not write a loaded
+// hive back to its file, as Windows does.
+class UnloadWatch : public TestPlatform {
+public:
+    std::function<void(const std::string&)> beforeUnload;
+    LSTATUS RegUnLoadKeyA(HKEY root, LPCSTR subKey) override {
+        if (beforeUnload) beforeUnload(subKey);
+        return TestPlatform::RegUnLoadKeyA(root, subKey);
+    }
+};
+
+// --undo brings a user's keys back into the hive the run loaded: loaded
+// again when the user is still not logged on, or where Windows has it when
+// they are. The hive files are first saved without what the run deleted,
+// as Windows writes them back when the run unloads them.
+TEST_F(UserHivesTest, AnUndoBringsTheUsersKeysBackIntoTheirHive) {
+    for (const bool loggedOn : {false, true}) {
+        SCOPED_TRACE(loggedOn ? "logged on at the undo" : "not logged on");
+        if (loggedOn) SetUp();  // the machine as it was before the first pass
+        WriteWholeFile(ConfigPath(), kRemoval);
+        std::string folder;
+        {
+            CNuke engine(os_);
+            engine.dialog = &dialog_;
+            ASSERT_EQ(engine.InitializeLists(0, 0), 0u) << engine.errorText;
+            ASSERT_EQ(engine.PopulateLists(), 0u);
+            EXPECT_EQ(engine.CleanupRegValues(), 0u);
+            EXPECT_EQ(engine.CleanupRegKeys(), 0u);
+            const std::string backup = engine.Backup().BackupPath();
+            folder = backup.substr(0, backup.rfind('\\'));
+        }
+        testing_support::DeleteKeyTree(HKEY_CURRENT_USER, source_.Below("Software\\Velmoran\\Settings"));
+        testing_support::DeleteKeyTree(HKEY_CURRENT_USER, classes_.Below("VelmoranFile"));
+        SaveHive(kSource, Hive());
+        SaveHive(kClassesSource, UsrClass());
+        const std::string settings = "\\Software\\Velmoran\\Settings";
+        const std::string fileType = "_Classes\\VelmoranFile\\shell\\open";
+        UnloadWatch undo;
+        std::string unloaded;
+        if (loggedOn) {
+            // Windows has loaded the user's registry, without the classes.
+            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+            ASSERT_EQ(::RegLoadKeyA(HKEY_USERS, kUser, Hive().c_str()), ERROR_SUCCESS);
+        } else {
+            undo.beforeUnload = [&](const std::string& mount) {
+                if (mount == Mounted("") && KeyExists(HKEY_USERS, mount + settings, KEY_WOW64_64KEY)) {
+                    unloaded += "registry restored;";
+                }
+                if (mount == Mounted("") + "_Classes" && KeyExists(HKEY_USERS, Mounted("") + fileType, KEY_WOW64_64KEY)) {
+                    unloaded += "classes restored;";
+                }
+            };
+        }
+        const DWORD result = UndoNewestRun(undo, folder);
+        const std::string trace = Log();
+        if (loggedOn) {
+            // A user without classes now cannot get them back: the undo
+            // says so and is incomplete.
+            EXPECT_EQ(result, kUndoIncomplete) << trace;
+            EXPECT_TRUE(ValueExists(HKEY_USERS, kUser + settings, "Level", KEY_WOW64_64KEY)) << trace;
+            EXPECT_THAT(trace, HasSubstr("is back in 'HKEY_USERS\\" + std::string(kUser) + "'"));
+            EXPECT_THAT(trace, HasSubstr("the user has no classes registry now"));
+            platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
+            EXPECT_EQ(::RegUnLoadKeyA(HKEY_USERS, kUser), ERROR_SUCCESS);
+        } else {
+            EXPECT_EQ(result, kUndoRestored) << trace;
+            EXPECT_EQ(unloaded, "classes restored;registry restored;") << trace;
+            EXPECT_THAT(trace, Not(HasSubstr("Undo: not restored:")));
+            EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted(""), KEY_WOW64_64KEY));
+        }
+        // The notes were not imported as they stand, and the file that
+        // carried the keys is gone.
+        EXPECT_FALSE(KeyExists(HKEY_USERS, Mounted("") + settings, KEY_WOW64_64KEY));
+        WIN32_FIND_DATAA found = {};
+        const HANDLE find = ::FindFirstFileA((folder + "\\Clearway user registry *").c_str(), &found);
+        EXPECT_EQ(find, INVALID_HANDLE_VALUE) << found.cFileName;
+        if (find != INVALID_HANDLE_VALUE) ::FindClose(find);
+    }
 }
 
 }  // namespace
