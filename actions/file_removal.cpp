@@ -18,6 +18,7 @@
 #include "guard/path_guard.h"
 #include "guard/tree_guard.h"
 #include "platform/handles.h"
+#include "platform/pending_deletions.h"
 #include "platform/platform.h"
 #include "platform/wide_text.h"
 #include "profile/engine.h"
@@ -454,9 +455,14 @@ DWORD CNuke::CleanupFiles() {
         items.push_back(item);
     }
 
+    // The paths go to the pending renames together, in the order they come;
+    // one that only MoveFileExA itself can judge goes on its own, after
+    // those before it.
+    std::vector<std::pair<std::string, bool>> batch;
     DWORD counter = 0;
     for (const Item& item : items) {
         if (counter > 0 && counter % 20 == 0 && IsCancelled()) {
+            ScheduleFileRemovals(batch);  // what came before the cancel stays scheduled
             TraceWrite("", -1, 0, "CleanupFiles deleted '%d' values until uninstallation was cancelled by user\n",
                        static_cast<int>(counter));
             // A held tree goes back where it was: a cancelled run leaves no
@@ -485,8 +491,15 @@ DWORD CNuke::CleanupFiles() {
             TraceWrite("", -1, 0, "CleanupFiles: '%s' is not scheduled: it stays where it was\n", item.listed.c_str());
             continue;
         }
+        std::wstring ntName;
+        if (platform::PendingDeletionName(item.schedule, ntName)) {
+            batch.emplace_back(item.schedule, PrepareFileRemoval(item.schedule.c_str()));
+            continue;
+        }
+        ScheduleFileRemovals(batch);
         ScheduleFileRemoval(item.schedule.c_str());
     }
+    ScheduleFileRemovals(batch);
     TraceWrite("", -1, 0, "CleanupFiles was successful with '%d' deleted values\n", static_cast<int>(counter));
     return ERROR_SUCCESS;
 }
@@ -506,7 +519,7 @@ bool IsEmptyFolder(platform::Platform& os, const std::string& folder) {
 
 }  // namespace
 
-void CNuke::ScheduleFileRemoval(const char* path) {
+bool CNuke::PrepareFileRemoval(const char* path) {
     // A read-only file could not be deleted at the restart; every other
     // attribute is kept. A path that is gone is still scheduled.
     const std::string real = guard::Unredirected(os, path);
@@ -514,19 +527,52 @@ void CNuke::ScheduleFileRemoval(const char* path) {
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         os.SetFileAttributesA(real.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     }
-
     // Scheduling a path that is gone changes nothing, and neither does a
     // folder that holds something: what is in it is scheduled by itself or
     // stays, and so then does the folder. A run after the restart then
     // finds nothing to do.
-    const bool exists = attributes != INVALID_FILE_ATTRIBUTES &&
-                        ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsEmptyFolder(os, real));
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsEmptyFolder(os, real));
+}
+
+void CNuke::ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batch) {
+    if (batch.empty()) return;
+    std::vector<std::string> paths;
+    paths.reserve(batch.size());
+    for (const auto& item : batch) paths.push_back(item.first);
+    const DWORD start = os.GetTickCount();
+    const DWORD rc = os.ScheduleDeletionsAtRestart(paths);
+    const DWORD took = os.GetTickCount() - start;
+    if (rc == ERROR_SUCCESS) {
+        TraceWrite("", -1, 0, "CleanupFiles: %u paths written to the deletions at the restart in one write (%lu ms)\n",
+                   static_cast<unsigned>(batch.size()), static_cast<unsigned long>(took));
+        for (const auto& item : batch) {
+            if (item.second) ++scheduled;
+            TraceWrite("", -1, 0, "MoveFileEx for '%s' was successful\n", item.first.c_str());
+        }
+        Backup().ScheduledFiles(paths);
+    } else {
+        TraceWrite("", -1, 0, "CleanupFiles: the %u paths could not be written to the deletions at the restart "
+                   "(error %lu after %lu ms): each is tried on its own\n",
+                   static_cast<unsigned>(batch.size()), static_cast<unsigned long>(rc),
+                   static_cast<unsigned long>(took));
+        for (const auto& item : batch) RetryFileRemoval(item.first.c_str(), item.second);
+    }
+    batch.clear();
+}
+
+void CNuke::ScheduleFileRemoval(const char* path) {
+    const bool exists = PrepareFileRemoval(path);
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         if (exists) ++scheduled;
         TraceWrite("", -1, 0, "MoveFileEx for '%s' was successful\n", path);
         Backup().ScheduledFile(path);
         return;
     }
+    RetryFileRemoval(path, exists);
+}
+
+void CNuke::RetryFileRemoval(const char* path, bool exists) {
     TraceWrite("", -1, 0, "MoveFileEx for '%s' FAILED. Trying again with DropFileAcl...\n", path);
     if (DropFileAcl(path) == 0) {
         if (exists) ++failures;

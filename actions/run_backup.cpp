@@ -359,6 +359,13 @@ void RunBackup::ScheduledFile(const std::string& path) {
     Write(true, platform::WideText(files_, path) + L"\r\n");
 }
 
+void RunBackup::ScheduledFiles(const std::vector<std::string>& paths) {
+    if (failed_ || paths.empty()) return;
+    std::wstring lines;
+    for (const std::string& path : paths) lines += platform::WideText(files_, path) + L"\r\n";
+    Write(true, lines);
+}
+
 void RunBackup::HeldTree(const std::string& held, const std::string& original) {
     if (failed_) return;
     Write(true, platform::WideText(files_, held) + L"|" + platform::WideText(files_, original) + L"\r\n");

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -40,6 +41,8 @@ public:
     void Value(HKEY root, const std::string& subkey, const std::string& name, REGSAM view);
     // One path scheduled for deletion at the restart.
     void ScheduledFile(const std::string& path);
+    // Paths scheduled together, in one write.
+    void ScheduledFiles(const std::vector<std::string>& paths);
     // A tree moved into the run's holding folder until the restart:
     // recorded as "held|original" (no name holds a bar), for the undo to
     // move it back.

@@ -10,6 +10,7 @@
 #include <shlwapi.h>
 
 #include "platform/late_bound.h"
+#include "platform/pending_deletions.h"
 
 namespace platform {
 
@@ -215,6 +216,52 @@ BOOL SystemApi::SetDefaultDllDirectories(DWORD flags) {
 bool FileApi::HasGetFileInformationByHandleEx() { return Resolved().getFileInformationByHandleEx != nullptr; }
 BOOL FileApi::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     return ::MoveFileExA(existing, newName, flags);
+}
+DWORD FileApi::ScheduleDeletionsAtRestart(const std::vector<std::string>& paths) {
+    std::vector<std::wstring> names(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!PendingDeletionName(paths[i], names[i])) return ERROR_INVALID_NAME;
+    }
+    static const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    static const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
+    HKEY key = nullptr;
+    LSTATUS rc = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0,
+                                 KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_64KEY, &key);
+    if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
+    // Read and written in one open of the key, with nothing in between, as
+    // MoveFileExA does; a value that grew since its size was asked is read
+    // again.
+    std::vector<wchar_t> value;
+    DWORD type = REG_MULTI_SZ;
+    for (;;) {
+        DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        rc = ::RegQueryValueExW(key, kPendingRenames, nullptr, &type,
+                                value.empty() ? nullptr : reinterpret_cast<BYTE*>(value.data()), &size);
+        if (rc == ERROR_FILE_NOT_FOUND) {
+            value.clear();
+            type = REG_MULTI_SZ;
+            rc = ERROR_SUCCESS;
+            break;
+        }
+        const bool room = rc == ERROR_SUCCESS && (!value.empty() || size == 0);
+        if (rc == ERROR_MORE_DATA || (rc == ERROR_SUCCESS && !room)) {
+            value.assign(size / sizeof(wchar_t) + 1, L'\0');
+            continue;
+        }
+        if (rc == ERROR_SUCCESS) {
+            // Windows reads the list as wide strings of a REG_MULTI_SZ.
+            if (type != REG_MULTI_SZ || size % sizeof(wchar_t) != 0) rc = ERROR_INVALID_DATA;
+            value.resize(size / sizeof(wchar_t));
+        }
+        break;
+    }
+    if (rc == ERROR_SUCCESS && !AppendPendingDeletions(value, names)) rc = ERROR_INVALID_DATA;
+    if (rc == ERROR_SUCCESS) {
+        rc = ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()),
+                              static_cast<DWORD>(value.size() * sizeof(wchar_t)));
+    }
+    ::RegCloseKey(key);
+    return static_cast<DWORD>(rc);
 }
 
 LSTATUS RegistryApi::RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD options, REGSAM sam, PHKEY key) {

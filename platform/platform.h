@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -116,6 +117,13 @@ public:
     virtual UINT GetWindowsDirectoryA(LPSTR buffer, UINT size);
     virtual UINT GetSystemDirectoryA(LPSTR buffer, UINT size);
     virtual BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags);
+    // Each path scheduled for deletion at the next start of Windows, in
+    // order, as MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT) would
+    // register it, but in one read and one write of the pending renames
+    // (64-bit view), every pair already there kept. Each path must have a
+    // name PendingDeletionName accepts. ERROR_SUCCESS, or the error of the
+    // open, read or write; then nothing is added.
+    virtual DWORD ScheduleDeletionsAtRestart(const std::vector<std::string>& paths);
     virtual DWORD GetLogicalDriveStringsA(DWORD size, LPSTR buffer);
     virtual UINT GetDriveTypeA(LPCSTR root);
     virtual DWORD GetTempPathW(DWORD size, LPWSTR buffer);

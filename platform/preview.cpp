@@ -141,6 +141,10 @@ std::FILE* PreviewPlatform::OpenSharedStream(const char* path, const char* mode)
     }
     return Platform::OpenSharedStream(path, mode);
 }
+DWORD PreviewPlatform::ScheduleDeletionsAtRestart(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) Record("file scheduled for deletion at restart", path);
+    return ERROR_SUCCESS;
+}
 BOOL PreviewPlatform::MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     if (!newName && (flags & MOVEFILE_DELAY_UNTIL_REBOOT)) {
         Record("file scheduled for deletion at restart", existing ? existing : "");

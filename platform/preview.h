@@ -42,6 +42,7 @@ public:
     BOOL RemoveDirectoryA(LPCSTR path) override;
     std::FILE* OpenSharedStream(const char* path, const char* mode) override;
     BOOL MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) override;
+    DWORD ScheduleDeletionsAtRestart(const std::vector<std::string>& paths) override;
     BOOL CopyFileW(LPCWSTR existing, LPCWSTR newName, BOOL failIfExists) override;
     BOOL DeleteFileW(LPCWSTR path) override;
     BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) override;

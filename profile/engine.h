@@ -172,7 +172,17 @@ public:
     // ---- file removal (actions/file_removal.cpp) and access control
     // (actions/access_control.cpp) ----
     virtual DWORD CleanupFiles();
+    // One path scheduled on its own (MoveFileExA), and on failure once more
+    // after DropFileAcl.
     void ScheduleFileRemoval(const char* path);
+    // A path made ready to be scheduled (no read-only bit); true when it
+    // stands there to be deleted (a file, or a folder that is empty).
+    bool PrepareFileRemoval(const char* path);
+    // Paths made ready, scheduled in one write of the pending renames, each
+    // traced and counted as a call of its own would be; on a failed write
+    // each goes the way of a failed call. Empties batch.
+    void ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batch);
+    void RetryFileRemoval(const char* path, bool exists);
     int DropFileAcl(const char* path);
     // Normalises entry in place; the GetLastError code when it does not exist.
     DWORD ExpandRemoveFileEntry(char* entry);

@@ -17,6 +17,7 @@
 #include "actions/access_control.h"
 #include "guard/path_guard.h"
 #include "platform/handles.h"
+#include "platform/pending_deletions.h"
 #include "profile/engine.h"
 #include "tests/support/acl_entries.h"
 #include "tests/support/matchers.h"
@@ -87,6 +88,22 @@ public:
             return result;
         }
         return realMoves ? TestPlatform::MoveFileExA(existing, newName, flags) : TRUE;
+    }
+    // The paths scheduled in one write, each recorded as the call of its own
+    // it stands for; scripted results come first, as for a call.
+    std::vector<size_t> batches;  // how many paths each write had
+    std::deque<DWORD> batchResults;
+    DWORD ScheduleDeletionsAtRestart(const std::vector<std::string>& paths) override {
+        batches.push_back(paths.size());
+        for (const std::string& path : paths) {
+            moves.push_back({path, true, MOVEFILE_DELAY_UNTIL_REBOOT, ::GetFileAttributesA(path.c_str())});
+        }
+        if (!batchResults.empty()) {
+            const DWORD result = batchResults.front();
+            batchResults.pop_front();
+            return result;
+        }
+        return realMoves ? TestPlatform::ScheduleDeletionsAtRestart(paths) : ERROR_SUCCESS;
     }
 
     struct SetCall {
@@ -218,26 +235,90 @@ TEST_F(FileRemovalTest, EmptyListSucceedsWithCountZeroWithoutACancelTest) {
     EXPECT_THAT(Log(), HasSubstr("CleanupFiles was successful with '0' deleted values\n"));
 }
 
-TEST_F(FileRemovalTest, CancelDuringElement25Of45StopsAfter40) {
-    char path[64];
-    for (int i = 0; i < 45; ++i) {
-        std::snprintf(path, sizeof path, "C:\\CLEARWAY-WORK\\CANCEL\\F%02d", i);
-        engine_.expandedFileList.Insert(path);
+// A write of the pending renames that fails sends each path of the batch
+// the way of a failed call: the failure line, DropFileAcl and one more try
+// of its own.
+TEST_F(FileRemovalTest, AFailedWriteSendsEachPathTheWayOfAFailedCall) {
+    TempFolder folder("file-removal-failed-write");
+    const std::string first = Upper(folder / "a.txt"), second = Upper(folder / "b.txt");
+    WriteWholeFile(first, "a");
+    WriteWholeFile(second, "b");
+    engine_.expandedFileList.Insert(first.c_str());
+    engine_.expandedFileList.Insert(second.c_str());
+    os_.realMoves = false;
+    os_.batchResults = {ERROR_ACCESS_DENIED};
+    os_.setResults = {ERROR_SUCCESS, ERROR_SUCCESS};
+    EXPECT_EQ(engine_.CleanupFiles(), 0u);
+    EXPECT_EQ(os_.batches, std::vector<size_t>{2});
+    EXPECT_EQ(os_.AclDrops(), (Texts{second, first}));
+    const std::string log = Log();
+    EXPECT_THAT(log, HasSubstr("the 2 paths could not be written to the deletions at the restart (error 5")) << log;
+    for (const std::string& path : {second, first}) {
+        EXPECT_THAT(log, HasSubstr("MoveFileEx for '" + path + "' FAILED. Trying again with DropFileAcl...\n"));
+        EXPECT_THAT(log, HasSubstr("MoveFileEx (2nd try) for '" + path + "' was successful\n"));
     }
-    os_.realMoves = false;  // nothing of this reaches the pending-rename table
-    os_.onMove = [this](size_t index) {
-        if (index == 25) dialog_.state = Cancelled;
+    EXPECT_EQ(engine_.scheduled, 2);
+}
+
+// What the pending renames get: the NT form of a path MoveFileExA takes as
+// it stands, and the list with every earlier pair kept. A path it would
+// refuse or spell otherwise goes to MoveFileExA itself.
+TEST(PendingDeletions, NamesAndListsAsMoveFileExWritesThem) {
+    const struct {
+        std::string path;
+        const wchar_t* nt;  // null: left to MoveFileExA
+    } names[] = {
+        {"C:\\Program Files\\Velmoran\\a.dll", L"\\??\\C:\\Program Files\\Velmoran\\a.dll"},
+        {"\\\\server\\share\\Velmoran", L"\\??\\UNC\\server\\share\\Velmoran"},
+        {"C:\\A\\..\\B", nullptr},
+        {"C:\\A\\.\\B", nullptr},
+        {"C:\\A\\\\B", nullptr},
+        {"C:/A/B", nullptr},
+        {"C:\\A.", nullptr},
+        {"C:\\A \\B", nullptr},
+        {"A\\B", nullptr},
+        {"C:\\", nullptr},
+        {"\\\\?\\C:\\A", nullptr},
+        {"C:\\" + std::string(MAX_PATH - 4, 'x'), L""},  // 259 characters
+        {"C:\\" + std::string(MAX_PATH - 3, 'x'), nullptr},
     };
-    EXPECT_EQ(engine_.CleanupFiles(), static_cast<DWORD>(ERROR_CANCELLED));
-    ASSERT_EQ(os_.moves.size(), 40u);
-    EXPECT_EQ(os_.moves.front().path, "C:\\CLEARWAY-WORK\\CANCEL\\F44");  // descending
-    EXPECT_EQ(os_.moves.back().path, "C:\\CLEARWAY-WORK\\CANCEL\\F05");
-    EXPECT_EQ(dialog_.stateReads, 3);  // before elements 0, 20 and 40
-    std::string log = Log();
-    EXPECT_THAT(log, HasSubstr("CleanupFiles deleted '40' values until uninstallation was cancelled by user\n"))
-        << log;
-    EXPECT_THAT(log, Not(HasSubstr("CleanupFiles was successful")));
-    EXPECT_EQ(Count(log, "was successful\n"), 40u);
+    for (const auto& name : names) {
+        SCOPED_TRACE(name.path);
+        std::wstring nt;
+        EXPECT_EQ(platform::PendingDeletionName(name.path, nt), name.nt != nullptr);
+        if (name.nt && *name.nt) EXPECT_EQ(nt, name.nt);
+    }
+
+    // Strings, each ended by its null, as the value holds them.
+    const auto list = [](std::initializer_list<const wchar_t*> strings) {
+        std::vector<wchar_t> out;
+        for (const wchar_t* text : strings) {
+            out.insert(out.end(), text, text + std::wcslen(text));
+            out.push_back(L'\0');
+        }
+        return out;
+    };
+    const wchar_t* const ours = L"\\??\\C:\\x";
+    const struct {
+        std::vector<wchar_t> before;
+        bool taken;
+        std::vector<wchar_t> after;
+    } lists[] = {
+        {{}, true, list({ours, L"", L""})},
+        {list({L""}), true, list({ours, L"", L""})},
+        // A rename and a deletion of another program's stay first.
+        {list({L"\\??\\C:\\n", L"!\\??\\C:\\d", L"\\??\\C:\\o", L"", L""}), true,
+         list({L"\\??\\C:\\n", L"!\\??\\C:\\d", L"\\??\\C:\\o", L"", ours, L"", L""})},
+        // A pair without its target, or a list not ended: nothing is added
+        // that would complete or change another's pair.
+        {list({L"\\??\\C:\\o", L""}), false, list({L"\\??\\C:\\o", L""})},
+        {std::vector<wchar_t>{L'o'}, false, std::vector<wchar_t>{L'o'}},
+    };
+    for (const auto& c : lists) {
+        std::vector<wchar_t> value = c.before;
+        EXPECT_EQ(platform::AppendPendingDeletions(value, {ours}), c.taken);
+        EXPECT_EQ(value, c.after);
+    }
 }
 
 TEST_F(FileRemovalTest, FailedScheduleRetriesOnceAfterDropFileAcl) {
@@ -1068,6 +1149,60 @@ TEST_F(FileRemovalTest, ATreeIsExpandedScheduledAndRemovedAtTheRestart) {
     EXPECT_TRUE(PathExists(tree.path()));
     // The link's target is untouched.
     EXPECT_EQ(ReadWholeFile(outside / "kept.txt"), "target of the link");
+}
+
+// The run's paths go to the pending renames in one write, after another
+// program's pairs, which stay, and in the order the run registers them. A
+// cancel pressed during element 25 of 45 is seen before element 40: the
+// paths before it are written, and the restart deletes them. A path too
+// long for MoveFileExA goes on its own and fails, and the paths around it
+// keep their order.
+TEST_F(FileRemovalTest, ACancelledBatchKeepsOtherProgramsPairsAndTheRestartCarriesItOut) {
+    ASSERT_TRUE(PendingDeletions().empty()) << "the prefix holds pending deletions of others";
+    TempFolder folder("file-removal-batch");
+    const std::string root = Upper(folder.path());
+    WriteWholeFile(folder / "other.new", "new");
+    WriteWholeFile(folder / "other.old", "old");
+    ASSERT_TRUE(::MoveFileExA((folder / "other.new").c_str(), (folder / "other.dat").c_str(),
+                              MOVEFILE_DELAY_UNTIL_REBOOT));
+    ASSERT_TRUE(::MoveFileExA((folder / "other.old").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    char name[16];
+    for (int i = 0; i < 44; ++i) {
+        std::snprintf(name, sizeof name, "F%02d", i);
+        WriteWholeFile(folder / name, name);
+        engine_.expandedFileList.Insert((root + "\\" + name).c_str());
+    }
+    // Listed from the deepest and last: between F30 and F29.
+    const std::string tooLong = root + "\\F29\\" + std::string(MAX_PATH, 'X');
+    engine_.expandedFileList.Insert(tooLong.c_str());
+    dialog_.cancelAtRead = 3;  // pressed after the state read before element 20
+
+    EXPECT_EQ(engine_.CleanupFiles(), static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(dialog_.stateReads, 3);  // before elements 0, 20 and 40
+    EXPECT_EQ(os_.batches, (std::vector<size_t>{14, 25}));
+    Texts expected = {"\\??\\" + Upper(folder / "other.old")};
+    for (int i = 43; i >= 5; --i) {
+        std::snprintf(name, sizeof name, "F%02d", i);
+        expected.push_back("\\??\\" + root + "\\" + name);
+    }
+    Texts pending;
+    for (const std::string& path : PendingDeletions()) pending.push_back(Upper(path));
+    EXPECT_EQ(pending, expected);
+    const std::string log = Log();
+    EXPECT_THAT(log, HasSubstr("MoveFileEx for '" + tooLong + "' FAILED. Trying again with DropFileAcl...\n")) << log;
+    EXPECT_THAT(log, HasSubstr("CleanupFiles deleted '40' values until uninstallation was cancelled by user\n"));
+    EXPECT_THAT(log, Not(HasSubstr("CleanupFiles was successful")));
+    EXPECT_EQ(Count(log, "was successful\n"), 39u);
+
+    ASSERT_EQ(RunAndWait("C:\\windows\\system32\\wineboot.exe -r", 120000), 0u);
+    EXPECT_TRUE(PendingDeletions().empty());
+    for (int i = 0; i < 44; ++i) {
+        std::snprintf(name, sizeof name, "F%02d", i);
+        EXPECT_EQ(PathExists(folder / name), i < 5) << name;
+    }
+    // The other program's pairs were carried out as it asked.
+    EXPECT_EQ(ReadWholeFile(folder / "other.dat"), "new");
+    EXPECT_FALSE(PathExists(folder / "other.old"));
 }
 
 // A user's own folder: the user may delete, rename and replace what it

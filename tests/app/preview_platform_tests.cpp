@@ -148,6 +148,7 @@ TEST(PreviewPlatformTest, EveryCallThatWouldChangeTheMachineIsListedAndNotMade) 
         {"RemoveDirectoryA", [&] { os.RemoveDirectoryA(subfolder.c_str()); }},
         {"OpenSharedStream", [&] { EXPECT_EQ(os.OpenSharedStream(file.c_str(), "w"), nullptr); }},
         {"MoveFileExA", [&] { os.MoveFileExA(file.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT); }},
+        {"ScheduleDeletionsAtRestart", [&] { EXPECT_EQ(os.ScheduleDeletionsAtRestart({file + ".later"}), 0u); }},
         {"RegLoadKeyA", [&] { EXPECT_NE(os.RegLoadKeyA(HKEY_USERS, "Clearway S-1-5-21-1", file.c_str()), 0); }},
         {"CopyFileW", [&] { os.CopyFileW(wideFile.c_str(), (wideFile + L".copy").c_str(), FALSE); }},
         {"DeleteFileW", [&] { os.DeleteFileW((wideFile + L".other").c_str()); }},
