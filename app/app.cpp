@@ -16,6 +16,7 @@
 #include "app/preview_report.h"
 #include "app/run.h"
 #include "app/run_result.h"
+#include "app/session.h"
 #include "guard/own_files.h"
 #include "platform/preview.h"
 #include "platform/handles.h"
@@ -52,7 +53,6 @@ const char kInstallerMutexName[] = "Global\\_MSIExecute";
 
 }  // namespace
 
-const char kUndoNeedsRights[] = "--undo: administrator rights are needed; nothing was taken back\n";
 
 CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine, platform::PreviewPlatform* recorder)
     : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), runMutex_(os), os_(os), engine_(engine), recorder_(recorder) {}
@@ -299,53 +299,4 @@ bool CZerlinApp::StartMsiServiceInSafeMode() {
 
 void CZerlinApp::DeleteSafeModeMsiKey() {
     if (safeBootMode != 0 && safeBootKeyPath) os_.RegDeleteKeyA(HKEY_LOCAL_MACHINE, safeBootKeyPath);
-}
-
-bool IsUserAdmin(platform::Platform& os) {
-    OSVERSIONINFOA version;
-    if (platform::GetWindowsVersion(os, version) && version.dwPlatformId != VER_PLATFORM_WIN32_NT) return true;
-
-    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-    platform::AllocatedSid administrators(os);
-    if (!os.AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                     administrators.put())) {
-        return false;
-    }
-    platform::ObjectHandle token(os);
-    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
-    bool admin = false;
-    DWORD size = 0;
-    os.GetTokenInformation(token.get(), TokenGroups, nullptr, 0, &size);
-    if (size != 0) {
-        std::vector<BYTE> buffer(size);
-        if (os.GetTokenInformation(token.get(), TokenGroups, buffer.data(), size, &size)) {
-            const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
-            for (DWORD i = 0; i < groups->GroupCount && !admin; ++i) {
-                admin = os.EqualSid(groups->Groups[i].Sid, administrators.get()) &&
-                        (groups->Groups[i].Attributes & SE_GROUP_ENABLED) != 0;
-            }
-        }
-    }
-    return admin;
-}
-
-bool IsVisibleSession(platform::Platform& os) {
-    HWINSTA station = os.GetProcessWindowStation();
-    USEROBJECTFLAGS flags = {};
-    DWORD needed = 0;
-    // When the question cannot be answered, behave as the interactive
-    // program always did.
-    if (!station || !os.GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) return true;
-    if ((flags.dwFlags & WSF_VISIBLE) == 0) return false;
-    // From Windows Vista on, session 0 holds the services and nobody logs on
-    // to it; its interactive station WinSta0 still reports itself visible
-    // (what services allowed to interact with the desktop and start-up
-    // scripts get). Before Vista session 0 is the console's, which users see.
-    OSVERSIONINFOA version;
-    if (!platform::GetWindowsVersion(os, version) || version.dwPlatformId != VER_PLATFORM_WIN32_NT ||
-        version.dwMajorVersion < 6) {
-        return true;
-    }
-    DWORD session = 0;
-    return !os.ProcessIdToSessionId(os.GetCurrentProcessId(), &session) || session != 0;
 }

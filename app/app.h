@@ -82,13 +82,3 @@ private:
     platform::PreviewPlatform* recorder_;
     bool visibleSession_ = true;
 };
-
-// The trace line of an undo that lacks administrator rights.
-extern const char kUndoNeedsRights[];
-
-// True when the process may run the removal: always on Windows 9x; on NT
-// when the token's Administrators group is enabled.
-bool IsUserAdmin(platform::Platform& os);
-// True when the process's window station is visible, that is a person could
-// see and press its windows.
-bool IsVisibleSession(platform::Platform& os);

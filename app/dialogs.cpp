@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "actions/run_undo.h"
-#include "app/app.h"
 #include "app/resource.h"
 #include "app/run.h"
+#include "app/session.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/windows_version.h"
@@ -29,7 +29,7 @@ void WarningDlg::OnCommand(int id, int) {
 CAboutDlg::CAboutDlg(platform::Platform& os) : Dialog(os, IDD_ABOUTBOX) {}
 
 CZerlinDlg::CZerlinDlg(platform::Platform& os, CNuke& engine)
-    : Dialog(os, IDD_CLEARWAY), warningDlg(os), detector(os), firewall(os), engine_(engine) {
+    : Dialog(os, IDD_CLEARWAY), RunPanel(os), warningDlg(os), detector(os), engine_(engine) {
     icon = os.LoadIconA(platform::ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
@@ -275,7 +275,7 @@ void CZerlinDlg::OnStartButton() {
         case RestartNeeded: {
             if (platform::IsWindowsNT(os_) && EnableShutdownPrivilege(os_)) {
                 if (!undo) firewall.RestoreWindowsFirewall();
-                restartStarted = RestartAccepted(os_, "ExitWindowsEx", os_.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
+                restartStarted = RestartWindows(os_, 0, true);  // pressed: someone sees the session
             } else {
                 restartStarted =
                     RestartAccepted(os_, "ExitWindowsEx", os_.ExitWindowsEx(EWX_FORCE | EWX_POWEROFF, 0));

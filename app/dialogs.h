@@ -6,12 +6,10 @@
 #include <functional>
 #include <string>
 
+#include "app/run.h"
 #include "detect/detector.h"
 #include "platform/dialog.h"
 #include "profile/engine.h"
-#include "restore/firewall.h"
-
-class RunObserver;
 
 class WarningDlg : public platform::Dialog {
 public:
@@ -48,48 +46,28 @@ enum ProcessExitCode : DWORD {
 // What an exit code means, in the words of the log's last line.
 const char* ExitCodeMeaning(DWORD code);
 
-class CZerlinDlg : public platform::Dialog, public CNukeDialogLink {
+class CZerlinDlg : public platform::Dialog, public RunPanel {
 public:
     CZerlinDlg(platform::Platform& os, CNuke& engine);
 
     // The engine's view of the dialog.
-    RunState GetRunState() const override { return runState.load(); }
     const char* GetProductName() const override { return detector.productName.c_str(); }
     void SetProductName(const char* name) override { detector.productName = name ? name : ""; }
     const char* GetInstallPath() const override { return detector.installPath.c_str(); }
 
-    platform::Platform& Os() { return os_; }
+    platform::Platform& Os() override { return os_; }
+    HWND Window() const override { return Dialog::Window(); }
     // The process's exit code once the dialog has ended.
     DWORD ExitCode() const { return exitCode_; }
 
-    std::atomic<RunState> runState{Ready};
     WarningDlg warningDlg;
     CDetector detector;
-    CWinFirewall firewall;
-    int silent = 1;
-    int noReboot = 0;
-    DWORD rebootDelay = 0;
-    int removeAll = 0;
-    int forceMsi = 0;
     std::string stepText;
     std::string logText;
     // What the progress area shows: the last lines of logText that fit (a
     // static control does not scroll, and the latest step matters most).
     std::string progressView;
     HICON icon = nullptr;
-
-    // False where nobody can see a window (a service's session): the
-    // detector's warning then goes to the trace log instead of a dialog.
-    bool visibleSession = true;
-    // --undo --GUI: the dialog takes the newest run back with undoRun
-    // instead of removing, with its own texts; no detection, and the one step
-    // cannot be cancelled half-way.
-    bool undo = false;
-    std::function<DWORD()> undoRun;
-    // Hears the run's steps as they begin (a preview's recorder); may be null.
-    RunObserver* observer = nullptr;
-    // Set by the run when it started a restart or shut-down of Windows.
-    std::atomic<bool> restartStarted{false};
     bool noRights = false;
 
     void OnStartButton();
@@ -97,7 +75,7 @@ public:
     void OnStepStarted(UINT stringId);
     void OnStepResult(DWORD code);
     // A text of the program's string table (LoadStringA); empty when missing.
-    std::string LoadText(UINT id);
+    std::string LoadText(UINT id) override;
 
 protected:
     void DoDataExchange() override;

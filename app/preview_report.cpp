@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "actions/run_backup.h"
-#include "app/dialogs.h"
+#include "app/run.h"
 #include "guard/own_files.h"
 #include "platform/handles.h"
 #include "platform/preview.h"
@@ -104,7 +104,7 @@ std::string EachUsersChanges(const std::vector<platform::PreviewPlatform::Change
 
 }  // namespace
 
-std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, CZerlinDlg& dialog) {
+std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, RunPanel& dialog) {
     const std::vector<platform::PreviewPlatform::Change> changes = os.Changes();
 
     // The profile once more without ignore entries, recorded nowhere.

@@ -6,7 +6,6 @@
 #include "app/run.h"
 
 class CNuke;
-class CZerlinDlg;
 namespace platform { class PreviewPlatform; }
 
 // Files each change a preview records under the run step it belongs to.
@@ -22,7 +21,7 @@ private:
 // The report's text, from what the preview platform recorded and the
 // profile the run built. keptBy is filled from a second profile built
 // without ignore entries (recording paused).
-std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, CZerlinDlg& dialog);
+std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, RunPanel& dialog);
 
 // Writes the report to "Clearway preview.txt" in the trace folder and, when
 // the program was started from a console, to that console. Returns the

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "actions/run_undo.h"
-#include "app/dialogs.h"
+#include "app/session.h"
 #include "app/resource.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
@@ -49,7 +49,7 @@ private:
 
     const char* step_ = "";
     RunContext& run_;
-    CZerlinDlg& dialog_;
+    RunPanel& dialog_;
     CNuke& engine_;
     platform::Platform& os_;
 };
@@ -160,30 +160,8 @@ DWORD WINAPI RunRemoval(LPVOID context) { return Worker(*static_cast<RunContext*
 
 DWORD WINAPI RunUndo(LPVOID context) { return Worker(*static_cast<RunContext*>(context)).Undo(); }
 
-bool EnableShutdownPrivilege(platform::Platform& os) {
-    platform::ObjectHandle token(os);
-    if (!os.OpenProcessToken(os.GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
-        return false;
-    }
-    TOKEN_PRIVILEGES privileges = {};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    os.LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
-    // Whether Windows granted it shows in the restart call's answer.
-    os.AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
-    return true;
-}
-
-bool RestartAccepted(platform::Platform& os, const char* call, BOOL result) {
-    if (result) return true;
-    const DWORD error = os.GetLastError();
-    TraceWrite("", -1, 0, "%s failed with error %lu: Windows does not restart; restart it to finish the removal\n",
-               call, static_cast<unsigned long>(error));
-    return false;
-}
-
 void RestartAfterRun(RunContext& run) {
-    CZerlinDlg& dialog = *run.dialog;
+    RunPanel& dialog = *run.dialog;
     platform::Platform& os = dialog.Os();
     const bool nt = platform::IsWindowsNT(os);
     // A run that changed nothing has nothing for a restart to finish: a
@@ -198,22 +176,7 @@ void RestartAfterRun(RunContext& run) {
     if (nt && EnableShutdownPrivilege(os)) {
         dialog.firewall.RestoreWindowsFirewall();
         os.Sleep(500);
-        if (restart && dialog.rebootDelay == 0 && dialog.visibleSession) {
-            started = RestartAccepted(os, "ExitWindowsEx", os.ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
-        } else if (restart) {
-            // Also without a delay where nobody sees the session (a
-            // service's, a start-up script's): there ExitWindowsEx may
-            // answer success and not restart.
-            char message[] =
-                "Uninstallation completed successfully.\nVelmoran Clearway\nwill restart your computer shortly.";
-            // Windows refuses a time-out beyond its maximum (--reboot-delay=-1
-            // is 4294967295 seconds); the refusal is handled like any other.
-            started = RestartAccepted(os, "InitiateSystemShutdownExA",
-                                      os.InitiateSystemShutdownExA(nullptr, message, dialog.rebootDelay, TRUE, TRUE,
-                                                                   SHTDN_REASON_FLAG_PLANNED |
-                                                                       SHTDN_REASON_MAJOR_APPLICATION |
-                                                                       SHTDN_REASON_MINOR_MAINTENANCE));
-        }
+        if (restart) started = RestartWindows(os, dialog.rebootDelay, dialog.visibleSession);
     } else if (restart) {
         if (nt) {
             TraceWrite("", -1, 0, "RestartAfterRun: the process token could not be opened (error %lu)\n",

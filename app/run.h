@@ -3,9 +3,48 @@
 #pragma once
 #include <windows.h>
 
-class CNuke;
-class CZerlinDlg;
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "profile/engine.h"
+#include "restore/firewall.h"
+
 namespace platform { class Platform; }
+class RunObserver;
+
+// The dialog as a run sees it, and as the engine does (its dialog link):
+// the switches the run goes by, the state both share, the window the
+// run's progress is posted to and the texts it asks.
+class RunPanel : public CNukeDialogLink {
+public:
+    explicit RunPanel(platform::Platform& os) : firewall(os) {}
+    RunState GetRunState() const override { return runState.load(); }
+    virtual platform::Platform& Os() = 0;
+    virtual HWND Window() const = 0;
+    // A text of the program's string table; empty when missing.
+    virtual std::string LoadText(UINT id) = 0;
+
+    std::atomic<RunState> runState{Ready};
+    CWinFirewall firewall;
+    int silent = 1;
+    int noReboot = 0;
+    DWORD rebootDelay = 0;
+    int removeAll = 0;
+    int forceMsi = 0;
+    // False where nobody can see a window (a service's session): the
+    // detector's warning then goes to the trace log instead of a dialog.
+    bool visibleSession = true;
+    // --undo --GUI: the dialog takes the newest run back with undoRun
+    // instead of removing, with its own texts; no detection, and the one step
+    // cannot be cancelled half-way.
+    bool undo = false;
+    std::function<DWORD()> undoRun;
+    // Hears the run's steps as they begin (a preview's recorder); may be null.
+    RunObserver* observer = nullptr;
+    // Set by the run when it started a restart or shut-down of Windows.
+    std::atomic<bool> restartStarted{false};
+};
 
 // Worker to dialog messages (wParam 0): state changed; step started (lParam
 // the caption's string id); step result (lParam the Win32 code).
@@ -22,7 +61,7 @@ public:
 };
 
 struct RunContext {
-    CZerlinDlg* dialog;
+    RunPanel* dialog;
     HANDLE threadHandle;
     DWORD result;
     CNuke* engine;
@@ -40,11 +79,3 @@ DWORD WINAPI RunUndo(LPVOID context);
 // restartStarted is set only when Windows accepted the restart; with
 // --noreboot, or when Windows refused, the run ends in RestartNeeded.
 void RestartAfterRun(RunContext& run);
-// The result of a restart or shut-down call (ExitWindowsEx,
-// InitiateSystemShutdownExA): true when Windows accepted it. A refusal is
-// traced with its error code; the files then stay scheduled for whatever
-// restart comes next.
-bool RestartAccepted(platform::Platform& os, const char* call, BOOL result);
-// Enables the shutdown privilege in the process token; false (with the
-// token's error as the last error) when the token cannot be opened for it.
-bool EnableShutdownPrivilege(platform::Platform& os);

@@ -37,6 +37,22 @@ rank() {
     esac
 }
 
+# Inside the program one direction too: the entry, the application, the
+# dialogs and the preview report, the run, the session. A file includes its
+# own header and those of lower files only.
+#   session, run_result, resource < run < dialogs, preview_report < app < program < main
+app_rank() {
+    case "${1##*/}" in
+        session.* | run_result.* | resource.h) echo 0 ;;
+        run.*) echo 1 ;;
+        dialogs.* | preview_report.*) echo 2 ;;
+        app.*) echo 3 ;;
+        program.*) echo 4 ;;
+        main.*) echo 5 ;;
+        *) echo 99 ;;
+    esac
+}
+
 broken=0
 for file in platform/* guard/* trace/* profile/* detect/* msitool/* restore/* actions/* app/* lsputil/* \
     tests/support/*; do
@@ -49,6 +65,14 @@ for file in platform/* guard/* trace/* profile/* detect/* msitool/* restore/* ac
         if [ "$own" = support ] && [ "${header#actions/}" != "$header" ]; then
             echo "$file (support) includes $header (a removal step)"
             broken=1
+            continue
+        fi
+        if [ "$own" = app ] && [ "$other" = app ]; then
+            [ "${header%.*}" = "${file%.*}" ] && continue  # its own header
+            if [ "$(app_rank "$header")" -ge "$(app_rank "$file")" ]; then
+                echo "$file includes $header (the same level of the program, or a higher one)"
+                broken=1
+            fi
             continue
         fi
         [ "$other" = "$own" ] && continue

@@ -15,6 +15,7 @@
 #include "app/dialogs.h"
 #include "app/resource.h"
 #include "app/run.h"
+#include "app/session.h"
 #include "profile/engine.h"
 #include "tests/app/app_doubles.h"
 #include "tests/support/matchers.h"
