@@ -457,51 +457,49 @@ DWORD CNuke::CleanupFiles() {
 
     // The paths go to the pending renames together, in the order they come;
     // one that only MoveFileExA itself can judge goes on its own, after
-    // those before it.
+    // those before it. A cancel keeps scheduled what came before it.
     std::vector<std::pair<std::string, bool>> batch;
-    DWORD counter = 0;
-    for (const Item& item : items) {
-        if (counter > 0 && counter % 20 == 0 && IsCancelled()) {
-            ScheduleFileRemovals(batch);  // what came before the cancel stays scheduled
-            TraceWrite("", -1, 0, "CleanupFiles deleted '%d' values until uninstallation was cancelled by user\n",
-                       static_cast<int>(counter));
-            // A held tree goes back where it was: a cancelled run leaves no
-            // one's files in its holding folder.
-            for (size_t i = tops.size(); i-- > 1;) {
-                if (tops[i].held.empty()) continue;
-                std::string why;
-                if (holding.PutBack(tops[i].held, tops[i].listed, why)) {
-                    TraceWrite("", -1, 0, "CleanupFiles: moved '%s' back to '%s'\n", tops[i].held.c_str(),
-                               tops[i].listed.c_str());
-                } else {
-                    TraceWrite("", -1, 0, "CleanupFiles: '%s' stays in '%s': it could not go back (%s)\n",
-                               tops[i].listed.c_str(), tops[i].held.c_str(), why.c_str());
-                }
+    const DWORD rc = CleanupLoop(
+        "CleanupFiles", items.size(), true,
+        [&](size_t index) {
+            const Item& item = items[index];
+            if (!item.refusal.empty()) {
+                ++refused;
+                TraceWrite("", -1, 0, "CleanupFiles: refusing to remove '%s': %s\n", item.listed.c_str(),
+                           item.refusal.c_str());
+                return true;
             }
-            return ERROR_CANCELLED;
+            if (item.schedule.empty()) {
+                TraceWrite("", -1, 0, "CleanupFiles: '%s' is not scheduled: it stays where it was\n",
+                           item.listed.c_str());
+                return true;
+            }
+            std::wstring ntName;
+            if (platform::PendingDeletionName(item.schedule, ntName)) {
+                batch.emplace_back(item.schedule, PrepareFileRemoval(item.schedule.c_str()));
+                return true;
+            }
+            ScheduleFileRemovals(batch);
+            ScheduleFileRemoval(item.schedule.c_str());
+            return true;
+        },
+        [&] { ScheduleFileRemovals(batch); });
+    if (rc == ERROR_CANCELLED) {
+        // A held tree goes back where it was: a cancelled run leaves no
+        // one's files in its holding folder.
+        for (size_t i = tops.size(); i-- > 1;) {
+            if (tops[i].held.empty()) continue;
+            std::string why;
+            if (holding.PutBack(tops[i].held, tops[i].listed, why)) {
+                TraceWrite("", -1, 0, "CleanupFiles: moved '%s' back to '%s'\n", tops[i].held.c_str(),
+                           tops[i].listed.c_str());
+            } else {
+                TraceWrite("", -1, 0, "CleanupFiles: '%s' stays in '%s': it could not go back (%s)\n",
+                           tops[i].listed.c_str(), tops[i].held.c_str(), why.c_str());
+            }
         }
-        ++counter;
-        if (!item.refusal.empty()) {
-            ++refused;
-            TraceWrite("", -1, 0, "CleanupFiles: refusing to remove '%s': %s\n", item.listed.c_str(),
-                       item.refusal.c_str());
-            continue;
-        }
-        if (item.schedule.empty()) {
-            TraceWrite("", -1, 0, "CleanupFiles: '%s' is not scheduled: it stays where it was\n", item.listed.c_str());
-            continue;
-        }
-        std::wstring ntName;
-        if (platform::PendingDeletionName(item.schedule, ntName)) {
-            batch.emplace_back(item.schedule, PrepareFileRemoval(item.schedule.c_str()));
-            continue;
-        }
-        ScheduleFileRemovals(batch);
-        ScheduleFileRemoval(item.schedule.c_str());
     }
-    ScheduleFileRemovals(batch);
-    TraceWrite("", -1, 0, "CleanupFiles was successful with '%d' deleted values\n", static_cast<int>(counter));
-    return ERROR_SUCCESS;
+    return rc;
 }
 
 namespace {

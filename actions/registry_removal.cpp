@@ -47,25 +47,16 @@ bool EndsWithBackslash(const char* text) {
 bool CNuke::Is64BitWindows() { return platform::IsWow64(os); }
 
 DWORD CNuke::CleanupRegValues() {
-    int count = 0;
-    bool errors = false;
-    const char* element = nullptr;
-    // Every element is counted, a refused one too (`continue` reaches ++count).
-    for (DWORD rc = expandedRegValueList.GetFirst(element); rc == ERROR_SUCCESS;
-         rc = expandedRegValueList.GetNext(element), ++count) {
-        if (count % 20 == 0 && IsCancelled()) {
-            TraceWrite("", -1, 0, "CleanupRegValues deleted '%d' values until uninstallation was cancelled by user\n",
-                       count);
-            return ERROR_CANCELLED;
-        }
+    const std::vector<std::string> elements = ListElements(expandedRegValueList, false);
+    return CleanupLoop("CleanupRegValues", elements.size(), false, [&](size_t index) {
+        const char* element = elements[index].c_str();
         RegEntryParts parts;
         SplitRegEntry(element, parts);
         if (!parts.root) {
             // Without a root the registry calls would act on whatever a null
             // handle means to them; such an entry is refused instead.
             TraceWrite("", -1, 0, "CleanupRegValues: '%s' names no registry root, not deleted\n", element);
-            errors = true;
-            continue;
+            return false;
         }
         std::string valueName = ValueNameOf(parts);
         char rootName[64] = {};
@@ -82,14 +73,8 @@ DWORD CNuke::CleanupRegValues() {
             subkey = parts.path ? *parts.path : std::string();
         }
         std::string display = Display(rootName, subkey.c_str());
-        if (!DeleteRegValue(parts.root, subkey.c_str(), valueName.c_str(), display.c_str())) errors = true;
-    }
-    if (errors) {
-        TraceWrite("", -1, 0, "CleanupRegValues encountered errors but deleted '%d' values\n", count);
-    } else {
-        TraceWrite("", -1, 0, "CleanupRegValues was successful with '%d' deleted values\n", count);
-    }
-    return ERROR_SUCCESS;
+        return DeleteRegValue(parts.root, subkey.c_str(), valueName.c_str(), display.c_str());
+    });
 }
 
 namespace {
@@ -187,24 +172,16 @@ DWORD CNuke::DeleteRegValue64(HKEY root, const char* subkey, const char* valueNa
 }
 
 DWORD CNuke::CleanupRegKeys() {
-    int count = 0;
-    bool errors = false;
-    const char* element = nullptr;
-    // Descending, so that every subkey comes before its parent. Every element
-    // is counted, a refused one too (`continue` reaches ++count).
-    for (DWORD rc = expandedRegKeyList.GetLast(element); rc == ERROR_SUCCESS;
-         rc = expandedRegKeyList.GetPrevious(element), ++count) {
-        if (count % 20 == 0 && IsCancelled()) {
-            TraceWrite("", -1, 0, "CleanupRegKeys deleted '%d' values until uninstallation was cancelled by user\n",
-                       count);
-            return ERROR_CANCELLED;
-        }
+    // Descending, so that every subkey comes before its parent.
+    const std::vector<std::string> elements = ListElements(expandedRegKeyList, true);
+    return CleanupLoop("CleanupRegKeys", elements.size(), false, [&](size_t index) {
+        const char* element = elements[index].c_str();
+        bool errors = false;
         RegEntryParts parts;
         SplitRegEntry(element, parts);
         if (!parts.root) {
             TraceWrite("", -1, 0, "CleanupRegKeys: '%s' names no registry root, not deleted\n", element);
-            errors = true;
-            continue;
+            return false;
         }
         std::string subkey = parts.path ? *parts.path : std::string();
         if (parts.last) {
@@ -220,7 +197,7 @@ DWORD CNuke::CleanupRegKeys() {
         KeyDacl before;
         if (LinkedAtDeletion(*this, "CleanupRegKeys", parts.root, subkey, 0, display.c_str(), &before)) {
             RestoreRegKeyAccess(parts.root, subkey.c_str(), 0, before);
-            continue;
+            return true;
         }
         Backup().Key(parts.root, subkey, 0);
         DWORD result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
@@ -248,13 +225,8 @@ DWORD CNuke::CleanupRegKeys() {
             if (result != ERROR_KEY_HAS_CHILDREN) ++failures;
             ReportOperationError(result, "Deleting registry key", display.c_str());
         }
-    }
-    if (errors) {
-        TraceWrite("", -1, 0, "CleanupRegKeys encountered errors but deleted '%d' values\n", count);
-    } else {
-        TraceWrite("", -1, 0, "CleanupRegKeys was successful with '%d' deleted values\n", count);
-    }
-    return ERROR_SUCCESS;
+        return !errors;
+    });
 }
 
 DWORD CNuke::DeleteRegKey64(const char* entry) {

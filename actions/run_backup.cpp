@@ -145,9 +145,7 @@ bool RunBackup::Open() {
     if (opened_) return writing_;
     opened_ = true;
     if (folder_.empty()) {
-        char common[MAX_PATH] = {};
-        files_.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
-        folder_ = std::string(common) + "\\" + kTraceFolderName;
+        folder_ = guard::RunFolder(files_);
     }
     std::string done;
     if (writing_) {
@@ -167,8 +165,8 @@ bool RunBackup::Open() {
     for (int copy = 1; copy < 100; ++copy) {
         stamp_ = stamp;
         if (copy > 1) stamp_ += " (" + std::to_string(copy) + ")";
-        backupPath_ = folder_ + "\\Clearway backup " + stamp_ + ".reg";
-        recordPath_ = folder_ + "\\Clearway deletions " + stamp_ + ".txt";
+        backupPath_ = folder_ + "\\" + guard::BackupName(stamp_);
+        recordPath_ = folder_ + "\\" + guard::DeletionsName(stamp_);
         if (files_.GetFileAttributesA(backupPath_.c_str()) == INVALID_FILE_ATTRIBUTES &&
             files_.GetFileAttributesA(recordPath_.c_str()) == INVALID_FILE_ATTRIBUTES) {
             break;

@@ -11,6 +11,7 @@
 
 #include "guard/own_files.h"
 #include "guard/path_guard.h"
+#include "guard/run_folder.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/windows_version.h"
@@ -21,7 +22,6 @@
 
 namespace {
 
-const char kBackupPrefix[] = "Clearway backup ";
 const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
 
@@ -54,7 +54,7 @@ bool ReadLines(platform::Platform& os, const std::string& path, std::vector<std:
 // The newest backup in folder that has not been taken back; empty if none.
 std::string NewestBackup(platform::Platform& os, const std::string& folder) {
     WIN32_FIND_DATAA data = {};
-    platform::FindHandle find(os, os.FindFirstFileA((folder + "\\" + kBackupPrefix + "*.reg").c_str(), &data));
+    platform::FindHandle find(os, os.FindFirstFileA((folder + "\\" + guard::kBackupPrefix + "*.reg").c_str(), &data));
     if (!find) return std::string();
     std::string newest;
     FILETIME newestTime = {};
@@ -223,7 +223,7 @@ unsigned ImportLoadedHives(platform::Platform& os, bool wow64, const std::string
             }
         }
         // Written where only the run's own files lie, and gone once imported.
-        const std::string file = folder + "\\Clearway user registry " + stamp + " " + hive.sid + ".reg";
+        const std::string file = folder + "\\" + guard::UserRegistryName(stamp, hive.sid);
         std::string why;
         {
             platform::FileHandle out(os, guard::OpenOwnHandle(os, file, true, why));
@@ -267,9 +267,7 @@ unsigned ImportLoadedHives(platform::Platform& os, bool wow64, const std::string
 DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
     std::string folder = givenFolder;
     if (folder.empty()) {
-        char common[MAX_PATH] = {};
-        os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
-        folder = std::string(common) + "\\" + kTraceFolderName;
+        folder = guard::RunFolder(os);
     }
     const std::string name = NewestBackup(os, folder);
     if (name.empty()) {
@@ -277,9 +275,9 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
                    folder.c_str());
         return kUndoNothing;
     }
-    const std::string stamp = name.substr(std::strlen(kBackupPrefix), name.size() - std::strlen(kBackupPrefix) - 4);
+    const std::string stamp = name.substr(std::strlen(guard::kBackupPrefix), name.size() - std::strlen(guard::kBackupPrefix) - 4);
     const std::string backup = folder + "\\" + name;
-    const std::string record = folder + "\\Clearway deletions " + stamp + ".txt";
+    const std::string record = folder + "\\" + guard::DeletionsName(stamp);
     // Imported with full rights: only files no other user could have put
     // there or changed (a folder an earlier version made let every user
     // create files in it).

@@ -9,7 +9,7 @@
 
 #include "actions/run_backup.h"
 #include "app/run.h"
-#include "guard/own_files.h"
+#include "guard/run_folder.h"
 #include "platform/handles.h"
 #include "platform/preview.h"
 #include "profile/engine.h"
@@ -173,39 +173,25 @@ std::string BuildPreviewReport(platform::PreviewPlatform& os, CNuke& engine, Run
 }
 
 std::string WritePreviewReport(platform::PreviewPlatform& os, const std::string& report) {
-    char common[MAX_PATH] = {};
-    os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
-    const std::string folder = std::string(common) + "\\" + kTraceFolderName;
     // The preview's own output, through the trace log's platform: made the
     // run's own like the trace folder, and never written through a link.
-    platform::Platform& files = TracePlatform();
-    const std::string path = folder + "\\Clearway preview.txt";
-    std::string done, why = guard::PrepareOwnFolder(files, folder, done);
-    if (why.empty()) {
-        platform::FileHandle file(files, guard::OpenOwnHandle(files, path, true, why));
-        DWORD written = 0;
-        if (file && (!files.WriteFile(file.get(), report.data(), static_cast<DWORD>(report.size()), &written,
-                                      nullptr) ||
-                     written != report.size())) {
-            why = "it cannot be written";
-        }
+    std::string why;
+    const std::string path = guard::WriteRunFile(TracePlatform(), guard::kPreviewReportName, report, why);
+    if (!why.empty()) {
+        TraceWrite("", -1, 0, "The preview report '%s\\%s' is not written: %s\n",
+                   guard::RunFolder(TracePlatform()).c_str(), guard::kPreviewReportName, why.c_str());
     }
-    if (!why.empty()) TraceWrite("", -1, 0, "The preview report '%s' is not written: %s\n", path.c_str(), why.c_str());
-    // Started from a console: the report goes there too.
+    // Started from a console: the report goes there too, to the standard
+    // output the program was given or else the console of its parent, past
+    // the preview platform, which refuses every open for writing.
     HANDLE out = os.GetStdHandle(STD_OUTPUT_HANDLE);
-    // The parent's console is opened past the preview platform, which
-    // refuses every open for writing; it closes the same way.
-    platform::FileHandle console;
-    if ((!out || out == INVALID_HANDLE_VALUE) && os.AttachConsole(ATTACH_PARENT_PROCESS)) {
-        console.reset(::CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, 0, nullptr));
-        out = console.get();
-    }
     if (out && out != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         os.WriteFile(out, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    } else {
+        SayOnParentConsole(TracePlatform(), report);
     }
-    return why.empty() ? path : std::string();  // no path for a report that is not there
+    return path;  // empty for a report that is not there
 }
 
 void PreviewSteps::StepStarting(const char* name) {

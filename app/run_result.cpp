@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "guard/own_files.h"
+#include "guard/run_folder.h"
 #include "platform/handles.h"
 #include "platform/platform.h"
 #include "platform/wide_text.h"
@@ -103,23 +103,11 @@ std::string RunResultJson(platform::Platform& os, const RunResult& r) {
 
 std::string WriteRunResult(const RunResult& result) {
     platform::Platform& files = TracePlatform();
-    char common[MAX_PATH] = {};
-    files.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
-    const std::string folder = std::string(common) + "\\" + kTraceFolderName;
-    const std::string path = folder + "\\Clearway result.json";
-    std::string done, why = guard::PrepareOwnFolder(files, folder, done);
-    if (why.empty()) {
-        const std::string text = RunResultJson(files, result);
-        platform::FileHandle file(files, guard::OpenOwnHandle(files, path, true, why));
-        DWORD written = 0;
-        if (file && (!files.WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-                     written != text.size())) {
-            why = "it cannot be written";
-        }
-    }
+    std::string why;
+    const std::string path = guard::WriteRunFile(files, guard::kResultRecordName, RunResultJson(files, result), why);
     if (!why.empty()) {
-        TraceWrite("", -1, 0, "The result record '%s' is not written: %s\n", path.c_str(), why.c_str());
-        return std::string();
+        TraceWrite("", -1, 0, "The result record '%s\\%s' is not written: %s\n", guard::RunFolder(files).c_str(),
+                   guard::kResultRecordName, why.c_str());
     }
     return path;
 }

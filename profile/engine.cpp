@@ -19,7 +19,6 @@
 #include "profile/folder_macros.h"
 #include "trace/trace.h"
 
-const char kTraceFolderName[] = "Velmoran clearway";
 const char kRetryMarkerKeyEntry[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmoran Clearway";
 const char kRetryMarkerSubkey[] = "SOFTWARE\\Velmoran Clearway";
 const char kProductWordInEntries[] = "VELMORAN";
@@ -78,6 +77,38 @@ const char* CNuke::InstallPath() const {
 }
 
 bool CNuke::IsCancelled() const { return dialog && dialog->GetRunState() == Cancelled; }
+
+DWORD CNuke::CleanupLoop(const char* step, size_t count, bool testedFirst, const std::function<bool(size_t)>& body,
+                         const std::function<void()>& flush) {
+    bool errors = false;
+    // Every element is counted, a refused one too.
+    for (size_t index = 0; index < count; ++index) {
+        if (index % 20 == 0 && !(index == 0 && testedFirst) && IsCancelled()) {
+            if (flush) flush();
+            TraceWrite("", -1, 0, "%s deleted '%d' values until uninstallation was cancelled by user\n", step,
+                       static_cast<int>(index));
+            return ERROR_CANCELLED;
+        }
+        if (!body(index)) errors = true;
+    }
+    if (flush) flush();
+    if (errors) {
+        TraceWrite("", -1, 0, "%s encountered errors but deleted '%d' values\n", step, static_cast<int>(count));
+    } else {
+        TraceWrite("", -1, 0, "%s was successful with '%d' deleted values\n", step, static_cast<int>(count));
+    }
+    return ERROR_SUCCESS;
+}
+
+std::vector<std::string> ListElements(TSet& list, bool descending) {
+    std::vector<std::string> elements;
+    const char* element = nullptr;
+    for (DWORD rc = descending ? list.GetLast(element) : list.GetFirst(element); rc == ERROR_SUCCESS;
+         rc = descending ? list.GetPrevious(element) : list.GetNext(element)) {
+        elements.push_back(element);
+    }
+    return elements;
+}
 
 void CNuke::SetErrorText(const char* text) {
     delete[] errorText;
@@ -380,9 +411,7 @@ void CNuke::OpenTraceLog() {
     // The log is the run's own output, not a change to the machine: it
     // goes through the trace's platform, also in a preview.
     platform::Platform& files = TracePlatform();
-    char common[MAX_PATH] = {};
-    os.SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE);
-    const std::string folder = std::string(common) + "\\" + kTraceFolderName;
+    const std::string folder = guard::RunFolder(os);
     std::string done;
     std::string refusal = guard::PrepareOwnFolder(files, folder, done);
     if (refusal.empty()) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -11,6 +12,7 @@
 
 #include "guard/key_guard.h"
 #include "guard/path_guard.h"
+#include "guard/run_folder.h"
 #include "profile/user_hives.h"
 #include "profile/tset.h"
 
@@ -78,6 +80,13 @@ public:
     void ApplyStartMenuMask(TSet& list);
     bool IsStartMenuMaskActive() const;
     bool IsCancelled() const;
+    // The loop of a cleanup step over count elements: a cancel test before
+    // elements 0 (unless the step made it already), 20, 40 and so on, and
+    // the step's closing line, its cancel line or its summary. body(i) is
+    // false for an element that met errors; flush, when given, does what the
+    // elements so far left to do, before either line.
+    DWORD CleanupLoop(const char* step, size_t count, bool testedFirst, const std::function<bool(size_t)>& body,
+                      const std::function<void()>& flush = nullptr);
     void SetErrorText(const char* text);
     DWORD Get64ProgramFilesPath(char* buffer, DWORD size);
 
@@ -317,8 +326,9 @@ public:
 // A console program that started this one (a command prompt, a script)
 // gets the text on its console; without one nothing is written.
 void SayOnParentConsole(platform::Platform& os, const std::string& text);
+// A list's elements in its order, or the other way round.
+std::vector<std::string> ListElements(TSet& list, bool descending);
 
-extern const char kTraceFolderName[];        // "Velmoran clearway"
 extern const char kRetryMarkerKeyEntry[];    // "HKEY_LOCAL_MACHINE\SOFTWARE\Velmoran Clearway"
 extern const char kRetryMarkerSubkey[];      // "SOFTWARE\Velmoran Clearway"
 extern const char kProductWordInEntries[];   // "VELMORAN"

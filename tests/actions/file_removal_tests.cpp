@@ -286,7 +286,9 @@ TEST(PendingDeletions, NamesAndListsAsMoveFileExWritesThem) {
         SCOPED_TRACE(name.path);
         std::wstring nt;
         EXPECT_EQ(platform::PendingDeletionName(name.path, nt), name.nt != nullptr);
-        if (name.nt && *name.nt) EXPECT_EQ(nt, name.nt);
+        if (name.nt && *name.nt) {
+            EXPECT_EQ(nt, name.nt);
+        }
     }
 
     // Strings, each ended by its null, as the value holds them.
