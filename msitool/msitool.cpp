@@ -10,12 +10,10 @@
 #include "msitool/user_info.h"
 #include "platform/platform.h"
 
-namespace {
-
 // The tool's version, 1.0.56.
-const wchar_t kBanner[] = L"\nVelmoran Msi Tool v%d.%d.%d %ls\n";
+const wchar_t kMsiToolBanner[] = L"\nVelmoran Msi Tool v%d.%d.%d %ls\n";
 
-const wchar_t kUsage[] =
+const wchar_t kMsiToolUsage[] =
     L"\nUsage: %ls [/?] [/hideoldaddremoves] [/u:UPGRADECODE]\n\n"
     L" /?                  : Prints this usage info\n\n"
     L" /hideoldaddremoves  : Hides add/remove programs for all the old products\n"
@@ -30,6 +28,8 @@ const wchar_t kUsage[] =
     L"                       /u:UPGRADECODE is required for this switch.\n\n"
     L" [/u:UPGRADECODE]    : msi UpgradeCode.\n"
     L"                       E.g. /u:{5D0C4A7E-3B21-4F6A-9C88-2E71B04D6A13}\n";
+
+namespace {
 
 int RunCore(platform::Platform& os, const CommandLine& commandLine, bool skipRightsCheck, MsiToolReport* report) {
     if (!commandLine.IsValid()) return ERROR_BAD_ARGUMENTS;
@@ -61,10 +61,10 @@ int RunMsiTool(platform::Platform& os, const wchar_t* commandLine, bool skipRigh
 }
 
 int MsiToolMain(platform::Platform& os, int argumentCount, wchar_t** arguments, bool skipRightsCheck) {
-    WriteStandardText(os, STD_OUTPUT_HANDLE, FormatConsoleText(kBanner, 1, 0, 56, L""));
+    WriteStandardText(os, STD_OUTPUT_HANDLE, FormatConsoleText(kMsiToolBanner, 1, 0, 56, L""));
     const CommandLine commandLine(argumentCount, arguments);
     if (!commandLine.IsValid() || commandLine.help) {
-        WriteStandardText(os, STD_OUTPUT_HANDLE, FormatConsoleText(kUsage, ProgramFileName(os).c_str()));
+        WriteStandardText(os, STD_OUTPUT_HANDLE, FormatConsoleText(kMsiToolUsage, ProgramFileName(os).c_str()));
     }
     return RunCore(os, commandLine, skipRightsCheck, nullptr);
 }

@@ -27,3 +27,8 @@ namespace platform { class Platform; }
 int RunMsiTool(platform::Platform& os, const wchar_t* commandLine, bool skipRightsCheck,
                MsiToolReport* report = nullptr);
 int MsiToolMain(platform::Platform& os, int argumentCount, wchar_t** arguments, bool skipRightsCheck);
+
+// The console entry's texts: the banner (its version's three numbers and a
+// suffix) and the usage (the program's file name), as format strings.
+extern const wchar_t kMsiToolBanner[];
+extern const wchar_t kMsiToolUsage[];

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "msitool/command_line.h"
+#include "msitool/console.h"
 #include "msitool/msitool.h"
 #include "msitool/product.h"
 #include "msitool/product_family.h"
@@ -174,22 +175,8 @@ TEST(MsiToolRights, AdministratorsGroupDecides) {
 
 // ---- console texts ----
 
-const wchar_t kBanner[] = L"\nVelmoran Msi Tool v1.0.56 \n";
-const wchar_t kUsage[] =
-    L"\nUsage: msitool_tests.exe [/?] [/hideoldaddremoves] [/u:UPGRADECODE]\n\n"
-    L" /?                  : Prints this usage info\n\n"
-    L" /hideoldaddremoves  : Hides add/remove programs for all the old products\n"
-    L"                       that have same UPGRADE code. Versions that are older\n"
-    L"                       than the newest installed are hidden.\n"
-    L"                       /u:UPGRADECODE is required for this switch.\n\n"
-    L" /uninstall          : Uninstalls all products with same UPGRADE code.\n"
-    L"                       If the msi uninstallation fails it tries to\n"
-    L"                       uninstall it by copying the cached msi file to\n"
-    L"                       temp and using it for MsiInstallProduct with\n"
-    L"                       REMOVE=ALL REBOOT=ReallySuppress.\n"
-    L"                       /u:UPGRADECODE is required for this switch.\n\n"
-    L" [/u:UPGRADECODE]    : msi UpgradeCode.\n"
-    L"                       E.g. /u:{5D0C4A7E-3B21-4F6A-9C88-2E71B04D6A13}\n";
+const std::wstring kBanner = L"\nVelmoran Msi Tool v1.0.56 \n";
+const std::wstring kUsage = FormatConsoleText(kMsiToolUsage, L"msitool_tests.exe");
 
 TEST(MsiToolMain, BannerAlwaysAndUsageForHelpOrABadLineOnTheConsole) {
     const std::wstring codeSwitch = L"/u:" + kCode;
@@ -243,7 +230,7 @@ TEST(MsiToolMain, OutputRedirectedToAFileIsWrittenAsUtf8) {
 
     const std::string written = testing_support::ReadWholeFile(Narrow(path));
     ::DeleteFileW(path.c_str());
-    EXPECT_EQ(written, Narrow(std::wstring(kBanner) + kUsage));
+    EXPECT_EQ(written, Narrow(kBanner + kUsage));
     ASSERT_EQ(os.consoleWrites.size(), 2u);
     EXPECT_FALSE(os.consoleWrites[0].throughConsole);
 }

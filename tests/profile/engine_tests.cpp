@@ -107,15 +107,6 @@ protected:
     CNuke engine_;
 };
 
-TEST_F(EngineTest, AFreshEngineHoldsItsDefaults) {
-    EXPECT_STREQ(engine_.errorText, "<error not initialized>");
-    EXPECT_EQ(engine_.configFilePath, nullptr);
-    EXPECT_EQ(engine_.marked, 0);
-    EXPECT_EQ(engine_.markerFound, 0);
-    EXPECT_TRUE(engine_.startMenuMask.empty());
-    EXPECT_TRUE(engine_.removeFileList.IsEmpty());
-}
-
 TEST_F(EngineTest, MissingConfigurationFileStopsTheRunWith2) {
     ::DeleteFileA(ConfigPath().c_str());
     EXPECT_EQ(engine_.InitializeLists(0, 0), 2u);
