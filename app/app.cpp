@@ -53,6 +53,45 @@ const char kInstallerMutexName[] = "Global\\_MSIExecute";
 
 }  // namespace
 
+Switches ParseSwitches(int argumentCount, char** arguments) {
+    Switches switches;
+    for (int i = 1; i < argumentCount; ++i) {
+        const char* argument = arguments[i] ? arguments[i] : "";
+        if (Equal(argument, "--GUI")) {
+            switches.gui = true;
+        } else if (Equal(argument, "--removeall")) {
+            switches.removeAll = true;
+        } else if (Equal(argument, "--forcemsi")) {
+            switches.forceMsi = true;
+        } else if (Equal(argument, "--noreboot")) {
+            switches.noReboot = true;
+        } else if (Equal(argument, "--preview")) {
+            switches.preview = true;
+        } else if (Equal(argument, "--undo")) {
+            switches.undo = true;
+        } else if (std::strstr(argument, "--reboot-delay=")) {
+            // The value follows the first equals sign; strtol saturates.
+            const char* text = std::strchr(argument, '=') + 1;
+            char* end = nullptr;
+            const long value = std::strtol(text, &end, 10);
+            if (end == text) {
+                // No number at all (an unset script variable, a typo) would
+                // leave no delay: the machine would restart at once.
+                switches.stop = Switches::kNoDelay;
+                switches.stopping = argument;
+                return switches;
+            }
+            if (value != 0) switches.rebootDelay = static_cast<DWORD>(value);
+        } else {
+            const bool help = Equal(argument, "--help") || Equal(argument, "/?") || Equal(argument, "-?") ||
+                              Equal(argument, "/help");
+            switches.stop = help ? Switches::kHelp : Switches::kUnknown;
+            switches.stopping = argument;
+            return switches;
+        }
+    }
+    return switches;
+}
 
 CZerlinApp::CZerlinApp(platform::Platform& os, CNuke& engine, platform::PreviewPlatform* recorder)
     : safeBootMode(os.GetSystemMetrics(SM_CLEANBOOT)), runMutex_(os), os_(os), engine_(engine), recorder_(recorder) {}
@@ -171,43 +210,27 @@ bool CZerlinApp::InitInstance(int argumentCount, char** arguments) {
     dialog.visibleSession = visibleSession_;
     dialog.silent = 1;
     const char* programName = argumentCount > 0 && arguments[0] ? arguments[0] : "";
-    for (int i = 1; i < argumentCount; ++i) {
-        const char* argument = arguments[i] ? arguments[i] : "";
-        if (Equal(argument, "--GUI")) {
-            dialog.silent = 0;
-        } else if (Equal(argument, "--removeall")) {
-            dialog.removeAll = 1;
-        } else if (Equal(argument, "--forcemsi")) {
-            dialog.forceMsi = 1;
-        } else if (Equal(argument, "--noreboot")) {
-            dialog.noReboot = 1;
-        } else if (Equal(argument, "--preview")) {
-            preview = 1;
-        } else if (Equal(argument, "--undo")) {
-            undo = 1;
-        } else if (std::strstr(argument, "--reboot-delay=")) {
-            // The value follows the first equals sign; strtol saturates.
-            const char* text = std::strchr(argument, '=') + 1;
-            char* end = nullptr;
-            const long value = std::strtol(text, &end, 10);
-            if (end == text) {
-                // No number at all (an unset script variable, a typo) would
-                // leave no delay: the machine would restart at once.
-                const std::string line = std::string(argument) +
-                                         ": no number of seconds follows the equals sign; nothing was done (exit "
-                                         "code " + std::to_string(kExitBadSwitch) +
-                                         "). Give the delay in seconds, for example --reboot-delay=300.\n";
-                Refuse(line.c_str(), kExitBadSwitch);
-                return false;
-            }
-            if (value != 0) dialog.rebootDelay = static_cast<DWORD>(value);
-        } else {
-            const bool help = Equal(argument, "--help") || Equal(argument, "/?") || Equal(argument, "-?") ||
-                              Equal(argument, "/help");
-            exitCode = help ? static_cast<DWORD>(kExitSuccess) : static_cast<DWORD>(kExitBadSwitch);
-            Usage(programName);
-            return false;
-        }
+    const Switches switches = ParseSwitches(argumentCount, arguments);
+    if (switches.gui) dialog.silent = 0;
+    if (switches.removeAll) dialog.removeAll = 1;
+    if (switches.forceMsi) dialog.forceMsi = 1;
+    if (switches.noReboot) dialog.noReboot = 1;
+    if (switches.preview) preview = 1;
+    if (switches.undo) undo = 1;
+    dialog.rebootDelay = switches.rebootDelay;
+    if (switches.stop == Switches::kNoDelay) {
+        const std::string line = switches.stopping +
+                                 ": no number of seconds follows the equals sign; nothing was done (exit "
+                                 "code " + std::to_string(kExitBadSwitch) +
+                                 "). Give the delay in seconds, for example --reboot-delay=300.\n";
+        Refuse(line.c_str(), kExitBadSwitch);
+        return false;
+    }
+    if (switches.stop != Switches::kNone) {
+        exitCode = switches.stop == Switches::kHelp ? static_cast<DWORD>(kExitSuccess)
+                                                    : static_cast<DWORD>(kExitBadSwitch);
+        Usage(programName);
+        return false;
     }
     if (dialog.silent == 0 && !visibleSession_) {
         // The dialog would wait for a Start nobody can press.

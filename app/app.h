@@ -17,6 +17,22 @@ class Platform;
 class PreviewPlatform;
 }  // namespace platform
 
+// The switches of a command line, as the one parser reads them: up to the
+// first that stops the program (a help switch, an unknown one, or a
+// --reboot-delay= without a number).
+struct Switches {
+    bool gui = false;
+    bool removeAll = false;
+    bool forceMsi = false;
+    bool noReboot = false;
+    bool preview = false;
+    bool undo = false;
+    DWORD rebootDelay = 0;
+    enum Stop { kNone, kHelp, kUnknown, kNoDelay } stop = kNone;
+    std::string stopping;  // the switch that stopped it
+};
+Switches ParseSwitches(int argumentCount, char** arguments);
+
 class CZerlinApp {
 public:
     // recorder: the preview platform os is, for a run with --preview (its

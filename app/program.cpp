@@ -1,7 +1,5 @@
 #include "app/program.h"
 
-#include <mbstring.h>
-
 #include "app/app.h"
 #include "platform/platform.h"
 #include "platform/preview.h"
@@ -21,12 +19,7 @@ int RunClearway(CZerlinApp& app, platform::PreviewPlatform& (*previewPlatform)()
     // A library the program loads by name comes from the system folder
     // only, never from its own folder or the current one.
     platform::ProductionPlatform().SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    bool preview = false;
-    for (int i = 1; i < argumentCount; ++i) {
-        preview = preview || (arguments[i] && _mbsicmp(reinterpret_cast<const unsigned char*>(arguments[i]),
-                                                      reinterpret_cast<const unsigned char*>("--preview")) == 0);
-    }
-    if (!preview) {
+    if (!ParseSwitches(argumentCount, arguments).preview) {
         app.checksProgramFolder = true;
         app.InitInstance(argumentCount, arguments);
         return static_cast<int>(app.exitCode);
