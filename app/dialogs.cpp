@@ -16,6 +16,29 @@ namespace {
 
 const char* const kStateCaptions[] = {"Start", "Quit", "Cancel", "Quit", "Restart", "Quit"};
 
+// What sets the dialog's two uses apart: a removal, and the undo of
+// --undo --GUI, which puts back what a run took.
+struct DialogMode {
+    UINT readyText, failedText, restartText;
+    // What is installed now decides whether a removal may start; it is no
+    // reason to refuse an undo.
+    bool detects;
+    // Half an import is worse than a whole one: an undo runs to its end.
+    bool cancellable;
+    // The firewall a removal switched off is switched on again.
+    bool restoresFirewall;
+    // The run's end decides the exit code from what the engine got done.
+    bool judgesRun;
+    const char* noRightsTrace;  // a trace line of its own without the rights, or null
+    LPTHREAD_START_ROUTINE worker;
+};
+
+const DialogMode kRemoval = {IDS_READY, IDS_FAILED, IDS_RESTART_NEEDED, true, true, true, true, nullptr, RunRemoval};
+const DialogMode kUndo = {IDS_UNDO_READY, IDS_UNDO_FAILED, IDS_UNDO_RESTART_NEEDED, false, false, false, false,
+                          kUndoNeedsRights, RunUndo};
+
+const DialogMode& ModeOf(bool undo) { return undo ? kUndo : kRemoval; }
+
 }  // namespace
 
 WarningDlg::WarningDlg(platform::Platform& os) : Dialog(os, IDD_WARNING) {}
@@ -88,13 +111,13 @@ const char* ExitCodeMeaning(DWORD code) {
 UINT CZerlinDlg::StateText(RunState state) const {
     switch (state) {
         case Ready:
-            return undo ? IDS_UNDO_READY : IDS_READY;
+            return ModeOf(undo).readyText;
         case Failed:
-            return undo ? IDS_UNDO_FAILED : IDS_FAILED;
+            return ModeOf(undo).failedText;
         case Cancelled:
             return IDS_CANCELLED;
         case RestartNeeded:
-            return undo ? IDS_UNDO_RESTART_NEEDED : IDS_RESTART_NEEDED;
+            return ModeOf(undo).restartText;
         case Finished:
             if (g_runContext.result == kUndoFilesGone) return IDS_UNDO_FILES_GONE;
             return g_runContext.result == kUndoNothing ? IDS_UNDO_NOTHING : IDS_UNDO_DONE;
@@ -107,7 +130,7 @@ UINT CZerlinDlg::StateText(RunState state) const {
 void CZerlinDlg::Finish() {
     if (!exitSettled_) {
         exitSettled_ = true;
-        if (!undo && (restartStarted || runState.load() == RestartNeeded)) {
+        if (ModeOf(undo).judgesRun && (restartStarted || runState.load() == RestartNeeded)) {
             // The run went to its end: what it got done decides.
             if (!engine_.Complete()) {
                 exitCode_ = kExitIncomplete;
@@ -182,14 +205,13 @@ BOOL CZerlinDlg::OnInitDialog() {
         ::ReleaseDC(progress, dc);
     }
 
-    // An undo puts back what a run took: what is installed now is no reason
-    // to refuse it.
-    if (!undo) detector.DetectProducts();
-    if (!undo && detector.CheckIncompatibleProducts() == 1) {
+    const DialogMode& mode = ModeOf(undo);
+    if (mode.detects) detector.DetectProducts();
+    if (mode.detects && detector.CheckIncompatibleProducts() == 1) {
         Refuse(detector.message, kExitIncompatibleProducts);
         return TRUE;
     }
-    if (!undo && detector.CheckInstallLocation() == 1) {
+    if (mode.detects && detector.CheckInstallLocation() == 1) {
         Refuse(detector.message, kExitProtectedLocation);
         return TRUE;
     }
@@ -197,49 +219,21 @@ BOOL CZerlinDlg::OnInitDialog() {
         runState = Failed;
         noRights = true;
         logText = LoadText(IDS_NO_RIGHTS);
-        if (undo) TraceWrite("", -1, 0, "%s", kUndoNeedsRights);
+        if (mode.noRightsTrace) TraceWrite("", -1, 0, "%s", mode.noRightsTrace);
     }
     OnStateChanged();
     if (silent == 1) OnStartButton();
     return TRUE;
 }
 
-void CZerlinDlg::WaitForWorker() {
-    if (!g_runContext.threadHandle) return;
-    // Owned from here, and closed through the platform once the worker has
-    // ended; the context keeps it until then for WorkerRunning.
-    const platform::ObjectHandle owner(os_, g_runContext.threadHandle);
-    HANDLE worker = owner.get();
-    // The worker's confirmation box is owned by this window and sends it
-    // messages (to disable and enable it); they are served while waiting, or
-    // each thread would wait for the other for ever.
-    for (;;) {
-        const DWORD woke = os_.MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (woke == WAIT_OBJECT_0 + 1) {
-            MSG message;
-            os_.PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // serves what was sent
-            continue;
-        }
-        if (woke != WAIT_OBJECT_0) os_.WaitForSingleObject(worker, INFINITE);
-        break;
-    }
-    g_runContext.threadHandle = nullptr;
-}
+void CZerlinDlg::WaitForWorker() { WaitForRun(g_runContext, os_); }
 
-bool CZerlinDlg::WorkerRunning() {
-    return g_runContext.threadHandle && os_.WaitForSingleObject(g_runContext.threadHandle, 0) == WAIT_TIMEOUT;
-}
+bool CZerlinDlg::WorkerRunning() { return RunRunning(g_runContext, os_); }
 
 void CZerlinDlg::StartRun() {
     runState = Running;
-    g_runContext.dialog = this;
-    g_runContext.result = 0;
     engine_.dialog = this;
-    g_runContext.engine = &engine_;
-    g_runContext.observer = observer;
-    g_runContext.threadHandle = os_.CreateThread(nullptr, 0, undo ? RunUndo : RunRemoval, &g_runContext, 0, nullptr);
-    if (!g_runContext.threadHandle) {
-        g_runContext.result = os_.GetLastError();
+    if (!StartRunThread(g_runContext, *this, engine_, ModeOf(undo).worker)) {
         runState = Failed;
         OnStateChanged();
         return;
@@ -252,7 +246,7 @@ void CZerlinDlg::StartRun() {
 
 void CZerlinDlg::OnStartButton() {
     const RunState state = runState.load();
-    if (undo && state == Running) return;  // half an import is worse than a whole one
+    if (!ModeOf(undo).cancellable && state == Running) return;
     char text[512];
     std::snprintf(text, sizeof text, LoadText(IDS_PROCESSING).c_str(), kStateCaptions[state]);
     stepText = text;
@@ -274,7 +268,7 @@ void CZerlinDlg::OnStartButton() {
             return;
         case RestartNeeded: {
             if (platform::IsWindowsNT(os_) && EnableShutdownPrivilege(os_)) {
-                if (!undo) firewall.RestoreWindowsFirewall();
+                if (ModeOf(undo).restoresFirewall) firewall.RestoreWindowsFirewall();
                 restartStarted = RestartWindows(os_, 0, true);  // pressed: someone sees the session
             } else {
                 restartStarted =
@@ -318,8 +312,8 @@ void CZerlinDlg::OnStateChanged() {
     HWND button = os_.GetDlgItem(Window(), IDC_START);
     os_.SetWindowTextA(button, kStateCaptions[state]);
     Show();
-    // An undo cannot be cancelled: its button waits for the end.
-    if (undo && state == Running) return;
+    // A run that cannot be cancelled keeps its button off until its end.
+    if (!ModeOf(undo).cancellable && state == Running) return;
     os_.EnableWindow(button, TRUE);
     os_.SendMessageA(Window(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
 }
@@ -350,9 +344,10 @@ void CZerlinDlg::OnCommand(int id, int notification) {
 }
 
 void CZerlinDlg::OnCancel() {
-    // ESC during an undo waits for its end: the import is not cut short.
-    if (undo && WorkerRunning() && runState.load() == Running) return;
-    if (!undo && platform::IsWindowsNT(os_)) firewall.RestoreWindowsFirewall();
+    // ESC during a run that cannot be cancelled waits for its end.
+    const DialogMode& mode = ModeOf(undo);
+    if (!mode.cancellable && WorkerRunning() && runState.load() == Running) return;
+    if (mode.restoresFirewall && platform::IsWindowsNT(os_)) firewall.RestoreWindowsFirewall();
     if (WorkerRunning()) {
         if (runState.load() == Running || cancelWait_) {
             // Ending the dialog would destroy it and the engine while the

@@ -160,6 +160,43 @@ DWORD WINAPI RunRemoval(LPVOID context) { return Worker(*static_cast<RunContext*
 
 DWORD WINAPI RunUndo(LPVOID context) { return Worker(*static_cast<RunContext*>(context)).Undo(); }
 
+bool StartRunThread(RunContext& run, RunPanel& panel, CNuke& engine, LPTHREAD_START_ROUTINE worker) {
+    run.dialog = &panel;
+    run.result = 0;
+    run.engine = &engine;
+    run.observer = panel.observer;
+    run.threadHandle = panel.Os().CreateThread(nullptr, 0, worker, &run, 0, nullptr);
+    if (run.threadHandle) return true;
+    run.result = panel.Os().GetLastError();
+    return false;
+}
+
+void WaitForRun(RunContext& run, platform::Platform& os) {
+    if (!run.threadHandle) return;
+    // Owned from here, and closed through the platform once the worker has
+    // ended; the context keeps it until then for RunRunning.
+    const platform::ObjectHandle owner(os, run.threadHandle);
+    HANDLE worker = owner.get();
+    // The worker's confirmation box is owned by the dialog and sends it
+    // messages (to disable and enable it); they are served while waiting, or
+    // each thread would wait for the other for ever.
+    for (;;) {
+        const DWORD woke = os.MsgWaitForMultipleObjects(1, &worker, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            os.PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // serves what was sent
+            continue;
+        }
+        if (woke != WAIT_OBJECT_0) os.WaitForSingleObject(worker, INFINITE);
+        break;
+    }
+    run.threadHandle = nullptr;
+}
+
+bool RunRunning(RunContext& run, platform::Platform& os) {
+    return run.threadHandle && os.WaitForSingleObject(run.threadHandle, 0) == WAIT_TIMEOUT;
+}
+
 void RestartAfterRun(RunContext& run) {
     RunPanel& dialog = *run.dialog;
     platform::Platform& os = dialog.Os();

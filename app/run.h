@@ -72,6 +72,13 @@ struct RunContext {
 extern RunContext g_runContext;
 
 DWORD WINAPI RunRemoval(LPVOID context);
+// The run's life: its worker thread (RunRemoval or RunUndo) started for the
+// panel and engine, false with the error as the context's result when it
+// cannot start; the wait for its end, serving the messages sent to this
+// thread meanwhile; and whether it is still under way.
+bool StartRunThread(RunContext& run, RunPanel& panel, CNuke& engine, LPTHREAD_START_ROUTINE worker);
+void WaitForRun(RunContext& run, platform::Platform& os);
+bool RunRunning(RunContext& run, platform::Platform& os);
 // The undo of --undo --GUI: one step, the dialog's undoRun, whose result
 // settles the state (Finished, RestartNeeded, or Failed for an error).
 DWORD WINAPI RunUndo(LPVOID context);
