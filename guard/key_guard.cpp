@@ -17,7 +17,6 @@ namespace guard {
 
 namespace {
 
-using Byte = unsigned char;
 using Names = std::vector<std::string>;
 
 // The names of a key entry, split at slashes and backslashes (a trail byte
@@ -26,24 +25,7 @@ using Names = std::vector<std::string>;
 // backslashes only (a key's name may hold a slash: "text/html") and not
 // upper-cased.
 Names Split(const char* entry, bool asKeyed = false) {
-    Names names;
-    const std::string upper = asKeyed ? std::string(entry ? entry : "") : UpperText(entry ? entry : "");
-    std::string name;
-    for (const Byte* p = reinterpret_cast<const Byte*>(upper.c_str()); *p;) {
-        if (_ismbblead(*p) && p[1]) {
-            name += static_cast<char>(p[0]);
-            name += static_cast<char>(p[1]);
-            p += 2;
-        } else if (*p == '\\' || (*p == '/' && !asKeyed)) {
-            if (!name.empty()) names.push_back(name);
-            name.clear();
-            ++p;
-        } else {
-            name += static_cast<char>(*p++);
-        }
-    }
-    if (!name.empty()) names.push_back(name);
-    return names;
+    return asKeyed ? SplitNames(entry, false) : SplitNames(UpperText(entry ? entry : "").c_str(), true);
 }
 
 std::string Join(const Names& names) {

@@ -15,6 +15,26 @@
 
 namespace guard {
 
+std::vector<std::string> SplitNames(const char* text, bool slashes) {
+    std::vector<std::string> names;
+    std::string name;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text ? text : ""); *p;) {
+        if (_ismbblead(*p) && p[1]) {
+            name += static_cast<char>(p[0]);
+            name += static_cast<char>(p[1]);
+            p += 2;
+        } else if (*p == '\\' || (*p == '/' && slashes)) {
+            if (!name.empty()) names.push_back(name);
+            name.clear();
+            ++p;
+        } else {
+            name += static_cast<char>(*p++);
+        }
+    }
+    if (!name.empty()) names.push_back(name);
+    return names;
+}
+
 namespace {
 
 using Byte = unsigned char;
@@ -45,27 +65,8 @@ std::string Backslashed(const char* text) {
     return out;
 }
 
-// The names of a path after its "X:\" root, split at backslashes (a trail
-// byte is no separator); empty names are dropped.
-std::vector<std::string> Names(const std::string& path) {
-    std::vector<std::string> names;
-    std::string name;
-    for (const Byte* p = reinterpret_cast<const Byte*>(path.c_str()) + 3; *p;) {
-        if (_ismbblead(*p) && p[1]) {
-            name += static_cast<char>(p[0]);
-            name += static_cast<char>(p[1]);
-            p += 2;
-        } else if (*p == '\\') {
-            if (!name.empty()) names.push_back(name);
-            name.clear();
-            ++p;
-        } else {
-            name += static_cast<char>(*p++);
-        }
-    }
-    if (!name.empty()) names.push_back(name);
-    return names;
-}
+// The names of a path after its "X:\" root.
+std::vector<std::string> Names(const std::string& path) { return SplitNames(path.c_str() + 3, false); }
 
 std::string Joined(const std::string& root, const std::vector<std::string>& names, size_t count) {
     std::string out = root;

@@ -14,6 +14,10 @@ namespace guard {
 
 // Upper-cases a copy as the removal lists do (_mbsupr, multibyte aware).
 std::string UpperText(const char* text);
+// The names of a text split at backslashes, and at slashes too with slashes
+// (a trail byte of the code page is no separator); empty names (doubled or
+// trailing separators) are dropped.
+std::vector<std::string> SplitNames(const char* text, bool slashes);
 
 // True when needle occurs in text, letters compared as the lists compare
 // them (both upper-cased). An empty needle never matches.
