@@ -549,6 +549,11 @@ void CNuke::ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batc
             TraceWrite("", -1, 0, "MoveFileEx for '%s' was successful\n", item.first.c_str());
         }
         Backup().ScheduledFiles(paths);
+    } else if (rc == ERROR_INVALID_DATA) {
+        // MoveFileExA would append to such a list all the same, and pair a
+        // path with another program's, turning a deletion into a rename:
+        // nothing is added to it, by either way.
+        PendingRenamesUnreadable(paths);
     } else {
         TraceWrite("", -1, 0, "CleanupFiles: the %u paths could not be written to the deletions at the restart "
                    "(error %lu after %lu ms): each is tried on its own\n",
@@ -559,8 +564,28 @@ void CNuke::ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batc
     batch.clear();
 }
 
+void CNuke::PendingRenamesUnreadable(const std::vector<std::string>& paths) {
+    TraceWrite("", -1, 0, "CleanupFiles: the deletions at the restart (PendingFileRenameOperations) are not a list of "
+               "pairs, or not of the type Windows reads; anything added would pair with another program's entry, so "
+               "%u paths are not scheduled\n",
+               static_cast<unsigned>(paths.size()));
+    for (const std::string& path : paths) {
+        const std::string real = guard::Unredirected(os, path.c_str());
+        if (os.GetFileAttributesA(real.c_str()) != INVALID_FILE_ATTRIBUTES) ++failures;
+        TraceWrite("", -1, 0, "CleanupFiles: '%s' is not scheduled for deletion\n", path.c_str());
+    }
+    Left(std::to_string(paths.size()) + " files and folders: the deletions at the restart (the registry value "
+         "PendingFileRenameOperations) cannot be added to as they stand");
+}
+
 void CNuke::ScheduleFileRemoval(const char* path) {
     const bool exists = PrepareFileRemoval(path);
+    // Asked of the list first: MoveFileExA appends to one that is not a
+    // list of pairs too.
+    if (os.ScheduleDeletionsAtRestart({}) == ERROR_INVALID_DATA) {
+        PendingRenamesUnreadable({path});
+        return;
+    }
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         if (exists) ++scheduled;
         TraceWrite("", -1, 0, "MoveFileEx for '%s' was successful\n", path);

@@ -6,46 +6,30 @@ namespace platform {
 
 bool PendingDeletionName(const std::string& path, std::wstring& ntName) {
     ntName.clear();
-    if (path.empty() || path.size() >= MAX_PATH) return false;
-    std::string rest;
-    const char* prefix = nullptr;
-    const bool drive = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
-                       path[2] == '\\';
-    if (drive) {
-        prefix = "\\??\\";
-        rest = path;
-    } else if (path.size() > 2 && path[0] == '\\' && path[1] == '\\' && path[2] != '?' && path[2] != '.') {
-        prefix = "\\??\\UNC\\";
-        rest = path.substr(2);
-    } else {
-        return false;
-    }
-    if (rest.find('/') != std::string::npos) return false;
+    if (path.size() <= 3 || path.size() >= MAX_PATH) return false;  // a drive's root is never deleted
+    if (!std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || path[2] != '\\') return false;
+    if (path.find('/') != std::string::npos) return false;
     // Every part a name of its own: no empty, "." or ".." part, and no part
     // that Windows would trim (trailing dots and spaces).
-    size_t from = drive ? 3 : 0;
-    if (from == rest.size()) return false;  // a drive's root is never deleted
-    while (from <= rest.size()) {
-        size_t end = rest.find('\\', from);
-        if (end == std::string::npos) end = rest.size();
-        const std::string part = rest.substr(from, end - from);
+    for (size_t from = 3; from <= path.size();) {
+        size_t end = path.find('\\', from);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(from, end - from);
         if (part.empty() || part.back() == '.' || part.back() == ' ') return false;
         from = end + 1;
     }
-    const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest.data(), static_cast<int>(rest.size()),
-                                             nullptr, 0);
+    const int size = static_cast<int>(path.size());
+    const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), size, nullptr, 0);
     if (length <= 0) return false;
     std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, rest.data(), static_cast<int>(rest.size()), &wide[0], length);
+    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), size, &wide[0], length);
     // Back again to the same bytes, or the code page reads it otherwise.
     BOOL defaulted = FALSE;
-    const int back = ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-    if (back != static_cast<int>(rest.size())) return false;
-    std::string again(rest.size(), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, &again[0], back, nullptr, &defaulted);
-    if (defaulted || again != rest) return false;
-    for (const char* p = prefix; *p; ++p) ntName.push_back(static_cast<wchar_t>(*p));
-    ntName += wide;
+    if (::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr) != size) return false;
+    std::string again(path.size(), '\0');
+    ::WideCharToMultiByte(CP_ACP, 0, wide.data(), length, &again[0], size, nullptr, &defaulted);
+    if (defaulted || again != path) return false;
+    ntName = L"\\??\\" + wide;
     return true;
 }
 

@@ -11,9 +11,9 @@
 
 namespace platform {
 
-// The NT form ("\??\C:\...", "\??\UNC\server\share\...") of a full path as
-// MoveFileExA would register it. False for a path it would refuse or turn
-// into another (not fully qualified; "." or ".." parts, forward slashes or
+// The NT form ("\??\C:\...") of a full path on a drive as MoveFileExA
+// would register it. False for a path it would refuse or turn into another
+// (not a full path on a drive: a network path; "." or ".." parts, forward slashes or
 // doubled backslashes; MAX_PATH characters or more; text the ANSI code page
 // does not hold exactly): such a path is left to MoveFileExA itself.
 bool PendingDeletionName(const std::string& path, std::wstring& ntName);

@@ -256,7 +256,7 @@ DWORD FileApi::ScheduleDeletionsAtRestart(const std::vector<std::string>& paths)
         break;
     }
     if (rc == ERROR_SUCCESS && !AppendPendingDeletions(value, names)) rc = ERROR_INVALID_DATA;
-    if (rc == ERROR_SUCCESS) {
+    if (rc == ERROR_SUCCESS && !names.empty()) {
         rc = ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()),
                               static_cast<DWORD>(value.size() * sizeof(wchar_t)));
     }

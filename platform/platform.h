@@ -122,7 +122,9 @@ public:
     // register it, but in one read and one write of the pending renames
     // (64-bit view), every pair already there kept. Each path must have a
     // name PendingDeletionName accepts. ERROR_SUCCESS, or the error of the
-    // open, read or write; then nothing is added.
+    // open, read or write; then nothing is added. ERROR_INVALID_DATA: the
+    // value is no list of pairs, or not a REG_MULTI_SZ. Without paths the
+    // value is only read and judged.
     virtual DWORD ScheduleDeletionsAtRestart(const std::vector<std::string>& paths);
     virtual DWORD GetLogicalDriveStringsA(DWORD size, LPSTR buffer);
     virtual UINT GetDriveTypeA(LPCSTR root);

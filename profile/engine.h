@@ -192,6 +192,8 @@ public:
     // each goes the way of a failed call. Empties batch.
     void ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batch);
     void RetryFileRemoval(const char* path, bool exists);
+    // Paths left unscheduled because the pending renames cannot be added to.
+    void PendingRenamesUnreadable(const std::vector<std::string>& paths);
     int DropFileAcl(const char* path);
     // Normalises entry in place; the GetLastError code when it does not exist.
     DWORD ExpandRemoveFileEntry(char* entry);

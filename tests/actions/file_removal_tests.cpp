@@ -94,6 +94,7 @@ public:
     std::vector<size_t> batches;  // how many paths each write had
     std::deque<DWORD> batchResults;
     DWORD ScheduleDeletionsAtRestart(const std::vector<std::string>& paths) override {
+        if (paths.empty()) return TestPlatform::ScheduleDeletionsAtRestart(paths);  // the list only judged
         batches.push_back(paths.size());
         for (const std::string& path : paths) {
             moves.push_back({path, true, MOVEFILE_DELAY_UNTIL_REBOOT, ::GetFileAttributesA(path.c_str())});
@@ -269,7 +270,7 @@ TEST(PendingDeletions, NamesAndListsAsMoveFileExWritesThem) {
         const wchar_t* nt;  // null: left to MoveFileExA
     } names[] = {
         {"C:\\Program Files\\Velmoran\\a.dll", L"\\??\\C:\\Program Files\\Velmoran\\a.dll"},
-        {"\\\\server\\share\\Velmoran", L"\\??\\UNC\\server\\share\\Velmoran"},
+        {"\\\\server\\share\\Velmoran", nullptr},
         {"C:\\A\\..\\B", nullptr},
         {"C:\\A\\.\\B", nullptr},
         {"C:\\A\\\\B", nullptr},
@@ -1151,6 +1152,52 @@ TEST_F(FileRemovalTest, ATreeIsExpandedScheduledAndRemovedAtTheRestart) {
     EXPECT_TRUE(PathExists(tree.path()));
     // The link's target is untouched.
     EXPECT_EQ(ReadWholeFile(outside / "kept.txt"), "target of the link");
+}
+
+// Pending renames that are no list of pairs (a deletion without its empty
+// target): MoveFileExA would append to them and pair the first path with
+// the other program's, renaming its file there. Nothing is added, by the
+// one write or by a call of its own, and the value stays as it was.
+TEST_F(FileRemovalTest, PendingRenamesThatAreNoListOfPairsGetNothingAdded) {
+    ASSERT_TRUE(PendingDeletions().empty()) << "the prefix holds pending deletions of others";
+    TempFolder folder("file-removal-odd-list");
+    const std::string file = Upper(folder / "a.txt");
+    WriteWholeFile(file, "a");
+    const std::wstring odd = L"\\??\\C:\\other.old";
+    std::vector<wchar_t> before(odd.begin(), odd.end());
+    before.push_back(L'\0');
+    before.push_back(L'\0');
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                L"PendingFileRenameOperations", REG_MULTI_SZ, before.data(),
+                                static_cast<DWORD>(before.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    struct Restore {
+        ~Restore() {
+            ::RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                 "PendingFileRenameOperations");
+        }
+    } restore;
+    const std::string tooLong = Upper(folder / std::string(MAX_PATH, 'X'));
+    engine_.expandedFileList.Insert(file.c_str());
+    engine_.expandedFileList.Insert(tooLong.c_str());
+
+    EXPECT_EQ(engine_.CleanupFiles(), 0u);
+    std::vector<wchar_t> after(before.size() + 64, L'x');
+    DWORD size = static_cast<DWORD>(after.size() * sizeof(wchar_t));
+    ASSERT_EQ(::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                             L"PendingFileRenameOperations", RRF_RT_ANY | RRF_NOEXPAND, nullptr, after.data(), &size),
+              ERROR_SUCCESS);
+    after.resize(size / sizeof(wchar_t));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(engine_.scheduled, 0);
+    EXPECT_EQ(engine_.failures, 1);  // the file that is there; the other is gone already
+    EXPECT_TRUE(os_.AclDrops().empty());
+    EXPECT_FALSE(engine_.left.empty());
+    const std::string log = Log();
+    for (const std::string& path : {file, tooLong}) {
+        EXPECT_THAT(log, HasSubstr("CleanupFiles: '" + path + "' is not scheduled for deletion\n")) << log;
+    }
+    EXPECT_THAT(log, Not(HasSubstr("was successful\n")));
 }
 
 // The run's paths go to the pending renames in one write, after another
