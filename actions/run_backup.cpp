@@ -46,6 +46,48 @@ bool QuotesCleanly(const BYTE* data, DWORD size) {
     return true;
 }
 
+// A name with a line break, a null or another control character: in a
+// .reg file a line break ends the line, and what follows it would be read
+// as keys and values of its own. Another user can give a key of theirs
+// such a name.
+bool HoldsControl(const std::wstring& name) {
+    for (wchar_t c : name) {
+        if (c < 0x20) return true;
+    }
+    return false;
+}
+
+// The name on one line, its control characters written as \xNN.
+std::wstring Escaped(const std::wstring& name) {
+    std::wstring out;
+    for (wchar_t c : name) {
+        if (c < 0x20) {
+            wchar_t code[8];
+            std::swprintf(code, 8, L"\\x%02x", static_cast<unsigned>(c));
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// A note in place of a key or value that no .reg line can hold.
+std::wstring NotBackedUp(const wchar_t* what, const std::wstring& name) {
+    TraceWrite("", -1, 0, "RunBackup: the %ls '%ls' is not in the backup: its name holds a line break or another "
+               "control character\n",
+               what, Escaped(name).c_str());
+    return std::wstring(L"\r\n; not in the backup: the ") + what + L" '" + Escaped(name) +
+           L"' (its name holds a line break or another control character)\r\n";
+}
+
+// The value's line, or a note when its name cannot stand in one.
+std::wstring ValueLineOrNote(const std::wstring& key, const std::wstring& name, DWORD type, const BYTE* data,
+                             DWORD size) {
+    if (HoldsControl(name)) return NotBackedUp(L"value", key + L" : " + name);
+    return RegValueLine(name, type, data, size);
+}
+
 }  // namespace
 
 const wchar_t kLoadedHiveNotes[] =
@@ -228,6 +270,10 @@ bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstri
     std::wstring full;
     std::wstring name = askName && registry_.RegKeyFullName(key, full) ? RegFileKeyName(full) : std::wstring();
     if (name.empty()) name = fallbackName;
+    if (HoldsControl(name)) {
+        text += NotBackedUp(L"key", name);  // with its values and subkeys
+        return true;
+    }
     std::wstring block = L"\r\n[" + name + L"]\r\n";
     ++keys;
     // Most keys are empty by the time they go (their values and subkeys went
@@ -247,7 +293,7 @@ bool RunBackup::AppendKey(HKEY key, const std::wstring& fallbackName, std::wstri
                 continue;  // the same index with room for its data
             }
             if (rc != ERROR_SUCCESS) break;
-            block += RegValueLine(std::wstring(valueName.data(), nameSize), type, data.data(), size);
+            block += ValueLineOrNote(name, std::wstring(valueName.data(), nameSize), type, data.data(), size);
             ++values;
             ++index;
         }
@@ -314,7 +360,8 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
     std::wstring name =
         AsksName(view) && registry_.RegKeyFullName(key.get(), full) ? RegFileKeyName(full) : std::wstring();
     if (name.empty()) name = std::wstring(platform::RootKeyNameW(root)) + L"\\" + path;
-    open.block = L"\r\n[" + name + L"]\r\n";
+    const bool noted = HoldsControl(name);
+    open.block = noted ? NotBackedUp(L"key", name) : L"\r\n[" + name + L"]\r\n";
     std::vector<wchar_t> valueName(16384);
     std::vector<BYTE> data(4096);
     for (DWORD index = 0;;) {
@@ -328,7 +375,7 @@ RunBackup::OpenKey& RunBackup::KeyFor(HKEY root, const std::string& subkey, REGS
         if (rc != ERROR_SUCCESS) break;
         const std::wstring own(valueName.data(), nameSize);
         open.valueNames.insert(platform::UpperWide(own));
-        open.block += RegValueLine(own, type, data.data(), size);
+        if (!noted) open.block += ValueLineOrNote(name, own, type, data.data(), size);
         ++index;
     }
     return open;

@@ -163,7 +163,7 @@ std::map<std::string, std::vector<std::wstring>> LoadedHiveKeys(platform::Platfo
     std::vector<std::wstring>* current = nullptr;
     for (size_t i = 0; i < lines.size(); ++i) {
         const std::wstring& line = lines[i];
-        if (line.compare(0, keyLength, kLoadedHiveKey) == 0) {
+        if (line.compare(0, keyLength, kLoadedHiveKey) == 0 && line.back() == L']') {
             std::wstring name = line.substr(keyLength);
             name = name.substr(0, name.find_first_of(L"\\]"));
             const size_t classes = name.size() > 8 ? name.size() - 8 : 0;
@@ -296,6 +296,16 @@ DWORD UndoNewestRun(platform::Platform& os, const std::string& givenFolder) {
     if (!ReadLines(os, backup, lines)) {
         TraceWrite("", -1, 0, "Undo: '%s' cannot be read; nothing was taken back\n", backup.c_str());
         return kUndoNothing;
+    }
+    // reg.exe ends a line at a lone line break too: what followed one would
+    // be imported as keys of its own. The run writes none.
+    for (const std::wstring& line : lines) {
+        if (line.find_first_of(std::wstring(L"\r\n\0", 3)) != std::wstring::npos) {
+            TraceWrite("", -1, 0, "Undo: '%s' holds a line break or a null inside a line, which Clearway does not "
+                       "write; nothing was taken back\n",
+                       backup.c_str());
+            return ERROR_INVALID_DATA;
+        }
     }
     bool services = false;
     std::set<size_t> noted;

@@ -13,6 +13,7 @@
 #include "profile/engine.h"
 #include "tests/support/matchers.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_key.h"
 #include "tests/support/test_dialog.h"
 #include "tests/support/test_platform.h"
 #include "trace/trace.h"
@@ -245,6 +246,67 @@ TEST_F(RunBackupTest, AnUndoImportsNoBackupOthersCouldHaveWritten) {
         << os_.DebugOutput();
     EXPECT_TRUE(Read(KEY_WOW64_32KEY).empty());
     EXPECT_TRUE(Read(KEY_WOW64_64KEY).empty());
+}
+
+// Another user may give a key or value of theirs a name with a line break:
+// in the backup it would end the line, and an undo would import what
+// follows it as keys of its own, with full rights. Such a key and value are
+// noted, never written, and an undo refuses a backup that holds a lone line
+// break.
+TEST_F(RunBackupTest, NamesThatBreakTheLineAreNotedAndNothingOfThemIsImported) {
+    const std::wstring planted =
+        L"x\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\Planted]\n\"planted\"=hex(2):43,00,3a,00,00,00\n;";
+    const std::wstring plantedValue = L"v\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\PlantedToo]\n\"p\"=dword:1\n;";
+    struct Cleanup {
+        ~Cleanup() {
+            for (const char* key : {"SOFTWARE\\ClearwayTests\\Backup", "SOFTWARE\\ClearwayTests\\Planted",
+                                    "SOFTWARE\\ClearwayTests\\PlantedToo"}) {
+                testing_support::DeleteKeyTree(HKEY_LOCAL_MACHINE, key);
+            }
+        }
+    } cleanup;
+    {
+        platform::RegKey key, chain;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                    nullptr, key.put(), nullptr),
+                  ERROR_SUCCESS);
+        const DWORD one = 1;
+        ASSERT_EQ(::RegSetValueExW(key.get(), plantedValue.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                                   4),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(::RegCreateKeyExW(key.get(), planted.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                                    nullptr, chain.put(), nullptr),
+                  ERROR_SUCCESS);
+    }
+    std::string path;
+    {
+        RunBackup backup(os_, os_, true);
+        backup.SetFolder(folder_.path());
+        backup.Key(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Backup", KEY_WOW64_64KEY);
+        path = backup.BackupPath();
+    }
+    const std::string file = ReadWholeFile(path);
+    for (size_t i = 2; i + 1 < file.size(); i += 2) {
+        const bool lineFeed = file[i] == '\n' && file[i + 1] == '\0';
+        ASSERT_FALSE(lineFeed && !(i >= 4 && file[i - 2] == '\r' && file[i - 1] == '\0')) << "a lone line break";
+    }
+    EXPECT_THAT(os_.DebugOutput(), HasSubstr("is not in the backup: its name holds a line break"));
+    EXPECT_EQ(UndoNewestRun(os_, folder_.path()), 0u) << os_.DebugOutput();
+    EXPECT_THAT(os_.DebugOutput(), HasSubstr("Undo: the registry data the run deleted is back"));
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        EXPECT_FALSE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Planted", view));
+        EXPECT_FALSE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\PlantedToo", view));
+    }
+
+    // A backup that holds a lone line break all the same is not imported.
+    const std::string crafted = folder_ / "Clearway backup 2099-01-02 000000.reg";
+    const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n; x\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+                             "ClearwayTests\\Planted]\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string(1, c) + '\0';
+    WriteWholeFile(crafted, utf16);
+    EXPECT_EQ(UndoNewestRun(os_, folder_.path()), static_cast<DWORD>(ERROR_INVALID_DATA)) << os_.DebugOutput();
+    EXPECT_FALSE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Planted", KEY_WOW64_64KEY));
 }
 
 // The pending renames of the prefix as one text, upper case.
