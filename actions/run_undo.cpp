@@ -191,19 +191,34 @@ std::map<std::string, std::vector<std::wstring>> LoadedHiveKeys(platform::Platfo
 
 // Brings the noted keys of the users' registries back: each hive is loaded
 // again where the user is not logged on (or used where Windows has it), the
-// keys imported by reg.exe from a file in the run's own folder, and the hive
-// unloaded. Returns how many users' keys could not be brought back.
+// keys imported by reg.exe from a file in the run's own folder, checked,
+// and the hive unloaded. Returns how many users' keys, or unloads, failed.
 unsigned ImportLoadedHives(platform::Platform& os, bool wow64, const std::string& folder, const std::string& stamp,
                            const std::map<std::string, std::vector<std::wstring>>& noted) {
     std::set<std::string> sids;
     for (const auto& hive : noted) sids.insert(hive.first);
+    // The file that carries the keys lies where only administrators can
+    // make, hold or change a file: reg.exe imports it with full rights.
+    std::string done;
+    const std::string unsafe = guard::PrepareOwnFolder(os, folder, done);
+    if (!unsafe.empty()) {
+        for (const std::string& sid : sids) {
+            TraceWrite("", -1, 0, "Undo: not restored: the registry data of '%s': the folder '%s' cannot be made "
+                       "Clearway's own: %s\n",
+                       sid.c_str(), folder.c_str(), unsafe.c_str());
+        }
+        return static_cast<unsigned>(sids.size());
+    }
     UserHives hives(os);
+    hives.Load(std::string(), &sids);  // traces what it loads and what it cannot
     unsigned failed = 0;
-    for (const std::string& why : hives.Load(std::string(), &sids)) {
-        TraceWrite("", -1, 0, "Undo: not restored: %s\n", why.c_str());
+    std::set<std::string> reached;
+    for (const UserHive& missed : hives.Missed()) {
+        reached.insert(missed.sid);
+        TraceWrite("", -1, 0, "Undo: not restored: the registry data of '%s': its registry could not be loaded\n",
+                   missed.sid.c_str());
         ++failed;
     }
-    std::set<std::string> reached;
     for (const UserHive& hive : hives.Hives()) {
         reached.insert(hive.sid);
         const auto keys = noted.find(hive.sid);
@@ -211,22 +226,34 @@ unsigned ImportLoadedHives(platform::Platform& os, bool wow64, const std::string
         const std::wstring asNoted = L"[HKEY_USERS\\Clearway " + platform::WideText(os, hive.sid);
         const std::wstring asNow = L"[HKEY_USERS\\" + platform::WideText(os, hive.mount);
         std::wstring text = L"\xFEFFWindows Registry Editor Version 5.00\r\n";
+        std::vector<std::wstring> imported;  // below HKEY_USERS
         bool classesMissing = false, skipping = false;
         for (const std::wstring& line : keys->second) {
             if (line.compare(0, asNoted.size(), asNoted) == 0) {
-                // The classes of a user who has none now cannot come back.
+                // The classes of a user whose classes cannot be reached now
+                // cannot come back.
                 skipping = line.compare(asNoted.size(), 8, L"_Classes") == 0 && !hive.classes;
                 classesMissing = classesMissing || skipping;
-                if (!skipping) text += asNow + line.substr(asNoted.size()) + L"\r\n";
+                if (skipping) continue;
+                const std::wstring header = asNow + line.substr(asNoted.size());
+                text += header + L"\r\n";
+                imported.push_back(header.substr(12, header.size() - 13));  // within "[HKEY_USERS\" and "]"
             } else if (!skipping) {
                 text += line + L"\r\n";
             }
         }
-        // Written where only the run's own files lie, and gone once imported.
+        if (classesMissing) {
+            TraceWrite("", -1, 0, "Undo: not restored: the classes of '%s': the user's classes registry cannot be "
+                       "reached\n",
+                       hive.sid.c_str());
+            ++failed;
+        }
+        if (imported.empty()) continue;
         const std::string file = folder + "\\" + guard::UserRegistryName(stamp, hive.sid);
         std::string why;
+        os.DeleteFileA(file.c_str());  // an undo's own that a crash left
         {
-            platform::FileHandle out(os, guard::OpenOwnHandle(os, file, true, why));
+            platform::FileHandle out(os, guard::OpenOwnHandle(os, file, true, why, true));
             const DWORD bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
             DWORD written = 0;
             if (out && (!os.WriteFile(out.get(), text.data(), bytes, &written, nullptr) || written != bytes)) {
@@ -234,23 +261,28 @@ unsigned ImportLoadedHives(platform::Platform& os, bool wow64, const std::string
             }
         }
         if (why.empty()) {
-            const DWORD imported = ImportWithReg(os, wow64, file);
-            if (imported != ERROR_SUCCESS) why = "reg import failed with " + std::to_string(imported);
+            const DWORD rc = ImportWithReg(os, wow64, file);
+            if (rc != ERROR_SUCCESS) why = "reg import failed with " + std::to_string(rc);
         }
         if (os.GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES) os.DeleteFileA(file.c_str());
+        // reg.exe may answer 0 for a key it could not write: each is asked.
+        for (const std::wstring& key : imported) {
+            platform::RegKey back(os);
+            if (why.empty() &&
+                os.RegOpenKeyExW(HKEY_USERS, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, back.put()) != ERROR_SUCCESS) {
+                why = "the key 'HKEY_USERS\\" + platform::NarrowText(os, key) + "' is not there after the import";
+            }
+        }
         if (!why.empty()) {
             TraceWrite("", -1, 0, "Undo: the registry data the run deleted for '%s' is not restored: '%s': %s\n",
                        hive.sid.c_str(), file.c_str(), why.c_str());
             ++failed;
             continue;
         }
-        TraceWrite("", -1, 0, "Undo: the registry data the run deleted for '%s' is back in 'HKEY_USERS\\%s'\n",
-                   hive.sid.c_str(), hive.mount.c_str());
-        if (classesMissing) {
-            TraceWrite("", -1, 0, "Undo: not restored: the classes of '%s': the user has no classes registry now\n",
-                       hive.sid.c_str());
-            ++failed;
-        }
+        TraceWrite("", -1, 0, "Undo: the registry data the run deleted for '%s' is back in the user's registry "
+                   "(%u keys; %s)\n",
+                   hive.sid.c_str(), static_cast<unsigned>(imported.size()),
+                   hive.loadedHere ? "loaded from the profile for the undo" : "the user is logged on");
     }
     for (const std::string& sid : sids) {
         if (reached.count(sid)) continue;
@@ -259,7 +291,7 @@ unsigned ImportLoadedHives(platform::Platform& os, bool wow64, const std::string
                    sid.c_str());
         ++failed;
     }
-    return failed;
+    return failed + hives.UnloadAll();
 }
 
 }  // namespace

@@ -153,8 +153,9 @@ std::vector<std::string> UserHives::Load(const std::string& runningSid, const st
     return failed;
 }
 
-void UserHives::UnloadAll() {
-    const auto unload = [this](const UserHive& hive, const std::string& mount, const char* what) {
+unsigned UserHives::UnloadAll() {
+    unsigned failed = 0;
+    const auto unload = [this, &failed](const UserHive& hive, const std::string& mount, const char* what) {
         LSTATUS rc = ERROR_SUCCESS;
         {
             platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
@@ -167,6 +168,7 @@ void UserHives::UnloadAll() {
             TraceWrite("", -1, 0, "UserHives: the %s of '%s' ('HKEY_USERS\\%s') could not be unloaded (error %d): "
                        "the user may not be able to log on until Windows restarts\n",
                        what, hive.sid.c_str(), mount.c_str(), static_cast<int>(rc));
+            ++failed;
         }
     };
     for (UserHive& hive : hives_) {
@@ -179,6 +181,7 @@ void UserHives::UnloadAll() {
             unload(hive, hive.mount, "registry");
         }
     }
+    return failed;
 }
 
 std::string UserHives::ForHive(const char* argument, const UserHive& hive) {
@@ -188,7 +191,9 @@ std::string UserHives::ForHive(const char* argument, const UserHive& hive) {
     while (*text == '"' || *text == ' ') ++text;
     const std::string leading(argument, text);
     size_t rootLength = 0;
-    for (const char* root : {"HKEY_CURRENT_USER", "HKCU"}) {
+    // Only the root's name as every other step reads it: an entry that names
+    // no root for the running account names none for another user either.
+    for (const char* root : {"HKEY_CURRENT_USER"}) {
         if (StartsWithNoCase(text, root) && (text[std::strlen(root)] == '\\' || text[std::strlen(root)] == '/' ||
                                              text[std::strlen(root)] == '"' || text[std::strlen(root)] == '\0')) {
             rootLength = std::strlen(root);

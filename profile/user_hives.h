@@ -34,8 +34,9 @@ public:
     // profiles whose hive could not be loaded, by their SID and why. With
     // only, just the profiles of those SIDs (upper case).
     std::vector<std::string> Load(const std::string& runningSid, const std::set<std::string>* only = nullptr);
-    // Unloads what Load loaded; safe to call more than once.
-    void UnloadAll();
+    // Unloads what Load loaded; safe to call more than once. Returns how
+    // many hives could not be unloaded.
+    unsigned UnloadAll();
     const std::vector<UserHive>& Hives() const { return hives_; }
     // The profiles whose hive could not be reached, with their folder.
     const std::vector<UserHive>& Missed() const { return missed_; }

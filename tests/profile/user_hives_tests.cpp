@@ -118,10 +118,10 @@ protected:
 // reference, an ignored key and the user's classes.
 const char kRemoval[] =
     "[msi upgradecode 1]\n[service 1]\n[process 1]\n[registry value 1]\n"
-    "remove=REG_VALUE,BY_VALUE,HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\VelmoranTray\n"
+    "remove=REG_VALUE,BY_VALUE,HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\VelmoranTray\n"
     // What a value names is read from the running account's
     // registry only: another user's data never names a removal.
-    "remove=REG_VALUE,BY_REFERENCE,HKCU\\Software\\Velmoran\\Victim\\Path\n"
+    "remove=REG_VALUE,BY_REFERENCE,HKEY_CURRENT_USER\\Software\\Velmoran\\Victim\\Path\n"
     "[registry key 1]\n"
     "remove=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\n"
     "ignore=REG_KEY,BY_VALUE,HKEY_CURRENT_USER\\Software\\Velmoran\\Keep\n"
@@ -267,8 +267,10 @@ TEST_F(UserHivesTest, AnUndoBringsTheUsersKeysBackIntoTheirHive) {
             // says so and is incomplete.
             EXPECT_EQ(result, kUndoIncomplete) << trace;
             EXPECT_TRUE(ValueExists(HKEY_USERS, kUser + settings, "Level", KEY_WOW64_64KEY)) << trace;
-            EXPECT_THAT(trace, HasSubstr("is back in 'HKEY_USERS\\" + std::string(kUser) + "'"));
-            EXPECT_THAT(trace, HasSubstr("the user has no classes registry now"));
+            EXPECT_THAT(trace, HasSubstr("for '" + std::string(kUser) + "' is back in the user's registry ("));
+            EXPECT_THAT(trace, HasSubstr(" keys; the user is logged on)"));
+            EXPECT_THAT(trace, HasSubstr("the classes of '" + std::string(kUser) + "': the user's classes registry "
+                                         "cannot be reached"));
             platform::EnabledPrivileges privileges(os_, {"SeBackupPrivilege", "SeRestorePrivilege"});
             EXPECT_EQ(::RegUnLoadKeyA(HKEY_USERS, kUser), ERROR_SUCCESS);
         } else {
