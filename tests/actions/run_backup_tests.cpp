@@ -69,6 +69,13 @@ void DeleteTree(REGSAM view) {
     ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kKey, view, 0);
 }
 
+// A .reg file of ASCII text as regedit writes it: UTF-16 with its mark.
+void WriteRegFile(const std::string& path, const std::string& text) {
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string(1, c) + '\0';
+    WriteWholeFile(path, utf16);
+}
+
 class RunBackupTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -235,9 +242,7 @@ TEST_F(RunBackupTest, AnUndoImportsNoBackupOthersCouldHaveWritten) {
     const std::string path = folder_ / "Clearway backup 2099-01-01 000000.reg";
     const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ClearwayTests\\"
                              "Backup]\r\n\"Planted\"=\"1\"\r\n";
-    std::string utf16 = "\xFF\xFE";
-    for (char c : text) utf16 += std::string(1, c) + '\0';
-    WriteWholeFile(path, utf16);
+    WriteRegFile(path, text);
     // Unix paths with blanks do not pass through here: find names the file.
     testing_support::RunUnix("/usr/bin/find " + testing_support::UnixPath(folder_.path()) +
                              " -name Clearway* -exec /bin/chmod o+w {} +");
@@ -302,9 +307,7 @@ TEST_F(RunBackupTest, NamesThatBreakTheLineAreNotedAndNothingOfThemIsImported) {
     const std::string crafted = folder_ / "Clearway backup 2099-01-02 000000.reg";
     const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n; x\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\"
                              "ClearwayTests\\Planted]\r\n";
-    std::string utf16 = "\xFF\xFE";
-    for (char c : text) utf16 += std::string(1, c) + '\0';
-    WriteWholeFile(crafted, utf16);
+    WriteRegFile(crafted, text);
     EXPECT_EQ(UndoNewestRun(os_, folder_.path()), static_cast<DWORD>(ERROR_INVALID_DATA)) << os_.DebugOutput();
     EXPECT_FALSE(testing_support::KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\ClearwayTests\\Planted", KEY_WOW64_64KEY));
 }
