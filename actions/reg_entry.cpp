@@ -67,3 +67,30 @@ void ParseRegKeyPrefix(HKEY root, char* buffer) {
     }
     if (buffer) std::strcpy(buffer, name);
 }
+
+RegEntry::RegEntry(const char* entry) : text(entry ? entry : "") {
+    RegEntryParts parts;
+    SplitRegEntry(text.c_str(), parts);
+    root = parts.root;
+    if (!root) return;
+    const std::string path = parts.path ? *parts.path : std::string();
+    parent = parts.last ? path : std::string();
+    name = parts.last ? *parts.last : path;
+    key = parent.empty() ? name : parent + "\\" + name;
+    if (!text.empty() && text.back() == '\\') {
+        const size_t skip = parts.rootText->size() + 1;
+        valueKey = text.size() > skip ? text.substr(skip) : std::string();
+    } else {
+        valueKey = path;
+        valueName = parts.last ? *parts.last : std::string();
+        for (size_t at = valueName.find("---"); at != std::string::npos; at = valueName.find("---", at + 1)) {
+            valueName.replace(at, 3, "\\");
+        }
+    }
+}
+
+std::string RegEntry::RootName() const {
+    char buffer[64] = {};
+    ParseRegKeyPrefix(root, buffer);
+    return buffer;
+}

@@ -21,3 +21,21 @@ DWORD SplitRegEntry(const char* text, RegEntryParts& parts);
 // cleared by the caller); for any other root writes nothing and traces a
 // warning.
 void ParseRegKeyPrefix(HKEY root, char* buffer);
+
+// An element of the registry lists as the deletions read it, split once.
+struct RegEntry {
+    explicit RegEntry(const char* text);
+
+    std::string text;      // as the list holds it
+    HKEY root = nullptr;   // none when no root prefix matched
+    // The root as the trace names it (ParseRegKeyPrefix, which warns of a
+    // root it has no name for).
+    std::string RootName() const;
+    // As a key: everything below the root, and that split into the parent
+    // (empty: the root itself) and the key's name in it.
+    std::string key, parent, name;
+    // As a value: the key holding it and its name ("---" stands for a
+    // backslash). A text that ends with a backslash names the unnamed value
+    // of the key the whole text names, and that key keeps the backslash.
+    std::string valueKey, valueName;
+};

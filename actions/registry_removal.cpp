@@ -28,20 +28,6 @@ std::string Display(const char* first, const char* second) {
     return buffer;
 }
 
-// A value name may hold backslashes only written as "---".
-std::string ValueNameOf(const RegEntryParts& parts) {
-    std::string name = parts.last ? *parts.last : std::string();
-    for (size_t at = name.find("---"); at != std::string::npos; at = name.find("---", at + 1)) {
-        name.replace(at, 3, "\\");
-    }
-    return name;
-}
-
-bool EndsWithBackslash(const char* text) {
-    size_t n = std::strlen(text);
-    return n > 0 && text[n - 1] == '\\';
-}
-
 }  // namespace
 
 bool CNuke::Is64BitWindows() { return platform::IsWow64(os); }
@@ -49,31 +35,15 @@ bool CNuke::Is64BitWindows() { return platform::IsWow64(os); }
 DWORD CNuke::CleanupRegValues() {
     const std::vector<std::string> elements = ListElements(expandedRegValueList, false);
     return CleanupLoop("CleanupRegValues", elements.size(), false, [&](size_t index) {
-        const char* element = elements[index].c_str();
-        RegEntryParts parts;
-        SplitRegEntry(element, parts);
-        if (!parts.root) {
+        const RegEntry entry(elements[index].c_str());
+        if (!entry.root) {
             // Without a root the registry calls would act on whatever a null
             // handle means to them; such an entry is refused instead.
-            TraceWrite("", -1, 0, "CleanupRegValues: '%s' names no registry root, not deleted\n", element);
+            TraceWrite("", -1, 0, "CleanupRegValues: '%s' names no registry root, not deleted\n", entry.text.c_str());
             return false;
         }
-        std::string valueName = ValueNameOf(parts);
-        char rootName[64] = {};
-        ParseRegKeyPrefix(parts.root, rootName);
-
-        std::string subkey;
-        if (EndsWithBackslash(element)) {
-            // The default value of the key the whole text names; the subkey
-            // keeps its trailing backslash.
-            size_t skip = parts.rootText->size() + 1;
-            subkey = std::strlen(element) > skip ? std::string(element + skip) : std::string();
-            valueName.clear();
-        } else {
-            subkey = parts.path ? *parts.path : std::string();
-        }
-        std::string display = Display(rootName, subkey.c_str());
-        return DeleteRegValue(parts.root, subkey.c_str(), valueName.c_str(), display.c_str());
+        const std::string display = Display(entry.RootName().c_str(), entry.valueKey.c_str());
+        return DeleteRegValue(entry.root, entry.valueKey.c_str(), entry.valueName.c_str(), display.c_str());
     });
 }
 
@@ -177,35 +147,29 @@ DWORD CNuke::CleanupRegKeys() {
     return CleanupLoop("CleanupRegKeys", elements.size(), false, [&](size_t index) {
         const char* element = elements[index].c_str();
         bool errors = false;
-        RegEntryParts parts;
-        SplitRegEntry(element, parts);
-        if (!parts.root) {
+        const RegEntry entry(element);
+        if (!entry.root) {
             TraceWrite("", -1, 0, "CleanupRegKeys: '%s' names no registry root, not deleted\n", element);
             return false;
         }
-        std::string subkey = parts.path ? *parts.path : std::string();
-        if (parts.last) {
-            if (!subkey.empty()) subkey += '\\';
-            subkey += *parts.last;
-        }
-        char rootName[64] = {};
-        ParseRegKeyPrefix(parts.root, rootName);
-        std::string display = Display(rootName, subkey.c_str());
+        const HKEY root = entry.root;
+        const std::string& subkey = entry.key;
+        const std::string display = Display(entry.RootName().c_str(), subkey.c_str());
 
         // A key that stays after all (it keeps subkeys, or its deletion
         // failed) gets back the permissions it had.
         KeyDacl before;
-        if (LinkedAtDeletion(*this, "CleanupRegKeys", parts.root, subkey, 0, display.c_str(), &before)) {
-            RestoreRegKeyAccess(parts.root, subkey.c_str(), 0, before);
+        if (LinkedAtDeletion(*this, "CleanupRegKeys", root, subkey, 0, display.c_str(), &before)) {
+            RestoreRegKeyAccess(root, subkey.c_str(), 0, before);
             return true;
         }
-        Backup().Key(parts.root, subkey, 0);
-        DWORD result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
+        Backup().Key(root, subkey, 0);
+        DWORD result = os.SHDeleteEmptyKeyA(root, subkey.c_str());
         if (result == ERROR_ACCESS_DENIED) {
-            GrantRegKeyAccess(parts.root, subkey.c_str(), 0, &before);
-            result = os.SHDeleteEmptyKeyA(parts.root, subkey.c_str());
+            GrantRegKeyAccess(root, subkey.c_str(), 0, &before);
+            result = os.SHDeleteEmptyKeyA(root, subkey.c_str());
         }
-        if (result != ERROR_SUCCESS) RestoreRegKeyAccess(parts.root, subkey.c_str(), 0, before);
+        if (result != ERROR_SUCCESS) RestoreRegKeyAccess(root, subkey.c_str(), 0, before);
         if (result == ERROR_SUCCESS) {
             ++removed;
             TraceWrite("", -1, 0, "Deleting registry key '%s' was successful\n", display.c_str());
@@ -234,27 +198,26 @@ DWORD CNuke::DeleteRegKey64(const char* entry) {
         TraceWrite("", -1, 0, "%s", "GetProcAddress for RegDeleteKeyEx failed. 64 bit deletion aborted.\n");
         return ERROR_BAD_ENVIRONMENT;
     }
-    RegEntryParts parts;
-    SplitRegEntry(entry, parts);
-    if (!parts.root) {
+    const RegEntry split(entry);
+    if (!split.root) {
         TraceWrite("", -1, 0, "DeleteRegKey64: '%s' names no registry root, not deleted\n", entry ? entry : "");
         return ERROR_INVALID_PARAMETER;
     }
     // The parent key and the key to delete below it; a key directly below
     // the root has the root itself as its parent.
-    std::string parentPath = parts.last ? (parts.path ? *parts.path : std::string()) : std::string();
-    std::string name = parts.last ? *parts.last : (parts.path ? *parts.path : std::string());
-
-    const std::string keyPath = parentPath.empty() ? name : parentPath + "\\" + name;
-    if (LinkedAtDeletion(*this, "CleanupRegKeys", parts.root, keyPath, KEY_WOW64_64KEY, entry)) return ERROR_ACCESS_DENIED;
+    const HKEY root = split.root;
+    const std::string& parentPath = split.parent;
+    const std::string& name = split.name;
+    const std::string& keyPath = split.key;
+    if (LinkedAtDeletion(*this, "CleanupRegKeys", root, keyPath, KEY_WOW64_64KEY, entry)) return ERROR_ACCESS_DENIED;
     platform::RegKey parent(os);
-    DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(parts.root, parentPath.c_str(), 0, kAllAccess64, parent.put()));
+    DWORD rc = static_cast<DWORD>(os.RegOpenKeyExA(root, parentPath.c_str(), 0, kAllAccess64, parent.put()));
     if (rc != ERROR_SUCCESS) {
         if (rc != ERROR_FILE_NOT_FOUND) ++failures;
         ReportOperationError(rc, "Opening registry key", parentPath.c_str());
         return rc;
     }
-    Backup().Key(parts.root, keyPath, KEY_WOW64_64KEY);
+    Backup().Key(root, keyPath, KEY_WOW64_64KEY);
     for (int attempt = 0; attempt < 2; ++attempt) {  // one more try after access denied
         rc = static_cast<DWORD>(os.RegDeleteKeyExA(parent.get(), name.c_str(), KEY_WOW64_64KEY, 0));
         if (rc != ERROR_ACCESS_DENIED) break;

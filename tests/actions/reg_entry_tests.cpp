@@ -66,6 +66,37 @@ TEST(SplitRegEntryTest, NormalisesFirstAndMarksMissingParts) {
     EXPECT_EQ(untouched.path, std::string("sentinel"));
 }
 
+// An element as the deletions read it: as a key, its parent and name; as a
+// value, the key holding it and its name; a text ending in a backslash is
+// the unnamed value of the whole key, which keeps its backslash.
+TEST(RegEntryTest, AsAKeyAndAsAValue) {
+    const struct {
+        const char* text;
+        const char *key, *parent, *name, *valueKey, *valueName;
+    } rows[] = {
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORAN\\CLIENT", "SOFTWARE\\VELMORAN\\CLIENT", "SOFTWARE\\VELMORAN", "CLIENT",
+         "SOFTWARE\\VELMORAN", "CLIENT"},
+        {"HKEY_CURRENT_USER\\VELMORAN", "VELMORAN", "", "VELMORAN", "VELMORAN", ""},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORAN\\A---B", "SOFTWARE\\VELMORAN\\A---B", "SOFTWARE\\VELMORAN", "A---B",
+         "SOFTWARE\\VELMORAN", "A\\B"},
+        {"HKEY_LOCAL_MACHINE\\SOFTWARE\\VELMORAN\\", "SOFTWARE\\VELMORAN", "SOFTWARE", "VELMORAN",
+         "SOFTWARE\\VELMORAN\\", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        const RegEntry entry(row.text);
+        EXPECT_NE(entry.root, nullptr);
+        EXPECT_EQ(entry.key, row.key);
+        EXPECT_EQ(entry.parent, row.parent);
+        EXPECT_EQ(entry.name, row.name);
+        EXPECT_EQ(entry.valueKey, row.valueKey);
+        EXPECT_EQ(entry.valueName, row.valueName);
+    }
+    const RegEntry noRoot("HKLM\\SOFTWARE\\X");
+    EXPECT_EQ(noRoot.root, nullptr);
+    EXPECT_TRUE(noRoot.key.empty());
+}
+
 TEST(ParseRegKeyPrefixTest, FourLongNamesAndAWarningForOthers) {
     testing_support::TestPlatform os;
     TraceSetPlatform(&os);
