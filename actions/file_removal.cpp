@@ -553,7 +553,7 @@ void CNuke::ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batc
         // MoveFileExA would append to such a list all the same, and pair a
         // path with another program's, turning a deletion into a rename:
         // nothing is added to it, by either way.
-        PendingRenamesUnreadable(paths);
+        PendingRenamesUnreadable(batch);
     } else {
         TraceWrite("", -1, 0, "CleanupFiles: the %u paths could not be written to the deletions at the restart "
                    "(error %lu after %lu ms): each is tried on its own\n",
@@ -564,15 +564,14 @@ void CNuke::ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batc
     batch.clear();
 }
 
-void CNuke::PendingRenamesUnreadable(const std::vector<std::string>& paths) {
+void CNuke::PendingRenamesUnreadable(const std::vector<std::pair<std::string, bool>>& paths) {
     TraceWrite("", -1, 0, "CleanupFiles: the deletions at the restart (PendingFileRenameOperations) are not a list of "
                "pairs, or not of the type Windows reads; anything added would pair with another program's entry, so "
                "%u paths are not scheduled\n",
                static_cast<unsigned>(paths.size()));
-    for (const std::string& path : paths) {
-        const std::string real = guard::Unredirected(os, path.c_str());
-        if (os.GetFileAttributesA(real.c_str()) != INVALID_FILE_ATTRIBUTES) ++failures;
-        TraceWrite("", -1, 0, "CleanupFiles: '%s' is not scheduled for deletion\n", path.c_str());
+    for (const auto& path : paths) {
+        if (path.second) ++failures;  // as a failed call counts it: what stands there to be deleted
+        TraceWrite("", -1, 0, "CleanupFiles: '%s' is not scheduled for deletion\n", path.first.c_str());
     }
     Left(std::to_string(paths.size()) + " files and folders: the deletions at the restart (the registry value "
          "PendingFileRenameOperations) cannot be added to as they stand");
@@ -583,7 +582,7 @@ void CNuke::ScheduleFileRemoval(const char* path) {
     // Asked of the list first: MoveFileExA appends to one that is not a
     // list of pairs too.
     if (os.ScheduleDeletionsAtRestart({}) == ERROR_INVALID_DATA) {
-        PendingRenamesUnreadable({path});
+        PendingRenamesUnreadable({{path, exists}});
         return;
     }
     if (os.MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {

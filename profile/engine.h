@@ -193,7 +193,7 @@ public:
     void ScheduleFileRemovals(std::vector<std::pair<std::string, bool>>& batch);
     void RetryFileRemoval(const char* path, bool exists);
     // Paths left unscheduled because the pending renames cannot be added to.
-    void PendingRenamesUnreadable(const std::vector<std::string>& paths);
+    void PendingRenamesUnreadable(const std::vector<std::pair<std::string, bool>>& paths);
     int DropFileAcl(const char* path);
     // Normalises entry in place; the GetLastError code when it does not exist.
     DWORD ExpandRemoveFileEntry(char* entry);
